@@ -1,0 +1,88 @@
+#include "logcomposer.h"
+
+namespace {
+constexpr int stampLength = 15; // "hh:mm:ss.zzz : "
+constexpr int connectedThreshold = 4;
+
+const QString &runningPrefix()
+{
+    static const QString text = QStringLiteral("Выполняется скрипт: ");
+    return text;
+}
+const QString &stopPrefix()
+{
+    static const QString text = QStringLiteral("!!!Остановка выполнения скрипта: ");
+    return text;
+}
+const QString &stopMarker()
+{
+    static const QString text = QStringLiteral("Stop Script: ");
+    return text;
+}
+} // namespace
+
+LogComposer::LogComposer() : mVersion(QStringLiteral("[v]\\d{1}\\.\\d{2}")) {}
+
+QString LogComposer::connectedText()
+{
+    static const QString text = QStringLiteral("Связь с модемом установлена");
+    return text;
+}
+
+QString LogComposer::noConnectionText()
+{
+    static const QString text =
+        QStringLiteral("Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт");
+    return text;
+}
+
+QString LogComposer::stamp(const QDateTime &now)
+{
+    return now.toString(QStringLiteral("hh:mm:ss.zzz")) + QStringLiteral(" : ");
+}
+
+QString LogComposer::withoutStamp(const QString &lastPaneLine)
+{
+    return lastPaneLine.size() > stampLength ? lastPaneLine.mid(stampLength) : lastPaneLine;
+}
+
+QString LogComposer::compose(const QDateTime &now, const QString &text, MessageKind kind,
+                             bool presenceCheck, int presenceOkCount,
+                             const QString &lastPaneLine) const
+{
+    QString line = stamp(now);
+    const int bare = line.size();
+    if (kind == MessageKind::Status) {
+        line += text;
+        line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    } else if (kind == MessageKind::Received && presenceCheck) {
+        line += receivedBody(text, presenceOkCount, withoutStamp(lastPaneLine));
+    }
+    return line.size() > bare ? line : QString();
+}
+
+QString LogComposer::receivedBody(const QString &text, int presenceOkCount,
+                                  const QString &lastLine) const
+{
+    const bool stopped = text.contains(stopMarker());
+    if (text.contains(QStringLiteral("OK")) && !stopped) {
+        if (lastLine == connectedText() || presenceOkCount <= connectedThreshold)
+            return QString();
+        return connectedText();
+    }
+    const QRegularExpressionMatch version = mVersion.match(text);
+    if (version.hasMatch())
+        return runningPrefix() + version.captured(0);
+    if (!stopped) {
+        if (lastLine == noConnectionText() || lastLine.startsWith(runningPrefix()))
+            return QString();
+        return noConnectionText();
+    }
+    // The reason as one clean line: no line ends, no trailing "OK" of the answer.
+    QString reason = text.mid(text.indexOf(stopMarker()) + stopMarker().size());
+    reason.remove(QLatin1Char('\r'));
+    reason.remove(QLatin1Char('\n'));
+    reason.remove(QStringLiteral("OK"));
+    return stopPrefix() + reason;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QString>
+
+// The three kinds of log message.
+enum class MessageKind { Status = 0, Sent = 1, Received = 2 };
+
+// Composes one line of the log pane. Program messages are shown as they are,
+// commands are never shown, and the modem's output is interpreted only while
+// the presence check runs: connected, no connection, running script version
+// or script stop. The pane itself is the memory of what was shown last.
+class LogComposer
+{
+public:
+    LogComposer();
+
+    // The whole line to append, or an empty string when there is nothing to show.
+    // lastPaneLine is the pane's last line as shown, stamp included.
+    QString compose(const QDateTime &now, const QString &text, MessageKind kind, bool presenceCheck,
+                    int presenceOkCount, const QString &lastPaneLine) const;
+
+    static QString stamp(const QDateTime &now);
+    // The pane's last line without its 15-character stamp (unchanged when not longer).
+    static QString withoutStamp(const QString &lastPaneLine);
+
+    static QString connectedText();
+    static QString noConnectionText();
+
+private:
+    QString receivedBody(const QString &text, int presenceOkCount, const QString &lastLine) const;
+
+    const QRegularExpression mVersion;
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// What a job decides after one answer: send the next command, or end.
+// A success ends in an information box "Сообщение", a failure in a critical box "Ошибка".
+struct JobAction
+{
+    enum class Kind { Send, Succeed, Fail };
+
+    Kind kind = Kind::Send;
+    QByteArray command; // Send: bytes for sendCommand (a command or a file's bytes)
+    int wait = 0;       // Send: answer wait in ms, 0 for the default 250 ms
+    QString text;       // Succeed / Fail: the box text
+    bool logText = false; // Succeed / Fail: log the text as a status line before the box
+
+    static JobAction send(const QByteArray &command, int wait)
+    {
+        JobAction a;
+        a.command = command;
+        a.wait = wait;
+        return a;
+    }
+    static JobAction end(Kind kind, const QString &text, bool logText)
+    {
+        JobAction a;
+        a.kind = kind;
+        a.text = text;
+        a.logText = logText;
+        return a;
+    }
+    bool isEnd() const { return kind != Kind::Send; }
+};

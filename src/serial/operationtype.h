@@ -1,0 +1,11 @@
+#pragma once
+
+// The job whose answers the main window is waiting for.
+enum class OperationType {
+    None,          // answers are ignored
+    PresenceCheck, // the idle check while the port is open
+    ReadSettings,
+    LoadSettings,
+    Flash,
+    Clear,
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+class QSerialPort;
+
+// The only owner of the serial port. Opens it, writes the one command handed
+// over at a time, reads the answer after the caller's answer delay, collects
+// bytes that arrive unasked between commands, and closes the port, all on its
+// own thread. The owner talks to it only through the five guarded operations;
+// it reports only through its four signals.
+class SerialPort : public QThread
+{
+    Q_OBJECT
+
+public:
+    SerialPort() = default;
+
+    void setPortSettings(const QString &name, int baud);
+    void startPort();
+    void stopPort();
+    bool isPortOpened();
+    // Non-blocking hand-over of one command; false while an exchange runs or a command is pending.
+    bool setRequest(const QByteArray &data, int wait);
+
+signals:
+    void signal_openPort_ok();
+    void signal_openPort_error();
+    void signal_receivedAnswer(QByteArray data);
+    void signal_receivedData(QByteArray data);
+
+protected:
+    void run() override;
+
+private:
+    bool openPort();
+    void exchangeCommand();
+    void collectUnaskedBytes();
+    void closePort();
+    bool stopRequested();
+
+    QMutex mMutexState;
+    bool mPortOpened = false;
+    QMutex mMutexStop;
+    bool mStopRequested = false;
+    QMutex mMutexPort;
+    QSerialPort *mPort = nullptr;
+    QMutex mMutexRequest;
+    QByteArray mRequestData;
+    int mRequestWait = 0;
+    QMutex mMutexSettings;
+    QString mPortName;
+    int mBaudRate = 9600;
+};
