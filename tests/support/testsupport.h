@@ -3,6 +3,8 @@
 #include <QString>
 #include <functional>
 
+class QWidget;
+
 namespace TestSupport {
 
 // Closes every modal box that shows up while the test runs, recording its
@@ -20,7 +22,7 @@ public:
     // Titles and texts of the boxes closed so far, as "title|text".
     QStringList seen() const;
     // Called with each modal widget before it is closed; return false to leave it open.
-    void setInspector(std::function<bool(class QWidget *)> inspector);
+    void setInspector(std::function<bool(QWidget *)> inspector);
     // Stops closing dialogs that are not message boxes (they stay open until the test closes them).
     void setCloseDialogs(bool close);
 
