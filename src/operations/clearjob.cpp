@@ -1,0 +1,47 @@
+#include "clearjob.h"
+
+#include "answerclass.h"
+
+namespace {
+QString successText()
+{
+    return QStringLiteral("Модем очищен");
+}
+
+QString failureText()
+{
+    return QStringLiteral("Ошибка при очистке модема");
+}
+} // namespace
+
+void ClearJob::start()
+{
+    mFinished = false;
+    mSteps.start();
+}
+
+JobAction ClearJob::onAnswer(const QByteArray &answer)
+{
+    if (mFinished)
+        return JobAction::end(JobAction::Kind::Fail, failureText(), false);
+    const bool hasOk = AnswerClass::of(answer).hasOk();
+    if (!hasOk && !mSteps.absorbsMissingOk())
+        return end(JobAction::Kind::Fail, failureText());
+    if (mSteps.step() < RestartSteps::listingStep)
+        return mSteps.onRestartAnswer(hasOk);
+    if (mSteps.step() == RestartSteps::listingStep) {
+        const std::optional<QStringList> names = RestartSteps::safeListing(answer);
+        if (!names)
+            return end(JobAction::Kind::Fail, failureText());
+        return mSteps.startDeleting(*names);
+    }
+    if (mSteps.hasPendingDeletes())
+        return mSteps.deleteNext();
+    return end(JobAction::Kind::Succeed, successText());
+}
+
+JobAction ClearJob::end(JobAction::Kind kind, const QString &text)
+{
+    mFinished = true;
+    return JobAction::end(kind, text, false);
+}

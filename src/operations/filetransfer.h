@@ -1,0 +1,25 @@
+#pragma once
+
+#include "filesource.h"
+
+#include <QByteArray>
+#include <optional>
+
+// The whole content of the file written into the modem under this name, read
+// in one opening; nullopt when it cannot be opened or read whole.
+std::optional<QByteArray> readFileBytes(const QByteArray &name,
+                                        const FileSource &source = FileSource());
+
+// The write command for the file, e.g. "at#wscript=\"main.pyo\",12859,1\r"
+// ("settings.ini" has no ",1"). On success fileBytes becomes the file's content
+// and the size in the command is the size of exactly those bytes; when the file
+// cannot be read the result is empty and fileBytes is left alone.
+QByteArray makeWriteCommand(const QByteArray &name, QByteArray &fileBytes,
+                            const FileSource &source = FileSource());
+
+// "at#dscript=\"" name "\"\r"; the name is not checked here.
+QByteArray makeDeleteCommand(const QByteArray &name);
+
+// Answer wait in ms for a file's bytes: at 9600 bit/s a byte takes about 1 ms,
+// so 3 ms per byte up to 1000 bytes, 2 ms per byte from 1001, never below 1500.
+int fileBytesWait(qint64 size);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "jobaction.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <optional>
+
+// The opening that the write and clear jobs share: deselect the script, restart
+// the module, wait for it to answer "ate0" with "OK" again, list its files and
+// delete the chosen ones, one command per answer. Holds the step counter, the
+// echo-off retries and the names still to delete; each job owns its own copy.
+class RestartSteps
+{
+public:
+    static constexpr int listingStep = 4;  // handles the answer to "at#lscript"
+    static constexpr int deletingStep = 5; // handles the answer to a delete or "ate0"
+    static constexpr int usualWait = 0;    // asks the sender for its default answer wait
+
+    void start();
+    int step() const { return mStep; }
+    void setStep(int step) { mStep = step; }
+
+    // True while the echo-off wait may still let an answer without "OK" pass.
+    bool absorbsMissingOk() const { return mEchoRetries > 0; }
+
+    // Steps 0 to 3, for an answer the job's guard accepted: the next command.
+    JobAction onRestartAnswer(bool hasOk);
+
+    // The names of a listing, or nullopt when one of them holds a control
+    // character and so must not be put into a command.
+    static std::optional<QStringList> safeListing(const QByteArray &answer);
+
+    // Step 4: sends the first delete, or "ate0" when there is nothing to delete.
+    JobAction startDeleting(const QStringList &names);
+    // Step 5: true while deletes remain; deleteNext() sends the next one.
+    bool hasPendingDeletes() const { return !mDeleteList.isEmpty(); }
+    JobAction deleteNext();
+
+private:
+    int mStep = 0;
+    int mEchoRetries = 0;
+    QStringList mDeleteList;
+};

@@ -1,0 +1,26 @@
+#include "scriptlist.h"
+
+#include "serial/modemtext.h"
+
+#include <algorithm>
+
+QStringList parseScriptList(const QByteArray &answer)
+{
+    const QString filePrefix = QStringLiteral("#LSCRIPT: \"");
+    const QStringList lines = textUpToZero(answer).split(QStringLiteral("\r\n"));
+    QStringList names;
+    for (const QString &line : lines) {
+        if (!line.startsWith(filePrefix))
+            continue;
+        const QString rest = line.mid(filePrefix.size());
+        const int quote = rest.indexOf(QLatin1Char('"'));
+        names.append(quote < 0 ? rest : rest.left(quote));
+    }
+    return names;
+}
+
+bool hasControlCharacter(const QString &name)
+{
+    return std::any_of(name.cbegin(), name.cend(),
+                       [](QChar c) { return c.unicode() < 32 || c.unicode() == 127; });
+}

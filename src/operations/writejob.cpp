@@ -1,0 +1,174 @@
+#include "writejob.h"
+
+#include "answerclass.h"
+#include "filetransfer.h"
+#include "serial/modemcommands.h"
+
+namespace {
+constexpr int transferStep = 6; // handles the answers to write commands and file bytes
+constexpr int startModeStep = 7;
+constexpr int selectMainStep = 8;
+constexpr int executeStep = 9;
+
+QString settingsName()
+{
+    return QStringLiteral("settings.ini");
+}
+
+QString notFoundText(const QString &name)
+{
+    return QStringLiteral("Файл ") + name + QStringLiteral(" не найден");
+}
+
+QString emptyText(const QString &name)
+{
+    return QStringLiteral("Файл ") + name + QStringLiteral(" пуст");
+}
+} // namespace
+
+WriteJob::WriteJob(const FileSource &source) : mFileSource(source) {}
+
+void WriteJob::start(Kind kind, const QStringList &fileList)
+{
+    mKind = kind;
+    mFileList = fileList;
+    mWriteList.clear();
+    mFileBytes.clear();
+    mBytesSent = false;
+    mFinished = false;
+    mSteps.start();
+}
+
+JobAction WriteJob::onAnswer(const QByteArray &answer)
+{
+    if (mFinished)
+        return JobAction::end(JobAction::Kind::Fail, failureText(mKind), false);
+    const AnswerClass answerClass = AnswerClass::of(answer);
+    if (!answerClass.hasOk() && !answerClass.hasPrompt() && !mSteps.absorbsMissingOk())
+        return fail();
+    if (mSteps.step() == transferStep)
+        return onTransferAnswer(answerClass);
+    // The prompt belongs to a file transfer only; anywhere else the modem is out of step.
+    if (answerClass.hasPrompt())
+        return fail();
+    switch (mSteps.step()) {
+    case RestartSteps::listingStep:
+        return onListing(answer);
+    case RestartSteps::deletingStep:
+        return onDeletingAnswer();
+    case startModeStep:
+        mSteps.setStep(selectMainStep);
+        return JobAction::send(ModemCommands::selectMain(), RestartSteps::usualWait);
+    case selectMainStep:
+        mSteps.setStep(executeStep);
+        return JobAction::send(ModemCommands::execScript(), RestartSteps::usualWait);
+    case executeStep:
+        return end(JobAction::Kind::Succeed, successText(mKind), true);
+    default:
+        return mSteps.onRestartAnswer(answerClass.hasOk());
+    }
+}
+
+JobAction WriteJob::onListing(const QByteArray &answer)
+{
+    const std::optional<QStringList> names = RestartSteps::safeListing(answer);
+    if (!names)
+        return fail();
+    // Load settings replaces only the settings file; flash replaces everything else.
+    const bool deleteSettings = mKind == Kind::LoadSettings;
+    QStringList deletes;
+    for (const QString &name : *names) {
+        if ((name == settingsName()) == deleteSettings)
+            deletes.append(name);
+    }
+    mWriteList.clear();
+    if (mKind == Kind::LoadSettings || !names->contains(settingsName()))
+        mWriteList.append(settingsName());
+    mWriteList += mFileList;
+    // Refuse before the first delete, so a job that cannot write its files
+    // leaves the modem with all of them.
+    const QString problem = firstFileProblem();
+    if (!problem.isEmpty())
+        return end(JobAction::Kind::Fail, problem, false);
+    return mSteps.startDeleting(deletes);
+}
+
+JobAction WriteJob::onDeletingAnswer()
+{
+    if (mSteps.hasPendingDeletes())
+        return mSteps.deleteNext();
+    mSteps.setStep(transferStep);
+    return writeNextFileOrFinish();
+}
+
+JobAction WriteJob::onTransferAnswer(const AnswerClass &answer)
+{
+    if (answer.hasOk()) {
+        // "OK" ends a file only once its bytes went out; before that the modem took nothing.
+        if (!mBytesSent)
+            return fail();
+        return writeNextFileOrFinish();
+    }
+    // A second prompt means the modem did not take the bytes; sending them again could garble the
+    // file.
+    if (mBytesSent)
+        return fail();
+    mBytesSent = true;
+    return JobAction::send(mFileBytes, fileBytesWait(mFileBytes.size()));
+}
+
+JobAction WriteJob::writeNextFileOrFinish()
+{
+    if (mWriteList.isEmpty()) {
+        mSteps.setStep(startModeStep);
+        return JobAction::send(ModemCommands::startModeOn(), RestartSteps::usualWait);
+    }
+    const QString name = mWriteList.constFirst();
+    const QByteArray command = makeWriteCommand(name.toUtf8(), mFileBytes, mFileSource);
+    if (command.isEmpty())
+        return end(JobAction::Kind::Fail, notFoundText(name), false);
+    // Checked before sending: a write command without bytes to follow would leave the modem at its
+    // prompt.
+    if (mFileBytes.isEmpty())
+        return end(JobAction::Kind::Fail, emptyText(name), false);
+    mWriteList.removeFirst();
+    mBytesSent = false;
+    return JobAction::send(command, ModemCommands::writeCommandWait);
+}
+
+// The message for the first file of the write list that cannot be written, or an empty string.
+QString WriteJob::firstFileProblem() const
+{
+    for (const QString &name : mWriteList) {
+        const std::optional<QByteArray> bytes = readFileBytes(name.toUtf8(), mFileSource);
+        if (!bytes)
+            return notFoundText(name);
+        if (bytes->isEmpty())
+            return emptyText(name);
+    }
+    return QString();
+}
+
+JobAction WriteJob::end(JobAction::Kind kind, const QString &text, bool logText)
+{
+    mFinished = true;
+    return JobAction::end(kind, text, logText);
+}
+
+QString WriteJob::startText(Kind kind)
+{
+    return kind == Kind::Flash ? QStringLiteral("Прошивка модема запущена")
+                               : QStringLiteral("Загрузка настроек запущена");
+}
+
+QString WriteJob::successText(Kind kind)
+{
+    return kind == Kind::Flash ? QStringLiteral("Модем прошит")
+                               : QStringLiteral("Загрузка настроек успешно завершена");
+}
+
+QString WriteJob::failureText(Kind kind)
+{
+    return kind == Kind::Flash ? QStringLiteral("Ошибка при прошивке модема")
+                               : QStringLiteral("Ошибка загрузки настроек");
+}
