@@ -41,7 +41,10 @@ QString textClose()
 }
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+MainWindow::MainWindow(QWidget *parent) : MainWindow(&MainWindow::systemPorts, parent) {}
+
+MainWindow::MainWindow(PortLister portLister, QWidget *parent)
+    : QMainWindow(parent), mPortLister(std::move(portLister))
 {
     setWindowTitle(QStringLiteral("Flash ЛОРТА-МОДЕМ"));
     setFixedSize(600, 400);
@@ -183,12 +186,21 @@ QWidget *MainWindow::buildPortRow()
     return mWidgetPort;
 }
 
+QStringList MainWindow::systemPorts()
+{
+    QStringList names;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &port : ports)
+        names << port.portName();
+    return names;
+}
+
 void MainWindow::fillPortList()
 {
     mComboPort->clear();
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &port : ports)
-        mComboPort->addItem(port.portName());
+    const QStringList names = mPortLister();
+    for (const QString &name : names)
+        mComboPort->addItem(name);
 }
 
 QString MainWindow::readPortSetting()

@@ -10,6 +10,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -26,8 +27,15 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
+    // Names of the serial ports to offer, in the order to show them.
+    using PortLister = std::function<QStringList()>;
+
     explicit MainWindow(QWidget *parent = nullptr);
+    // For tools and tests that offer other ports than the system's (a pseudo-terminal).
+    explicit MainWindow(PortLister portLister, QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    static QStringList systemPorts();
 
 private slots:
     void slot_mTimerSendCheck_timeout();
@@ -56,6 +64,7 @@ private:
     void setOperationButtonsEnabled(bool enabled);
     bool portClosed() const;
 
+    PortLister mPortLister;
     QWidget *mWidgetPort = nullptr;
     QComboBox *mComboPort = nullptr;
     QComboBox *mComboBaud = nullptr;
