@@ -1,5 +1,6 @@
 #include "serialport.h"
 
+#include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QSerialPort>
 
@@ -117,10 +118,28 @@ void SerialPort::exchangeCommand()
     mPort->write(mRequestData);
     mPort->waitForBytesWritten(writeWait);
     mRequestData.clear();
-    msleep(static_cast<unsigned long>(mRequestWait));
+    // The driver may not take a long file at once; what it left in the port's
+    // buffer must still go out within the answer delay, or the modem would
+    // never get the whole file and the answer would come too late.
+    const int drained = drainWrites(mRequestWait);
+    msleep(static_cast<unsigned long>(mRequestWait - drained));
     mPort->waitForReadyRead(firstReadWait);
     emit signal_receivedAnswer(mPort->readAll());
     mRequestWait = 0;
+}
+
+// Writes out what the port still buffers, for at most budgetMs; returns the time spent.
+int SerialPort::drainWrites(int budgetMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (mPort->bytesToWrite() > 0 && clock.elapsed() < budgetMs) {
+        const int left = budgetMs - static_cast<int>(clock.elapsed());
+        if (!mPort->waitForBytesWritten(qMin(writeWait, left)) &&
+            mPort->error() != QSerialPort::NoError && mPort->error() != QSerialPort::TimeoutError)
+            break; // the line is gone: nothing more will be written
+    }
+    return static_cast<int>(qMin<qint64>(clock.elapsed(), budgetMs));
 }
 
 // Only the worker thread creates and destroys the port object, so reading the

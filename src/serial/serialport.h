@@ -38,6 +38,7 @@ protected:
 private:
     bool openPort();
     void exchangeCommand();
+    int drainWrites(int budgetMs);
     void collectUnaskedBytes();
     void closePort();
     bool stopRequested();

@@ -16,11 +16,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSerialPortInfo>
-#include <QTextBlock>
 #include <QTextBrowser>
-#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -152,6 +149,7 @@ QWidget *MainWindow::buildUi()
 
     mTextLog = new QTextBrowser;
     layout->addWidget(mTextLog);
+    mLogPane = LogPane(mTextLog);
     return central;
 }
 
@@ -416,26 +414,13 @@ void MainWindow::endJob(bool success, const QString &text, bool logText)
 
 void MainWindow::appendLog(const QString &text, int kind)
 {
-    if (!mTextLog)
+    if (!mLogPane.exists())
         return;
     const QString line = mLogComposer.compose(
         QDateTime::currentDateTime(), text, static_cast<MessageKind>(kind),
-        mOperation == OperationType::PresenceCheck, mPresence.value(),
-        mTextLog->document()->lastBlock().text());
-    if (line.isEmpty())
-        return;
-    // Appended as plain text, whatever the modem sent, and followed to the end
-    // when the view was already there. Only the last block is looked at, so the
-    // cost does not grow with the pane.
-    QScrollBar *bar = mTextLog->verticalScrollBar();
-    const bool atEnd = bar->value() == bar->maximum();
-    QTextCursor cursor(mTextLog->document());
-    cursor.movePosition(QTextCursor::End);
-    if (!mTextLog->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(line);
-    if (atEnd)
-        bar->setValue(bar->maximum());
+        mOperation == OperationType::PresenceCheck, mPresence.value(), mLogPane.lastLine());
+    if (!line.isEmpty())
+        mLogPane.append(line);
 }
 
 void MainWindow::setOperationButtonsEnabled(bool enabled)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "log/logcomposer.h"
+#include "log/logpane.h"
 #include "operations/clearjob.h"
 #include "operations/writejob.h"
 #include "serial/commandsender.h"
@@ -91,6 +92,7 @@ private:
     PresenceCounter mPresence;
     CommandSender *mSender = nullptr;
     LogComposer mLogComposer;
+    LogPane mLogPane;
     WriteJob mWriteJob;
     ClearJob mClearJob;
 };

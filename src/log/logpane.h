@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class QTextBrowser;
+
+// Writes finished lines into the log pane. Lines go in as plain text, whatever
+// the modem sent, and only the last line is ever read back, so the cost of a
+// line does not grow with the pane (a tool left open for days holds hundreds
+// of thousands of lines).
+class LogPane
+{
+public:
+    explicit LogPane(QTextBrowser *view = nullptr) : mView(view) {}
+
+    bool exists() const { return mView != nullptr; }
+    QString lastLine() const;
+    // Appends a paragraph and keeps following the end when the view was there.
+    void append(const QString &line);
+
+private:
+    QTextBrowser *mView;
+};

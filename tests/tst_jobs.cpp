@@ -1,0 +1,203 @@
+// The four jobs end to end: the real window and worker against the simulated
+// modem on a pseudo-terminal. The answer waits of the jobs are real, so a
+// flash takes about half a minute.
+#include "modemsim.h"
+#include "settings/settingsfile.h"
+#include "testsupport.h"
+#include "ui/mainwindow.h"
+#include "windowdriver.h"
+
+#include <QFile>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+using TestSupport::ModalCloser;
+using TestSupport::WindowDriver;
+
+namespace {
+constexpr int linkTimeout = 15000;
+constexpr int jobTimeout = 90000;
+
+QByteArray readFile(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QByteArray modemSettings = "CRYPT_DATA::1::Шифровать данные (1 - вкл., 0 - выкл.)\r\n"
+                                 "APN::modem.apn::Точка входа GPRS";
+} // namespace
+
+class TestJobs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void flashReplacesScriptsAndKeepsSettings();
+    void loadSettingsWritesTheLocalFile();
+    void readSettingsStoresAndOpensTheDialog();
+    void clearDeletesEveryFile();
+    void flashFailsWhenTheModemFallsSilentInTheBytes();
+    void closingThePortAbandonsAFlash();
+
+private:
+    void openAndConnect();
+    QList<QByteArray> commandsAfter(const QByteArray &command) const;
+    QString trace() const;
+
+    std::unique_ptr<QTemporaryDir> mDir;
+    QString mOldDir;
+    std::unique_ptr<ModemSim> mSim;
+    std::unique_ptr<MainWindow> mWindow;
+    std::unique_ptr<WindowDriver> mUi;
+    std::unique_ptr<ModalCloser> mCloser;
+};
+
+void TestJobs::init()
+{
+    mOldDir = QDir::currentPath();
+    mDir = std::make_unique<QTemporaryDir>();
+    QDir::setCurrent(mDir->path());
+    QVERIFY(writeLinesToFile("settings.ini", defaultSettings()));
+
+    mSim = std::make_unique<ModemSim>();
+    mSim->setRestartSilenceMs(1000);
+    mSim->setFile("main.pyo", QByteArray(3000, 'm'));
+    mSim->setFile("config.pyo", QByteArray(500, 'c'));
+    mSim->setFile("settings.ini", modemSettings);
+    QString error;
+    QVERIFY2(mSim->start(&error), qPrintable(error));
+
+    const QString port = mSim->portName();
+    mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; });
+    mWindow->show();
+    mUi = std::make_unique<WindowDriver>(mWindow.get());
+    mCloser = std::make_unique<ModalCloser>();
+}
+
+void TestJobs::cleanup()
+{
+    mCloser.reset();
+    mUi.reset();
+    mWindow.reset();
+    mSim.reset();
+    QDir::setCurrent(mOldDir);
+    mDir.reset();
+}
+
+void TestJobs::openAndConnect()
+{
+    mUi->openButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(mUi->jobButtonsEnabled(), linkTimeout);
+}
+
+QList<QByteArray> TestJobs::commandsAfter(const QByteArray &command) const
+{
+    const QList<QByteArray> all = mSim->commands();
+    const int at = all.lastIndexOf(command);
+    return at < 0 ? QList<QByteArray>() : all.mid(at + 1);
+}
+
+// What the modem was told and what the operator saw, for a failure message.
+QString TestJobs::trace() const
+{
+    QStringList commands;
+    for (const QByteArray &command : mSim->commands())
+        commands << QString::fromLatin1(command);
+    return QStringLiteral("commands: ") + commands.join(QLatin1Char(' ')) +
+           QStringLiteral("\nlog: ") + mUi->logLines().join(QLatin1Char('|')) +
+           QStringLiteral("\nboxes: ") + mCloser->seen().join(QLatin1Char('|'));
+}
+
+void TestJobs::flashReplacesScriptsAndKeepsSettings()
+{
+    openAndConnect();
+    mUi->button("Прошить")->click();
+    QVERIFY(mUi->jobButtonsDisabled());
+    QVERIFY(mUi->progress()->isVisible());
+    QTRY_VERIFY2_WITH_TIMEOUT(mSim->dataBytesReceived() > 0, qPrintable(trace()), jobTimeout);
+    QCOMPARE(mUi->progress()->value(), 6);
+
+    QTRY_COMPARE_WITH_TIMEOUT(mCloser->seen(), QStringList{"Сообщение|Модем прошит"}, jobTimeout);
+    QCOMPARE(mSim->file("main.pyo"), readFile(":/files/main.pyo"));
+    QCOMPARE(mSim->file("config.pyo"), readFile(":/files/config.pyo"));
+    QCOMPARE(mSim->file("settings.ini"), modemSettings);
+    QVERIFY(mUi->logLines().contains("Прошивка модема запущена"));
+    QVERIFY(mUi->logLines().contains("Модем прошит"));
+
+    // Back to the presence check, which now sees the started script.
+    QVERIFY(!mUi->progress()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(mUi->logLines().contains("Выполняется скрипт: v1.08"), linkTimeout);
+}
+
+void TestJobs::loadSettingsWritesTheLocalFile()
+{
+    openAndConnect();
+    mUi->button("Загрузить настройки")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(mCloser->seen(),
+                              QStringList{"Сообщение|Загрузка настроек успешно завершена"},
+                              jobTimeout);
+    QCOMPARE(mSim->file("settings.ini"), readFile("settings.ini"));
+    QCOMPARE(mSim->commands().count("at#dscript=\"settings.ini\""), 1);
+    QVERIFY(mSim->hasFile("main.pyo"));
+    QVERIFY(mUi->logLines().contains("Загрузка настроек успешно завершена"));
+}
+
+void TestJobs::readSettingsStoresAndOpensTheDialog()
+{
+    openAndConnect();
+    mUi->button("Считать настройки")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(mCloser->seen(), QStringList{"Настройки модема|"}, jobTimeout);
+    QCOMPARE(readFile("settings.ini"), modemSettings);
+    QVERIFY(mUi->logLines().contains("Настройки модема считаны"));
+    QTRY_VERIFY_WITH_TIMEOUT(mUi->jobButtonsEnabled(), linkTimeout);
+}
+
+void TestJobs::clearDeletesEveryFile()
+{
+    openAndConnect();
+    mUi->button("Очистить модем")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(mCloser->seen(), QStringList{"Сообщение|Модем очищен"}, jobTimeout);
+    QVERIFY(mSim->files().isEmpty());
+}
+
+void TestJobs::flashFailsWhenTheModemFallsSilentInTheBytes()
+{
+    mSim->setPaced(false);
+    mSim->addFault(ModemFault::onPrefix("at#wscript=\"main.pyo\"", ModemFault::DataStall, 1)
+                       .afterDataBytes(6000));
+    openAndConnect();
+    mUi->button("Прошить")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(mCloser->seen(), QStringList{"Ошибка|Ошибка при прошивке модема"},
+                              jobTimeout);
+    QVERIFY(mUi->logLines().contains("Ошибка при прошивке модема"));
+    // No command of the job follows the failure: only the presence check.
+    for (const QByteArray &command : commandsAfter("at#wscript=\"main.pyo\",12859,1"))
+        QCOMPARE(command, QByteArray("ate0"));
+    QVERIFY(!mUi->progress()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(mSim->commands().constLast() == "ate0", linkTimeout);
+}
+
+void TestJobs::closingThePortAbandonsAFlash()
+{
+    mSim->setPaced(false);
+    openAndConnect();
+    mUi->button("Прошить")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(mSim->commands().contains("at#lscript"), jobTimeout);
+    mUi->closePort();
+    const int atClose = mSim->commands().size();
+    QTest::qWait(1500); // longer than any answer wait of the listing and the deletes
+    QCOMPARE(mSim->commands().size(), atClose);
+    QVERIFY(mCloser->seen().isEmpty());
+    QCOMPARE(mUi->logLines().constLast(), QStringLiteral("Порт закрыт"));
+    QVERIFY(!mUi->progress()->isVisible());
+    QVERIFY(mUi->jobButtonsDisabled());
+}
+
+QTEST_MAIN(TestJobs)
+#include "tst_jobs.moc"

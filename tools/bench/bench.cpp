@@ -1,0 +1,351 @@
+// lorta-bench: runs the real window and worker against the paced simulated
+// modem and prints what an operator would feel: how long each job takes next
+// to its floors, the longest GUI freeze during it, the CPU an idle open port
+// costs, start-up time, peak memory, and the cost of a log line.
+#include "jobfloor.h"
+#include "log/logcomposer.h"
+#include "log/logpane.h"
+#include "modemsim.h"
+#include "settings/settingsfile.h"
+#include "testsupport.h"
+#include "ui/mainwindow.h"
+#include "windowdriver.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using TestSupport::ModalCloser;
+using TestSupport::WindowDriver;
+
+namespace {
+
+constexpr int stallProbeMs = 2;
+constexpr int idleSeconds = 10;
+
+void out(const QString &line)
+{
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// Runs the event loop until the condition holds or the time is up, checking
+// it every 10 ms; the thread sleeps in the loop meanwhile, so it adds no CPU.
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    if (condition())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (condition())
+            loop.quit();
+    });
+    check.start(10);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return condition();
+}
+
+void idleFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The longest time the GUI thread did not get back to its event loop: a
+// precise timer ticks every 2 ms; any gap beyond that was a freeze.
+class StallMeter
+{
+public:
+    StallMeter()
+    {
+        mTimer.setTimerType(Qt::PreciseTimer);
+        mTimer.setInterval(stallProbeMs);
+        QObject::connect(&mTimer, &QTimer::timeout, [this] {
+            mMaxGapMs = std::max(mMaxGapMs, mClock.restart() - stallProbeMs);
+        });
+    }
+    void start()
+    {
+        mMaxGapMs = 0;
+        mClock.start();
+        mTimer.start();
+    }
+    qint64 stop()
+    {
+        mTimer.stop();
+        return mMaxGapMs;
+    }
+
+private:
+    QTimer mTimer;
+    QElapsedTimer mClock;
+    qint64 mMaxGapMs = 0;
+};
+
+// CPU time in ms of the GUI thread and the serial worker thread ("SerialPort"),
+// read from /proc so the simulated modem's own thread is not counted.
+double toolThreadsCpuMs()
+{
+    const long ticks = sysconf(_SC_CLK_TCK);
+    double total = 0;
+    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &tid : tasks) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(tid));
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+        if (!comm.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const bool gui = tid.toLongLong() == getpid();
+        if (!gui && comm.readAll().trimmed() != "SerialPort")
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        total += (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000.0 / ticks;
+    }
+    return total;
+}
+
+long peakMemoryKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+struct JobRun
+{
+    QString name;
+    QString button;
+    QString box;
+};
+
+class Bench
+{
+public:
+    bool setUp();
+    void measureLink();
+    void measureIdleCpu();
+    bool runJob(const JobRun &job);
+    void measureLog();
+    void measureStartup(const QString &self);
+
+private:
+    QTemporaryDir mDir;
+    ModemSim mSim;
+    std::unique_ptr<MainWindow> mWindow;
+    std::unique_ptr<WindowDriver> mUi;
+    StallMeter mStalls;
+};
+
+bool Bench::setUp()
+{
+    QDir::setCurrent(mDir.path());
+    writeLinesToFile(QStringLiteral("settings.ini"), defaultSettings());
+    mSim.setRestartSilenceMs(1500);
+    mSim.setFile("main.pyo", QByteArray(9000, 'm'));
+    mSim.setFile("config.pyo", QByteArray(1800, 'c'));
+    mSim.setFile("settings.ini", "APN::old::Точка входа GPRS");
+    QString error;
+    if (!mSim.start(&error)) {
+        out(QStringLiteral("cannot start the simulated modem: ") + error);
+        return false;
+    }
+    const QString port = mSim.portName();
+    mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; });
+    mWindow->show();
+    mUi = std::make_unique<WindowDriver>(mWindow.get());
+    return true;
+}
+
+void Bench::measureLink()
+{
+    QElapsedTimer clock;
+    clock.start();
+    mUi->openButton()->click();
+    waitFor([this] { return mUi->jobButtonsEnabled(); }, 20000);
+    out(QStringLiteral("%1 %2 ms   (floor 1700 ms: start delay 450 + five 250 ms exchanges)")
+            .arg(QStringLiteral("port open -> job buttons enabled:"), -40)
+            .arg(clock.elapsed()));
+}
+
+void Bench::measureIdleCpu()
+{
+    for (bool checking : {true, false}) {
+        mUi->presenceBox()->setChecked(checking);
+        idleFor(1000);
+        const double before = toolThreadsCpuMs();
+        QElapsedTimer clock;
+        clock.start();
+        idleFor(idleSeconds * 1000);
+        const double share = 100.0 * (toolThreadsCpuMs() - before) / clock.elapsed();
+        out(QStringLiteral("%1 %2 % of a core   (target < 2 %)")
+                .arg(checking ? QStringLiteral("idle CPU, port open, presence check on:")
+                              : QStringLiteral("idle CPU, port open, presence check off:"),
+                     -40)
+                .arg(share, 0, 'f', 2));
+    }
+    mUi->presenceBox()->setChecked(true);
+    waitFor([this] { return mUi->jobButtonsEnabled(); }, 20000);
+}
+
+bool Bench::runJob(const JobRun &job)
+{
+    ModalCloser closer;
+    const int before = mSim.commands().size();
+    const qint64 dataBefore = mSim.dataBytesReceived();
+    const qint64 sentBefore = mSim.bytesSent();
+    QElapsedTimer clock;
+    mStalls.start();
+    clock.start();
+    mUi->button(job.button)->click();
+    const bool ended = waitFor([&] { return closer.seen().contains(job.box); }, 180000);
+    const qint64 elapsed = clock.elapsed();
+    const qint64 stall = mStalls.stop();
+    const QList<QByteArray> commands = mSim.commands().mid(before);
+    const JobFloor floor = JobFloor::of(commands, mSim.dataBytesReceived() - dataBefore,
+                                        mSim.bytesSent() - sentBefore);
+    out(QStringLiteral("%1 %2 ms  %3 ms  %4 ms  %5 %  %6 ms  %7")
+            .arg(job.name, -20)
+            .arg(elapsed, 8)
+            .arg(floor.designMs, 8, 'f', 0)
+            .arg(floor.lineMs, 8, 'f', 0)
+            .arg(100.0 * (elapsed - floor.designMs) / floor.designMs, 6, 'f', 1)
+            .arg(stall, 4)
+            .arg(ended ? QString() : QStringLiteral("DID NOT END: ") + closer.seen().join('|')));
+    if (mSim.scriptRunning())
+        mSim.stopScript("bench");
+    waitFor([this] { return mUi->jobButtonsEnabled(); }, 30000);
+    return ended;
+}
+
+void Bench::measureLog()
+{
+    QWidget host;
+    host.resize(600, 400);
+    auto *view = new QTextBrowser(&host);
+    view->resize(580, 250);
+    host.show();
+    LogPane pane(view);
+    LogComposer composer;
+    int lines = 0;
+    const auto fillTo = [&](int target) {
+        for (; lines < target; ++lines)
+            pane.append(LogComposer::stamp(QDateTime::currentDateTime()) +
+                        QStringLiteral("Выполняется скрипт: v1.08"));
+    };
+    const auto perLineUs = [&] {
+        constexpr int samples = 2000;
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < samples; ++i) {
+            const QString line = composer.compose(
+                QDateTime::currentDateTime(), i % 2 ? QStringLiteral("v1.08") : QString(),
+                MessageKind::Received, true, 0, pane.lastLine());
+            if (!line.isEmpty())
+                pane.append(line);
+            QCoreApplication::processEvents();
+        }
+        lines += samples;
+        return clock.nsecsElapsed() / 1000.0 / samples;
+    };
+    for (int size : {1000, 200000}) {
+        fillTo(size);
+        QCoreApplication::processEvents();
+        out(QStringLiteral("%1 %2 us per line")
+                .arg(QStringLiteral("appendLog with %1 lines in the pane:").arg(size), -40)
+                .arg(perLineUs(), 0, 'f', 1));
+    }
+}
+
+void Bench::measureStartup(const QString &self)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const int code = QProcess::execute(self, {QStringLiteral("--startup-probe")});
+    out(QStringLiteral("%1 %2 ms   (target < 1000 ms; process start to first paint%3)")
+            .arg(QStringLiteral("start-up to the first shown window:"), -40)
+            .arg(clock.elapsed())
+            .arg(code == 0 ? QString() : QStringLiteral(", PROBE FAILED")));
+}
+
+// Started as a child: builds the window, shows it and exits at its first paint.
+int startupProbe(QApplication &app)
+{
+    MainWindow window;
+    struct PaintWatch : QObject
+    {
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                QTimer::singleShot(0, qApp, [] { qApp->exit(0); });
+            return false;
+        }
+    } watch;
+    window.installEventFilter(&watch);
+    window.show();
+    QTimer::singleShot(10000, &app, [&app] { app.exit(1); });
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (app.arguments().contains(QStringLiteral("--startup-probe")))
+        return startupProbe(app);
+
+    out(QStringLiteral("machine: %1, %2 cores, Qt %3, platform %4")
+            .arg(QSysInfo::prettyProductName())
+            .arg(QThread::idealThreadCount())
+            .arg(QString::fromLatin1(qVersion()), QGuiApplication::platformName()));
+    Bench bench;
+    if (!bench.setUp())
+        return 1;
+    bench.measureLink();
+    bench.measureIdleCpu();
+
+    out(QString());
+    out(QStringLiteral("%1 %2     %3     %4     %5    %6")
+            .arg(QStringLiteral("job"), -20)
+            .arg(QStringLiteral("duration"), 8)
+            .arg(QStringLiteral("design"), 8)
+            .arg(QStringLiteral("line"), 8)
+            .arg(QStringLiteral("over"), 6)
+            .arg(QStringLiteral("max GUI stall")));
+    bool allEnded = true;
+    for (const JobRun &job :
+         {JobRun{QStringLiteral("flash"), QStringLiteral("Прошить"),
+                 QStringLiteral("Сообщение|Модем прошит")},
+          JobRun{QStringLiteral("load settings"), QStringLiteral("Загрузить настройки"),
+                 QStringLiteral("Сообщение|Загрузка настроек успешно завершена")},
+          JobRun{QStringLiteral("read settings"), QStringLiteral("Считать настройки"),
+                 QStringLiteral("Настройки модема|")},
+          JobRun{QStringLiteral("clear"), QStringLiteral("Очистить модем"),
+                 QStringLiteral("Сообщение|Модем очищен")}})
+        allEnded = bench.runJob(job) && allEnded;
+    out(QString());
+    out(QStringLiteral("%1 %2 MiB")
+            .arg(QStringLiteral("peak memory after the jobs:"), -40)
+            .arg(peakMemoryKiB() / 1024.0, 0, 'f', 1));
+    bench.measureStartup(app.applicationFilePath());
+    bench.measureLog();
+    return allEnded ? 0 : 1;
+}

@@ -1,0 +1,150 @@
+// lorta-modem-sim: serves a simulated modem on a pseudo-terminal until SIGINT or SIGTERM.
+// The first line on stdout is the port to open in the program.
+
+#include "modemsim.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QStringList>
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+
+namespace {
+
+QByteArray demoSettings()
+{
+    const QStringList lines = {
+        QStringLiteral("CRYPT_DATA::0::Шифровать данные (1 - вкл., 0 - выкл.)"),
+        QStringLiteral("DEBUG_SER::0::Вывод отладочной информации в последовательный порт "
+                       "(1 - вкл., 0 - выкл.)"),
+        QStringLiteral("PIN::1234::PIN-код"),
+        QStringLiteral("APN::demo.apn::Точка входа GPRS"),
+        QStringLiteral("GPRS_USER::demo::Имя пользователя GPRS"),
+        QStringLiteral("GPRS_PASSWD::demo::Пароль GPRS"),
+        QStringLiteral("DEST_IP::192.168.1.1::Адрес назначения исходящего соединения"),
+        QStringLiteral("DEST_PORT::4321::Порт назначения исходящего соединения"),
+        QStringLiteral("SER_SP::38400::Скорость последовательного порта (бит/сек)"),
+    };
+    return lines.join(QStringLiteral("\r\n")).toUtf8();
+}
+
+// An "old" compiled script: a marker line and every byte value, so a read-back or a
+// listing shows something that is plainly not the program's payload.
+QByteArray demoScript(const QByteArray &name, int size)
+{
+    QByteArray bytes = "old " + name + " (simulated modem demo)\n";
+    for (int i = 0; bytes.size() < size; ++i)
+        bytes.append(char(i & 0xff));
+    return bytes;
+}
+
+QByteArray printable(const QByteArray &bytes)
+{
+    QByteArray text;
+    for (const char c : bytes) {
+        const uchar u = uchar(c);
+        if (c == '\r')
+            text += "\\r";
+        else if (c == '\n')
+            text += "\\n";
+        else if (u < 0x20 || u >= 0x7f || c == '\\')
+            text += "\\x" + QByteArray::number(u, 16).rightJustified(2, '0');
+        else
+            text += c;
+    }
+    return text;
+}
+
+bool preloadFiles(ModemSim &sim, const QStringList &pairs)
+{
+    for (const QString &pair : pairs) {
+        const int equals = pair.indexOf(QLatin1Char('='));
+        QFile source(pair.mid(equals + 1));
+        if (equals <= 0 || !source.open(QIODevice::ReadOnly)) {
+            fprintf(stderr, "lorta-modem-sim: cannot load --file %s\n", qPrintable(pair));
+            return false;
+        }
+        sim.setFile(pair.left(equals).toUtf8(), source.readAll());
+    }
+    return true;
+}
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated GSM modem on a pseudo-terminal. Prints the port to open "
+                       "on its first line, then serves until SIGINT or SIGTERM."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("no-pacing"), QStringLiteral("Do not hold the line to 9600 bit/s.")},
+        {QStringLiteral("restart-silence"),
+         QStringLiteral("Silence after at#enhrst=1,0 in ms (default 3000)."), QStringLiteral("ms")},
+        {QStringLiteral("script-interval"),
+         QStringLiteral("Interval of the running script's output in ms (default 2000)."),
+         QStringLiteral("ms")},
+        {QStringLiteral("file"), QStringLiteral("Preload a modem file (repeatable)."),
+         QStringLiteral("name=path")},
+        {QStringLiteral("demo"),
+         QStringLiteral("Preload old main.pyo, config.pyo and a settings.ini.")},
+        {QStringLiteral("script-running"), QStringLiteral("Start with the script running.")},
+        {QStringLiteral("log"), QStringLiteral("Print each command and answer to stderr.")},
+    });
+}
+
+bool configure(ModemSim &sim, const QCommandLineParser &parser)
+{
+    sim.setPaced(!parser.isSet(QStringLiteral("no-pacing")));
+    if (parser.isSet(QStringLiteral("restart-silence")))
+        sim.setRestartSilenceMs(parser.value(QStringLiteral("restart-silence")).toInt());
+    if (parser.isSet(QStringLiteral("script-interval")))
+        sim.setScriptOutputIntervalMs(parser.value(QStringLiteral("script-interval")).toInt());
+    if (parser.isSet(QStringLiteral("demo"))) {
+        sim.setFile("main.pyo", demoScript("main.pyo", 3000));
+        sim.setFile("config.pyo", demoScript("config.pyo", 700));
+        sim.setFile("settings.ini", demoSettings());
+    }
+    if (parser.isSet(QStringLiteral("log"))) {
+        sim.setTrafficLog([](bool fromHost, const QByteArray &bytes) {
+            fprintf(stderr, "%s %s\n", fromHost ? "<<" : ">>", printable(bytes).constData());
+        });
+    }
+    return preloadFiles(sim, parser.values(QStringLiteral("file")));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Taken by sigwait() below; blocked before the sim's thread exists, so it inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("lorta-modem-sim"));
+    QCommandLineParser parser;
+    addOptions(parser);
+    parser.process(app);
+
+    ModemSim sim;
+    if (!configure(sim, parser))
+        return 2;
+    QString error;
+    if (!sim.start(&error)) {
+        fprintf(stderr, "lorta-modem-sim: %s\n", qPrintable(error));
+        return 1;
+    }
+    if (parser.isSet(QStringLiteral("script-running")))
+        sim.startScript();
+    printf("%s\n", qPrintable(sim.portName()));
+    fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    sim.stop();
+    return 0;
+}
