@@ -1,0 +1,223 @@
+// The serial worker on its own thread, through the real QSerialPort, against
+// the simulated modem on a pseudo-terminal.
+#include "modemsim.h"
+#include "serial/serialport.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QtTest>
+#include <memory>
+
+class TestSerialPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void missingPortFailsOnceThenAGoodOneOpens();
+    void exchangeDeliversTheAnswer();
+    void silentModemGivesAnEmptyAnswer();
+    void handOverIsRefusedWhileBusy();
+    void longAnswerTailArrivesAsUnaskedData();
+    void scriptOutputArrivesAsUnaskedData();
+    void stopDuringAnExchangeLetsItFinish();
+    void commandPendingAtCloseIsNeverWritten();
+    void longFileGoesOutWithinItsWait();
+
+private:
+    void open();
+    void stop();
+    bool handOver(const QByteArray &command, int wait);
+
+    std::unique_ptr<ModemSim> mSim;
+    std::unique_ptr<SerialPort> mPort;
+};
+
+void TestSerialPort::init()
+{
+    mSim = std::make_unique<ModemSim>();
+    mSim->setPaced(false);
+    QString error;
+    QVERIFY2(mSim->start(&error), qPrintable(error));
+    mPort = std::make_unique<SerialPort>();
+}
+
+void TestSerialPort::cleanup()
+{
+    stop();
+    mPort.reset();
+    mSim.reset();
+}
+
+void TestSerialPort::open()
+{
+    QSignalSpy opened(mPort.get(), &SerialPort::signal_openPort_ok);
+    mPort->setPortSettings(mSim->portName(), 9600);
+    mPort->startPort();
+    QVERIFY(opened.wait(5000));
+    QTRY_VERIFY(mPort->isPortOpened());
+}
+
+void TestSerialPort::stop()
+{
+    mPort->stopPort();
+    mPort->wait();
+    QVERIFY(!mPort->isPortOpened());
+}
+
+// Retries the hand-over until the worker takes it (the worker refuses while busy).
+bool TestSerialPort::handOver(const QByteArray &command, int wait)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!mPort->setRequest(command, wait)) {
+        if (clock.elapsed() > 5000)
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+void TestSerialPort::missingPortFailsOnceThenAGoodOneOpens()
+{
+    QSignalSpy failed(mPort.get(), &SerialPort::signal_openPort_error);
+    QSignalSpy opened(mPort.get(), &SerialPort::signal_openPort_ok);
+    mPort->setPortSettings(QStringLiteral("/nonexistent/tty-lorta"), 9600);
+    mPort->startPort();
+    QVERIFY(mPort->wait(5000));
+    QCoreApplication::processEvents();
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(opened.count(), 0);
+    QVERIFY(!mPort->isPortOpened());
+
+    open();
+    QCOMPARE(failed.count(), 1);
+}
+
+void TestSerialPort::exchangeDeliversTheAnswer()
+{
+    open();
+    QSignalSpy answers(mPort.get(), &SerialPort::signal_receivedAnswer);
+    QVERIFY(mPort->setRequest("ate0\r", 250));
+    QVERIFY(answers.wait(3000));
+    QVERIFY(answers.at(0).at(0).toByteArray().contains("OK"));
+    QCOMPARE(mSim->commands(), QList<QByteArray>{"ate0"});
+}
+
+void TestSerialPort::silentModemGivesAnEmptyAnswer()
+{
+    mSim->addFault(ModemFault::onPrefix("ate0", ModemFault::Silence));
+    open();
+    QSignalSpy answers(mPort.get(), &SerialPort::signal_receivedAnswer);
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(handOver("ate0\r", 100));
+        QVERIFY(answers.wait(3000));
+        QCOMPARE(answers.takeFirst().at(0).toByteArray(), QByteArray());
+    }
+}
+
+void TestSerialPort::handOverIsRefusedWhileBusy()
+{
+    open();
+    QSignalSpy answers(mPort.get(), &SerialPort::signal_receivedAnswer);
+    QVERIFY(mPort->setRequest("ate0\r", 500));
+    QVERIFY(!mPort->setRequest("at\r", 250)); // pending or in its exchange
+    QTRY_VERIFY(mSim->commands().size() == 1);
+    QVERIFY(!mPort->setRequest("at\r", 250)); // in its exchange
+    QVERIFY(answers.wait(3000));
+    QVERIFY(handOver("at\r", 250));
+    QVERIFY(answers.wait(3000));
+    QCOMPARE(mSim->commands(), (QList<QByteArray>{"ate0", "at"}));
+}
+
+void TestSerialPort::longAnswerTailArrivesAsUnaskedData()
+{
+    QByteArray file;
+    for (int i = 0; i < 60; ++i)
+        file += "LINE" + QByteArray::number(i).rightJustified(3, '0') + "::value::text\r\n";
+    mSim->setFile("settings.ini", file);
+    mSim->setPaced(true); // about 1 ms a byte: the answer outlasts its wait
+    open();
+    QSignalSpy answers(mPort.get(), &SerialPort::signal_receivedAnswer);
+    QSignalSpy unasked(mPort.get(), &SerialPort::signal_receivedData);
+    QVERIFY(mPort->setRequest("at#rscript=\"settings.ini\"\r", 50));
+    QVERIFY(answers.wait(3000));
+    const QByteArray head = answers.at(0).at(0).toByteArray();
+    QVERIFY(!head.contains("OK"));
+    const auto whole = [&] {
+        QByteArray all = head;
+        for (const QList<QVariant> &chunk : unasked)
+            all += chunk.at(0).toByteArray();
+        return all;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(whole().endsWith("OK\r\n"), 10000);
+    for (const QList<QVariant> &chunk : unasked)
+        QVERIFY(!chunk.at(0).toByteArray().isEmpty());
+    QVERIFY(whole().endsWith("\r\n<<<" + file + "\r\nOK\r\n"));
+}
+
+void TestSerialPort::scriptOutputArrivesAsUnaskedData()
+{
+    mSim->setScriptOutputIntervalMs(200);
+    open();
+    QSignalSpy unasked(mPort.get(), &SerialPort::signal_receivedData);
+    mSim->startScript();
+    QVERIFY(unasked.wait(3000));
+    QVERIFY(unasked.at(0).at(0).toByteArray().contains("v1.08"));
+}
+
+void TestSerialPort::stopDuringAnExchangeLetsItFinish()
+{
+    open();
+    QSignalSpy answers(mPort.get(), &SerialPort::signal_receivedAnswer);
+    QVERIFY(mPort->setRequest("ate0\r", 600));
+    QTRY_VERIFY(!mSim->commands().isEmpty());
+    mPort->stopPort();
+    QVERIFY(mPort->isPortOpened()); // still in its exchange
+    QVERIFY(mPort->wait(5000));
+    QVERIFY(!mPort->isPortOpened());
+    QCoreApplication::processEvents();
+    QCOMPARE(answers.count(), 1);
+    QVERIFY(answers.at(0).at(0).toByteArray().contains("OK"));
+}
+
+void TestSerialPort::commandPendingAtCloseIsNeverWritten()
+{
+    open();
+    QVERIFY(mPort->setRequest("ate0\r", 400));
+    QTRY_VERIFY(!mSim->commands().isEmpty());
+    mPort->stopPort();
+    // Taken once the exchange ends; the loop then ends before writing it.
+    QVERIFY(handOver("at#execscr\r", 250));
+    QVERIFY(mPort->wait(5000));
+    open(); // a new run starts with an empty hand-over slot
+    QTest::qWait(300);
+    QCOMPARE(mSim->commands(), QList<QByteArray>{"ate0"});
+}
+
+void TestSerialPort::longFileGoesOutWithinItsWait()
+{
+    // More bytes than the pseudo-terminal takes at once, on a paced line: the
+    // worker must keep writing during the answer delay, or the modem would
+    // never see the end of the file.
+    QFile payload(QStringLiteral(":/files/main.pyo"));
+    QVERIFY(payload.open(QIODevice::ReadOnly));
+    const QByteArray bytes = payload.readAll();
+    mSim->setPaced(true);
+    open();
+    QSignalSpy answers(mPort.get(), &SerialPort::signal_receivedAnswer);
+    const QByteArray command = "at#wscript=\"main.pyo\"," + QByteArray::number(bytes.size()) + ",1\r";
+    QVERIFY(mPort->setRequest(command, 1500));
+    QVERIFY(answers.wait(5000));
+    QVERIFY(answers.takeFirst().at(0).toByteArray().contains(">>>"));
+    // 10 bits a byte at 9600 bit/s, plus a little: shorter than the tool's own wait.
+    const int lineTime = bytes.size() * 10 * 1000 / 9600 + 1500;
+    QVERIFY(handOver(bytes, lineTime));
+    QVERIFY(answers.wait(lineTime + 5000));
+    QVERIFY(answers.at(0).at(0).toByteArray().contains("OK"));
+    QCOMPARE(mSim->file("main.pyo"), bytes);
+}
+
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "tst_serialport.moc"
