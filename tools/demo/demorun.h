@@ -1,0 +1,71 @@
+#pragma once
+
+#include "demooptions.h"
+#include "modemecho.h"
+#include "modemsim.h"
+#include "screenshots.h"
+
+#include <QDeadlineTimer>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+
+class LogEcho;
+class MainWindow;
+class ModalWatcher;
+class QWidget;
+class WindowControls;
+
+// One complete flash as an operator does it, through the real window and the
+// real serial worker, against the simulated modem on a pseudo-terminal; told
+// step by step on the terminal, with screenshots when asked for. The steps
+// run one after another and wait on the event loop; the modal boxes are
+// answered by a ModalWatcher from inside their own event loops.
+class DemoRun
+{
+public:
+    explicit DemoRun(const DemoOptions &options);
+    ~DemoRun();
+    DemoRun(const DemoRun &) = delete;
+    DemoRun &operator=(const DemoRun &) = delete;
+
+    // 0 when the flash ended in "Модем прошит" and the modem holds what it
+    // should; 1 otherwise, after saying why.
+    int exec();
+
+private:
+    bool setUp();
+    bool startModem();
+    bool showWindow();
+    bool openPort();
+    bool waitForLink();
+    bool flash();
+    bool waitForFlashEnd();
+    void waitForScript();
+    bool closePort();
+    bool showSettingsDialog();
+    bool checkModem();
+
+    void onModal(QWidget *modal);
+    QString jobBox() const;
+    bool boxSeen() const;
+    void printModemFiles() const;
+    bool waitUntil(const std::function<bool()> &done, qint64 maxMs);
+    void narrate(const QString &line) const;
+    void pause(int ms);
+    bool fail(const QString &reason);
+
+    DemoOptions mOptions;
+    QDeadlineTimer mDeadline;
+    QString mOldDir;
+    QTemporaryDir mDir;
+    Screenshots mShots;
+    ModemEcho mModemEcho;
+    ModemSim mSim;
+    std::unique_ptr<MainWindow> mWindow;
+    std::unique_ptr<WindowControls> mControls;
+    std::unique_ptr<LogEcho> mLogEcho;
+    std::unique_ptr<ModalWatcher> mModals;
+    QString mFailure;
+};
