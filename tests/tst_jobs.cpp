@@ -132,7 +132,8 @@ void TestJobs::flashReplacesScriptsAndKeepsSettings()
 
     // Back to the presence check, which now sees the started script.
     QVERIFY(!mUi->progress()->isVisible());
-    QTRY_VERIFY_WITH_TIMEOUT(mUi->logLines().contains("Выполняется скрипт: v1.08"), linkTimeout);
+    QTRY_VERIFY2_WITH_TIMEOUT(mUi->logLines().contains("Выполняется скрипт: v1.08"),
+                              qPrintable(trace()), linkTimeout);
 }
 
 void TestJobs::loadSettingsWritesTheLocalFile()

@@ -43,6 +43,7 @@ private slots:
     void stopAndStartAgainKeepsTheFiles();
     void restartIsSilentThenEchoesAgain();
     void scriptPrintsVersionUntilStopped();
+    void pacedScriptLinesArriveWhole();
     void faults_data();
     void faults();
     void garbageIsNeitherTextNorAnAnswer();
@@ -246,6 +247,36 @@ void TestModemSim::scriptPrintsVersionUntilStopped()
     QCOMPARE(meanwhile.chopped(stop.size()).replace("v1.08\r\n", ""), QByteArray());
     QVERIFY(!mSim->scriptRunning());
     QCOMPARE(send(probe, ok), ok);
+}
+
+void TestModemSim::pacedScriptLinesArriveWhole()
+{
+    // Read as the tool does: what has come as soon as anything comes. The version must
+    // never be cut into pieces, or the tool would not recognise the running script.
+    const QByteArray version = QByteArrayLiteral("v1.08\r\n");
+    mSim->setScriptOutputIntervalMs(200);
+    startSim(true);
+    QCOMPARE(send("at#execscr\r", ok + version), ok + version);
+    const int commandsBefore = mSim->commands().size();
+    QList<QByteArray> reads;
+    QElapsedTimer clock;
+    clock.start();
+    for (qint64 nextCommandMs = 0; clock.elapsed() < 1300;) {
+        if (clock.elapsed() >= nextCommandMs) {
+            mPort->write("ate0\r");
+            mPort->waitForBytesWritten(1000);
+            nextCommandMs += 50;
+        }
+        mPort->waitForReadyRead(5);
+        const QByteArray got = mPort->readAll();
+        if (!got.isEmpty())
+            reads << got;
+    }
+    QVERIFY(mSim->commands().size() > commandsBefore + 10);
+    QVERIFY2(reads.size() >= 4, qPrintable(QString::number(reads.size())));
+    for (const QByteArray &got : reads)
+        QVERIFY2(got == version.repeated(got.size() / version.size()), got.toHex().constData());
+    QVERIFY(mSim->scriptRunning());
 }
 
 void TestModemSim::faults_data()

@@ -17,6 +17,10 @@ constexpr qint64 maxPollNs = 100 * msNs;
 constexpr int readChunk = 4096;
 // A host that stops reading makes the backlog grow; past this, bytes are lost as on a UART.
 constexpr int maxOutputBacklog = 64 * 1024;
+// A serial port hands the host its received bytes a FIFO's worth at a time, or once the
+// line falls idle, never byte by byte: a short line such as the script's version arrives
+// in one read, as the tool's reads (what has come, no joining across answers) expect.
+constexpr int outputFifoBytes = 16;
 
 bool wouldBlock()
 {
@@ -81,7 +85,7 @@ void LineServer::serveOnce()
         if (mOutputBlocked)
             events |= POLLOUT;
         else
-            wakeNs = std::min(wakeNs, mOutputPacer.deadline());
+            wakeNs = std::min(wakeNs, outputChunkDueNs());
     }
     pollFor(now, wakeNs, events);
 }
@@ -161,7 +165,7 @@ void LineServer::pumpOutput(qint64 nowNs)
         int count = mOutput.size() - mOutputOffset;
         if (mWasPaced)
             count = std::min(count, mOutputPacer.allowance(nowNs));
-        if (count == 0)
+        if (count < outputChunk())
             return;
         const ssize_t written = write(mPty.master(), mOutput.constData() + mOutputOffset, count);
         if (written < 0 && !wouldBlock()) {
@@ -175,6 +179,17 @@ void LineServer::pumpOutput(qint64 nowNs)
         if (mWasPaced)
             mOutputPacer.consumed(sent, mOutputBlocked || !outputPending());
     }
+}
+
+int LineServer::outputChunk() const
+{
+    return std::min(int(mOutput.size()) - mOutputOffset, outputFifoBytes);
+}
+
+qint64 LineServer::outputChunkDueNs() const
+{
+    // The pacer is mid-burst here: pumpOutput() asked it for an allowance.
+    return mOutputPacer.deadline() + qint64(outputChunk() - 1) * LinePacer::byteNs;
 }
 
 void LineServer::pumpInput(qint64 nowNs)

@@ -35,6 +35,9 @@ private:
     qint64 exchange(const QByteArray &input, qint64 nowNs);
     void appendOutput(const QByteArray &bytes);
     void pumpOutput(qint64 nowNs);
+    // The bytes handed to the host at once: a FIFO's worth, or the rest of the burst.
+    int outputChunk() const;
+    qint64 outputChunkDueNs() const;
     void pumpInput(qint64 nowNs);
     void checkClient();
     void hangUp();
