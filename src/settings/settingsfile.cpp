@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr QLatin1String lineEnd("\r\n");
+constexpr QLatin1String lineEnd = latin1Literal("\r\n");
 
 QStringList buildTemplate()
 {

@@ -10,19 +10,26 @@
 // The modem configuration text: lines of "key::value::description" joined by
 // CR LF, stored as UTF-8 without a byte-order mark.
 
+// A QLatin1String usable in a constant expression: its const char * constructor
+// calls strlen, which only GCC accepts there.
+template <int N> constexpr QLatin1String latin1Literal(const char (&text)[N])
+{
+    return QLatin1String(text, N - 1);
+}
+
 namespace SettingsKey {
-inline constexpr QLatin1String CryptData("CRYPT_DATA");
-inline constexpr QLatin1String DebugSer("DEBUG_SER");
-inline constexpr QLatin1String Pin("PIN");
-inline constexpr QLatin1String Apn("APN");
-inline constexpr QLatin1String GprsUser("GPRS_USER");
-inline constexpr QLatin1String GprsPasswd("GPRS_PASSWD");
-inline constexpr QLatin1String DestIp("DEST_IP");
-inline constexpr QLatin1String DestPort("DEST_PORT");
-inline constexpr QLatin1String SerSp("SER_SP");
+inline constexpr QLatin1String CryptData = latin1Literal("CRYPT_DATA");
+inline constexpr QLatin1String DebugSer = latin1Literal("DEBUG_SER");
+inline constexpr QLatin1String Pin = latin1Literal("PIN");
+inline constexpr QLatin1String Apn = latin1Literal("APN");
+inline constexpr QLatin1String GprsUser = latin1Literal("GPRS_USER");
+inline constexpr QLatin1String GprsPasswd = latin1Literal("GPRS_PASSWD");
+inline constexpr QLatin1String DestIp = latin1Literal("DEST_IP");
+inline constexpr QLatin1String DestPort = latin1Literal("DEST_PORT");
+inline constexpr QLatin1String SerSp = latin1Literal("SER_SP");
 } // namespace SettingsKey
 
-inline constexpr QLatin1String SettingsFieldSeparator("::");
+inline constexpr QLatin1String SettingsFieldSeparator = latin1Literal("::");
 
 // The nine template lines with their defaults and descriptions, in the order
 // every written file keeps. Built once; callers change only their own copy.
