@@ -47,8 +47,6 @@ private slots:
     void faults_data();
     void faults();
     void garbageIsNeitherTextNorAnAnswer();
-    void dataFaults_data();
-    void dataFaults();
     void hangUpKillsTheLine_data();
     void hangUpKillsTheLine();
     void bytesNobodyReadsAreLost();
@@ -279,39 +277,55 @@ void TestModemSim::pacedScriptLinesArriveWhole()
     QVERIFY(mSim->scriptRunning());
 }
 
+// A fault rule fires on its command; data: the file bytes sent after the prompt, if any.
 void TestModemSim::faults_data()
 {
     QTest::addColumn<ModemFault>("fault");
     QTest::addColumn<QByteArrayList>("commands");
+    QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<qint64>("taken");
     QTest::addColumn<bool>("mainStays");
     using F = ModemFault;
     const QByteArray del = "at#dscript=\"main.pyo\"";
+    const QByteArrayList write{"at#wscript=\"n\",10"};
     QTest::newRow("2nd command: error")
-        << F::onCommand(2, F::Error) << QByteArrayList{del} << error << true;
+        << F::onCommand(2, F::Error) << QByteArrayList{del} << QByteArray() << error << 0ll << true;
     QTest::newRow("silence, not carried out")
-        << F::onPrefix("at#dscript", F::Silence) << QByteArrayList{del} << QByteArray() << true;
-    QTest::newRow("first match only") << F::onPrefix("at#dscript", F::Error, 1)
-                                      << QByteArrayList{del, del} << error + ok << false;
+        << F::onPrefix("at#dscript", F::Silence) << QByteArrayList{del} << QByteArray()
+        << QByteArray() << 0ll << true;
+    QTest::newRow("first match only")
+        << F::onPrefix("at#dscript", F::Error, 1) << QByteArrayList{del, del} << QByteArray()
+        << error + ok << 0ll << false;
     QTest::newRow("stray prompt") << F::onPrefix("at#lscript", F::StrayPrompt)
-                                  << QByteArrayList{"at#lscript"} << prompt << true;
+                                  << QByteArrayList{"at#lscript"} << QByteArray() << prompt << 0ll
+                                  << true;
     QTest::newRow("ok without prompt: no data phase")
         << F::onPrefix("at#wscript", F::OkWithoutPrompt) << QByteArrayList{"at#wscript=\"n\",3"}
-        << ok << true;
+        << QByteArray() << ok << 0ll << true;
     QTest::newRow("half answer") << F::onCommand(2, F::HalfAnswer) << QByteArrayList{"at#lscript"}
-                                 << QByteArray("\r\nO") << true;
+                                 << QByteArray() << QByteArray("\r\nO") << 0ll << true;
+    QTest::newRow("stall after 4 bytes")
+        << F::onPrefix("at#wscript", F::DataStall).afterDataBytes(4) << write
+        << QByteArray("0123456789") << QByteArray() << 4ll << true;
+    QTest::newRow("error after the bytes") << F::onPrefix("at#wscript", F::DataError) << write
+                                           << QByteArray("0123456789") << error << 10ll << true;
 }
 
 void TestModemSim::faults()
 {
     QFETCH(ModemFault, fault);
     QFETCH(QByteArrayList, commands);
+    QFETCH(QByteArray, data);
     QFETCH(QByteArray, answer);
-    QFETCH(bool, mainStays);
     startSim();
     mSim->addFault(fault);
-    QCOMPARE(send(commands.join('\r') + '\r' + probe, answer + ok), answer + ok);
-    QCOMPARE(mSim->hasFile("main.pyo"), mainStays);
+    const QByteArray lines = commands.join('\r') + '\r';
+    if (!data.isNull())
+        QCOMPARE(send(lines, prompt), prompt);
+    QCOMPARE(send((data.isNull() ? lines : data) + probe, answer + ok), answer + ok);
+    QTEST(mSim->dataBytesReceived(), "taken");
+    QTEST(mSim->hasFile("main.pyo"), "mainStays");
     QVERIFY(!mSim->hasFile("n"));
 }
 
@@ -326,31 +340,6 @@ void TestModemSim::garbageIsNeitherTextNorAnAnswer()
     QVERIFY(!garbage.contains("OK"));
     QVERIFY(!garbage.contains(">>>"));
     QVERIFY(QString::fromUtf8(garbage).toUtf8() != garbage);
-}
-
-void TestModemSim::dataFaults_data()
-{
-    QTest::addColumn<ModemFault>("fault");
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<qint64>("taken");
-    QTest::newRow("stall after 4 bytes")
-        << ModemFault::onPrefix("at#wscript", ModemFault::DataStall).afterDataBytes(4)
-        << QByteArray() << qint64(4);
-    QTest::newRow("error after the bytes")
-        << ModemFault::onPrefix("at#wscript", ModemFault::DataError) << error << qint64(10);
-}
-
-void TestModemSim::dataFaults()
-{
-    QFETCH(ModemFault, fault);
-    QFETCH(QByteArray, answer);
-    QFETCH(qint64, taken);
-    startSim();
-    mSim->addFault(fault);
-    QCOMPARE(send("at#wscript=\"n\",10\r", prompt), prompt);
-    QCOMPARE(send("0123456789" + probe, answer + ok), answer + ok);
-    QCOMPARE(mSim->dataBytesReceived(), taken);
-    QVERIFY(!mSim->hasFile("n"));
 }
 
 void TestModemSim::hangUpKillsTheLine_data()
@@ -428,9 +417,8 @@ void TestModemSim::standaloneServesUntilTerminated()
     connectClient(QString::fromLocal8Bit(sim.readLine().trimmed()));
     const QByteArray listing = send("at#lscript\r", ok);
     QVERIFY(listing.endsWith(ok));
-    QVERIFY(listing.contains("#LSCRIPT: \"main.pyo\","));
-    QVERIFY(listing.contains("#LSCRIPT: \"config.pyo\","));
-    QVERIFY(listing.contains("#LSCRIPT: \"settings.ini\","));
+    for (const char *name : {"main.pyo", "config.pyo", "settings.ini"})
+        QVERIFY(listing.contains("#LSCRIPT: \"" + QByteArray(name) + "\","));
     const QByteArray settings = send("at#rscript=\"settings.ini\"\r", ok);
     QVERIFY(settings.contains("<<<CRYPT_DATA::0::"));
     QCOMPARE(settings.count("\r\n"), 1 + 8 + 2); // "\r\n<<<", 8 between nine lines, OK

@@ -215,14 +215,8 @@ private slots:
     void echoWait_data();
     void echoWait();
     void startForgetsEchoWait();
-    void fileErrors_data();
-    void fileErrors();
-    void fileChangedBeforeWrite_data();
-    void fileChangedBeforeWrite();
-    void bytesConfirmation_data();
-    void bytesConfirmation();
-    void hostileListing_data();
-    void hostileListing();
+    void stopsAfter_data();
+    void stopsAfter();
     void clearIgnoresPrompt();
     void endIsFinal();
 
@@ -442,147 +436,91 @@ void TestOperations::startForgetsEchoWait()
     QCOMPARE(int(clearJob.onAnswer(QByteArray()).kind), int(JobAction::Kind::Fail));
 }
 
-// A file that cannot be written is found at the listing, before anything is deleted.
-void TestOperations::fileErrors_data()
+// Each case fails the job right after `trigger` and nothing later goes out: a local file
+// that cannot be written is found before anything is deleted and before its write command;
+// a file ends only with an "OK" to its bytes, which go out once; a listed name with a
+// control character stops the job before any delete.
+void TestOperations::stopsAfter_data()
 {
     QTest::addColumn<Job>("job");
     QTest::addColumn<QStringList>("files");
-    QTest::addColumn<QString>("settings"); // "missing", "empty" or "present"
+    QTest::addColumn<QByteArray>("trigger");
+    QTest::addColumn<QByteArray>("answer"); // null: the healthy answer
+    QTest::addColumn<QString>("change");    // what happens to the local settings at the trigger
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<QString>("text");
 
+    const auto row = [](const char *name, Job job, const QStringList &files,
+                        const QByteArray &trigger, const QByteArray &answer, const QString &change,
+                        const QString &text, const QString &prefix = ":/files/") {
+        QTest::newRow(name) << job << files << trigger << answer << change << prefix << text;
+    };
     const QString missing = "Файл settings.ini не найден";
     const QString empty = "Файл settings.ini пуст";
-    QTest::newRow("flash, no local settings") << Job::Flash << scriptsOnly << "missing"
-                                              << ":/files/" << missing;
-    QTest::newRow("flash, empty local settings") << Job::Flash << scriptsOnly << "empty"
-                                                 << ":/files/" << empty;
-    QTest::newRow("load, no local settings") << Job::Load << allThree << "missing"
-                                             << ":/files/" << missing;
-    QTest::newRow("load, empty local settings") << Job::Load << allThree << "empty"
-                                                << ":/files/" << empty;
-    QTest::newRow("flash, resource missing") << Job::Flash << allThree << "present"
-                                             << ":/bogus/"
-                                             << "Файл main.pyo не найден";
-    QTest::newRow("flash, resource missing, modem without settings")
-        << Job::Flash << scriptsOnly << "present"
-        << ":/bogus/"
-        << "Файл main.pyo не найден";
+    const QString noMain = "Файл main.pyo не найден";
+    const QByteArray list = "at#lscript\r";
+    const QByteArray deleteSettings = "at#dscript=\"settings.ini\"\r";
+    const QByteArray writeMain = write("main.pyo", mMain, true).constFirst().command;
+    const QByteArray writeConfig = write("config.pyo", mConfig, true).constFirst().command;
+    row("flash, no local settings", Job::Flash, scriptsOnly, list, {}, "remove", missing);
+    row("flash, empty local settings", Job::Flash, scriptsOnly, list, {}, "empty", empty);
+    row("load, no local settings", Job::Load, allThree, list, {}, "remove", missing);
+    row("load, empty local settings", Job::Load, allThree, list, {}, "empty", empty);
+    row("flash, resource missing", Job::Flash, allThree, list, {}, "", noMain, ":/bogus/");
+    row("flash, resource missing, modem without settings", Job::Flash, scriptsOnly, list, {}, "",
+        noMain, ":/bogus/");
+    row("load, emptied while deleting", Job::Load, allThree, deleteSettings, {}, "empty", empty);
+    row("load, removed while deleting", Job::Load, allThree, deleteSettings, {}, "remove", missing);
+    row("load, emptied after the first copy", Job::Load, allThree, mSettings, {}, "empty", empty);
+    row("flash, removed while deleting", Job::Flash, scriptsOnly, "at#dscript=\"config.pyo\"\r", {},
+        "remove", missing);
+    row("OK to the write command", Job::Flash, allThree, writeMain, ok(), "", flashFailure);
+    row("OK and prompt to the write command", Job::Flash, allThree, writeMain, "\r\n>>> \r\nOK\r\n",
+        "", flashFailure);
+    row("OK to the second write command", Job::Flash, allThree, writeConfig, ok(), "",
+        flashFailure);
+    row("prompt again after the bytes", Job::Flash, allThree, mMain, "\r\n>>> ", "", flashFailure);
+    row("prompt again after the second file", Job::Flash, allThree, mConfig, "\r\n>>> ", "",
+        flashFailure);
+    for (const Job job : {Job::Flash, Job::Load, Job::Clear}) {
+        const char *jobName = job == Job::Flash ? "flash" : job == Job::Load ? "load" : "clear";
+        const QList<QPair<const char *, QString>> names{
+            {"CR", "x\rat#dscript="}, {"LF", "x\nat#dscript="}, {"DEL", "x\x7f"}};
+        for (const auto &[what, name] : names)
+            QTest::addRow("hostile listing, %s, %s", jobName, what)
+                << job << QStringList{"main.pyo", name, "settings.ini"} << list << QByteArray()
+                << QString() << QString(":/files/") << failureOf(job);
+    }
 }
 
-void TestOperations::fileErrors()
+void TestOperations::stopsAfter()
 {
     QFETCH(Job, job);
     QFETCH(QStringList, files);
-    QFETCH(QString, settings);
+    QFETCH(QByteArray, trigger);
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, change);
     QFETCH(QString, prefix);
     QFETCH(QString, text);
-    if (settings == "missing")
-        QVERIFY(QFile::remove(settingsPath()));
-    if (settings == "empty")
-        QVERIFY(QFile::resize(settingsPath(), 0));
     // A file of the resource's name on disk must not stand in for the resource.
     QFile onDisk(mDir.filePath("main.pyo"));
     QVERIFY(onDisk.open(QIODevice::WriteOnly) && onDisk.write("x") == 1);
     onDisk.close();
+    const QList<Sent> healthy = play(job, mSource, ScriptedModem(files)).sent;
     FileSource source = mSource;
     source.resourcePrefix = prefix;
-    const Run run = play(job, source, ScriptedModem(files));
-    expectFailure(run, text, false);
-    QCOMPARE(describe(run.sent), describe(opening()));
-}
-
-// The local file changes after the listing was checked: the write command is never sent.
-void TestOperations::fileChangedBeforeWrite_data()
-{
-    QTest::addColumn<Job>("job");
-    QTest::addColumn<QStringList>("files");
-    QTest::addColumn<QByteArray>("trigger");
-    QTest::addColumn<bool>("remove");
-    QTest::addColumn<QString>("text");
-
-    const QString missing = "Файл settings.ini не найден";
-    const QString empty = "Файл settings.ini пуст";
-    const QByteArray deleteSettings = "at#dscript=\"settings.ini\"\r";
-    QTest::newRow("load, emptied while deleting")
-        << Job::Load << allThree << deleteSettings << false << empty;
-    QTest::newRow("load, removed while deleting")
-        << Job::Load << allThree << deleteSettings << true << missing;
-    QTest::newRow("load, emptied after the first copy")
-        << Job::Load << allThree << mSettings << false << empty;
-    QTest::newRow("flash, removed while deleting")
-        << Job::Flash << scriptsOnly << QByteArray("at#dscript=\"config.pyo\"\r") << true
-        << missing;
-}
-
-void TestOperations::fileChangedBeforeWrite()
-{
-    QFETCH(Job, job);
-    QFETCH(QStringList, files);
-    QFETCH(QByteArray, trigger);
-    QFETCH(bool, remove);
-    QFETCH(QString, text);
-    const QList<Sent> healthy = play(job, mSource, ScriptedModem(files)).sent;
     const QString path = settingsPath();
-    const Run run = play(job, mSource, modemWith(files, trigger, QByteArray(), [remove, path] {
-                             remove ? QFile::remove(path) : QFile::resize(path, 0);
+    const Run run = play(job, source, modemWith(files, trigger, answer, [change, path] {
+                             if (change == "remove")
+                                 QFile::remove(path);
+                             else if (change == "empty")
+                                 QFile::resize(path, 0);
                          }));
-    expectFailure(run, text, false);
+    expectFailure(run, text, text == failureOf(job) && job != Job::Clear);
     const auto last = std::find_if(healthy.cbegin(), healthy.cend(),
                                    [&](const Sent &sent) { return sent.command == trigger; });
     QVERIFY(last != healthy.cend());
     QCOMPARE(describe(run.sent), describe(healthy.mid(0, int(last - healthy.cbegin()) + 1)));
-}
-
-// A file ends only with an "OK" to its bytes, and its bytes go out once.
-void TestOperations::bytesConfirmation_data()
-{
-    QTest::addColumn<QByteArray>("trigger");
-    QTest::addColumn<QByteArray>("answer");
-
-    const QByteArray writeMain = write("main.pyo", mMain, true).constFirst().command;
-    const QByteArray writeConfig = write("config.pyo", mConfig, true).constFirst().command;
-    QTest::newRow("OK to the write command") << writeMain << ok();
-    QTest::newRow("OK and prompt to the write command")
-        << writeMain << QByteArray("\r\n>>> \r\nOK\r\n");
-    QTest::newRow("OK to the second write command") << writeConfig << ok();
-    QTest::newRow("prompt again after the bytes") << mMain << QByteArray("\r\n>>> ");
-    QTest::newRow("prompt again after the second file") << mConfig << QByteArray("\r\n>>> ");
-}
-
-void TestOperations::bytesConfirmation()
-{
-    QFETCH(QByteArray, trigger);
-    QFETCH(QByteArray, answer);
-    const QList<Sent> healthy = play(Job::Flash, mSource, ScriptedModem(allThree)).sent;
-    const Run run = play(Job::Flash, mSource, modemWith(allThree, trigger, answer));
-    expectFailure(run, flashFailure, true);
-    const auto last = std::find_if(healthy.cbegin(), healthy.cend(),
-                                   [&](const Sent &sent) { return sent.command == trigger; });
-    QCOMPARE(describe(run.sent), describe(healthy.mid(0, int(last - healthy.cbegin()) + 1)));
-}
-
-// A listed name with a control character fails the job before any delete.
-void TestOperations::hostileListing_data()
-{
-    QTest::addColumn<Job>("job");
-    QTest::addColumn<QString>("name");
-
-    for (const Job job : {Job::Flash, Job::Load, Job::Clear}) {
-        const char *jobName = job == Job::Flash ? "flash" : job == Job::Load ? "load" : "clear";
-        QTest::addRow("%s, CR", jobName) << job << "x\rat#dscript=";
-        QTest::addRow("%s, LF", jobName) << job << "x\nat#dscript=";
-        QTest::addRow("%s, DEL", jobName) << job << "x\x7f";
-    }
-}
-
-void TestOperations::hostileListing()
-{
-    QFETCH(Job, job);
-    QFETCH(QString, name);
-    const Run run = play(job, mSource, ScriptedModem({"main.pyo", name, "settings.ini"}));
-    expectFailure(run, failureOf(job), job != Job::Clear);
-    QCOMPARE(describe(run.sent), describe(opening()));
 }
 
 // The clear job judges only "OK": a prompt beside it changes nothing.

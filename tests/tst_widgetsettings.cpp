@@ -103,6 +103,26 @@ private:
     bool mLocked = false;
 };
 
+// The control's value as the user sees it: its text, or 1/0 for the check box.
+QString shown(const QWidget &dialog, const QString &name)
+{
+    if (auto *combo = dialog.findChild<QComboBox *>(name))
+        return combo->currentText();
+    if (auto *check = dialog.findChild<QCheckBox *>(name))
+        return check->isChecked() ? "1" : "0";
+    return dialog.findChild<QLineEdit *>(name)->text();
+}
+
+QLineEdit *edit(const QWidget &dialog, const QString &name)
+{
+    return dialog.findChild<QLineEdit *>(name);
+}
+
+void apply(const QWidget &dialog)
+{
+    dialog.findChild<QPushButton *>("buttonApply")->click();
+}
+
 } // namespace
 
 class TestWidgetSettings : public QObject
@@ -115,11 +135,8 @@ private slots:
     void windowAndSpeedList();
     void rows_data();
     void rows();
-    void defaultsWithoutFile();
     void valueApplication_data();
     void valueApplication();
-    void debugSerMessage_data();
-    void debugSerMessage();
     void applyCreatesTemplateAndStaysOpen();
     void applyWritesEditedValues();
     void applyNormalises_data();
@@ -127,10 +144,8 @@ private slots:
     void openSettingsDialogApplies();
     void closeWithoutApply_data();
     void closeWithoutApply();
-    void applyOpenFailure_data();
-    void applyOpenFailure();
-    void applyWriteFailure_data();
-    void applyWriteFailure();
+    void applyFailure_data();
+    void applyFailure();
     void applyRefusesSeparator_data();
     void applyRefusesSeparator();
 
@@ -158,170 +173,121 @@ void TestWidgetSettings::windowAndSpeedList()
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Настройки модема"));
     QCOMPARE(dialog.minimumSize(), QSize(400, 300));
     QCOMPARE(dialog.maximumSize(), QSize(400, 300));
-
     auto *combo = dialog.findChild<QComboBox *>("comboSpeed");
     QVERIFY(combo && !combo->isEditable());
-    const QList<int> speeds{4800, 9600, 19200, 38400, 57600, 115200};
-    QCOMPARE(combo->count(), speeds.size());
-    for (int i = 0; i < speeds.size(); ++i) {
-        QCOMPARE(combo->itemText(i), QString::number(speeds.at(i)));
-        QCOMPARE(combo->itemData(i), QVariant(speeds.at(i)));
+    QStringList speeds;
+    for (int i = 0; i < combo->count(); ++i) {
+        speeds << combo->itemText(i);
+        QCOMPARE(combo->itemData(i), QVariant(combo->itemText(i).toInt()));
     }
-
-    QLayout *layout = dialog.layout();
-    QCOMPARE(layout->count(), 10); // eight rows, the stretch, the button
-    QVERIFY(layout->itemAt(8)->spacerItem());
-    auto *button = qobject_cast<QPushButton *>(layout->itemAt(9)->widget());
-    QVERIFY(button);
-    QCOMPARE(button->text(), QStringLiteral("Применить"));
-    QCOMPARE(layout->itemAt(9)->alignment(), Qt::Alignment(Qt::AlignRight));
+    QCOMPARE(speeds, QString("4800 9600 19200 38400 57600 115200").split(' '));
+    QCOMPARE(dialog.findChild<QPushButton *>("buttonApply")->text(), QStringLiteral("Применить"));
 }
 
+// Each row's label, control and the value shown when there is no file.
 void TestWidgetSettings::rows_data()
 {
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("value");
 
-    QTest::newRow("speed") << 0 << QStringLiteral("Скорость компорта:") << "comboSpeed";
-    QTest::newRow("address") << 1 << QStringLiteral("IP адрес сервера:") << "editDestIp";
-    QTest::newRow("port") << 2 << QStringLiteral("TCP порт сервера:") << "editDestPort";
-    QTest::newRow("apn") << 3 << QStringLiteral("Точка входа GPRS (APN):") << "editApn";
-    QTest::newRow("user") << 4 << QStringLiteral("Имя пользователя GPRS:") << "editGprsUser";
-    QTest::newRow("password") << 5 << QStringLiteral("Пароль GPRS:") << "editGprsPasswd";
-    QTest::newRow("pin") << 6 << QStringLiteral("PIN-код:") << "editPin";
-    QTest::newRow("crypt") << 7 << QStringLiteral("Шифровать канал связи:") << "checkCrypt";
+    QTest::newRow("speed") << 0 << "Скорость компорта:"
+                           << "comboSpeed"
+                           << "38400";
+    QTest::newRow("address") << 1 << "IP адрес сервера:"
+                             << "editDestIp"
+                             << "192.168.1.1";
+    QTest::newRow("port") << 2 << "TCP порт сервера:"
+                          << "editDestPort"
+                          << "1234";
+    QTest::newRow("apn") << 3 << "Точка входа GPRS (APN):"
+                         << "editApn"
+                         << "internet";
+    QTest::newRow("user") << 4 << "Имя пользователя GPRS:"
+                          << "editGprsUser"
+                          << "plomk";
+    QTest::newRow("password") << 5 << "Пароль GPRS:"
+                              << "editGprsPasswd"
+                              << "plomk";
+    QTest::newRow("pin") << 6 << "PIN-код:"
+                         << "editPin"
+                         << "4721";
+    QTest::newRow("crypt") << 7 << "Шифровать канал связи:"
+                           << "checkCrypt"
+                           << "0";
 }
 
 void TestWidgetSettings::rows()
 {
     QFETCH(int, row);
-    QFETCH(QString, label);
     QFETCH(QString, control);
-    WidgetSettings dialog(settingsName);
-    QWidget *rowWidget = dialog.layout()->itemAt(row)->widget();
-    QVERIFY(rowWidget && rowWidget->parent() == &dialog);
-    QLayout *rowLayout = rowWidget->layout();
-    QCOMPARE(rowLayout->count(), 2);
-    auto *labelWidget = qobject_cast<QLabel *>(rowLayout->itemAt(0)->widget());
-    QVERIFY(labelWidget);
-    QCOMPARE(labelWidget->text(), label);
-    QWidget *controlWidget = rowLayout->itemAt(1)->widget();
-    QCOMPARE(controlWidget->objectName(), control);
-    QCOMPARE(rowLayout->itemAt(1)->alignment(), Qt::Alignment(Qt::AlignRight));
-    const int width = control == QLatin1String("checkCrypt") ? QWIDGETSIZE_MAX : 100;
-    QCOMPARE(controlWidget->maximumWidth(), width);
-    if (auto *edit = qobject_cast<QLineEdit *>(controlWidget))
-        QCOMPARE(edit->echoMode(), QLineEdit::Normal);
-}
-
-void TestWidgetSettings::defaultsWithoutFile()
-{
     TestSupport::ModalCloser closer;
     WidgetSettings dialog(settingsName);
-    QCOMPARE(dialog.findChild<QComboBox *>("comboSpeed")->currentText(), QStringLiteral("38400"));
-    QCOMPARE(dialog.findChild<QLineEdit *>("editDestIp")->text(), QStringLiteral("192.168.1.1"));
-    QCOMPARE(dialog.findChild<QLineEdit *>("editDestPort")->text(), QStringLiteral("1234"));
-    QCOMPARE(dialog.findChild<QLineEdit *>("editApn")->text(), QStringLiteral("internet"));
-    QCOMPARE(dialog.findChild<QLineEdit *>("editGprsUser")->text(), QStringLiteral("plomk"));
-    QCOMPARE(dialog.findChild<QLineEdit *>("editGprsPasswd")->text(), QStringLiteral("plomk"));
-    QCOMPARE(dialog.findChild<QLineEdit *>("editPin")->text(), QStringLiteral("4721"));
-    QVERIFY(!dialog.findChild<QCheckBox *>("checkCrypt")->isChecked());
+    QWidget *rowWidget = dialog.layout()->itemAt(row)->widget();
+    QVERIFY(rowWidget && rowWidget->layout()->count() == 2);
+    auto *labelWidget = qobject_cast<QLabel *>(rowWidget->layout()->itemAt(0)->widget());
+    QVERIFY(labelWidget);
+    QTEST(labelWidget->text(), "label");
+    QCOMPARE(rowWidget->layout()->itemAt(1)->widget()->objectName(), control);
+    QTEST(shown(dialog, control), "value");
+    if (QLineEdit *lineEdit = edit(dialog, control))
+        QCOMPARE(lineEdit->echoMode(), QLineEdit::Normal);
     QVERIFY(closer.seen().isEmpty());
     QVERIFY(!QFile::exists(settingsName));
 }
 
+// What a file's lines show, and how many "changed elsewhere" boxes its DEBUG_SER lines raise.
 void TestWidgetSettings::valueApplication_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("crypt");
-    QTest::addColumn<QString>("speed");
-    QTest::addColumn<QString>("apn");
-    QTest::addColumn<QString>("pin");
+    QTest::addColumn<QString>("values"); // crypt|speed|APN|PIN|address
+    QTest::addColumn<int>("messages");
 
-    const QString initial = QStringLiteral("4800");
-    QTest::newRow("listed speed") << QByteArray("SER_SP::115200::d") << false << "115200"
-                                  << ""
-                                  << "";
-    QTest::newRow("unlisted speed") << QByteArray("SER_SP::14400::d") << false << initial << ""
-                                    << "";
-    QTest::newRow("speed with a space") << QByteArray("SER_SP:: 9600::d") << false << initial << ""
-                                        << "";
+    QTest::newRow("listed speed") << QByteArray("SER_SP::115200::d") << "0|115200|||" << 0;
+    QTest::newRow("unlisted speed") << QByteArray("SER_SP::14400::d") << "0|4800|||" << 0;
+    QTest::newRow("speed with a space") << QByteArray("SER_SP:: 9600::d") << "0|4800|||" << 0;
     QTest::newRow("last APN wins")
-        << QByteArray("APN::one::d\r\nAPN::two::d") << false << initial << "two"
-        << "";
-    QTest::newRow("crypt 1") << QByteArray("CRYPT_DATA::1::d") << true << initial << ""
-                             << "";
-    QTest::newRow("crypt other text") << QByteArray("CRYPT_DATA::yes::d") << true << initial << ""
-                                      << "";
-    QTest::newRow("crypt empty") << QByteArray("CRYPT_DATA::::d") << true << initial << ""
-                                 << "";
-    QTest::newRow("crypt 0") << QByteArray("CRYPT_DATA::1::d\r\nCRYPT_DATA::0::d") << false
-                             << initial << ""
-                             << "";
+        << QByteArray("APN::one::d\r\nAPN::two::d") << "0|4800|two||" << 0;
+    QTest::newRow("crypt 1") << QByteArray("CRYPT_DATA::1::d") << "1|4800|||" << 0;
+    QTest::newRow("crypt other text") << QByteArray("CRYPT_DATA::yes::d") << "1|4800|||" << 0;
+    QTest::newRow("crypt empty") << QByteArray("CRYPT_DATA::::d") << "1|4800|||" << 0;
+    QTest::newRow("crypt 0") << QByteArray("CRYPT_DATA::1::d\r\nCRYPT_DATA::0::d") << "0|4800|||"
+                             << 0;
     QTest::newRow("empty value is applied")
-        << QByteArray("PIN::1::d\r\nPIN::::d") << false << initial << ""
-        << "";
+        << QByteArray("PIN::1::d\r\nPIN::::d") << "0|4800|||" << 0;
     QTest::newRow("value with separator")
-        << QByteArray("APN::a::b::d\r\nPIN::7::d") << false << initial << ""
-        << "7";
+        << QByteArray("APN::a::b::d\r\nPIN::7::d") << "0|4800||7|" << 0;
     QTest::newRow("keys other than the nine")
-        << QByteArray("apn::x::d\r\n APN::y::d\r\nAPN ::z::d") << false << initial << ""
-        << "";
-    QTest::newRow("bare LF file") << bytesOf(defaultSettings()).replace("\r\n", "\n") << false
-                                  << initial << ""
-                                  << "";
-    QTest::newRow("empty file") << QByteArray("") << false << initial << ""
-                                << "";
-    QTest::newRow("trailing CR LF") << QByteArray("APN::net::d\r\n") << false << initial << "net"
-                                    << "";
+        << QByteArray("apn::x::d\r\n APN::y::d\r\nAPN ::z::d") << "0|4800|||" << 0;
+    QTest::newRow("bare LF file") << bytesOf(defaultSettings()).replace("\r\n", "\n") << "0|4800|||"
+                                  << 0;
+    QTest::newRow("empty file") << QByteArray("") << "0|4800|||" << 0;
+    QTest::newRow("trailing CR LF") << QByteArray("APN::net::d\r\n") << "0|4800|net||" << 0;
     QTest::newRow("text ends at NUL")
         << QByteArray("APN::net::d\r\nPIN::12") + '\0' + QByteArray("::d\r\nSER_SP::9600::d")
-        << false << initial << "net"
-        << "";
+        << "0|4800|net||" << 0;
+    // The last row has two DEBUG_SER lines.
+    const QList<QPair<QByteArray, int>> debug{{"0", 0}, {"00", 1}, {" 0", 1},
+                                              {"1", 1}, {"", 1},   {"1::d\r\nDEBUG_SER::2", 2}};
+    for (const auto &[value, messages] : debug)
+        QTest::addRow("DEBUG_SER '%s'", value.left(3).constData())
+            << "DEBUG_SER::" + value + "::d\r\nAPN::after::d"
+            << "0|4800|after||" << messages;
 }
 
 void TestWidgetSettings::valueApplication()
 {
     QFETCH(QByteArray, content);
-    QFETCH(bool, crypt);
-    QFETCH(QString, speed);
-    QFETCH(QString, apn);
-    QFETCH(QString, pin);
+    QFETCH(int, messages);
     writeBytes(settingsName, content);
     TestSupport::ModalCloser closer;
     WidgetSettings dialog(settingsName);
-    QCOMPARE(dialog.findChild<QCheckBox *>("checkCrypt")->isChecked(), crypt);
-    QCOMPARE(dialog.findChild<QComboBox *>("comboSpeed")->currentText(), speed);
-    QCOMPARE(dialog.findChild<QLineEdit *>("editApn")->text(), apn);
-    QCOMPARE(dialog.findChild<QLineEdit *>("editPin")->text(), pin);
-    QCOMPARE(dialog.findChild<QLineEdit *>("editDestIp")->text(), QString());
-    QVERIFY(closer.seen().isEmpty());
-}
-
-void TestWidgetSettings::debugSerMessage_data()
-{
-    QTest::addColumn<QByteArray>("lines");
-    QTest::addColumn<int>("messages");
-
-    QTest::newRow("0") << QByteArray("DEBUG_SER::0::d") << 0;
-    QTest::newRow("00") << QByteArray("DEBUG_SER::00::d") << 1;
-    QTest::newRow("space 0") << QByteArray("DEBUG_SER:: 0::d") << 1;
-    QTest::newRow("1") << QByteArray("DEBUG_SER::1::d") << 1;
-    QTest::newRow("empty") << QByteArray("DEBUG_SER::::d") << 1;
-    QTest::newRow("two lines") << QByteArray("DEBUG_SER::1::d\r\nDEBUG_SER::2::d") << 2;
-    QTest::newRow("no line") << QByteArray("PIN::1::d") << 0;
-}
-
-void TestWidgetSettings::debugSerMessage()
-{
-    QFETCH(QByteArray, lines);
-    QFETCH(int, messages);
-    writeBytes(settingsName, lines + "\r\nAPN::after::d");
-    TestSupport::ModalCloser closer;
-    WidgetSettings dialog(settingsName);
+    QStringList values;
+    for (const char *name : {"checkCrypt", "comboSpeed", "editApn", "editPin", "editDestIp"})
+        values << shown(dialog, name);
+    QTEST(values.join('|'), "values");
     QCOMPARE(closer.seen(), QStringList(QVector<QString>(messages, changedBox).toList()));
-    QCOMPARE(dialog.findChild<QLineEdit *>("editApn")->text(), QStringLiteral("after"));
 }
 
 void TestWidgetSettings::applyCreatesTemplateAndStaysOpen()
@@ -329,11 +295,10 @@ void TestWidgetSettings::applyCreatesTemplateAndStaysOpen()
     TestSupport::ModalCloser closer;
     WidgetSettings dialog(settingsName);
     dialog.show();
-    auto *button = dialog.findChild<QPushButton *>("buttonApply");
-    button->click();
+    apply(dialog);
     const QByteArray first = snapshot(settingsName);
     QCOMPARE(first, bytesOf(defaultSettings()));
-    button->click();
+    apply(dialog);
     QCOMPARE(snapshot(settingsName), first);
     QCOMPARE(closer.seen(), (QStringList{savedBox, savedBox}));
     QVERIFY(dialog.isVisible());
@@ -343,11 +308,11 @@ void TestWidgetSettings::applyWritesEditedValues()
 {
     TestSupport::ModalCloser closer;
     WidgetSettings dialog(settingsName);
-    dialog.findChild<QLineEdit *>("editApn")->setText(QStringLiteral(" my apn "));
-    dialog.findChild<QLineEdit *>("editPin")->clear();
+    edit(dialog, "editApn")->setText(QStringLiteral(" my apn "));
+    edit(dialog, "editPin")->clear();
     dialog.findChild<QCheckBox *>("checkCrypt")->setChecked(true);
     dialog.findChild<QComboBox *>("comboSpeed")->setCurrentIndex(5);
-    dialog.findChild<QPushButton *>("buttonApply")->click();
+    apply(dialog);
 
     const QStringList lines = QString::fromUtf8(snapshot(settingsName)).split("\r\n");
     QCOMPARE(lines.size(), 9);
@@ -398,7 +363,7 @@ void TestWidgetSettings::applyNormalises()
     writeBytes(settingsName, content);
     TestSupport::ModalCloser closer;
     WidgetSettings dialog(settingsName);
-    dialog.findChild<QPushButton *>("buttonApply")->click();
+    apply(dialog);
     QCOMPARE(snapshot(settingsName), bytesOf(expected));
     QCOMPARE(closer.seen(), boxes);
 }
@@ -451,92 +416,61 @@ void TestWidgetSettings::closeWithoutApply()
     QCOMPARE(snapshot(settingsName), before);
 }
 
-void TestWidgetSettings::applyOpenFailure_data()
+// Apply that cannot save shows the failure, closes the dialog and leaves the path as it was.
+void TestWidgetSettings::applyFailure_data()
 {
     QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("content"); // null: no file
     QTest::addColumn<QString>("setup");
 
-    QTest::newRow("directory missing") << QStringLiteral("absent/settings.ini") << "";
-    QTest::newRow("name is a directory") << settingsName << "directory";
-    QTest::newRow("read-only file") << settingsName << "lock file";
-    QTest::newRow("unwritable directory") << QStringLiteral("locked/settings.ini") << "lock dir";
+    const QByteArray old = "APN::old::d";
+    const QString locked = QStringLiteral("locked/settings.ini");
+    QTest::newRow("directory missing") << "absent/settings.ini" << QByteArray() << "";
+    QTest::newRow("name is a directory") << settingsName << QByteArray() << "directory";
+    QTest::newRow("read-only file") << settingsName << old << "lock file";
+    QTest::newRow("unwritable directory") << locked << QByteArray() << "lock dir";
+    QTest::newRow("writable file, unwritable directory") << locked << old << "lock dir";
+    QTest::newRow("failing writer, existing file") << settingsName << old << "writer";
+    QTest::newRow("failing writer, no file") << settingsName << QByteArray() << "writer";
 }
 
-void TestWidgetSettings::applyOpenFailure()
+void TestWidgetSettings::applyFailure()
 {
     QFETCH(QString, fileName);
+    QFETCH(QByteArray, content);
     QFETCH(QString, setup);
-    std::unique_ptr<ReadOnlyPath> lock;
-    if (setup == QLatin1String("directory")) {
-        QVERIFY(QDir().mkdir(fileName));
-    } else if (setup == QLatin1String("lock file")) {
-        writeBytes(fileName, "APN::old::d");
-        lock = std::make_unique<ReadOnlyPath>(fileName);
-    } else if (setup == QLatin1String("lock dir")) {
+    const bool inLocked = fileName.startsWith(QLatin1String("locked/"));
+    if (inLocked)
         QVERIFY(QDir().mkdir(QStringLiteral("locked")));
-        lock = std::make_unique<ReadOnlyPath>(QStringLiteral("locked"));
-    }
+    if (setup == QLatin1String("directory"))
+        QVERIFY(QDir().mkdir(fileName));
+    if (!content.isNull())
+        writeBytes(fileName, content);
+    std::unique_ptr<ReadOnlyPath> lock;
+    if (setup.startsWith(QLatin1String("lock")))
+        lock = std::make_unique<ReadOnlyPath>(inLocked ? QStringLiteral("locked") : fileName);
     if (lock && !lock->isLocked())
         QSKIP("cannot make a path unwritable for root here");
     const QByteArray before = snapshot(fileName);
 
     TestSupport::ModalCloser closer;
     WidgetSettings dialog(fileName);
-    dialog.show();
-    dialog.findChild<QPushButton *>("buttonApply")->click();
-    QCOMPARE(closer.seen(), QStringList{openFailureBox(fileName)});
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(snapshot(fileName), before);
-}
-
-void TestWidgetSettings::applyWriteFailure_data()
-{
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<QByteArray>("content"); // null: no file
-    QTest::addColumn<bool>("lockDir");       // else the writer is replaced by a failing one
-
-    QTest::newRow("failing writer, existing file")
-        << settingsName << QByteArray("APN::old::d") << false;
-    QTest::newRow("failing writer, no file") << settingsName << QByteArray() << false;
-    QTest::newRow("writable file, unwritable directory")
-        << QStringLiteral("locked/settings.ini") << QByteArray("APN::old::d") << true;
-}
-
-void TestWidgetSettings::applyWriteFailure()
-{
-    QFETCH(QString, fileName);
-    QFETCH(QByteArray, content);
-    QFETCH(bool, lockDir);
-    if (lockDir)
-        QVERIFY(QDir().mkdir(QStringLiteral("locked")));
-    if (!content.isNull())
-        writeBytes(fileName, content);
-    std::unique_ptr<ReadOnlyPath> lock;
-    if (lockDir) {
-        lock = std::make_unique<ReadOnlyPath>(QStringLiteral("locked"));
-        if (!lock->isLocked())
-            QSKIP("cannot make a directory unwritable for root here");
-    }
-    const QByteArray before = snapshot(fileName);
-
-    TestSupport::ModalCloser closer;
-    WidgetSettings dialog(fileName);
-    if (!lockDir)
+    if (setup == QLatin1String("writer"))
         dialog.setLinesWriter([](const QString &, const QStringList &) { return false; });
     dialog.show();
-    dialog.findChild<QPushButton *>("buttonApply")->click();
+    apply(dialog);
     QCOMPARE(closer.seen(), QStringList{openFailureBox(fileName)});
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QVERIFY(!dialog.isVisible());
     QCOMPARE(snapshot(fileName), before);
-    if (lockDir) // no temporary file left behind
-        QCOMPARE(snapshot(QStringLiteral("locked")), QByteArray("<dir settings.ini>"));
+    if (inLocked) // no temporary file left behind
+        QCOMPARE(snapshot(QStringLiteral("locked")),
+                 QByteArray(content.isNull() ? "<dir >" : "<dir settings.ini>"));
 }
 
 void TestWidgetSettings::applyRefusesSeparator_data()
 {
-    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("control");
     for (const char *name :
          {"editDestIp", "editDestPort", "editApn", "editGprsUser", "editGprsPasswd", "editPin"})
         QTest::newRow(name) << QString::fromLatin1(name);
@@ -544,22 +478,20 @@ void TestWidgetSettings::applyRefusesSeparator_data()
 
 void TestWidgetSettings::applyRefusesSeparator()
 {
-    QFETCH(QString, edit);
+    QFETCH(QString, control);
     TestSupport::ModalCloser closer;
     WidgetSettings dialog(settingsName);
     dialog.show();
-    auto *lineEdit = dialog.findChild<QLineEdit *>(edit);
-    auto *button = dialog.findChild<QPushButton *>("buttonApply");
-    lineEdit->setText(QStringLiteral("a::b"));
-    button->click();
+    edit(dialog, control)->setText(QStringLiteral("a::b"));
+    apply(dialog);
     QCOMPARE(closer.seen(),
              QStringList{QStringLiteral(
                  "Ошибка|Значения настроек не могут содержать \"::\". Настройки не сохранены")});
     QVERIFY(dialog.isVisible());
     QVERIFY(!QFile::exists(settingsName));
 
-    lineEdit->setText(QStringLiteral("a:b"));
-    button->click();
+    edit(dialog, control)->setText(QStringLiteral("a:b"));
+    apply(dialog);
     QCOMPARE(closer.seen().last(), savedBox);
     QVERIFY(snapshot(settingsName).contains("::a:b::"));
 }
