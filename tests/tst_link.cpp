@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 
@@ -43,6 +44,7 @@ private slots:
     void closingCancelsAPendingStart();
     void reopenedPortMustAnswerFiveTimesAgain();
     void uncheckedBoxStopsThePeriodicCheck();
+    void closingTheWindowWhileOpenExitsCleanly();
 
 private:
     void openAndConnect();
@@ -224,6 +226,19 @@ void TestLink::uncheckedBoxStopsThePeriodicCheck()
     QVERIFY(mUi->jobButtonsEnabled());
     mUi->presenceBox()->setChecked(true);
     QTRY_VERIFY(mSim->commands().size() > seen);
+}
+
+void TestLink::closingTheWindowWhileOpenExitsCleanly()
+{
+    openAndConnect();
+    QTimer::singleShot(0, mWindow.get(), &QWidget::close);
+    // The last window closing ends the event loop with its code, without asking.
+    QCOMPARE(QCoreApplication::exec(), 0);
+    mUi.reset();
+    mWindow.reset(); // stops the worker and waits for it; a running QThread would abort here
+    const int atExit = mSim->commands().size();
+    QTest::qWait(600);
+    QCOMPARE(mSim->commands().size(), atExit);
 }
 
 QTEST_MAIN(TestLink)
