@@ -1,6 +1,7 @@
 // The four jobs end to end: the real window and worker against the simulated
 // modem on a pseudo-terminal. The answer waits of the jobs are real, so a
 // flash takes about half a minute.
+#include "modembench.h"
 #include "modemsim.h"
 #include "settings/settingsfile.h"
 #include "testsupport.h"
@@ -10,22 +11,16 @@
 #include <QFile>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 
 using TestSupport::ModalCloser;
+using TestSupport::readFile;
 using TestSupport::WindowDriver;
 
 namespace {
 constexpr int linkTimeout = 15000;
 constexpr int jobTimeout = 90000;
-
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 const QByteArray modemSettings = "CRYPT_DATA::1::Шифровать данные (1 - вкл., 0 - выкл.)\r\n"
                                  "APN::modem.apn::Точка входа GPRS";
@@ -50,44 +45,31 @@ private:
     QList<QByteArray> commandsAfter(const QByteArray &command) const;
     QString trace() const;
 
-    std::unique_ptr<QTemporaryDir> mDir;
-    QString mOldDir;
-    std::unique_ptr<ModemSim> mSim;
-    std::unique_ptr<MainWindow> mWindow;
-    std::unique_ptr<WindowDriver> mUi;
+    std::unique_ptr<TestSupport::ModemBench> mBench;
+    ModemSim *mSim = nullptr;
+    WindowDriver *mUi = nullptr;
     std::unique_ptr<ModalCloser> mCloser;
 };
 
 void TestJobs::init()
 {
-    mOldDir = QDir::currentPath();
-    mDir = std::make_unique<QTemporaryDir>();
-    QDir::setCurrent(mDir->path());
+    mBench = std::make_unique<TestSupport::ModemBench>();
     QVERIFY(writeLinesToFile("settings.ini", defaultSettings()));
-
-    mSim = std::make_unique<ModemSim>();
+    mSim = &mBench->sim();
     mSim->setRestartSilenceMs(1000);
     mSim->setFile("main.pyo", QByteArray(3000, 'm'));
     mSim->setFile("config.pyo", QByteArray(500, 'c'));
     mSim->setFile("settings.ini", modemSettings);
     QString error;
-    QVERIFY2(mSim->start(&error), qPrintable(error));
-
-    const QString port = mSim->portName();
-    mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; });
-    mWindow->show();
-    mUi = std::make_unique<WindowDriver>(mWindow.get());
+    QVERIFY2(mBench->start(&error), qPrintable(error));
+    mUi = mBench->ui();
     mCloser = std::make_unique<ModalCloser>();
 }
 
 void TestJobs::cleanup()
 {
     mCloser.reset();
-    mUi.reset();
-    mWindow.reset();
-    mSim.reset();
-    QDir::setCurrent(mOldDir);
-    mDir.reset();
+    mBench.reset();
 }
 
 void TestJobs::openAndConnect()
@@ -140,9 +122,8 @@ void TestJobs::loadSettingsWritesTheLocalFile()
 {
     openAndConnect();
     mUi->button("Загрузить настройки")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(mCloser->seen(),
-                              QStringList{"Сообщение|Загрузка настроек успешно завершена"},
-                              jobTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        mCloser->seen(), QStringList{"Сообщение|Загрузка настроек успешно завершена"}, jobTimeout);
     QCOMPARE(mSim->file("settings.ini"), readFile("settings.ini"));
     QCOMPARE(mSim->commands().count("at#dscript=\"settings.ini\""), 1);
     QVERIFY(mSim->hasFile("main.pyo"));

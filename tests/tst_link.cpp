@@ -1,5 +1,6 @@
 // The link to the modem end to end: the real window and worker against the
 // simulated modem on a pseudo-terminal.
+#include "modembench.h"
 #include "modemsim.h"
 #include "testsupport.h"
 #include "ui/mainwindow.h"
@@ -9,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <memory>
@@ -49,36 +49,27 @@ private slots:
 private:
     void openAndConnect();
 
-    std::unique_ptr<QTemporaryDir> mDir;
-    QString mOldDir;
-    std::unique_ptr<ModemSim> mSim;
-    std::unique_ptr<MainWindow> mWindow;
-    std::unique_ptr<WindowDriver> mUi;
+    std::unique_ptr<TestSupport::ModemBench> mBench;
+    ModemSim *mSim = nullptr;
+    MainWindow *mWindow = nullptr;
+    WindowDriver *mUi = nullptr;
 };
 
 void TestLink::init()
 {
-    mOldDir = QDir::currentPath();
-    mDir = std::make_unique<QTemporaryDir>();
-    QDir::setCurrent(mDir->path());
-    mSim = std::make_unique<ModemSim>();
+    mBench = std::make_unique<TestSupport::ModemBench>();
+    mSim = &mBench->sim();
     mSim->setPaced(false);
     mSim->setRestartSilenceMs(300);
     QString error;
-    QVERIFY2(mSim->start(&error), qPrintable(error));
-    const QString port = mSim->portName();
-    mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; });
-    mWindow->show();
-    mUi = std::make_unique<WindowDriver>(mWindow.get());
+    QVERIFY2(mBench->start(&error), qPrintable(error));
+    mWindow = mBench->window();
+    mUi = mBench->ui();
 }
 
 void TestLink::cleanup()
 {
-    mUi.reset();
-    mWindow.reset();
-    mSim.reset();
-    QDir::setCurrent(mOldDir);
-    mDir.reset();
+    mBench.reset();
 }
 
 void TestLink::openAndConnect()
@@ -231,11 +222,11 @@ void TestLink::uncheckedBoxStopsThePeriodicCheck()
 void TestLink::closingTheWindowWhileOpenExitsCleanly()
 {
     openAndConnect();
-    QTimer::singleShot(0, mWindow.get(), &QWidget::close);
+    QTimer::singleShot(0, mWindow, &QWidget::close);
     // The last window closing ends the event loop with its code, without asking.
     QCOMPARE(QCoreApplication::exec(), 0);
-    mUi.reset();
-    mWindow.reset(); // stops the worker and waits for it; a running QThread would abort here
+    mBench
+        ->destroyWindow(); // stops the worker and waits for it; a running QThread would abort here
     const int atExit = mSim->commands().size();
     QTest::qWait(600);
     QCOMPARE(mSim->commands().size(), atExit);

@@ -1,0 +1,47 @@
+#include "modembench.h"
+
+#include "modemsim.h"
+#include "ui/mainwindow.h"
+#include "windowdriver.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace TestSupport {
+
+ModemBench::ModemBench() : mOldDir(QDir::currentPath()), mSim(std::make_unique<ModemSim>())
+{
+    QDir::setCurrent(mDir.path());
+}
+
+ModemBench::~ModemBench()
+{
+    destroyWindow();
+    mSim.reset();
+    QDir::setCurrent(mOldDir);
+}
+
+bool ModemBench::start(QString *error)
+{
+    if (!mDir.isValid() || !mSim->start(error))
+        return false;
+    const QString port = mSim->portName();
+    mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; });
+    mWindow->show();
+    mUi = std::make_unique<WindowDriver>(mWindow.get());
+    return true;
+}
+
+void ModemBench::destroyWindow()
+{
+    mUi.reset();
+    mWindow.reset();
+}
+
+QByteArray readFile(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace TestSupport
