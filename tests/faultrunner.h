@@ -1,6 +1,7 @@
 #pragma once
 
 #include "faultmatrix.h"
+#include "modembench.h"
 #include "modemsim.h"
 #include "testsupport.h"
 #include "ui/mainwindow.h"
@@ -385,12 +386,7 @@ private:
     // What the modem was told and what the operator saw, for a failure message.
     QString trace() const
     {
-        QStringList commands;
-        for (const QByteArray &command : mSim->commands())
-            commands << QString::fromLatin1(command);
-        return QStringLiteral("commands: ") + commands.join(QLatin1Char(' ')) +
-               QStringLiteral("\nlog: ") + mUi->logLines().join(QLatin1Char('|')) +
-               QStringLiteral("\nboxes: ") + mCloser->seen().join(QLatin1Char('|'));
+        return TestSupport::trace(*mSim, *mUi, *mCloser);
     }
 
     QTemporaryDir mDir;

@@ -43,7 +43,7 @@ private slots:
 private:
     void openAndConnect();
     QList<QByteArray> commandsAfter(const QByteArray &command) const;
-    QString trace() const;
+    QString trace() const { return TestSupport::trace(*mSim, *mUi, *mCloser); }
 
     std::unique_ptr<TestSupport::ModemBench> mBench;
     ModemSim *mSim = nullptr;
@@ -83,17 +83,6 @@ QList<QByteArray> TestJobs::commandsAfter(const QByteArray &command) const
     const QList<QByteArray> all = mSim->commands();
     const int at = all.lastIndexOf(command);
     return at < 0 ? QList<QByteArray>() : all.mid(at + 1);
-}
-
-// What the modem was told and what the operator saw, for a failure message.
-QString TestJobs::trace() const
-{
-    QStringList commands;
-    for (const QByteArray &command : mSim->commands())
-        commands << QString::fromLatin1(command);
-    return QStringLiteral("commands: ") + commands.join(QLatin1Char(' ')) +
-           QStringLiteral("\nlog: ") + mUi->logLines().join(QLatin1Char('|')) +
-           QStringLiteral("\nboxes: ") + mCloser->seen().join(QLatin1Char('|'));
 }
 
 void TestJobs::flashReplacesScriptsAndKeepsSettings()

@@ -1,6 +1,7 @@
 #include "modembench.h"
 
 #include "modemsim.h"
+#include "testsupport.h"
 #include "ui/mainwindow.h"
 #include "windowdriver.h"
 
@@ -42,6 +43,17 @@ QByteArray readFile(const QString &name)
 {
     QFile file(name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString trace(const ModemSim &sim, const WindowDriver &ui, const ModalCloser &closer)
+{
+    QStringList commands;
+    const QList<QByteArray> received = sim.commands();
+    for (const QByteArray &command : received)
+        commands << QString::fromLatin1(command);
+    return QStringLiteral("commands: ") + commands.join(QLatin1Char(' ')) +
+           QStringLiteral("\nlog: ") + ui.logLines().join(QLatin1Char('|')) +
+           QStringLiteral("\nboxes: ") + closer.seen().join(QLatin1Char('|'));
 }
 
 } // namespace TestSupport

@@ -39,7 +39,12 @@ private:
     std::unique_ptr<WindowDriver> mUi;
 };
 
+class ModalCloser;
+
 // A file's bytes, or an empty array when it cannot be read.
 QByteArray readFile(const QString &name);
+
+// What the modem was told and what the operator saw, for a failure message.
+QString trace(const ModemSim &sim, const WindowDriver &ui, const ModalCloser &closer);
 
 } // namespace TestSupport
