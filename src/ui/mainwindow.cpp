@@ -57,7 +57,7 @@ MainWindow::MainWindow(PortLister portLister, QWidget *parent)
     connect(
         &serial, &SerialPort::signal_receivedData, this,
         [this](const QByteArray &data) {
-            appendLog(textUpToZero(data), static_cast<int>(MessageKind::Received));
+            appendLog(textUpToZero(data), MessageKind::Received);
         },
         Qt::QueuedConnection);
 
@@ -74,7 +74,7 @@ MainWindow::MainWindow(PortLister portLister, QWidget *parent)
         [this](const QByteArray &command, int wait) { return serial.setRequest(command, wait); },
         this);
     connect(mSender, &CommandSender::signal_handedOver, this, [this](const QByteArray &command) {
-        appendLog(textUpToZero(command), static_cast<int>(MessageKind::Sent));
+        appendLog(textUpToZero(command), MessageKind::Sent);
     });
 }
 
@@ -237,7 +237,7 @@ void MainWindow::closePort()
     serial.stopPort();
     // Returns once the loop has ended and closed the port; no polling loop.
     serial.wait();
-    appendLog(QStringLiteral("Порт закрыт"), static_cast<int>(MessageKind::Status));
+    appendLog(QStringLiteral("Порт закрыт"), MessageKind::Status);
     mButtonOpen->setText(textOpen());
     mWidgetPort->setEnabled(true);
     mButtonSettings->setEnabled(true);
@@ -247,7 +247,7 @@ void MainWindow::closePort()
 
 void MainWindow::slot_serial_signal_openPort_ok()
 {
-    appendLog(QStringLiteral("Порт открыт"), static_cast<int>(MessageKind::Status));
+    appendLog(QStringLiteral("Порт открыт"), MessageKind::Status);
     mButtonOpen->setText(textClose());
     mWidgetPort->setEnabled(false);
     mButtonSettings->setEnabled(false);
@@ -259,7 +259,7 @@ void MainWindow::slot_serial_signal_openPort_ok()
 
 void MainWindow::slot_serial_signal_openPort_error()
 {
-    appendLog(QStringLiteral("Ошибка при открытии порта"), static_cast<int>(MessageKind::Status));
+    appendLog(QStringLiteral("Ошибка при открытии порта"), MessageKind::Status);
 }
 
 void MainWindow::sendCommand(const QByteArray &command, int wait)
@@ -337,7 +337,7 @@ void MainWindow::slot_serial_signal_receivedAnswer(QByteArray data)
     } else {
         mPresence.reset();
     }
-    appendLog(textUpToZero(data), static_cast<int>(MessageKind::Received));
+    appendLog(textUpToZero(data), MessageKind::Received);
 
     switch (mOperation) {
     case OperationType::ReadSettings:
@@ -365,7 +365,7 @@ void MainWindow::startJob(OperationType operation, const QStringList &fileList,
     startOperation(operation);
     setOperationButtonsEnabled(false);
     mProgress->show();
-    appendLog(startText, static_cast<int>(MessageKind::Status));
+    appendLog(startText, MessageKind::Status);
 }
 
 void MainWindow::handleReadSettingsAnswer(const QByteArray &data)
@@ -385,7 +385,7 @@ void MainWindow::handleReadSettingsAnswer(const QByteArray &data)
                true);
         return;
     }
-    appendLog(QStringLiteral("Настройки модема считаны"), static_cast<int>(MessageKind::Status));
+    appendLog(QStringLiteral("Настройки модема считаны"), MessageKind::Status);
     openSettingsDialog(fileName);
     startOperation(OperationType::PresenceCheck);
 }
@@ -404,7 +404,7 @@ void MainWindow::endJob(bool success, const QString &text, bool logText)
 {
     mOperation = OperationType::None;
     if (logText)
-        appendLog(text, static_cast<int>(MessageKind::Status));
+        appendLog(text, MessageKind::Status);
     if (success)
         QMessageBox::information(this, QStringLiteral("Сообщение"), text);
     else
@@ -412,12 +412,12 @@ void MainWindow::endJob(bool success, const QString &text, bool logText)
     startOperation(OperationType::PresenceCheck);
 }
 
-void MainWindow::appendLog(const QString &text, int kind)
+void MainWindow::appendLog(const QString &text, MessageKind kind)
 {
     if (!mLogPane.exists())
         return;
     const QString line = mLogComposer.compose(
-        QDateTime::currentDateTime(), text, static_cast<MessageKind>(kind),
+        QDateTime::currentDateTime(), text, kind,
         mOperation == OperationType::PresenceCheck, mPresence.value(), mLogPane.lastLine());
     if (!line.isEmpty())
         mLogPane.append(line);

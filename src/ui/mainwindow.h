@@ -56,7 +56,7 @@ private:
     void sendCommand(const QByteArray &command, int wait);
     void startOperation(OperationType operation);
     void slot_mTimerOperationStart_timeout();
-    void appendLog(const QString &text, int kind);
+    void appendLog(const QString &text, MessageKind kind);
 
     void startJob(OperationType operation, const QStringList &fileList, const QString &startText);
     void handleReadSettingsAnswer(const QByteArray &data);
