@@ -8,6 +8,7 @@ namespace {
 // Waits of the worker loop, in milliseconds.
 constexpr int writeWait = 100;
 constexpr int firstReadWait = 100;
+constexpr int answerSlice = 20; // how soon a stop or a lost line ends an answer delay
 constexpr int passSleep = 5;
 constexpr int unaskedFirstWait = 50;
 constexpr int unaskedSecondWait = 50;
@@ -118,34 +119,60 @@ void SerialPort::exchangeCommand()
     mPort->write(mRequestData);
     mPort->waitForBytesWritten(writeWait);
     mRequestData.clear();
-    // The driver may not take a long file at once; what it left in the port's
-    // buffer must still go out within the answer delay, or the modem would
-    // never get the whole file and the answer would come too late.
-    const int drained = drainWrites(mRequestWait);
-    msleep(static_cast<unsigned long>(mRequestWait - drained));
-    mPort->waitForReadyRead(firstReadWait);
-    emit signal_receivedAnswer(mPort->readAll());
+    const AnswerWait outcome = waitForAnswer(mRequestWait);
+    // An exchange cut short by a stop belongs to nobody: the owner has moved on.
+    if (outcome != AnswerWait::Stopped) {
+        if (outcome == AnswerWait::Elapsed)
+            mPort->waitForReadyRead(firstReadWait);
+        emit signal_receivedAnswer(mPort->readAll());
+    }
     mRequestWait = 0;
 }
 
-// Writes out what the port still buffers, for at most budgetMs; returns the time spent.
-int SerialPort::drainWrites(int budgetMs)
+// The answer delay, in short slices so that a stop or a lost line ends it at
+// once. Meanwhile the port keeps writing what it still buffers (the driver may
+// not take a long file at once, and the modem must get all of it within the
+// delay) and keeps reading, so a hang-up is seen as soon as it happens.
+SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs)
 {
     QElapsedTimer clock;
     clock.start();
-    while (mPort->bytesToWrite() > 0 && clock.elapsed() < budgetMs) {
-        const int left = budgetMs - static_cast<int>(clock.elapsed());
-        if (!mPort->waitForBytesWritten(qMin(writeWait, left)) &&
-            mPort->error() != QSerialPort::NoError && mPort->error() != QSerialPort::TimeoutError)
-            break; // the line is gone: nothing more will be written
+    for (;;) {
+        if (stopRequested())
+            return AnswerWait::Stopped;
+        if (lineLost())
+            return AnswerWait::LineLost;
+        const qint64 left = delayMs - clock.elapsed();
+        if (left <= 0)
+            return AnswerWait::Elapsed;
+        const int slice = static_cast<int>(qMin<qint64>(left, answerSlice));
+        const qint64 sliceStart = clock.elapsed();
+        const bool progressed = mPort->bytesToWrite() > 0 ? mPort->waitForBytesWritten(slice)
+                                                          : mPort->waitForReadyRead(slice);
+        // A wait that gives up at once without an error must not turn this loop into a spin.
+        if (!progressed && clock.elapsed() - sliceStart < slice / 2)
+            msleep(static_cast<unsigned long>(slice));
     }
-    return static_cast<int>(qMin<qint64>(clock.elapsed(), budgetMs));
+}
+
+// The device is gone (a pulled USB adapter, a hung-up line) or refuses I/O for good.
+bool SerialPort::lineLost() const
+{
+    switch (mPort->error()) {
+    case QSerialPort::NoError:
+    case QSerialPort::TimeoutError:
+        return false;
+    default:
+        return true;
+    }
 }
 
 // Only the worker thread creates and destroys the port object, so reading the
 // pointer here needs no lock.
 void SerialPort::collectUnaskedBytes()
 {
+    if (lineLost())
+        return;
     mPort->waitForReadyRead(unaskedFirstWait);
     QByteArray data = mPort->readAll();
     if (data.isEmpty())
@@ -164,6 +191,9 @@ void SerialPort::closePort()
 {
     {
         QMutexLocker portLock(&mMutexPort);
+        // Bytes a cut-short exchange left unsent are dropped, so the close
+        // neither writes them nor waits for a slow line to drain them.
+        mPort->clear(QSerialPort::Output);
         delete mPort;
         mPort = nullptr;
     }

@@ -37,8 +37,15 @@ protected:
 
 private:
     bool openPort();
+    enum class AnswerWait
+    {
+        Elapsed,
+        Stopped,
+        LineLost
+    };
     void exchangeCommand();
-    int drainWrites(int budgetMs);
+    AnswerWait waitForAnswer(int delayMs);
+    bool lineLost() const;
     void collectUnaskedBytes();
     void closePort();
     bool stopRequested();
