@@ -5,27 +5,31 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <functional>
+#include <linux/capability.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 using Fields = QList<QPair<QString, QString>>;
 
 namespace {
 
-QStringList templateLines()
-{
-    return {
-        QStringLiteral("CRYPT_DATA::0::Шифровать данные (1 - вкл., 0 - выкл.)"),
-        QStringLiteral("DEBUG_SER::0::Вывод отладочной информации в последовательный порт (1 - "
-                       "вкл., 0 - выкл.)"),
-        QStringLiteral("PIN::4721::PIN-код"),
-        QStringLiteral("APN::internet::Точка входа GPRS"),
-        QStringLiteral("GPRS_USER::plomk::Имя пользователя GPRS"),
-        QStringLiteral("GPRS_PASSWD::plomk::Пароль GPRS"),
-        QStringLiteral("DEST_IP::192.168.1.1::Адрес назначения исходящего соединения"),
-        QStringLiteral("DEST_PORT::1234::Порт назначения исходящего соединения"),
-        QStringLiteral("SER_SP::38400::Скорость последовательного порта (бит/сек)"),
-    };
-}
+const QStringList templateLines{
+    QStringLiteral("CRYPT_DATA::0::Шифровать данные (1 - вкл., 0 - выкл.)"),
+    QStringLiteral("DEBUG_SER::0::Вывод отладочной информации в последовательный порт (1 - "
+                   "вкл., 0 - выкл.)"),
+    QStringLiteral("PIN::4721::PIN-код"),
+    QStringLiteral("APN::internet::Точка входа GPRS"),
+    QStringLiteral("GPRS_USER::plomk::Имя пользователя GPRS"),
+    QStringLiteral("GPRS_PASSWD::plomk::Пароль GPRS"),
+    QStringLiteral("DEST_IP::192.168.1.1::Адрес назначения исходящего соединения"),
+    QStringLiteral("DEST_PORT::1234::Порт назначения исходящего соединения"),
+    QStringLiteral("SER_SP::38400::Скорость последовательного порта (бит/сек)"),
+};
 
 QByteArray readBytes(const QString &path)
 {
@@ -33,11 +37,51 @@ QByteArray readBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-void writeBytes(const QString &path, const QByteArray &bytes)
+bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A real limit on the size of files this process writes, as a full disk would
+// set one: writes past it fail (EFBIG) instead of raising a signal.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &mOld);
+        rlimit limited = mOld;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &mOld); }
+
+private:
+    rlimit mOld{};
+};
+
+// Runs the call on a thread of its own that obeys file permission bits like an
+// ordinary user's, even when the tests run as root (capabilities are per thread,
+// so the rest of the process keeps its rights). False when that cannot be done.
+bool runAsUser(const std::function<void()> &call)
+{
+    bool dropped = geteuid() != 0;
+    std::thread worker([&] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[2]{};
+        if (!dropped && syscall(SYS_capget, &header, data) == 0) {
+            const quint32 bypass = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+            data[0].effective &= ~bypass;
+            data[0].permitted &= ~bypass;
+            dropped = syscall(SYS_capset, &header, data) == 0;
+        }
+        if (dropped)
+            call();
+    });
+    worker.join();
+    return dropped;
 }
 
 } // namespace
@@ -47,15 +91,14 @@ class TestSettingsFile : public QObject
     Q_OBJECT
 
 private slots:
-    void templateIsExactAndShared();
-    void writerTemplateBytes();
+    void templateBytes();
     void writer_data();
     void writer();
-    void writerFailureLeavesFile_data();
-    void writerFailureLeavesFile();
+    void failedWriteKeepsTheOldFile_data();
+    void failedWriteKeepsTheOldFile();
+    void folderRefusingNewFilesIsWrittenInPlace();
     void reader_data();
     void reader();
-    void readerFallsBackToTemplate();
     void fields_data();
     void fields();
     void composeTakesTemplateOrderAndDescriptions();
@@ -64,28 +107,12 @@ private:
     QTemporaryDir mDir;
 };
 
-void TestSettingsFile::templateIsExactAndShared()
+void TestSettingsFile::templateBytes()
 {
-    QCOMPARE(defaultSettings(), templateLines());
-    QStringList copy = defaultSettings();
-    copy[0] = QStringLiteral("CRYPT_DATA::1::x");
-    copy << QStringLiteral("EXTRA::1::x");
-    QCOMPARE(defaultSettings(), templateLines());
-}
-
-void TestSettingsFile::writerTemplateBytes()
-{
+    QCOMPARE(defaultSettings(), templateLines);
     const QString path = mDir.filePath(QStringLiteral("template.ini"));
     QVERIFY(writeLinesToFile(path, defaultSettings()));
-    const QByteArray bytes = readBytes(path);
-    QCOMPARE(bytes.count("\r\n"), 8);
-    QCOMPARE(bytes.count('\n'), 8);
-    QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
-    QVERIFY(!bytes.endsWith("\r\n"));
-    QVERIFY(bytes.startsWith(QStringLiteral("CRYPT_DATA::0::Шифровать данные (1 - вкл., 0 - "
-                                            "выкл.)\r\nDEBUG_SER::0::")
-                                 .toUtf8()));
-    QCOMPARE(QString::fromUtf8(bytes).split(QStringLiteral("\r\n")), templateLines());
+    QCOMPARE(readBytes(path), templateLines.join(QStringLiteral("\r\n")).toUtf8());
 }
 
 void TestSettingsFile::writer_data()
@@ -94,8 +121,7 @@ void TestSettingsFile::writer_data()
     QTest::addColumn<QByteArray>("previous"); // null: no file before
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("one line, new file")
-        << QStringList{"A::1::d"} << QByteArray() << QByteArray("A::1::d");
+    QTest::newRow("new file") << QStringList{"A::1::d"} << QByteArray() << QByteArray("A::1::d");
     QTest::newRow("longer file is replaced whole")
         << QStringList{"A::1::d", "B::2::e"} << QByteArray(4096, 'x')
         << QByteArray("A::1::d\r\nB::2::e");
@@ -112,63 +138,98 @@ void TestSettingsFile::writer()
     const QString path = mDir.filePath(QStringLiteral("writer.ini"));
     QFile::remove(path);
     if (!previous.isNull())
-        writeBytes(path, previous);
-
+        QVERIFY(writeBytes(path, previous));
     QVERIFY(writeLinesToFile(path, lines));
     QCOMPARE(readBytes(path), expected);
 }
 
-void TestSettingsFile::writerFailureLeavesFile_data()
+// Whatever makes the write fail, the old file stays byte for byte and no
+// stray file is left beside it.
+void TestSettingsFile::failedWriteKeepsTheOldFile_data()
 {
     QTest::addColumn<QString>("setup");
     QTest::newRow("target is a directory") << "directory";
     QTest::newRow("parent directory missing") << "missing parent";
     QTest::newRow("read-only file") << "read-only file";
-    QTest::newRow("writable file in read-only directory") << "read-only directory";
+    QTest::newRow("disk full") << "full";
+    QTest::newRow("disk full, folder refuses new files") << "full, locked";
+    QTest::newRow("no file, folder refuses new files") << "absent, locked";
 }
 
-void TestSettingsFile::writerFailureLeavesFile()
+void TestSettingsFile::failedWriteKeepsTheOldFile()
 {
     QFETCH(QString, setup);
-    const bool permissionCase = setup.startsWith(QLatin1String("read-only"));
-    if (permissionCase && geteuid() == 0)
-        QSKIP("permission bits do not stop root");
-
     QTemporaryDir dir;
-    const QString locked = dir.filePath(QStringLiteral("locked"));
-    // Give the directory back even when a check fails, so it can be removed.
-    const auto unlock = qScopeGuard([&locked] {
-        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    });
-    QString path = dir.filePath(QStringLiteral("settings.ini"));
+    const QString folder = dir.filePath(QStringLiteral("bench"));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("bench")));
+    QString path = folder + QStringLiteral("/settings.ini");
     const QByteArray old("APN::old::d");
-    if (setup == QLatin1String("directory")) {
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("settings.ini")));
-    } else if (setup == QLatin1String("missing parent")) {
-        path = dir.filePath(QStringLiteral("absent/settings.ini"));
-    } else if (setup == QLatin1String("read-only file")) {
-        writeBytes(path, old);
+    if (setup == QLatin1String("directory"))
+        QVERIFY(QDir(folder).mkdir(QStringLiteral("settings.ini")));
+    else if (setup == QLatin1String("missing parent"))
+        path = folder + QStringLiteral("/absent/settings.ini");
+    else if (!setup.startsWith(QLatin1String("absent")))
+        QVERIFY(writeBytes(path, old));
+    if (setup == QLatin1String("read-only file"))
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
-    } else {
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("locked")));
-        path = locked + QStringLiteral("/settings.ini");
-        writeBytes(path, old);
-        QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
-    }
+    const bool locked = setup.endsWith(QLatin1String("locked"));
+    const auto unlock = qScopeGuard([&folder] {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    if (locked)
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
 
-    QVERIFY(!writeLinesToFile(path, defaultSettings()));
-    if (permissionCase) {
+    bool written = true;
+    FileSizeLimit disk(setup.startsWith(QLatin1String("full")) ? old.size() + 10 : RLIM_INFINITY);
+    if (!runAsUser([&] { written = writeLinesToFile(path, defaultSettings()); }))
+        QSKIP("cannot drop root's permission override here");
+    QVERIFY(!written);
+    if (QFileInfo(path).isFile() || setup == QLatin1String("read-only file")) {
         QCOMPARE(readBytes(path), old);
-        QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+        QCOMPARE(QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                  QStringList{"settings.ini"});
     } else {
         QVERIFY(!QFileInfo(path).isFile());
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
     }
+}
+
+void TestSettingsFile::folderRefusingNewFilesIsWrittenInPlace()
+{
+    const QString folder = mDir.filePath(QStringLiteral("shared"));
+    QVERIFY(QDir(mDir.path()).mkdir(QStringLiteral("shared")));
+    const QString path = folder + QStringLiteral("/settings.ini");
+    QVERIFY(writeBytes(path, QByteArray(4096, 'x')));
+    const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup;
+    QVERIFY(QFile::setPermissions(path, mode));
+    QVERIFY(chown(path.toLocal8Bit().constData(), getuid(), 100) == 0 || geteuid() != 0);
+    struct stat before
+    {
+    };
+    QCOMPARE(stat(path.toLocal8Bit().constData(), &before), 0);
+    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    const auto unlock = qScopeGuard([&folder] {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+
+    bool written = false;
+    if (!runAsUser([&] { written = writeLinesToFile(path, {"A::1::d", "B::2::e"}); }))
+        QSKIP("cannot drop root's permission override here");
+    QVERIFY(written);
+    QCOMPARE(readBytes(path), QByteArray("A::1::d\r\nB::2::e"));
+    struct stat after
+    {
+    };
+    QCOMPARE(stat(path.toLocal8Bit().constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(after.st_uid, before.st_uid);
+    QCOMPARE(after.st_gid, before.st_gid);
 }
 
 void TestSettingsFile::reader_data()
 {
-    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("content"); // null: no file
     QTest::addColumn<QStringList>("lines");
 
     QTest::newRow("trailing CR LF gives an empty last line")
@@ -181,6 +242,7 @@ void TestSettingsFile::reader_data()
         << QStringList{"A::1::a", "B::2"};
     QTest::newRow("UTF-8 text") << QStringLiteral("PIN::1::PIN-код").toUtf8()
                                 << QStringList{QStringLiteral("PIN::1::PIN-код")};
+    QTest::newRow("no file gives the template") << QByteArray() << templateLines;
 }
 
 void TestSettingsFile::reader()
@@ -188,14 +250,10 @@ void TestSettingsFile::reader()
     QFETCH(QByteArray, content);
     QFETCH(QStringList, lines);
     const QString path = mDir.filePath(QStringLiteral("reader.ini"));
-    writeBytes(path, content);
+    QFile::remove(path);
+    if (!content.isNull())
+        QVERIFY(writeBytes(path, content));
     QCOMPARE(readSettingsLines(path), lines);
-}
-
-void TestSettingsFile::readerFallsBackToTemplate()
-{
-    QCOMPARE(readSettingsLines(mDir.filePath(QStringLiteral("absent.ini"))), templateLines());
-    QCOMPARE(readSettingsLines(mDir.path()), templateLines());
 }
 
 void TestSettingsFile::fields_data()
@@ -212,7 +270,6 @@ void TestSettingsFile::fields_data()
     QTest::newRow("keys are taken verbatim")
         << QStringList{"apn::x::d", " APN::y::d"} << Fields{{"apn", "x"}, {" APN", "y"}};
     QTest::newRow("too few fields, empty line") << QStringList{"", "APN::x", "APN"} << Fields();
-    QTest::newRow("lines joined by bare LF") << QStringList{"APN::x::d\nPIN::1::d"} << Fields();
 }
 
 void TestSettingsFile::fields()
@@ -226,7 +283,7 @@ void TestSettingsFile::composeTakesTemplateOrderAndDescriptions()
 {
     const QHash<QString, QString> values{
         {"SER_SP", "9600"}, {"APN", " my::apn "}, {"CRYPT_DATA", "1"}, {"OTHER", "x"}};
-    QStringList expected = templateLines();
+    QStringList expected = templateLines;
     expected[0] = QStringLiteral("CRYPT_DATA::1::Шифровать данные (1 - вкл., 0 - выкл.)");
     expected[3] = QStringLiteral("APN:: my::apn ::Точка входа GPRS");
     expected[8] = QStringLiteral("SER_SP::9600::Скорость последовательного порта (бит/сек)");

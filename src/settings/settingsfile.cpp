@@ -3,6 +3,7 @@
 #include "serial/modemtext.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -25,6 +26,28 @@ QStringList buildTemplate()
     };
 }
 
+// Overwrites the file's bytes and cuts it to the new length; on failure puts
+// back what it held. The file keeps its owner and permissions.
+bool writeInPlace(const QString &fileName, const QByteArray &content)
+{
+    const bool existed = QFileInfo::exists(fileName);
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+        return false;
+    const QByteArray old = file.readAll();
+    const auto replaceWith = [&file](const QByteArray &bytes) {
+        return file.seek(0) && file.write(bytes) == bytes.size() && file.flush() &&
+               file.resize(bytes.size());
+    };
+    if (replaceWith(content))
+        return true;
+    if (existed)
+        replaceWith(old);
+    else
+        file.remove();
+    return false;
+}
+
 QStringList splitFields(const QString &line)
 {
     return line.split(SettingsFieldSeparator, Qt::KeepEmptyParts);
@@ -40,11 +63,18 @@ const QStringList &defaultSettings()
 
 bool writeLinesToFile(const QString &fileName, const QStringList &lines)
 {
+    const QByteArray content = lines.join(lineEnd).toUtf8();
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(lines.join(lineEnd).toUtf8());
-    return file.commit();
+    // The new content goes to a file of its own beside the old one and replaces
+    // it only once all of it is written; a failed write leaves the old file.
+    // Unbuffered: a short write (a full disk) shows in write()'s result itself;
+    // a buffered one could fail in the commit's flush unnoticed and replace the
+    // old file with a truncated one.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return file.write(content) == content.size() && file.flush() && file.commit();
+    // The folder refuses new files (no right to create one, a locked or shared
+    // folder) while the file itself may still be writable.
+    return writeInPlace(fileName, content);
 }
 
 QStringList readSettingsLines(const QString &fileName)

@@ -37,7 +37,9 @@ const QStringList &defaultSettings();
 
 // Writes the lines with CR LF between them and none after the last. The old
 // file is replaced only once the new content is complete, so a failed write
-// leaves it as it was. Returns whether the file was written.
+// (a full disk among others) leaves it as it was. Where the folder refuses a
+// new file the file is rewritten in place, and its old content put back if
+// that fails. Returns whether every byte was written.
 bool writeLinesToFile(const QString &fileName, const QStringList &lines);
 
 // The file's lines: its UTF-8 text up to the first zero byte, split on CR LF
