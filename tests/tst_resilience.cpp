@@ -1,0 +1,167 @@
+// Faults of the bench itself, through the real window and worker against the
+// paced simulated modem: the port closed or the line lost in the middle of a
+// file's bytes, and a disk that takes no more bytes.
+#include "modembench.h"
+#include "modemsim.h"
+#include "settings/settingsfile.h"
+#include "settings/widgetsettings.h"
+#include "testsupport.h"
+#include "windowdriver.h"
+
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
+
+using TestSupport::ModalCloser;
+using TestSupport::readFile;
+
+namespace {
+constexpr int linkTimeout = 15000;
+constexpr int jobTimeout = 60000;
+const QByteArray oldSettings = "APN::old::d";
+const QString saveFailure =
+    QStringLiteral("Ошибка|Не удалось открыть файл settings.ini и сохранить настройки");
+
+// A real limit on the size of the files this process writes, as a full disk
+// would set one: writes past it fail instead of raising a signal.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &mOld);
+        rlimit limited = mOld;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &mOld); }
+
+private:
+    rlimit mOld{};
+};
+} // namespace
+
+class TestResilience : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void fileCutShort_data();
+    void fileCutShort();
+    void readSettingsOnAFullDisk();
+    void applyOnAFullDisk();
+
+private:
+    void connect();
+    QString trace() const { return TestSupport::trace(*mSim, *mUi, *mCloser); }
+
+    std::unique_ptr<TestSupport::ModemBench> mBench;
+    ModemSim *mSim = nullptr;
+    TestSupport::WindowDriver *mUi = nullptr;
+    std::unique_ptr<ModalCloser> mCloser;
+};
+
+void TestResilience::init()
+{
+    mBench = std::make_unique<TestSupport::ModemBench>();
+    mSim = &mBench->sim();
+    mSim->setRestartSilenceMs(300);
+    mSim->setFile("settings.ini", defaultSettings().join("\r\n").toUtf8());
+    QString error;
+    QVERIFY2(mBench->start(&error), qPrintable(error));
+    mUi = mBench->ui();
+    mCloser = std::make_unique<ModalCloser>();
+}
+
+void TestResilience::cleanup()
+{
+    mCloser.reset();
+    mBench.reset();
+}
+
+void TestResilience::connect()
+{
+    mUi->openButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(mUi->jobButtonsEnabled(), linkTimeout);
+}
+
+// Closing is prompt in every state, the cut exchange never reaches a job and
+// nothing more goes to the modem; a lost line fails the job at once, and the
+// operator can then close the port and open another.
+void TestResilience::fileCutShort_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("port closed") << "close port";
+    QTest::newRow("window closed") << "close window";
+    QTest::newRow("line lost") << "hang up";
+}
+
+void TestResilience::fileCutShort()
+{
+    QFETCH(QString, fault);
+    connect();
+    mUi->button("Прошить")->click();
+    QTRY_VERIFY2_WITH_TIMEOUT(mSim->dataBytesReceived() > 1000, qPrintable(trace()), jobTimeout);
+    const int commands = mSim->commands().size();
+    QElapsedTimer clock;
+    clock.start();
+    if (fault == QLatin1String("close window")) {
+        mBench->destroyWindow();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    } else if (fault == QLatin1String("close port")) {
+        mUi->closePort();
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(mUi->logLines().constLast(), QStringLiteral("Порт закрыт"));
+        QTest::qWait(500);
+        QCOMPARE(mUi->logLines().constLast(), QStringLiteral("Порт закрыт"));
+    } else {
+        mSim->hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(!mCloser->seen().isEmpty(), 1000);
+        QCOMPARE(mCloser->seen(), QStringList{"Ошибка|Ошибка при прошивке модема"});
+        mUi->closePort();
+        QCOMPARE(mUi->logLines().constLast(), QStringLiteral("Порт закрыт"));
+        mSim->stop();
+        QString error;
+        QVERIFY2(mSim->start(&error), qPrintable(error));
+        mUi->openPort(mSim->portName());
+        QTRY_VERIFY_WITH_TIMEOUT(mUi->jobButtonsEnabled(), linkTimeout);
+        return;
+    }
+    QVERIFY(mCloser->seen().isEmpty());
+    QCOMPARE(mSim->commands().size(), commands);
+    QVERIFY(!mSim->hasFile("main.pyo"));
+}
+
+// "Считать настройки" on a full disk: an error, no dialog, and the old file kept.
+void TestResilience::readSettingsOnAFullDisk()
+{
+    QVERIFY(TestSupport::writeFile("settings.ini", oldSettings));
+    connect();
+    FileSizeLimit disk(oldSettings.size() + 10);
+    mUi->button("Считать настройки")->click();
+    QTRY_VERIFY2_WITH_TIMEOUT(!mCloser->seen().isEmpty(), qPrintable(trace()), jobTimeout);
+    QCOMPARE(mCloser->seen(), QStringList{saveFailure});
+    QVERIFY(mUi->logLines().contains(saveFailure.section('|', 1)));
+    QCOMPARE(readFile("settings.ini"), oldSettings);
+    QTRY_VERIFY_WITH_TIMEOUT(mUi->jobButtonsEnabled(), linkTimeout);
+}
+
+// "Применить" on a full disk says so and keeps the old file.
+void TestResilience::applyOnAFullDisk()
+{
+    QVERIFY(TestSupport::writeFile("settings.ini", oldSettings));
+    WidgetSettings dialog(QStringLiteral("settings.ini"));
+    dialog.show();
+    FileSizeLimit disk(oldSettings.size() + 10);
+    dialog.findChild<QPushButton *>("buttonApply")->click();
+    QCOMPARE(mCloser->seen(), QStringList{saveFailure});
+    QCOMPARE(readFile("settings.ini"), oldSettings);
+}
+
+QTEST_MAIN(TestResilience)
+#include "tst_resilience.moc"
