@@ -9,13 +9,14 @@ struct FakeSlot
 {
     bool busy = false;
     QList<QByteArray> written;
-    bool handOver(const QByteArray &command, int)
+    CommandSender::HandOver handOver()
     {
-        if (busy)
-            return false;
-        written << command;
-        busy = true;
-        return true;
+        return [this](const QByteArray &command, int) {
+            if (busy)
+                return false;
+            written << command;
+            return busy = true;
+        };
     }
 };
 
@@ -25,100 +26,98 @@ class TestCommandSender : public QObject
 
 private slots:
     void presenceRule();
-    void refusedJobCommandIsRetriedInOrderAndOnce();
-    void refusedPresenceCommandIsDropped();
-    void cancelStopsRetry();
+    void refusedCommands();
+    void cancelDropsWaitingCommands();
     void answersOlderThanTheOperationAreStale();
 };
 
+// Five answers with "OK" in a row connect; one without starts over, and so does a new port.
 void TestCommandSender::presenceRule()
 {
     PresenceCounter counter;
-    for (int i = 1; i <= 4; ++i) {
+    for (int i = 1; i <= 20; ++i) {
         counter.count(true);
-        QVERIFY(!counter.connected());
+        QCOMPARE(counter.connected(), i >= 5);
     }
-    counter.count(true);
-    QVERIFY(counter.connected());
-    for (int i = 0; i < 20; ++i)
-        counter.count(true);
     QCOMPARE(counter.value(), 10);
     counter.count(false);
     QCOMPARE(counter.value(), 0);
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 5; ++i)
         counter.count(true);
-    QVERIFY(!counter.connected());
+    counter.reset();
+    QVERIFY(!counter.connected() && counter.value() == 0);
 }
 
-void TestCommandSender::refusedJobCommandIsRetriedInOrderAndOnce()
+// A refused job command is retried in order and handed over once; a refused presence
+// command is dropped, and never overtakes a job command that waits.
+void TestCommandSender::refusedCommands()
 {
-    FakeSlot slot;
-    CommandSender sender([&slot](const QByteArray &c, int w) { return slot.handOver(c, w); });
+    FakeSlot slot{true};
+    CommandSender sender(slot.handOver());
     QSignalSpy handed(&sender, &CommandSender::signal_handedOver);
-    slot.busy = true;
+    sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
+    QVERIFY(!sender.isRetrying());
     sender.send("first\r", 250, CommandSender::Delivery::Guaranteed);
     sender.send("second\r", 250, CommandSender::Delivery::Guaranteed);
-    QVERIFY(sender.isRetrying());
-    QVERIFY(slot.written.isEmpty());
-
     slot.busy = false;
+    sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
+    QVERIFY(sender.isRetrying() && slot.written.isEmpty());
     QTRY_COMPARE(slot.written, QList<QByteArray>{"first\r"});
     slot.busy = false;
     QTRY_COMPARE(slot.written, (QList<QByteArray>{"first\r", "second\r"}));
-    QTRY_VERIFY(!sender.isRetrying());
+    QVERIFY(!sender.isRetrying());
     QCOMPARE(handed.count(), 2);
 }
 
-void TestCommandSender::refusedPresenceCommandIsDropped()
+// A cancelled command never reaches the modem, not even ahead of the next operation's.
+void TestCommandSender::cancelDropsWaitingCommands()
 {
-    FakeSlot slot;
-    CommandSender sender([&slot](const QByteArray &c, int w) { return slot.handOver(c, w); });
-    slot.busy = true;
-    sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
-    QVERIFY(!sender.isRetrying());
-    // While a job command waits, a presence command must not overtake it.
-    sender.send("job\r", 250, CommandSender::Delivery::Guaranteed);
-    slot.busy = false;
-    sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
-    QVERIFY(slot.written.isEmpty());
-    QTRY_COMPARE(slot.written, QList<QByteArray>{"job\r"});
-}
-
-void TestCommandSender::cancelStopsRetry()
-{
-    FakeSlot slot;
-    CommandSender sender([&slot](const QByteArray &c, int w) { return slot.handOver(c, w); });
-    slot.busy = true;
+    FakeSlot slot{true};
+    CommandSender sender(slot.handOver());
     sender.send("abandoned\r", 250, CommandSender::Delivery::Guaranteed);
     sender.cancel();
+    QVERIFY(!sender.isRetrying());
     slot.busy = false;
-    QTest::qWait(50); // several retry intervals: nothing may be written
-    QVERIFY(slot.written.isEmpty());
+    sender.send("next\r", 250, CommandSender::Delivery::Guaranteed);
+    QCOMPARE(slot.written, QList<QByteArray>{"next\r"});
 }
 
+// The worker answers every command it took once and in order; an answer that arrives before
+// the operation's first command was taken belongs to an older command. A new port session
+// starts counting afresh, whatever the last one left unanswered.
 void TestCommandSender::answersOlderThanTheOperationAreStale()
 {
     FakeSlot slot;
-    CommandSender sender([&slot](const QByteArray &c, int w) { return slot.handOver(c, w); });
-    sender.send("ate0\r", 250, CommandSender::Delivery::Droppable); // taken: answer 1 owed
+    CommandSender sender(slot.handOver());
+    for (int session = 0; session < 2; ++session) {
+        sender.resetSession();
+        slot.busy = false;
+        sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
+        QVERIFY(sender.takeAnswer());
 
-    // A job starts while the presence command is still being answered.
-    sender.beginOperation();
-    sender.send("at#escript=\"\"\r", 250, CommandSender::Delivery::Guaranteed);
-    QVERIFY(sender.isRetrying());
-    QVERIFY(!sender.takeAnswer()); // answer to "ate0": not the job's
-    slot.busy = false;
-    QTRY_VERIFY(!sender.isRetrying());
-    QVERIFY(sender.takeAnswer()); // answer to the job's first command
+        // A job starts while the presence command is still being answered.
+        slot.busy = false;
+        sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
+        sender.beginOperation();
+        sender.send("at#escript=\"\"\r", 250, CommandSender::Delivery::Guaranteed);
+        QVERIFY(!sender.takeAnswer()); // the answer to "ate0"
+        slot.busy = false;
+        QTRY_VERIFY(!sender.isRetrying());
+        QVERIFY(sender.takeAnswer()); // the answer to the job's first command
 
-    // Same race, but the job's command is taken before the old answer is handled.
-    slot.busy = false;
-    sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
-    sender.beginOperation();
-    slot.busy = false;
-    sender.send("at#escript=\"\"\r", 250, CommandSender::Delivery::Guaranteed);
-    QVERIFY(!sender.takeAnswer());
-    QVERIFY(sender.takeAnswer());
+        // Same race, but the job's command is taken before the old answer is handled.
+        slot.busy = false;
+        sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
+        sender.beginOperation();
+        slot.busy = false;
+        sender.send("at#escript=\"\"\r", 250, CommandSender::Delivery::Guaranteed);
+        QVERIFY(!sender.takeAnswer());
+        QVERIFY(sender.takeAnswer());
+
+        // The port closes before this command is answered.
+        slot.busy = false;
+        sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCommandSender)

@@ -1,14 +1,14 @@
 #include "log/logcomposer.h"
+#include "log/logpane.h"
 
+#include <QTextBlock>
+#include <QTextBrowser>
 #include <QtTest>
 
+Q_DECLARE_METATYPE(MessageKind)
+
 namespace {
-const QDateTime at = QDateTime(QDate(2026, 1, 2), QTime(14, 3, 7, 45));
-const QString stamp = QStringLiteral("14:03:07.045 : ");
-const QString connected = QStringLiteral("Связь с модемом установлена");
-const QString noLink =
-    QStringLiteral("Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт");
-const QString running = QStringLiteral("Выполняется скрипт: ");
+const QString stamp = "14:03:07.045 : ";
 } // namespace
 
 class TestLogComposer : public QObject
@@ -16,85 +16,71 @@ class TestLogComposer : public QObject
     Q_OBJECT
 
 private slots:
-    void statusAndSentLines_data();
-    void statusAndSentLines();
-    void receivedLines_data();
-    void receivedLines();
-    void lastLineDropsExactlyTheStamp();
-
-private:
-    LogComposer mComposer;
+    void lines_data();
+    void lines();
+    void paneKeepsTheLatestLines();
 };
 
-void TestLogComposer::statusAndSentLines_data()
+// What one message shows in the pane, given the presence check's state and the pane's
+// last line (with its stamp); an empty `shown` shows nothing.
+void TestLogComposer::lines_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("shown");
-
-    QTest::newRow("status") << "Порт открыт" << 0 << stamp + "Порт открыт";
-    QTest::newRow("status line ends become blanks") << "один\r\nдва" << 0 << stamp + "один  два";
-    QTest::newRow("empty status shows nothing") << "" << 0 << "";
-    QTest::newRow("sent line shows nothing") << "ate0\r" << 1 << "";
-}
-
-void TestLogComposer::statusAndSentLines()
-{
-    QFETCH(QString, text);
-    QFETCH(int, kind);
-    QFETCH(QString, shown);
-    QCOMPARE(mComposer.compose(at, text, static_cast<MessageKind>(kind), true, 5, QString()),
-             shown);
-    QCOMPARE(LogComposer::stamp(at).size(), 15);
-}
-
-void TestLogComposer::receivedLines_data()
-{
+    QTest::addColumn<MessageKind>("kind");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("presenceCheck");
     QTest::addColumn<int>("okCount");
     QTest::addColumn<QString>("lastLine");
     QTest::addColumn<QString>("shown");
-
-    const QString portOpen = stamp + "Порт открыт";
-    QTest::newRow("not during the presence check") << "ate0\r\r\nOK\r\n"
-                                                   << false << 5 << portOpen << "";
-    QTest::newRow("fifth OK connects") << "ate0\r\r\nOK\r\n" << true << 5 << portOpen << connected;
-    QTest::newRow("connected once") << "\r\nOK\r\n" << true << 6 << stamp + connected << "";
-    QTest::newRow("not yet connected") << "\r\nOK\r\n" << true << 3 << portOpen << "";
-    QTest::newRow("silence after connected") << "" << true << 0 << stamp + connected << noLink;
-    QTest::newRow("silence once") << "" << true << 0 << stamp + noLink << "";
-    QTest::newRow("version") << "v1.08\r\n" << true << 0 << portOpen << running + "v1.08";
-    QTest::newRow("silence after version") << "" << true << 0 << stamp + running + "v1.08"
-                                           << "";
-    QTest::newRow("script stop") << "Stop Script: Ошибка SIM\r\nOK\r\n"
-                                 << true << 5 << portOpen
-                                 << "!!!Остановка выполнения скрипта: Ошибка SIM";
-    QTest::newRow("stop with version shows version")
-        << "Stop Script: v2.10 halted" << true << 0 << portOpen << running + "v2.10";
-    QTest::newRow("capital V is no version") << "V1.08\r\n" << true << 0 << portOpen << noLink;
-    QTest::newRow("capital V after no link") << "V1.08" << true << 0 << stamp + noLink << "";
+    const QString connected = "Связь с модемом установлена";
+    const QString noLink =
+        "Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт";
+    const auto row = [&](const char *name, MessageKind kind, const QString &text, int okCount,
+                         const QString &last, const QString &shown, bool presenceCheck = true) {
+        QTest::newRow(name) << kind << text << presenceCheck << okCount << stamp + last << shown;
+    };
+    const MessageKind received = MessageKind::Received;
+    row("status", MessageKind::Status, "Порт открыт", 5, "", "Порт открыт");
+    row("status line ends become blanks", MessageKind::Status, "один\r\nдва", 5, "", "один  два");
+    row("empty status", MessageKind::Status, "", 5, "", "");
+    row("sent", MessageKind::Sent, "ate0\r", 5, "", "");
+    row("not during the presence check", received, "\r\nOK\r\n", 5, "Порт открыт", "", false);
+    row("fourth OK", received, "ate0\r\r\nOK\r\n", 4, "Порт открыт", "");
+    row("fifth OK connects", received, "ate0\r\r\nOK\r\n", 5, "Порт открыт", connected);
+    row("connected once", received, "\r\nOK\r\n", 6, connected, "");
+    row("silence after connected", received, "", 0, connected, noLink);
+    row("silence once", received, "", 0, noLink, "");
+    row("version", received, "v1.08\r\n", 0, "Порт открыт", "Выполняется скрипт: v1.08");
+    row("silence after version", received, "", 0, "Выполняется скрипт: v1.08", "");
+    row("script stop", received, "Stop Script: Ошибка SIM\r\nOK\r\n", 5, "Порт открыт",
+        "!!!Остановка выполнения скрипта: Ошибка SIM");
+    row("stop with version", received, "Stop Script: v2.10", 0, "", "Выполняется скрипт: v2.10");
+    row("capital V is no version", received, "V1.08\r\n", 0, "Порт открыт", noLink);
 }
 
-void TestLogComposer::receivedLines()
+void TestLogComposer::lines()
 {
+    QFETCH(MessageKind, kind);
     QFETCH(QString, text);
     QFETCH(bool, presenceCheck);
     QFETCH(int, okCount);
     QFETCH(QString, lastLine);
     QFETCH(QString, shown);
-    const QString line =
-        mComposer.compose(at, text, MessageKind::Received, presenceCheck, okCount, lastLine);
-    QCOMPARE(line, shown.isEmpty() ? QString() : stamp + shown);
+    const QDateTime at(QDate(2026, 1, 2), QTime(14, 3, 7, 45));
+    QCOMPARE(LogComposer().compose(at, text, kind, presenceCheck, okCount, lastLine),
+             shown.isEmpty() ? QString() : stamp + shown);
 }
 
-void TestLogComposer::lastLineDropsExactlyTheStamp()
+// The pane drops its oldest lines beyond 50,000 and still knows its true last line.
+void TestLogComposer::paneKeepsTheLatestLines()
 {
-    QCOMPARE(LogComposer::withoutStamp(stamp + connected), connected);
-    // A line of 15 characters or fewer is compared as it is.
-    QCOMPARE(LogComposer::withoutStamp(stamp), stamp);
-    QCOMPARE(LogComposer::withoutStamp(QStringLiteral("short")), QStringLiteral("short"));
+    QTextBrowser view;
+    LogPane pane(&view);
+    for (int i = 0; i <= 50000; ++i)
+        pane.append(QString::number(i));
+    QCOMPARE(view.document()->blockCount(), 50000);
+    QCOMPARE(view.document()->firstBlock().text(), QString("1"));
+    QCOMPARE(pane.lastLine(), QString("50000"));
 }
 
-QTEST_GUILESS_MAIN(TestLogComposer)
+QTEST_MAIN(TestLogComposer)
 #include "tst_logcomposer.moc"

@@ -5,6 +5,12 @@
 #include <QTextBrowser>
 #include <QTextCursor>
 
+LogPane::LogPane(QTextBrowser *view) : mView(view)
+{
+    if (mView)
+        mView->document()->setMaximumBlockCount(maxLines);
+}
+
 QString LogPane::lastLine() const
 {
     return mView ? mView->document()->lastBlock().text() : QString();

@@ -6,12 +6,14 @@ class QTextBrowser;
 
 // Writes finished lines into the log pane. Lines go in as plain text, whatever
 // the modem sent, and only the last line is ever read back, so the cost of a
-// line does not grow with the pane (a tool left open for days holds hundreds
-// of thousands of lines).
+// line does not grow with the pane. The pane keeps the most recent maxLines
+// lines and drops the oldest, so a tool left open for days stays small.
 class LogPane
 {
 public:
-    explicit LogPane(QTextBrowser *view = nullptr) : mView(view) {}
+    static constexpr int maxLines = 50000;
+
+    explicit LogPane(QTextBrowser *view = nullptr);
 
     bool exists() const { return mView != nullptr; }
     QString lastLine() const;

@@ -9,6 +9,9 @@ constexpr int transferStep = 6; // handles the answers to write commands and fil
 constexpr int startModeStep = 7;
 constexpr int selectMainStep = 8;
 constexpr int executeStep = 9;
+// The real settings file is under 1 KB; a much larger one is not a settings file,
+// and writing it would hold the modem for hours at about 2 ms a byte.
+constexpr int maxSettingsBytes = 16384;
 
 QString settingsName()
 {
@@ -23,6 +26,16 @@ QString notFoundText(const QString &name)
 QString emptyText(const QString &name)
 {
     return QStringLiteral("Файл ") + name + QStringLiteral(" пуст");
+}
+
+// The message for a file's content that must not be written, or an empty string.
+QString contentProblem(const QString &name, const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return emptyText(name);
+    if (name == settingsName() && bytes.size() > maxSettingsBytes)
+        return QStringLiteral("Файл ") + name + QStringLiteral(" слишком большой");
+    return QString();
 }
 } // namespace
 
@@ -127,10 +140,11 @@ JobAction WriteJob::writeNextFileOrFinish()
     const QByteArray command = makeWriteCommand(name.toUtf8(), mFileBytes, mFileSource);
     if (command.isEmpty())
         return end(JobAction::Kind::Fail, notFoundText(name), false);
-    // Checked before sending: a write command without bytes to follow would leave the modem at its
-    // prompt.
-    if (mFileBytes.isEmpty())
-        return end(JobAction::Kind::Fail, emptyText(name), false);
+    // Checked again before sending, as the file may have changed since the check before the
+    // deletes: a write command without bytes to follow would leave the modem at its prompt.
+    const QString problem = contentProblem(name, mFileBytes);
+    if (!problem.isEmpty())
+        return end(JobAction::Kind::Fail, problem, false);
     mWriteList.removeFirst();
     mBytesSent = false;
     return JobAction::send(command, ModemCommands::writeCommandWait);
@@ -143,8 +157,9 @@ QString WriteJob::firstFileProblem() const
         const std::optional<QByteArray> bytes = readFileBytes(name.toUtf8(), mFileSource);
         if (!bytes)
             return notFoundText(name);
-        if (bytes->isEmpty())
-            return emptyText(name);
+        const QString problem = contentProblem(name, *bytes);
+        if (!problem.isEmpty())
+            return problem;
     }
     return QString();
 }

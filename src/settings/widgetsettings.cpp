@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -20,6 +21,14 @@ constexpr int dialogHeight = 300;
 constexpr int layoutGap = 10;
 constexpr int controlWidth = 100;
 constexpr int speeds[] = {4800, 9600, 19200, 38400, 57600, 115200};
+// Characters below this one, and DEL, are control characters.
+constexpr ushort firstPrintable = 32;
+constexpr ushort deleteCharacter = 127;
+
+bool isControl(QChar c)
+{
+    return c.unicode() < firstPrintable || c.unicode() == deleteCharacter;
+}
 
 QString titleError()
 {
@@ -147,6 +156,16 @@ bool WidgetSettings::holdsSeparator() const
     return false;
 }
 
+bool WidgetSettings::holdsControlCharacter() const
+{
+    for (const auto &entry : lineEdits()) {
+        const QString text = entry.second->text();
+        if (std::any_of(text.cbegin(), text.cend(), isControl))
+            return true;
+    }
+    return false;
+}
+
 bool WidgetSettings::canOpenFile() const
 {
     QFile file(mFileName);
@@ -160,6 +179,13 @@ void WidgetSettings::apply()
         QMessageBox::critical(
             this, titleError(),
             QStringLiteral("Значения настроек не могут содержать \"::\". Настройки не сохранены"));
+        return;
+    }
+    // A line break would split the value's line in two; other control bytes garble it.
+    if (holdsControlCharacter()) {
+        QMessageBox::critical(this, titleError(),
+                              QStringLiteral("Значения настроек не могут содержать переводы строк "
+                                             "и другие управляющие символы. Настройки не сохранены"));
         return;
     }
     const bool existed = QFileInfo::exists(mFileName);

@@ -36,6 +36,7 @@ private:
     void applyValue(const QString &key, const QString &value);
     QHash<QString, QString> currentValues() const;
     bool holdsSeparator() const;
+    bool holdsControlCharacter() const;
     bool canOpenFile() const;
     void apply();
     void failSaving();
