@@ -45,6 +45,12 @@ QByteArray readFile(const QString &name)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool writeFile(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
 QString trace(const ModemSim &sim, const WindowDriver &ui, const ModalCloser &closer)
 {
     QStringList commands;

@@ -43,6 +43,7 @@ class ModalCloser;
 
 // A file's bytes, or an empty array when it cannot be read.
 QByteArray readFile(const QString &name);
+bool writeFile(const QString &name, const QByteArray &bytes);
 
 // What the modem was told and what the operator saw, for a failure message.
 QString trace(const ModemSim &sim, const WindowDriver &ui, const ModalCloser &closer);

@@ -3,57 +3,25 @@
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
-#include <QStringList>
-#include <QTimer>
 
 namespace TestSupport {
 
-struct ModalCloser::Private
+ModalCloser::ModalCloser(int pollMs)
 {
-    QTimer timer;
-    QStringList seen;
-    std::function<bool(QWidget *)> inspector;
-    bool closeDialogs = true;
-};
-
-ModalCloser::ModalCloser(int pollMs) : d(new Private)
-{
-    d->timer.setInterval(pollMs);
-    QObject::connect(&d->timer, &QTimer::timeout, [this] {
+    mTimer.setInterval(pollMs);
+    QObject::connect(&mTimer, &QTimer::timeout, [this] {
         QWidget *modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        if (d->inspector && !d->inspector(modal))
+        if (!modal || (mInspector && !mInspector(modal)))
             return;
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            d->seen << box->windowTitle() + QLatin1Char('|') + box->text();
+            mSeen << box->windowTitle() + QLatin1Char('|') + box->text();
             box->done(QMessageBox::Ok);
-        } else if (auto *dialog = qobject_cast<QDialog *>(modal); dialog && d->closeDialogs) {
-            d->seen << dialog->windowTitle() + QLatin1Char('|');
+        } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+            mSeen << dialog->windowTitle() + QLatin1Char('|');
             dialog->reject();
         }
     });
-    d->timer.start();
-}
-
-ModalCloser::~ModalCloser()
-{
-    delete d;
-}
-
-QStringList ModalCloser::seen() const
-{
-    return d->seen;
-}
-
-void ModalCloser::setInspector(std::function<bool(QWidget *)> inspector)
-{
-    d->inspector = std::move(inspector);
-}
-
-void ModalCloser::setCloseDialogs(bool close)
-{
-    d->closeDialogs = close;
+    mTimer.start();
 }
 
 } // namespace TestSupport

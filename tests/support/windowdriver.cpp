@@ -1,19 +1,16 @@
 #include "windowdriver.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QMainWindow>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTextBrowser>
+#include <algorithm>
 
 namespace TestSupport {
 
 namespace {
 constexpr int stampLength = 15;
-}
-
-WindowDriver::WindowDriver(QMainWindow *window) : mWindow(window) {}
+// Clear is last: the window keeps it hidden, and jobButtonsEnabled() leaves it out.
+const QStringList jobButtons{QStringLiteral("Считать настройки"),
+                             QStringLiteral("Загрузить настройки"), QStringLiteral("Прошить"),
+                             QStringLiteral("Очистить модем")};
+} // namespace
 
 QPushButton *WindowDriver::button(const QString &text) const
 {
@@ -31,42 +28,11 @@ QPushButton *WindowDriver::openButton() const
     return b ? b : button(QStringLiteral("Закрыть COM-порт"));
 }
 
-QComboBox *WindowDriver::portList() const
-{
-    return mWindow->findChildren<QComboBox *>().value(0);
-}
-
-QComboBox *WindowDriver::speedList() const
-{
-    return mWindow->findChildren<QComboBox *>().value(1);
-}
-
-QCheckBox *WindowDriver::presenceBox() const
-{
-    return mWindow->findChild<QCheckBox *>();
-}
-
-QProgressBar *WindowDriver::progress() const
-{
-    return mWindow->findChild<QProgressBar *>();
-}
-
-QTextBrowser *WindowDriver::log() const
-{
-    return mWindow->findChild<QTextBrowser *>();
-}
-
-QWidget *WindowDriver::portRow() const
-{
-    return portList()->parentWidget();
-}
-
 void WindowDriver::openPort(const QString &portName) const
 {
-    QComboBox *ports = portList();
-    if (ports->findText(portName) < 0)
-        ports->addItem(portName);
-    ports->setCurrentText(portName);
+    if (portList()->findText(portName) < 0)
+        portList()->addItem(portName);
+    portList()->setCurrentText(portName);
     openButton()->click();
 }
 
@@ -83,20 +49,14 @@ bool WindowDriver::portOpen() const
 
 bool WindowDriver::jobButtonsEnabled() const
 {
-    for (const char *text : {"Считать настройки", "Загрузить настройки", "Прошить"}) {
-        if (!button(QString::fromUtf8(text))->isEnabled())
-            return false;
-    }
-    return true;
+    return std::all_of(jobButtons.begin(), jobButtons.end() - 1,
+                       [this](const QString &text) { return button(text)->isEnabled(); });
 }
 
 bool WindowDriver::jobButtonsDisabled() const
 {
-    for (const char *text : {"Считать настройки", "Загрузить настройки", "Прошить", "Очистить модем"}) {
-        if (button(QString::fromUtf8(text))->isEnabled())
-            return false;
-    }
-    return true;
+    return std::none_of(jobButtons.begin(), jobButtons.end(),
+                        [this](const QString &text) { return button(text)->isEnabled(); });
 }
 
 QStringList WindowDriver::logLines() const
@@ -107,11 +67,6 @@ QStringList WindowDriver::logLines() const
     for (QString &line : lines)
         line = line.mid(stampLength);
     return lines;
-}
-
-int WindowDriver::countLogLines(const QString &text) const
-{
-    return logLines().count(text);
 }
 
 } // namespace TestSupport

@@ -1,14 +1,12 @@
 #pragma once
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QStringList>
-
-class QCheckBox;
-class QComboBox;
-class QMainWindow;
-class QProgressBar;
-class QPushButton;
-class QTextBrowser;
-class QWidget;
+#include <QTextBrowser>
 
 namespace TestSupport {
 
@@ -17,27 +15,28 @@ namespace TestSupport {
 class WindowDriver
 {
 public:
-    explicit WindowDriver(QMainWindow *window);
+    explicit WindowDriver(QMainWindow *window) : mWindow(window) {}
 
     QPushButton *button(const QString &text) const;
+    // The open/close button, whichever text it shows.
     QPushButton *openButton() const;
-    QComboBox *portList() const;
-    QComboBox *speedList() const;
-    QCheckBox *presenceBox() const;
-    QProgressBar *progress() const;
-    QTextBrowser *log() const;
-    QWidget *portRow() const;
+    QComboBox *portList() const { return mWindow->findChildren<QComboBox *>().value(0); }
+    QComboBox *speedList() const { return mWindow->findChildren<QComboBox *>().value(1); }
+    QCheckBox *presenceBox() const { return mWindow->findChild<QCheckBox *>(); }
+    QProgressBar *progress() const { return mWindow->findChild<QProgressBar *>(); }
+    QTextBrowser *log() const { return mWindow->findChild<QTextBrowser *>(); }
+    QWidget *portRow() const { return portList()->parentWidget(); }
 
     // Puts a port (e.g. a pseudo-terminal path) into the list, selects it and presses open.
     void openPort(const QString &portName) const;
     void closePort() const;
     bool portOpen() const;
-    bool jobButtonsEnabled() const;
-    bool jobButtonsDisabled() const;
+    bool jobButtonsEnabled() const;  // read, load and flash
+    bool jobButtonsDisabled() const; // those and clear
 
     // The log pane's lines without their time stamps.
     QStringList logLines() const;
-    int countLogLines(const QString &text) const;
+    int countLogLines(const QString &text) const { return logLines().count(text); }
 
 private:
     QMainWindow *mWindow;
