@@ -1,6 +1,7 @@
 // Faults of the bench itself, through the real window and worker against the
 // paced simulated modem: the port closed or the line lost in the middle of a
 // file's bytes, and a disk that takes no more bytes.
+#include "log/logcomposer.h"
 #include "modembench.h"
 #include "modemsim.h"
 #include "settings/settingsfile.h"
@@ -123,6 +124,8 @@ void TestResilience::fileCutShort()
         mSim->hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(!mCloser->seen().isEmpty(), 1000);
         QCOMPARE(mCloser->seen(), QStringList{"Ошибка|Ошибка при прошивке модема"});
+        QTRY_VERIFY_WITH_TIMEOUT(mUi->countLogLines(LogComposer::noConnectionText()) == 1,
+                                 linkTimeout);
         mUi->closePort();
         QCOMPARE(mUi->logLines().constLast(), QStringLiteral("Порт закрыт"));
         mSim->stop();

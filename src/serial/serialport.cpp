@@ -122,8 +122,10 @@ void SerialPort::exchangeCommand()
     const AnswerWait outcome = waitForAnswer(mRequestWait);
     // An exchange cut short by a stop belongs to nobody: the owner has moved on.
     if (outcome != AnswerWait::Stopped) {
+        // Bytes that came during the delay are read already; only a silent
+        // modem is given the extra first-read wait.
         if (outcome == AnswerWait::Elapsed)
-            mPort->waitForReadyRead(firstReadWait);
+            mPort->waitForReadyRead(mPort->bytesAvailable() > 0 ? 0 : firstReadWait);
         emit signal_receivedAnswer(mPort->readAll());
     }
     mRequestWait = 0;

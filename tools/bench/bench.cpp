@@ -1,7 +1,8 @@
 // lorta-bench: runs the real window and worker against the paced simulated
 // modem and prints what an operator would feel: how long each job takes next
-// to its floors, the longest GUI freeze during it, the CPU an idle open port
-// costs, start-up time, peak memory, and the cost of a log line.
+// to its floors, the longest GUI freeze during it, how soon a transfer cut
+// short ends, the CPU an idle open port costs, start-up time, memory, and the
+// cost of a log line.
 #include "jobfloor.h"
 #include "log/logcomposer.h"
 #include "log/logpane.h"
@@ -106,7 +107,8 @@ double toolThreadsCpuMs()
 {
     const long ticks = sysconf(_SC_CLK_TCK);
     double total = 0;
-    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList tasks =
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &tid : tasks) {
         QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(tid));
         QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
@@ -120,6 +122,16 @@ double toolThreadsCpuMs()
         total += (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000.0 / ticks;
     }
     return total;
+}
+
+// The process's resident memory now, from /proc.
+double residentMiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.value(1).toDouble() * sysconf(_SC_PAGESIZE) / (1024.0 * 1024.0);
 }
 
 long peakMemoryKiB()
@@ -143,6 +155,7 @@ public:
     void measureLink();
     void measureIdleCpu();
     bool runJob(const JobRun &job);
+    void measureCutShort();
     void measureLog();
     void measureStartup(const QString &self);
 
@@ -235,6 +248,47 @@ bool Bench::runJob(const JobRun &job)
     return ended;
 }
 
+// A flash cut short in the middle of main.pyo's bytes: how soon the port is
+// closed after the click, and how soon a lost line ends the job with its box.
+void Bench::measureCutShort()
+{
+    const auto flashIntoTheBytes = [this] {
+        const qint64 before = mSim.dataBytesReceived();
+        mUi->button(QStringLiteral("Прошить"))->click();
+        return waitFor([&] { return mSim.dataBytesReceived() - before > 1000; }, 60000);
+    };
+    if (!flashIntoTheBytes()) {
+        out(QStringLiteral("close during a file transfer: THE TRANSFER DID NOT START"));
+        return;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    mUi->closePort();
+    out(QStringLiteral("%1 %2 ms   (target < 500 ms; click to \"Порт закрыт\")")
+            .arg(QStringLiteral("close during a file transfer:"), -40)
+            .arg(clock.elapsed()));
+    // The modem still waits for the rest of the file: power it off and on.
+    mSim.stop();
+    QString error;
+    mSim.start(&error);
+    mUi->openPort(mSim.portName());
+    waitFor([this] { return mUi->jobButtonsEnabled(); }, 20000);
+
+    ModalCloser closer;
+    if (!flashIntoTheBytes()) {
+        out(QStringLiteral("lost port -> failure box: THE TRANSFER DID NOT START"));
+        return;
+    }
+    clock.restart();
+    mSim.hangUp();
+    const bool failed = waitFor([&] { return !closer.seen().isEmpty(); }, 60000);
+    out(QStringLiteral("%1 %2 ms   (target < 1000 ms; %3)")
+            .arg(QStringLiteral("lost port -> job's failure box:"), -40)
+            .arg(clock.elapsed())
+            .arg(failed ? closer.seen().constFirst() : QStringLiteral("NO BOX")));
+    mUi->closePort();
+}
+
 void Bench::measureLog()
 {
     QWidget host;
@@ -255,9 +309,9 @@ void Bench::measureLog()
         QElapsedTimer clock;
         clock.start();
         for (int i = 0; i < samples; ++i) {
-            const QString line = composer.compose(
-                QDateTime::currentDateTime(), i % 2 ? QStringLiteral("v1.08") : QString(),
-                MessageKind::Received, true, 0, pane.lastLine());
+            const QString line = composer.compose(QDateTime::currentDateTime(),
+                                                  i % 2 ? QStringLiteral("v1.08") : QString(),
+                                                  MessageKind::Received, true, 0, pane.lastLine());
             if (!line.isEmpty())
                 pane.append(line);
             QCoreApplication::processEvents();
@@ -265,13 +319,18 @@ void Bench::measureLog()
         lines += samples;
         return clock.nsecsElapsed() / 1000.0 / samples;
     };
+    const double before = residentMiB();
     for (int size : {1000, 200000}) {
         fillTo(size);
         QCoreApplication::processEvents();
         out(QStringLiteral("%1 %2 us per line")
-                .arg(QStringLiteral("appendLog with %1 lines in the pane:").arg(size), -40)
+                .arg(QStringLiteral("appendLog after %1 lines:").arg(size), -40)
                 .arg(perLineUs(), 0, 'f', 1));
     }
+    out(QStringLiteral("%1 %2 MiB more than empty   (%3 lines kept)")
+            .arg(QStringLiteral("log pane memory after 200,000 lines:"), -40)
+            .arg(residentMiB() - before, 0, 'f', 1)
+            .arg(view->document()->blockCount()));
 }
 
 void Bench::measureStartup(const QString &self)
@@ -342,6 +401,7 @@ int main(int argc, char *argv[])
                  QStringLiteral("Сообщение|Модем очищен")}})
         allEnded = bench.runJob(job) && allEnded;
     out(QString());
+    bench.measureCutShort();
     out(QStringLiteral("%1 %2 MiB")
             .arg(QStringLiteral("peak memory after the jobs:"), -40)
             .arg(peakMemoryKiB() / 1024.0, 0, 'f', 1));
