@@ -1,28 +1,26 @@
-// The clear job fed arbitrary answers, separated by 0x1e. Besides the rules of
-// JobProbe: it writes nothing, may delete any listed file, and succeeds only
-// after its listing has been answered.
-#include "fuzzcheck.h"
-#include "jobprobe.h"
+// The clear job fed arbitrary answers, separated by 0x1e. Besides the rules of Fuzz::drive:
+// it writes nothing, may delete any listed file, succeeds only after its listing has been
+// answered, and logs nothing.
+#include "harness.h"
 #include "operations/clearjob.h"
-#include "serial/modemcommands.h"
 
-using FuzzCheck::require;
+using Fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    JobProbe probe({ModemCommands::startModeOff(), ModemCommands::restart(),
-                    ModemCommands::echoOff(), ModemCommands::listScripts()},
-                   [](const QString &) { return true; });
     ClearJob job;
     job.start();
-    driveJob(job, probe, FuzzCheck::pieces(FuzzCheck::bytesOf(data, size)),
-             [&job, &probe](const JobAction &action) {
-                 require(job.step() >= 0 && job.step() <= 5, "the step stays within 0 to 5");
-                 if (action.kind == JobAction::Kind::Succeed)
-                     require(probe.listingAnswered() &&
-                                 probe.lastCommand() != ModemCommands::listScripts(),
-                             "a success comes after the listing and its deletes");
-                 require(!action.logText, "the clear job logs nothing");
-             });
+    Fuzz::drive(
+        job, Fuzz::pieces(data, size),
+        {ModemCommands::startModeOff(), ModemCommands::restart(), ModemCommands::echoOff(),
+         ModemCommands::listScripts()},
+        {}, [](const QString &) { return true; },
+        [&job](const JobAction &action, const Fuzz::Seen &seen) {
+            require(job.step() >= 0 && job.step() <= 5, "the step stays within 0 to 5");
+            require(action.kind != JobAction::Kind::Succeed ||
+                        (seen.listed && seen.last != ModemCommands::listScripts()),
+                    "a success comes after the listing and its deletes");
+            require(!action.logText, "the clear job logs nothing");
+        });
     return 0;
 }
