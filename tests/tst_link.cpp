@@ -25,9 +25,8 @@ class TestLink : public QObject
 private slots:
     void init();
     void cleanup();
-    void openConnectsAndCloseRestores();
+    void portOpenCloseAndReopen();
     void runningScriptAndItsStop();
-    void reopenedPortMustAnswerFiveTimesAgain();
     void pendingStartGivesWayToTheNextRequest();
     void uncheckedBoxStopsThePeriodicCheck();
 
@@ -63,7 +62,9 @@ void TestLink::openAndConnect()
     QTRY_VERIFY_WITH_TIMEOUT(mUi->jobButtonsEnabled(), linkTimeout);
 }
 
-void TestLink::openConnectsAndCloseRestores()
+// The port's life: open, connect, close; then, after a failed open of another
+// port, the reopened one must earn the connection afresh.
+void TestLink::portOpenCloseAndReopen()
 {
     mUi->openButton()->click();
     QTRY_VERIFY(mUi->portOpen());
@@ -95,6 +96,18 @@ void TestLink::openConnectsAndCloseRestores()
     QTest::qWait(quietMs);
     QCOMPARE(mSim->commands().size(), atClose);
     QCOMPARE(mUi->logLines().constLast(), QStringLiteral("Порт закрыт"));
+
+    mUi->openPort("/nonexistent/tty-lorta");
+    QTRY_COMPARE(mUi->countLogLines("Ошибка при открытии порта"), 1);
+    QVERIFY(!mUi->portOpen());
+    // After reopening, the modem answers "OK" once and then nothing.
+    mSim->addFault(ModemFault::onCommand(atClose + 1, ModemFault::OkWithoutPrompt));
+    mSim->addFault(ModemFault::onPrefix("ate0", ModemFault::Silence));
+    mUi->openPort(mSim->portName());
+    QTRY_VERIFY(mUi->portOpen());
+    QTRY_VERIFY_WITH_TIMEOUT(mSim->commands().size() >= atClose + 3, linkTimeout);
+    QVERIFY(mUi->jobButtonsDisabled());
+    QCOMPARE(mUi->countLogLines(connectedLine), 1);
 }
 
 void TestLink::runningScriptAndItsStop()
@@ -113,26 +126,6 @@ void TestLink::runningScriptAndItsStop()
     QTRY_VERIFY_WITH_TIMEOUT(
         mUi->logLines().contains("!!!Остановка выполнения скрипта: Ошибка SIM-карты"), linkTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(mUi->jobButtonsEnabled(), linkTimeout);
-}
-
-// A port closed and opened again, after a failed open of another, must earn
-// the connection afresh.
-void TestLink::reopenedPortMustAnswerFiveTimesAgain()
-{
-    openAndConnect();
-    mUi->closePort();
-    mUi->openPort("/nonexistent/tty-lorta");
-    QTRY_COMPARE(mUi->countLogLines("Ошибка при открытии порта"), 1);
-    QVERIFY(!mUi->portOpen());
-    // After reopening, the modem answers "OK" once and then nothing.
-    mSim->addFault(ModemFault::onCommand(mSim->commands().size() + 1, ModemFault::OkWithoutPrompt));
-    mSim->addFault(ModemFault::onPrefix("ate0", ModemFault::Silence));
-    mUi->openPort(mSim->portName());
-    QTRY_VERIFY(mUi->portOpen());
-    const int seen = mSim->commands().size();
-    QTRY_VERIFY_WITH_TIMEOUT(mSim->commands().size() >= seen + 3, linkTimeout);
-    QVERIFY(mUi->jobButtonsDisabled());
-    QCOMPARE(mUi->countLogLines(connectedLine), 1);
 }
 
 // A job start still waiting out its delay is dropped when the port closes, and
