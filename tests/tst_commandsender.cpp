@@ -66,18 +66,21 @@ void TestCommandSender::refusedCommands()
     QCOMPARE(handed.count(), 2);
 }
 
-// A cancelled command never reaches the modem, not even ahead of the next operation's.
+// A cancelled command never reaches the modem, not even ahead of the next operation's; nor
+// does one left from the last port session.
 void TestCommandSender::cancelDropsWaitingCommands()
 {
-    FakeSlot slot;
-    slot.busy = true;
-    CommandSender sender(slot.handOver());
-    sender.send("abandoned\r", 250, CommandSender::Delivery::Guaranteed);
-    sender.cancel();
-    QVERIFY(!sender.isRetrying());
-    slot.busy = false;
-    sender.send("next\r", 250, CommandSender::Delivery::Guaranteed);
-    QCOMPARE(slot.written, QList<QByteArray>{"next\r"});
+    for (const bool newSession : {false, true}) {
+        FakeSlot slot;
+        slot.busy = true;
+        CommandSender sender(slot.handOver());
+        sender.send("abandoned\r", 250, CommandSender::Delivery::Guaranteed);
+        newSession ? sender.resetSession() : sender.cancel();
+        QVERIFY(!sender.isRetrying());
+        slot.busy = false;
+        sender.send("next\r", 250, CommandSender::Delivery::Guaranteed);
+        QCOMPARE(slot.written, QList<QByteArray>{"next\r"});
+    }
 }
 
 // The worker answers every command it took once and in order; an answer that arrives before

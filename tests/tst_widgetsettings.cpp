@@ -4,6 +4,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -71,16 +73,35 @@ void TestWidgetSettings::init()
     mFile = mCaseDir + "/settings.ini";
 }
 
+// Eight rows of a label and a control 100 px wide on the right, then a stretch and the
+// button, in a fixed 400 x 300 dialog with 10 px margins and gaps.
 void TestWidgetSettings::layout()
 {
     WidgetSettings dialog(mFile);
-    QCOMPARE(dialog.minimumSize(), QSize(400, 300));
-    QCOMPARE(dialog.maximumSize(), QSize(400, 300));
-    for (const char *name : {"comboSpeed", "editDestIp", "editDestPort", "editApn", "editGprsUser",
-                             "editGprsPasswd", "editPin"}) {
-        const QWidget *control = dialog.findChild<QWidget *>(name);
-        QVERIFY2(control && control->minimumWidth() == 100 && control->maximumWidth() == 100, name);
+    auto *layout = qobject_cast<QBoxLayout *>(dialog.layout());
+    QVERIFY(dialog.minimumSize() == QSize(400, 300) && dialog.maximumSize() == QSize(400, 300));
+    QVERIFY(layout->contentsMargins() == QMargins(10, 10, 10, 10) && layout->spacing() == 10);
+    const QStringList rows{"comboSpeed:Скорость компорта:",
+                           "editDestIp:IP адрес сервера:",
+                           "editDestPort:TCP порт сервера:",
+                           "editApn:Точка входа GPRS (APN):",
+                           "editGprsUser:Имя пользователя GPRS:",
+                           "editGprsPasswd:Пароль GPRS:",
+                           "editPin:PIN-код:",
+                           "checkCrypt:Шифровать канал связи:"};
+    for (int i = 0; i < rows.size(); ++i) {
+        const QLayout *row = layout->itemAt(i)->widget()->layout();
+        QVERIFY(row->contentsMargins().isNull() && row->spacing() == 10 && row->count() == 2);
+        QCOMPARE(qobject_cast<QLabel *>(row->itemAt(0)->widget())->text(), rows[i].section(':', 1));
+        const QWidget *control = row->itemAt(1)->widget();
+        QCOMPARE(control->objectName(), rows[i].section(':', 0, 0));
+        QVERIFY(row->itemAt(1)->alignment() == Qt::AlignRight && layout->stretch(i) == 0);
+        QVERIFY(i == 7 || (control->minimumWidth() == 100 && control->maximumWidth() == 100));
     }
+    QVERIFY(layout->itemAt(8)->spacerItem() && layout->stretch(8) == 0 && layout->stretch(9) == 0);
+    QCOMPARE(layout->itemAt(9)->alignment(), Qt::AlignRight);
+    QCOMPARE(qobject_cast<QPushButton *>(layout->itemAt(9)->widget())->text(),
+             QString("Применить"));
     auto *combo = dialog.findChild<QComboBox *>("comboSpeed");
     QStringList speeds;
     for (int i = 0; i < combo->count(); ++i)
@@ -99,6 +120,8 @@ void TestWidgetSettings::shownValues_data()
     row("no file: the template", QByteArray(), "0|38400|internet|4721|192.168.1.1");
     row("empty file", "", "0|4800|||");
     row("listed speed", "SER_SP::115200::d", "0|115200|||");
+    row("the last speed wins, even the first listed", "SER_SP::9600::d\r\nSER_SP::4800::d",
+        "0|4800|||");
     row("unlisted speed", "SER_SP::14400::d", "0|4800|||");
     row("speed with a space", "SER_SP:: 9600::d", "0|4800|||");
     row("last APN wins", "APN::one::d\r\nAPN::two::d", "0|4800|two||");
