@@ -76,7 +76,7 @@ void TestLink::portOpenCloseAndReopen()
     QCOMPARE(mSim->commands().constFirst(), QByteArray("ate0"));
     QTRY_VERIFY_WITH_TIMEOUT(mUi->jobButtonsEnabled(), linkTimeout);
     QCOMPARE(mUi->logLines(), (QStringList{"Порт открыт", connectedLine}));
-    QVERIFY(!mUi->portRow()->isEnabled());
+    QVERIFY(!mUi->portList()->parentWidget()->isEnabled());
     QVERIFY(!mUi->button("Настройки")->isEnabled());
     QVERIFY(!mUi->button("Очистить модем")->isVisible());
     QVERIFY(mUi->button("Очистить модем")->isEnabled());
@@ -88,7 +88,7 @@ void TestLink::portOpenCloseAndReopen()
 
     mUi->closePort();
     QVERIFY(!mUi->portOpen());
-    QVERIFY(mUi->portRow()->isEnabled());
+    QVERIFY(mUi->portList()->parentWidget()->isEnabled());
     QVERIFY(mUi->button("Настройки")->isEnabled());
     QVERIFY(mUi->jobButtonsDisabled());
     // Nothing reaches the modem once the port is closed, and no late answer is logged.

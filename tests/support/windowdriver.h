@@ -25,7 +25,6 @@ public:
     QCheckBox *presenceBox() const { return mWindow->findChild<QCheckBox *>(); }
     QProgressBar *progress() const { return mWindow->findChild<QProgressBar *>(); }
     QTextBrowser *log() const { return mWindow->findChild<QTextBrowser *>(); }
-    QWidget *portRow() const { return portList()->parentWidget(); }
 
     // Puts a port (e.g. a pseudo-terminal path) into the list, selects it and presses open.
     void openPort(const QString &portName) const;
