@@ -1,6 +1,7 @@
 // Faults of the bench itself, through the real window and worker against the
 // paced simulated modem: the port closed or the line lost in the middle of a
 // file's bytes, and a disk that takes no more bytes.
+#include "filesizelimit.h"
 #include "log/logcomposer.h"
 #include "modembench.h"
 #include "modemsim.h"
@@ -12,9 +13,8 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QtTest>
-#include <csignal>
-#include <sys/resource.h>
 
+using TestSupport::FileSizeLimit;
 using TestSupport::ModalCloser;
 using TestSupport::readFile;
 
@@ -25,24 +25,6 @@ const QByteArray oldSettings = "APN::old::d";
 const QString saveFailure =
     QStringLiteral("Ошибка|Не удалось открыть файл settings.ini и сохранить настройки");
 
-// A real limit on the size of the files this process writes, as a full disk
-// would set one: writes past it fail instead of raising a signal.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &mOld);
-        rlimit limited = mOld;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &mOld); }
-
-private:
-    rlimit mOld{};
-};
 } // namespace
 
 class TestResilience : public QObject

@@ -1,3 +1,4 @@
+#include "filesizelimit.h"
 #include "settings/settingsfile.h"
 
 #include <QDir>
@@ -5,15 +6,14 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <csignal>
 #include <functional>
 #include <linux/capability.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
+using TestSupport::FileSizeLimit;
 using Fields = QList<QPair<QString, QString>>;
 
 namespace {
@@ -42,25 +42,6 @@ bool writeBytes(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
-
-// A real limit on the size of files this process writes, as a full disk would
-// set one: writes past it fail (EFBIG) instead of raising a signal.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &mOld);
-        rlimit limited = mOld;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &mOld); }
-
-private:
-    rlimit mOld{};
-};
 
 // Runs the call on a thread of its own that obeys file permission bits like an
 // ordinary user's, even when the tests run as root (capabilities are per thread,
