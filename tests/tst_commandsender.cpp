@@ -8,10 +8,12 @@
 struct FakeSlot
 {
     bool busy = false;
+    int tries = 0;
     QList<QByteArray> written;
     CommandSender::HandOver handOver()
     {
         return [this](const QByteArray &command, int) {
+            ++tries;
             if (busy)
                 return false;
             written << command;
@@ -56,6 +58,9 @@ void TestCommandSender::refusedCommands()
     QVERIFY(!sender.isRetrying());
     sender.send("first\r", 250, CommandSender::Delivery::Guaranteed);
     sender.send("second\r", 250, CommandSender::Delivery::Guaranteed);
+    // Waiting for a busy worker must not spin the GUI thread: a few tries per 5 ms at most.
+    QTest::qWait(100);
+    QVERIFY2(slot.tries < 200, qPrintable(QString::number(slot.tries)));
     slot.busy = false;
     sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
     QVERIFY(sender.isRetrying() && slot.written.isEmpty());
