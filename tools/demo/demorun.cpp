@@ -7,7 +7,7 @@
 #include "oldmodem.h"
 #include "settings/settingsfile.h"
 #include "ui/mainwindow.h"
-#include "windowcontrols.h"
+#include "windowdriver.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -126,7 +126,7 @@ bool DemoRun::showWindow()
         std::make_unique<ModalWatcher>(modalDwellMs, [this](QWidget *modal) { onModal(modal); });
     const QString port = mSim.portName();
     mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; });
-    mControls = std::make_unique<WindowControls>(mWindow.get());
+    mControls = std::make_unique<TestSupport::WindowDriver>(mWindow.get());
     mLogEcho = std::make_unique<LogEcho>(mControls->log()->document());
     narrate(QStringLiteral("Showing the main window (Qt platform \"%1\"); its log pane "
                            "follows as \"log |\", what the modem receives as \"modem <-\"")
@@ -152,7 +152,7 @@ bool DemoRun::openPort()
         return fail(QStringLiteral("the window has no button \"Открыть COM-порт\""));
     open->click();
     const QString openError = QStringLiteral("Ошибка при открытии порта");
-    if (!waitUntil([&] { return mControls->portOpen() || mControls->logHas(openError); },
+    if (!waitUntil([&] { return mControls->portOpen() || mControls->countLogLines(openError) > 0; },
                    openWaitMs) ||
         !mControls->portOpen())
         return fail(QStringLiteral("the tool did not open ") + port);
@@ -165,8 +165,9 @@ bool DemoRun::waitForLink()
                            "times a second and enables its job buttons after five answers "
                            "with OK in a row"));
     const QString linked = QStringLiteral("Связь с модемом установлена");
-    if (!waitUntil([&] { return mControls->jobButtonsEnabled() && mControls->logHas(linked); },
-                   linkWaitMs))
+    if (!waitUntil(
+            [&] { return mControls->jobButtonsEnabled() && mControls->countLogLines(linked) > 0; },
+            linkWaitMs))
         return fail(QStringLiteral("the job buttons did not come on (no \"%1\")").arg(linked));
     pause(viewerPauseMs);
     mShots.save(mWindow.get(), QStringLiteral("2-connected.png"),

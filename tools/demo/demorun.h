@@ -15,7 +15,9 @@ class LogEcho;
 class MainWindow;
 class ModalWatcher;
 class QWidget;
-class WindowControls;
+namespace TestSupport {
+class WindowDriver;
+}
 
 // One complete flash as an operator does it, through the real window and the
 // real serial worker, against the simulated modem on a pseudo-terminal; told
@@ -64,7 +66,7 @@ private:
     ModemEcho mModemEcho;
     ModemSim mSim;
     std::unique_ptr<MainWindow> mWindow;
-    std::unique_ptr<WindowControls> mControls;
+    std::unique_ptr<TestSupport::WindowDriver> mControls;
     std::unique_ptr<LogEcho> mLogEcho;
     std::unique_ptr<ModalWatcher> mModals;
     QString mFailure;

@@ -11,7 +11,8 @@
 namespace TestSupport {
 
 // Finds the main window's controls the way an operator sees them: by their
-// texts and kinds. Tests drive the window through these only.
+// texts and kinds. The tests, the demo and the benchmark drive the window
+// through these only, so they see the program exactly as it ships.
 class WindowDriver
 {
 public:
