@@ -31,7 +31,6 @@ class TestSerialPort : public QObject
 private slots:
     void init();
     void cleanup();
-    void missingPortFailsOnceThenAGoodOneOpens();
     void oneCommandAtATime();
     void unaskedBytesArriveBetweenExchanges();
     void commandPendingAtCloseIsNeverWritten();
@@ -84,21 +83,6 @@ bool TestSerialPort::handOver(const QByteArray &command, int wait)
         QTest::qWait(5);
     }
     return true;
-}
-
-void TestSerialPort::missingPortFailsOnceThenAGoodOneOpens()
-{
-    QSignalSpy failed(mPort.get(), &SerialPort::signal_openPort_error);
-    QSignalSpy opened(mPort.get(), &SerialPort::signal_openPort_ok);
-    mPort->setPortSettings(QStringLiteral("/nonexistent/tty-lorta"), 9600);
-    mPort->startPort();
-    QVERIFY(mPort->wait(5000));
-    QCoreApplication::processEvents();
-    QCOMPARE(failed.count(), 1);
-    QCOMPARE(opened.count(), 0);
-    QVERIFY(!mPort->isPortOpened());
-    open();
-    QCOMPARE(failed.count(), 1);
 }
 
 // The hand-over is refused while a command is pending or in its exchange;
