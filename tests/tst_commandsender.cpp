@@ -29,7 +29,6 @@ class TestCommandSender : public QObject
 private slots:
     void presenceRule();
     void refusedCommands();
-    void cancelDropsWaitingCommands();
     void answersOlderThanTheOperationAreStale();
 };
 
@@ -47,7 +46,8 @@ void TestCommandSender::presenceRule()
 }
 
 // A refused job command is retried in order and handed over once; a refused presence
-// command is dropped, and never overtakes a job command that waits.
+// command is dropped, and never overtakes a job command that waits. A cancelled command
+// never reaches the modem, not even ahead of the next operation's.
 void TestCommandSender::refusedCommands()
 {
     FakeSlot slot;
@@ -67,63 +67,48 @@ void TestCommandSender::refusedCommands()
     QTRY_COMPARE(slot.written, QList<QByteArray>{"first\r"});
     slot.busy = false;
     QTRY_COMPARE(slot.written, (QList<QByteArray>{"first\r", "second\r"}));
+    QVERIFY(!sender.isRetrying() && handed.count() == 2);
+    sender.send("abandoned\r", 250, CommandSender::Delivery::Guaranteed);
+    sender.cancel();
     QVERIFY(!sender.isRetrying());
-    QCOMPARE(handed.count(), 2);
-}
-
-// A cancelled command never reaches the modem, not even ahead of the next operation's; nor
-// does one left from the last port session.
-void TestCommandSender::cancelDropsWaitingCommands()
-{
-    for (const bool newSession : {false, true}) {
-        FakeSlot slot;
-        slot.busy = true;
-        CommandSender sender(slot.handOver());
-        sender.send("abandoned\r", 250, CommandSender::Delivery::Guaranteed);
-        newSession ? sender.resetSession() : sender.cancel();
-        QVERIFY(!sender.isRetrying());
-        slot.busy = false;
-        sender.send("next\r", 250, CommandSender::Delivery::Guaranteed);
-        QCOMPARE(slot.written, QList<QByteArray>{"next\r"});
-    }
+    slot.busy = false;
+    sender.send("next\r", 250, CommandSender::Delivery::Guaranteed);
+    QCOMPARE(slot.written.mid(2), QList<QByteArray>{"next\r"});
 }
 
 // The worker answers every command it took once and in order; an answer that arrives before
 // the operation's first command was taken belongs to an older command. A new port session
-// starts counting afresh, whatever the last one left unanswered.
+// starts counting afresh, whatever the last one left unanswered, and drops the commands that
+// wait.
 void TestCommandSender::answersOlderThanTheOperationAreStale()
 {
     FakeSlot slot;
+    slot.busy = true;
     CommandSender sender(slot.handOver());
+    sender.send("abandoned\r", 250, CommandSender::Delivery::Guaranteed);
+    const auto presence = [&] {
+        slot.busy = false;
+        sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
+    };
     for (int session = 0; session < 2; ++session) {
         sender.resetSession();
-        slot.busy = false;
-        sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
+        presence();
         QVERIFY(sender.takeAnswer());
-
-        // A job starts while the presence command is still being answered.
-        slot.busy = false;
-        sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
-        sender.beginOperation();
-        sender.send("at#escript=\"\"\r", 250, CommandSender::Delivery::Guaranteed);
-        QVERIFY(!sender.takeAnswer()); // the answer to "ate0"
-        slot.busy = false;
-        QTRY_VERIFY(!sender.isRetrying());
-        QVERIFY(sender.takeAnswer()); // the answer to the job's first command
-
-        // Same race, but the job's command is taken before the old answer is handled.
-        slot.busy = false;
-        sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
-        sender.beginOperation();
-        slot.busy = false;
-        sender.send("at#escript=\"\"\r", 250, CommandSender::Delivery::Guaranteed);
-        QVERIFY(!sender.takeAnswer());
-        QVERIFY(sender.takeAnswer());
-
-        // The port closes before this command is answered.
-        slot.busy = false;
-        sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
+        // A job starts while the presence command is still being answered; its command is
+        // taken after the old answer is handled, or before.
+        for (const bool takenFirst : {false, true}) {
+            presence();
+            sender.beginOperation();
+            slot.busy = !takenFirst;
+            sender.send("at#escript=\"\"\r", 250, CommandSender::Delivery::Guaranteed);
+            QVERIFY(!sender.takeAnswer()); // the answer to "ate0"
+            slot.busy = false;
+            QTRY_VERIFY(!sender.isRetrying());
+            QVERIFY(sender.takeAnswer()); // the answer to the job's first command
+        }
+        presence(); // the port closes before this command is answered
     }
+    QVERIFY(!slot.written.contains("abandoned\r"));
 }
 
 QTEST_GUILESS_MAIN(TestCommandSender)

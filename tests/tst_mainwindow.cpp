@@ -11,15 +11,16 @@
 using TestSupport::WindowDriver;
 
 namespace {
-QByteArray readFile(const QString &name)
+// The stored port name, or "<missing>".
+QByteArray stored()
 {
-    QFile file(name);
+    QFile file("setting");
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
-void writeFile(const QString &name, const QByteArray &bytes)
+void store(const QByteArray &name)
 {
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    QFile file("setting");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(name) == name.size());
 }
 } // namespace
 
@@ -45,7 +46,7 @@ private:
 // the job buttons wait for the modem and the presence check is on at 9600 bit/s.
 void TestMainWindow::storedPort_data()
 {
-    QTest::addColumn<QByteArray>("stored"); // null: no file
+    QTest::addColumn<QByteArray>("name"); // null: no file
     QTest::addColumn<QString>("selected");
     QTest::newRow("no file") << QByteArray() << "ttyA";
     QTest::newRow("stored name") << QByteArray("ttyB") << "ttyB";
@@ -58,14 +59,14 @@ void TestMainWindow::storedPort_data()
 
 void TestMainWindow::storedPort()
 {
-    QFETCH(QByteArray, stored);
-    if (!stored.isNull())
-        writeFile("setting", stored);
+    QFETCH(QByteArray, name);
+    if (!name.isNull())
+        store(name);
     MainWindow window([] { return QStringList{"ttyA", "ttyB"}; });
     window.show();
     WindowDriver ui(&window);
     QTEST(ui.portList()->currentText(), "selected");
-    QCOMPARE(readFile("setting"), stored.isNull() ? QByteArray("<missing>") : stored);
+    QCOMPARE(stored(), name.isNull() ? QByteArray("<missing>") : name);
     QVERIFY(ui.jobButtonsDisabled() && !ui.button("Очистить модем")->isVisible());
     QVERIFY(ui.presenceBox()->isChecked() && !ui.progress()->isVisible());
     QCOMPARE(ui.speedList()->currentData().toInt(), 9600);
@@ -75,7 +76,7 @@ void TestMainWindow::storedPort()
 // An empty list stores an empty name, and refreshing it again leaves the file alone.
 void TestMainWindow::refreshStoresTheFirstPort()
 {
-    writeFile("setting", "ttyB");
+    store("ttyB");
     QStringList ports{"ttyA", "ttyB"};
     MainWindow window([&ports] { return ports; });
     WindowDriver ui(&window);
@@ -83,15 +84,15 @@ void TestMainWindow::refreshStoresTheFirstPort()
     ports = QStringList{"ttyC", "ttyB"};
     refresh->click();
     QCOMPARE(ui.portList()->currentText(), QString("ttyC"));
-    QCOMPARE(readFile("setting"), QByteArray("ttyC"));
+    QCOMPARE(stored(), QByteArray("ttyC"));
     ui.portList()->setCurrentText("ttyB");
-    QCOMPARE(readFile("setting"), QByteArray("ttyB"));
+    QCOMPARE(stored(), QByteArray("ttyB"));
     ports.clear();
     refresh->click();
-    QCOMPARE(readFile("setting"), QByteArray());
-    writeFile("setting", "kept");
+    QCOMPARE(stored(), QByteArray());
+    store("kept");
     refresh->click();
-    QCOMPARE(readFile("setting"), QByteArray("kept"));
+    QCOMPARE(stored(), QByteArray("kept"));
 }
 
 QTEST_MAIN(TestMainWindow)
