@@ -65,16 +65,19 @@ void TestLogComposer::lines()
     QTEST(LogComposer().compose(at, text, kind, presenceCheck, okCount, lastLine), "shown");
 }
 
-// The pane drops its oldest lines beyond 50,000 and still knows its true last line.
+// The pane always keeps the latest 50,000 lines, drops older ones a thousand
+// at a time, and still knows its true last line.
 void TestLogComposer::paneKeepsTheLatestLines()
 {
     QTextBrowser view;
     LogPane pane(&view);
-    for (int i = 0; i <= 50000; ++i)
+    for (int i = 0; i < 50999; ++i)
         pane.append(QString::number(i));
+    QCOMPARE(view.document()->blockCount(), 50999);
+    pane.append(QStringLiteral("50999"));
     QCOMPARE(view.document()->blockCount(), 50000);
-    QCOMPARE(view.document()->firstBlock().text(), QString("1"));
-    QCOMPARE(pane.lastLine(), QString("50000"));
+    QCOMPARE(view.document()->firstBlock().text(), QString("1000"));
+    QCOMPARE(pane.lastLine(), QString("50999"));
 }
 
 QTEST_MAIN(TestLogComposer)
