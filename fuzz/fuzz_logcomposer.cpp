@@ -8,49 +8,43 @@
 #include "log/logcomposer.h"
 #include "serial/modemtext.h"
 
-using Fuzz::require;
+#include <QtEndian>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 6)
         return 0;
     const auto kind = static_cast<MessageKind>(data[0] % 3);
-    const bool presence = (data[0] & 4) != 0;
+    const bool presence = (data[0] & 4) != 0, received = kind == MessageKind::Received;
     const int okCount = static_cast<signed char>(data[1]);
-    const quint32 msecs = quint32(data[2]) << 24 | quint32(data[3]) << 16 | data[4] << 8 | data[5];
-    const QDateTime now(QDate(2024, 3, 31), QTime::fromMSecsSinceStartOfDay(msecs % 86400000u));
-    const QList<QByteArray> parts = Fuzz::pieces(data + 6, size - 6);
-    const QString text =
-        kind == MessageKind::Received ? textUpToZero(parts.at(0)) : QString::fromUtf8(parts.at(0));
+    const QDateTime now(QDate(2024, 3, 31), QTime::fromMSecsSinceStartOfDay(
+                                                qFromBigEndian<quint32>(data + 2) % 86400000u));
+    const QList<QByteArray> parts = Fuzz::bytes(data + 6, size - 6).split('\x1e');
+    const QString text = received ? textUpToZero(parts.at(0)) : QString::fromUtf8(parts.at(0));
     const QString last = QString::fromUtf8(parts.value(1));
     const QString line = LogComposer().compose(now, text, kind, presence, okCount, last);
     const QString stamp = LogComposer::stamp(now);
-    require(stamp.size() == 15, "the stamp has 15 characters");
-    require(!line.isEmpty() || kind != MessageKind::Status || text.isEmpty(),
-            "a status text is always shown");
+    Fuzz::require(stamp.size() == 15 &&
+                      (!line.isEmpty() || kind != MessageKind::Status || text.isEmpty()),
+                  "the stamp has 15 characters, and a status text is always shown");
     if (line.isEmpty())
         return 0;
-    require(kind == MessageKind::Status || (kind == MessageKind::Received && presence),
-            "sent lines never show, received ones only during the presence check");
-    require(line.size() > 15 && line.startsWith(stamp) && !line.contains('\r') &&
-                !line.contains('\n'),
-            "a line is one line, starts with its stamp and says something");
-    if (kind != MessageKind::Received)
-        return 0;
-    const QString body = line.mid(15);
-    const QString previous = LogComposer::withoutStamp(last);
+    Fuzz::require((kind == MessageKind::Status || (received && presence)) && line.size() > 15 &&
+                      line.startsWith(stamp) && !line.contains('\r') && !line.contains('\n'),
+                  "only status lines and received ones during the presence check show; a line "
+                  "is one line, starts with its stamp and says something");
+    const QString body = line.mid(15), previous = LogComposer::withoutStamp(last);
     const QString running = "Выполняется скрипт: ";
-    if (body == LogComposer::connectedText())
-        require(okCount > 4 && previous != body, "connected after five answers, and only once");
-    else if (body == LogComposer::noConnectionText())
-        require(previous != body && !previous.startsWith(running),
-                "no connection is not repeated, nor shown right after a version");
-    else if (body.startsWith(running))
-        require(QRegularExpression("^v\\d\\.\\d\\d$").match(body.mid(running.size())).hasMatch(),
-                "a running script line shows one version");
-    else
-        require(body.startsWith("!!!Остановка выполнения скрипта: ") &&
-                    text.contains("Stop Script: "),
-                "a stop line needs a stop in the output");
+    Fuzz::require(
+        !received ||
+            (body == LogComposer::connectedText() ? okCount > 4 && previous != body
+             : body == LogComposer::noConnectionText()
+                 ? previous != body && !previous.startsWith(running)
+             : body.startsWith(running)
+                 ? QRegularExpression("^v\\d\\.\\d\\d$").match(body.mid(running.size())).hasMatch()
+                 : body.startsWith("!!!Остановка выполнения скрипта: ") &&
+                       text.contains("Stop Script: ")),
+        "connected after five answers and once; no connection neither repeated nor right after "
+        "a version; a running script line shows one version; a stop line needs a stop");
     return 0;
 }

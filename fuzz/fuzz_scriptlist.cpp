@@ -6,26 +6,22 @@
 #include "operations/restartsteps.h"
 #include "serial/modemtext.h"
 
-using Fuzz::require;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray answer = QByteArray(reinterpret_cast<const char *>(data), int(size));
+    const QByteArray answer = Fuzz::bytes(data, size);
     const QStringList names = parseScriptList(answer);
-    QStringList rests;
-    for (const QString &line : textUpToZero(answer).split("\r\n")) {
-        if (line.startsWith("#LSCRIPT: \""))
-            rests << line.mid(11);
-    }
-    require(names.size() == rests.size(), "one name per file line");
+    const QStringList lines =
+        textUpToZero(answer).split("\r\n").filter(QRegularExpression("^#LSCRIPT: \""));
+    Fuzz::require(names.size() == lines.size(), "one name per file line");
     bool allClean = true;
     for (int i = 0; i < names.size(); ++i) {
-        require(!names.at(i).contains('"') && rests.at(i).startsWith(names.at(i)) &&
-                    (rests.at(i) == names.at(i) || rests.at(i).at(names.at(i).size()) == '"'),
-                "a name is its line up to the closing quote or the line end");
+        const QString rest = lines.at(i).mid(11);
+        Fuzz::require(!names.at(i).contains('"') &&
+                          (rest == names.at(i) || rest.startsWith(names.at(i) + '"')),
+                      "a name is its line up to the closing quote or the line end");
         allClean = allClean && Fuzz::isCleanCommand(makeDeleteCommand(names.at(i).toUtf8()));
     }
-    require(RestartSteps::safeListing(answer).has_value() == allClean,
-            "a listing is refused exactly when one of its delete commands would be unclean");
+    Fuzz::require(RestartSteps::safeListing(answer).has_value() == allClean,
+                  "a listing is refused exactly when one of its delete commands would be unclean");
     return 0;
 }

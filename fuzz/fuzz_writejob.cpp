@@ -6,49 +6,50 @@
 #include "operations/filetransfer.h"
 #include "operations/writejob.h"
 
-using Fuzz::require;
+#include <QFile>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QDir dir(Fuzz::workDir());
     if (size == 0)
         return 0;
     const bool flash = (data[0] & 1) != 0;
     const int settings = (data[0] >> 1) % 3;
-    QFile file(dir.filePath("settings.ini"));
-    require(settings == 2
-                ? !file.exists() || file.remove()
-                : file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                      file.write(settings == 0 ? "APN::internet::y\r\nPIN::1::z" : "") >= 0,
-            "the local settings file is made");
-    file.close();
-    const FileSource source{dir.path()};
+    QFile file(Fuzz::workDir().filePath("settings.ini"));
+    Fuzz::require(settings == 2
+                      ? !file.exists() || file.remove()
+                      : file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                            file.write(settings == 0 ? "APN::internet::y\r\nPIN::1::z" : "") >= 0 &&
+                            file.flush(),
+                  "the local settings file is made");
+    const FileSource source{Fuzz::workDir().path()};
+    const QStringList scripts{"main.pyo", "config.pyo"};
     QHash<QByteArray, QByteArray> files;
     for (const QByteArray name : {"settings.ini", "main.pyo", "config.pyo"}) {
         if (const auto bytes = readFileBytes(name, source);
             bytes && (flash || name == "settings.ini"))
             files.insert(name, *bytes);
     }
-    const QList<QList<QByteArray>> complete{{"main.pyo", "config.pyo"},
-                                            {"settings.ini", "main.pyo", "config.pyo"}};
     WriteJob job(source);
     job.start(flash ? WriteJob::Kind::Flash : WriteJob::Kind::LoadSettings,
-              flash ? QStringList{"main.pyo", "config.pyo"} : QStringList{"settings.ini"});
+              flash ? scripts : QStringList{"settings.ini"});
+    const QList<QList<QByteArray>> complete{{"main.pyo", "config.pyo"},
+                                            {"settings.ini", "main.pyo", "config.pyo"}};
     Fuzz::drive(
-        job, Fuzz::pieces(data + 1, size - 1),
+        job, Fuzz::bytes(data + 1, size - 1),
         {ModemCommands::startModeOff(), ModemCommands::restart(), ModemCommands::echoOff(),
          ModemCommands::listScripts(), ModemCommands::startModeOn(), ModemCommands::selectMain(),
          ModemCommands::execScript()},
         files, [flash](const QString &name) { return (name == "settings.ini") != flash; },
         [&](const JobAction &action, const Fuzz::Seen &seen) {
-            require(job.step() >= 0 && job.step() <= 9, "the progress stays within 0 to 9");
-            require(action.command != ModemCommands::startModeOn() ||
-                        (flash ? complete.contains(seen.written)
-                               : seen.written == QList<QByteArray>{"settings.ini", "settings.ini"}),
-                    "every file went out before the scripts are started");
-            require(action.kind != JobAction::Kind::Succeed ||
-                        seen.last == ModemCommands::execScript(),
-                    "a success answers \"at#execscr\"");
+            Fuzz::require(
+                job.step() >= 0 && job.step() <= 9 &&
+                    (action.command != ModemCommands::startModeOn() ||
+                     (flash ? complete.contains(seen.written)
+                            : seen.written == QList<QByteArray>{"settings.ini", "settings.ini"})) &&
+                    (action.kind != JobAction::Kind::Succeed ||
+                     seen.last == ModemCommands::execScript()),
+                "the progress stays within 0 to 9, every file went out before the scripts are "
+                "started, and a success answers \"at#execscr\"");
         });
     return 0;
 }

@@ -67,9 +67,9 @@ void TestMainWindow::storedPort()
     WindowDriver ui(&window);
     QTEST(ui.portList()->currentText(), "selected");
     QCOMPARE(stored(), name.isNull() ? QByteArray("<missing>") : name);
-    QVERIFY(ui.jobButtonsDisabled() && !ui.button("Очистить модем")->isVisible());
-    QVERIFY(ui.presenceBox()->isChecked() && !ui.progress()->isVisible());
-    QCOMPARE(ui.speedList()->currentData().toInt(), 9600);
+    QVERIFY(ui.jobButtonsDisabled() && !ui.button("Очистить модем")->isVisible() &&
+            ui.presenceBox()->isChecked() && !ui.progress()->isVisible() &&
+            ui.speedList()->currentData().toInt() == 9600);
 }
 
 // A refreshed list selects its first port and stores it; so does every later choice.
