@@ -5,9 +5,9 @@
 // the step machines' own tests cover every other step. A failed job ends in its
 // box, sends nothing more and leaves the local files alone; after any job the
 // presence check takes over again.
+#include "modalcloser.h"
 #include "modembench.h"
 #include "modemsim.h"
-#include "testsupport.h"
 #include "windowdriver.h"
 
 #include <QtTest>

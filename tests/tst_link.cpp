@@ -1,8 +1,8 @@
 // The link to the modem end to end: the real window and worker against the
 // simulated modem on a pseudo-terminal.
+#include "modalcloser.h"
 #include "modembench.h"
 #include "modemsim.h"
-#include "testsupport.h"
 #include "windowdriver.h"
 
 #include <QElapsedTimer>

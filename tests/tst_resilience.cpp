@@ -3,11 +3,11 @@
 // file's bytes, and a disk that takes no more bytes.
 #include "filesizelimit.h"
 #include "log/logcomposer.h"
+#include "modalcloser.h"
 #include "modembench.h"
 #include "modemsim.h"
 #include "settings/settingsfile.h"
 #include "settings/widgetsettings.h"
-#include "testsupport.h"
 #include "windowdriver.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "settings/settingsfile.h"
 #include "settings/widgetsettings.h"
-#include "testsupport.h"
+#include "modalcloser.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "modembench.h"
 
+#include "modalcloser.h"
 #include "modemsim.h"
-#include "testsupport.h"
 #include "ui/mainwindow.h"
 #include "windowdriver.h"
 

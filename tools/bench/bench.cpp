@@ -6,9 +6,9 @@
 #include "jobfloor.h"
 #include "log/logcomposer.h"
 #include "log/logpane.h"
+#include "modalcloser.h"
 #include "modemsim.h"
 #include "settings/settingsfile.h"
-#include "testsupport.h"
 #include "ui/mainwindow.h"
 #include "windowdriver.h"
 

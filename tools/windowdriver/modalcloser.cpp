@@ -1,4 +1,4 @@
-#include "testsupport.h"
+#include "modalcloser.h"
 
 #include <QApplication>
 #include <QDialog>

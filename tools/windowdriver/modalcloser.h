@@ -8,9 +8,9 @@ class QWidget;
 
 namespace TestSupport {
 
-// Closes every modal box or dialog that shows up while the test runs, recording
-// its window title and text. Runs off a timer on the test's event loop, so a
-// test that triggers a modal exec() is never stuck waiting on it.
+// Closes every modal box or dialog that shows up, recording its window title
+// and text. Runs off a timer on the event loop, so a test or a benchmark that
+// triggers a modal exec() is never stuck waiting on it.
 class ModalCloser
 {
 public:
