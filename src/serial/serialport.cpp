@@ -4,6 +4,10 @@
 #include <QMutexLocker>
 #include <QSerialPort>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 namespace {
 // Waits of the worker loop, in milliseconds.
 constexpr int writeWait = 100;
@@ -163,10 +167,18 @@ bool SerialPort::lineLost() const
     switch (mPort->error()) {
     case QSerialPort::NoError:
     case QSerialPort::TimeoutError:
-        return false;
+        break;
     default:
         return true;
     }
+#ifdef Q_OS_UNIX
+    // A hung-up terminal may read as empty instead of failing, and then the
+    // port reports no error at all; the descriptor itself tells.
+    pollfd descriptor{static_cast<int>(mPort->handle()), 0, 0};
+    return ::poll(&descriptor, 1, 0) > 0 && (descriptor.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+    return false;
+#endif
 }
 
 // Only the worker thread creates and destroys the port object, so reading the
