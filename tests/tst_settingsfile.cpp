@@ -1,4 +1,5 @@
 #include "filesizelimit.h"
+#include "modembench.h"
 #include "settings/settingsfile.h"
 
 #include <QDir>
@@ -30,18 +31,6 @@ const QStringList templateLines{
     QStringLiteral("DEST_PORT::1234::Порт назначения исходящего соединения"),
     QStringLiteral("SER_SP::38400::Скорость последовательного порта (бит/сек)"),
 };
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // Runs the call on a thread of its own that obeys file permission bits like an
 // ordinary user's, even when the tests run as root (capabilities are per thread,
@@ -77,8 +66,6 @@ private slots:
     void writer();
     void reader_data();
     void reader();
-    void fields_data();
-    void fields();
     void composeTakesTemplateOrderAndDescriptions();
 
 private:
@@ -90,7 +77,7 @@ void TestSettingsFile::templateBytes()
     QCOMPARE(defaultSettings(), templateLines);
     const QString path = mDir.filePath(QStringLiteral("template.ini"));
     QVERIFY(writeLinesToFile(path, defaultSettings()));
-    QCOMPARE(readBytes(path), templateLines.join(QStringLiteral("\r\n")).toUtf8());
+    QCOMPARE(TestSupport::readFile(path), templateLines.join(QStringLiteral("\r\n")).toUtf8());
 }
 
 // Every write either puts all the new bytes in place or leaves the old file
@@ -131,7 +118,7 @@ void TestSettingsFile::writer()
     const QString folder = dir.path();
     QString path = folder + QStringLiteral("/settings.ini");
     if (!previous.isNull())
-        QVERIFY(writeBytes(path, previous));
+        QVERIFY(TestSupport::writeFile(path, previous));
     if (setup == QLatin1String("directory"))
         QVERIFY(QDir(folder).mkdir(QStringLiteral("settings.ini")));
     if (setup == QLatin1String("missing parent"))
@@ -153,7 +140,7 @@ void TestSettingsFile::writer()
         QSKIP("cannot drop root's permission override here");
     QCOMPARE(written, !expected.isNull());
     const QByteArray after = expected.isNull() ? previous : expected;
-    QCOMPARE(readBytes(path), after.isNull() ? QByteArray("<missing>") : after);
+    QCOMPARE(TestSupport::readFile(path), after);
     QCOMPARE(QDir(folder).entryList(QDir::Files),
              after.isNull() ? QStringList() : QStringList{"settings.ini"});
     struct stat now = {};
@@ -162,22 +149,39 @@ void TestSettingsFile::writer()
         QVERIFY(now.st_ino == before.st_ino && now.st_mode == before.st_mode);
 }
 
+// The file's lines (text up to a zero byte, split on CR LF only) and the key
+// and value of every line of exactly three fields, in file order.
 void TestSettingsFile::reader_data()
 {
     QTest::addColumn<QByteArray>("content"); // null: no file
     QTest::addColumn<QStringList>("lines");
-
-    QTest::newRow("trailing CR LF gives an empty last line")
-        << QByteArray("A::1::a\r\nB::2::b\r\n") << QStringList{"A::1::a", "B::2::b", ""};
-    QTest::newRow("bare LF is not a line end")
-        << QByteArray("A::1::a\nB::2::b") << QStringList{"A::1::a\nB::2::b"};
-    QTest::newRow("empty file is one empty line") << QByteArray("") << QStringList{""};
-    QTest::newRow("text ends at a NUL byte")
-        << QByteArray("A::1::a\r\nB::2") + '\0' + QByteArray("::b\r\nC::3::c")
-        << QStringList{"A::1::a", "B::2"};
-    QTest::newRow("UTF-8 text") << QStringLiteral("PIN::1::PIN-код").toUtf8()
-                                << QStringList{QStringLiteral("PIN::1::PIN-код")};
-    QTest::newRow("no file gives the template") << QByteArray() << templateLines;
+    QTest::addColumn<Fields>("fields");
+    const auto row = [](const char *name, const QByteArray &content, const QStringList &lines,
+                        const Fields &fields) {
+        QTest::newRow(name) << content << lines << fields;
+    };
+    row("trailing CR LF gives an empty last line", "A::1::a\r\nB::2::b\r\n",
+        {"A::1::a", "B::2::b", ""}, {{"A", "1"}, {"B", "2"}});
+    row("bare LF is not a line end", "A::1::a\nB::2::b", {"A::1::a\nB::2::b"}, {});
+    row("empty file is one empty line", "", {""}, {});
+    row("text ends at a NUL byte", QByteArray("A::1::a\r\nB::2\0::b\r\nC::3::c", 26),
+        {"A::1::a", "B::2"}, {{"A", "1"}});
+    row("UTF-8 text", QStringLiteral("PIN::1::PIN-код").toUtf8(),
+        {QStringLiteral("PIN::1::PIN-код")}, {{"PIN", "1"}});
+    row("no file gives the template", QByteArray(), templateLines,
+        {{"CRYPT_DATA", "0"},
+         {"DEBUG_SER", "0"},
+         {"PIN", "4721"},
+         {"APN", "internet"},
+         {"GPRS_USER", "plomk"},
+         {"GPRS_PASSWD", "plomk"},
+         {"DEST_IP", "192.168.1.1"},
+         {"DEST_PORT", "1234"},
+         {"SER_SP", "38400"}});
+    row("duplicates kept, separator in a value, empty fields, verbatim keys",
+        "APN::a::d\r\nPIN::1::x::d\r\nAPN::::d\r\napn::x::\r\n APN::y::d\r\nAPN::x\r\nAPN",
+        {"APN::a::d", "PIN::1::x::d", "APN::::d", "apn::x::", " APN::y::d", "APN::x", "APN"},
+        {{"APN", "a"}, {"APN", ""}, {"apn", "x"}, {" APN", "y"}});
 }
 
 void TestSettingsFile::reader()
@@ -187,31 +191,9 @@ void TestSettingsFile::reader()
     const QString path = mDir.filePath(QStringLiteral("reader.ini"));
     QFile::remove(path);
     if (!content.isNull())
-        QVERIFY(writeBytes(path, content));
+        QVERIFY(TestSupport::writeFile(path, content));
     QCOMPARE(readSettingsLines(path), lines);
-}
-
-void TestSettingsFile::fields_data()
-{
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<Fields>("fields");
-
-    QTest::newRow("file order, duplicates kept")
-        << QStringList{"APN::a::d", "PIN::1::d", "APN::b::d"}
-        << Fields{{"APN", "a"}, {"PIN", "1"}, {"APN", "b"}};
-    QTest::newRow("value holding the separator") << QStringList{"APN::a::b::d"} << Fields();
-    QTest::newRow("empty value and description")
-        << QStringList{"APN::::d", "PIN::1::"} << Fields{{"APN", ""}, {"PIN", "1"}};
-    QTest::newRow("keys are taken verbatim")
-        << QStringList{"apn::x::d", " APN::y::d"} << Fields{{"apn", "x"}, {" APN", "y"}};
-    QTest::newRow("too few fields, empty line") << QStringList{"", "APN::x", "APN"} << Fields();
-}
-
-void TestSettingsFile::fields()
-{
-    QFETCH(QStringList, lines);
-    QFETCH(Fields, fields);
-    QCOMPARE(settingsFields(lines), fields);
+    QTEST(settingsFields(lines), "fields");
 }
 
 void TestSettingsFile::composeTakesTemplateOrderAndDescriptions()
