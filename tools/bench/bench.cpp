@@ -7,6 +7,7 @@
 #include "log/logcomposer.h"
 #include "log/logpane.h"
 #include "modalcloser.h"
+#include "modembench.h"
 #include "modemsim.h"
 #include "settings/settingsfile.h"
 #include "ui/mainwindow.h"
@@ -21,7 +22,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSysInfo>
-#include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTextStream>
 #include <QThread>
@@ -32,6 +32,7 @@
 #include <unistd.h>
 
 using TestSupport::ModalCloser;
+using TestSupport::ModemBench;
 using TestSupport::WindowDriver;
 
 namespace {
@@ -160,30 +161,25 @@ public:
     void measureStartup(const QString &self);
 
 private:
-    QTemporaryDir mDir;
-    ModemSim mSim;
-    std::unique_ptr<MainWindow> mWindow;
-    std::unique_ptr<WindowDriver> mUi;
+    ModemBench mBench; // a folder of its own, the simulated modem and the window
+    ModemSim &mSim = mBench.sim();
+    WindowDriver *mUi = nullptr;
     StallMeter mStalls;
 };
 
 bool Bench::setUp()
 {
-    QDir::setCurrent(mDir.path());
     writeLinesToFile(QStringLiteral("settings.ini"), defaultSettings());
     mSim.setRestartSilenceMs(1500);
     mSim.setFile("main.pyo", QByteArray(9000, 'm'));
     mSim.setFile("config.pyo", QByteArray(1800, 'c'));
     mSim.setFile("settings.ini", "APN::old::Точка входа GPRS");
     QString error;
-    if (!mSim.start(&error)) {
+    if (!mBench.start(&error)) {
         out(QStringLiteral("cannot start the simulated modem: ") + error);
         return false;
     }
-    const QString port = mSim.portName();
-    mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; });
-    mWindow->show();
-    mUi = std::make_unique<WindowDriver>(mWindow.get());
+    mUi = mBench.ui();
     return true;
 }
 
