@@ -68,9 +68,12 @@ void TestSerialPort::open()
     QSignalSpy opened(mPort.get(), &SerialPort::signal_openPort_ok);
     mPort->setPortSettings(mSim->portName(), 9600);
     mPort->startPort();
-    QVERIFY(opened.wait(5000));
+    QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 5000);
     QTRY_VERIFY(mPort->isPortOpened());
 }
+
+// Spies record the worker's signals as they are emitted, so tests count them
+// (QTRY_COMPARE) rather than wait for the next one, which may have come already.
 
 // Retries the hand-over until the worker takes it (the worker refuses while busy).
 bool TestSerialPort::handOver(const QByteArray &command, int wait)
@@ -96,10 +99,10 @@ void TestSerialPort::oneCommandAtATime()
     QVERIFY(!mPort->setRequest("at\r", 250));
     QTRY_VERIFY(mSim->commands().size() == 1);
     QVERIFY(!mPort->setRequest("at\r", 250));
-    QVERIFY(answers.wait(3000));
+    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 3000);
     QVERIFY(answerAt(answers, 0).contains("OK"));
     QVERIFY(handOver("at\r", 100));
-    QVERIFY(answers.wait(3000));
+    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 2, 3000);
     QCOMPARE(answerAt(answers, 1), QByteArray());
     QCOMPARE(mSim->commands(), (QList<QByteArray>{"ate0", "at"}));
 }
@@ -117,7 +120,7 @@ void TestSerialPort::unaskedBytesArriveBetweenExchanges()
     QSignalSpy answers(mPort.get(), &SerialPort::signal_receivedAnswer);
     QSignalSpy unasked(mPort.get(), &SerialPort::signal_receivedData);
     QVERIFY(mPort->setRequest("at#rscript=\"settings.ini\"\r", 50));
-    QVERIFY(answers.wait(3000));
+    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 3000);
     QVERIFY(!answerAt(answers, 0).contains("OK"));
     const auto whole = [&] {
         QByteArray all = answerAt(answers, 0);
@@ -167,7 +170,7 @@ void TestSerialPort::file()
     open();
     QSignalSpy answers(mPort.get(), &SerialPort::signal_receivedAnswer);
     QVERIFY(mPort->setRequest("at#wscript=\"main.pyo\",6000,1\r", 1500));
-    QVERIFY(answers.wait(5000));
+    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 5000);
     QVERIFY(answerAt(answers, 0).contains(">>>"));
     const int lineTime = bytes.size() * 10 * 1000 / 9600 + 1500; // 10 bits a byte at 9600 bit/s
     QVERIFY(handOver(bytes, lineTime));
@@ -186,14 +189,14 @@ void TestSerialPort::file()
         return;
     }
     mSim->hangUp();
-    QVERIFY(answers.wait(5000));
+    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 2, 5000);
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!answerAt(answers, 1).contains("OK"));
     const double cpuBefore = processCpuSeconds();
     for (int i = 2; i < 6; ++i) {
         clock.restart();
         QVERIFY(handOver("ate0\r", 250));
-        QVERIFY(answers.wait(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(answers.size(), i + 1, 5000);
         QVERIFY(clock.elapsed() < 250);
         QTest::qWait(100);
     }
