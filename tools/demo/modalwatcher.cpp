@@ -1,5 +1,7 @@
 #include "modalwatcher.h"
 
+#include "modalcloser.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
@@ -38,11 +40,7 @@ void ModalWatcher::slot_mTimerPoll_timeout()
 
 void ModalWatcher::close(QWidget *modal)
 {
-    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-        mSeen << box->windowTitle() + QLatin1Char('|') + box->text();
-        box->done(QMessageBox::Ok);
-    } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
-        mSeen << dialog->windowTitle() + QLatin1Char('|');
-        dialog->reject();
-    }
+    const QString seen = TestSupport::closeModal(modal);
+    if (!seen.isNull())
+        mSeen << seen;
 }

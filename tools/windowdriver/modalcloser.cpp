@@ -6,6 +6,21 @@
 
 namespace TestSupport {
 
+QString closeModal(QWidget *modal)
+{
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        const QString seen = box->windowTitle() + QLatin1Char('|') + box->text();
+        box->done(QMessageBox::Ok);
+        return seen;
+    }
+    if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+        const QString seen = dialog->windowTitle() + QLatin1Char('|');
+        dialog->reject();
+        return seen;
+    }
+    return QString();
+}
+
 ModalCloser::ModalCloser(int pollMs)
 {
     mTimer.setInterval(pollMs);
@@ -13,13 +28,9 @@ ModalCloser::ModalCloser(int pollMs)
         QWidget *modal = QApplication::activeModalWidget();
         if (!modal || (mInspector && !mInspector(modal)))
             return;
-        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            mSeen << box->windowTitle() + QLatin1Char('|') + box->text();
-            box->done(QMessageBox::Ok);
-        } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
-            mSeen << dialog->windowTitle() + QLatin1Char('|');
-            dialog->reject();
-        }
+        const QString seen = closeModal(modal);
+        if (!seen.isNull())
+            mSeen << seen;
     });
     mTimer.start();
 }

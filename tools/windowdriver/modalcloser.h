@@ -8,6 +8,11 @@ class QWidget;
 
 namespace TestSupport {
 
+// Closes a message box with Ok or a dialog with Cancel, as an operator would,
+// and returns "title|text" ("title|" for a dialog); a null string for any
+// other widget, which is left alone.
+QString closeModal(QWidget *modal);
+
 // Closes every modal box or dialog that shows up, recording its window title
 // and text. Runs off a timer on the event loop, so a test or a benchmark that
 // triggers a modal exec() is never stuck waiting on it.
