@@ -10,6 +10,8 @@ QString FileSource::pathFor(const QByteArray &name) const
 {
     if (!isLocalSettings(name))
         return resourcePrefix + QString::fromUtf8(name);
+    if (!settingsFile.isEmpty())
+        return settingsFile;
     const QString fileName = QString::fromUtf8(localSettingsName);
     return localDir.isEmpty() ? fileName : QDir(localDir).filePath(fileName);
 }

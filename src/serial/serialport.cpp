@@ -122,8 +122,9 @@ void SerialPort::exchangeCommand()
     QMutexLocker portLock(&mMutexPort);
     mPort->write(mRequestData);
     mPort->waitForBytesWritten(writeWait);
+    const qint64 total = mRequestData.size();
     mRequestData.clear();
-    const AnswerWait outcome = waitForAnswer(mRequestWait);
+    const AnswerWait outcome = waitForAnswer(mRequestWait, total);
     // An exchange cut short by a stop belongs to nobody: the owner has moved on.
     if (outcome != AnswerWait::Stopped) {
         // Bytes that came during the delay are read already; only a silent
@@ -139,11 +140,13 @@ void SerialPort::exchangeCommand()
 // once. Meanwhile the port keeps writing what it still buffers (the driver may
 // not take a long file at once, and the modem must get all of it within the
 // delay) and keeps reading, so a hang-up is seen as soon as it happens.
-SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs)
+SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs, qint64 total)
 {
     QElapsedTimer clock;
     clock.start();
+    qint64 reported = -1;
     for (;;) {
+        reportBytesWritten(total, reported);
         if (stopRequested())
             return AnswerWait::Stopped;
         if (lineLost())
@@ -159,6 +162,15 @@ SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs)
         if (!progressed && clock.elapsed() - sliceStart < slice / 2)
             msleep(static_cast<unsigned long>(slice));
     }
+}
+
+void SerialPort::reportBytesWritten(qint64 total, qint64 &reported)
+{
+    const qint64 sent = total - mPort->bytesToWrite();
+    if (sent == reported)
+        return;
+    reported = sent;
+    emit signal_bytesWritten(sent, total);
 }
 
 // The device is gone (a pulled USB adapter, a hung-up line) or refuses I/O for good.

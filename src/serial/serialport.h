@@ -11,7 +11,7 @@ class QSerialPort;
 // over at a time, reads the answer after the caller's answer delay, collects
 // bytes that arrive unasked between commands, and closes the port, all on its
 // own thread. The owner talks to it only through the five guarded operations;
-// it reports only through its four signals.
+// it reports only through its signals.
 class SerialPort : public QThread
 {
     Q_OBJECT
@@ -31,6 +31,8 @@ signals:
     void signal_openPort_error();
     void signal_receivedAnswer(QByteArray data);
     void signal_receivedData(QByteArray data);
+    // How much of the command or file in flight has gone to the driver.
+    void signal_bytesWritten(qint64 sent, qint64 total);
 
 protected:
     void run() override;
@@ -44,7 +46,8 @@ private:
         LineLost
     };
     void exchangeCommand();
-    AnswerWait waitForAnswer(int delayMs);
+    AnswerWait waitForAnswer(int delayMs, qint64 total);
+    void reportBytesWritten(qint64 total, qint64 &reported);
     bool lineLost() const;
     void collectUnaskedBytes();
     void closePort();

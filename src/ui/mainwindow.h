@@ -1,13 +1,8 @@
 #pragma once
 
-#include "log/logcomposer.h"
 #include "log/logpane.h"
-#include "operations/clearjob.h"
-#include "operations/writejob.h"
-#include "serial/commandsender.h"
 #include "serial/operationtype.h"
-#include "serial/presencecounter.h"
-#include "serial/serialport.h"
+#include "session/modemsession.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -18,11 +13,11 @@ class QComboBox;
 class QProgressBar;
 class QPushButton;
 class QTextBrowser;
-class QTimer;
-struct JobAction;
 
-// The tool's only window: a thin shell that builds the controls, hands
-// commands to the serial worker and carries out what the jobs decide.
+// The tool's only window: a view over one modem session. It builds the
+// controls, forwards clicks to the session, shows its log lines, and asks the
+// operator where the session waits for an answer (the box at a job's end, the
+// settings dialog after a read).
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -34,36 +29,25 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     // For tools and tests that offer other ports than the system's (a pseudo-terminal).
     explicit MainWindow(PortLister portLister, QWidget *parent = nullptr);
-    ~MainWindow() override;
 
     static QStringList systemPorts();
 
 private slots:
-    void slot_mTimerSendCheck_timeout();
-    void slot_serial_signal_openPort_ok();
-    void slot_serial_signal_openPort_error();
-    void slot_serial_signal_receivedAnswer(QByteArray data);
+    void slot_mSession_signal_portOpened();
+    void slot_mSession_signal_portClosed();
+    void slot_mSession_signal_jobStarted(OperationType job);
+    void slot_mSession_signal_jobEnded(OperationType job, bool success, const QString &text);
 
 private:
     QWidget *buildUi();
+    QWidget *buildJobRow();
     QWidget *buildPortRow();
+    void connectSession();
     void fillPortList();
     QString readPortSetting();
     void writePortSetting(const QString &text);
     void openOrClosePort();
-    void closePort();
-
-    void sendCommand(const QByteArray &command, int wait);
-    void startOperation(OperationType operation);
-    void slot_mTimerOperationStart_timeout();
-    void appendLog(const QString &text, MessageKind kind);
-
-    void startJob(OperationType operation, const QStringList &fileList, const QString &startText);
-    void handleReadSettingsAnswer(const QByteArray &data);
-    void carryOut(const JobAction &action);
-    void endJob(bool success, const QString &text, bool logText);
     void setOperationButtonsEnabled(bool enabled);
-    bool portClosed() const;
 
     PortLister mPortLister;
     QWidget *mWidgetPort = nullptr;
@@ -78,21 +62,6 @@ private:
     QPushButton *mButtonClear = nullptr;
     QProgressBar *mProgress = nullptr;
     QTextBrowser *mTextLog = nullptr;
-    SerialPort serial;
-    OperationType mOperation = OperationType::None;
-    QTimer *mTimerSendCheck = nullptr;
-    QStringList mFileList;
-
-    // Start of an operation: the last requested one sends its first command
-    // when the start timer fires.
-    OperationType mPendingOperation = OperationType::None;
-    QByteArray mCurrentCommand;
-    QTimer *mTimerOperationStart = nullptr;
-
-    PresenceCounter mPresence;
-    CommandSender *mSender = nullptr;
-    LogComposer mLogComposer;
     LogPane mLogPane;
-    WriteJob mWriteJob;
-    ClearJob mClearJob;
+    ModemSession mSession;
 };

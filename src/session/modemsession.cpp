@@ -1,0 +1,289 @@
+#include "modemsession.h"
+
+#include "operations/jobaction.h"
+#include "operations/readsettingsanswer.h"
+#include "serial/commandsender.h"
+#include "serial/modemcommands.h"
+#include "serial/modemtext.h"
+#include "settings/settingsfile.h"
+
+#include <QDateTime>
+#include <QTimer>
+
+namespace {
+constexpr int presenceIntervalMs = 250;
+constexpr int startDelayExtraMs = 200;
+const char settingsFile[] = "settings.ini";
+
+QString startText(OperationType job)
+{
+    switch (job) {
+    case OperationType::ReadSettings:
+        return QStringLiteral("Чтение настроек запущено");
+    case OperationType::LoadSettings:
+        return WriteJob::startText(WriteJob::Kind::LoadSettings);
+    case OperationType::Flash:
+        return WriteJob::startText(WriteJob::Kind::Flash);
+    default:
+        return QString(); // the clear job starts without a line
+    }
+}
+} // namespace
+
+ModemSession::ModemSession(QObject *parent)
+    : QObject(parent), mReadTarget(QString::fromLatin1(settingsFile))
+{
+    connect(&serial, &SerialPort::signal_openPort_ok, this,
+            &ModemSession::slot_serial_signal_openPort_ok, Qt::QueuedConnection);
+    connect(&serial, &SerialPort::signal_openPort_error, this,
+            &ModemSession::slot_serial_signal_openPort_error, Qt::QueuedConnection);
+    connect(&serial, &SerialPort::signal_receivedAnswer, this,
+            &ModemSession::slot_serial_signal_receivedAnswer, Qt::QueuedConnection);
+    connect(
+        &serial, &SerialPort::signal_receivedData, this,
+        [this](const QByteArray &data) { appendLog(textUpToZero(data), MessageKind::Received); },
+        Qt::QueuedConnection);
+    connect(&serial, &SerialPort::signal_bytesWritten, this, &ModemSession::signal_bytesSent,
+            Qt::QueuedConnection);
+
+    mTimerSendCheck = new QTimer(this);
+    mTimerSendCheck->setInterval(presenceIntervalMs);
+    connect(mTimerSendCheck, &QTimer::timeout, this, &ModemSession::slot_mTimerSendCheck_timeout);
+
+    mTimerOperationStart = new QTimer(this);
+    mTimerOperationStart->setInterval(mTimerSendCheck->interval() + startDelayExtraMs);
+    connect(mTimerOperationStart, &QTimer::timeout, this,
+            &ModemSession::slot_mTimerOperationStart_timeout);
+
+    mSender = new CommandSender(
+        [this](const QByteArray &command, int wait) { return serial.setRequest(command, wait); },
+        this);
+    connect(mSender, &CommandSender::signal_handedOver, this, [this](const QByteArray &command) {
+        appendLog(textUpToZero(command), MessageKind::Sent);
+        emit signal_commandSent(command);
+    });
+}
+
+// The worker must have ended before it is destroyed. QThread::wait returns once
+// the loop has closed the port, without spinning the calling thread meanwhile.
+ModemSession::~ModemSession()
+{
+    serial.stopPort();
+    serial.wait();
+}
+
+void ModemSession::setSettingsSource(const QString &fileName)
+{
+    FileSource source;
+    source.settingsFile = fileName;
+    mWriteJob.setFileSource(source);
+}
+
+void ModemSession::setReadTarget(const QString &fileName)
+{
+    mReadTarget = fileName;
+}
+
+void ModemSession::openPort(const QString &name, int baud)
+{
+    serial.setPortSettings(name, baud);
+    serial.startPort();
+}
+
+void ModemSession::closePort()
+{
+    requestClose();
+    finishClose();
+}
+
+void ModemSession::requestClose()
+{
+    startOperation(OperationType::None);
+    serial.stopPort();
+}
+
+void ModemSession::finishClose()
+{
+    // Returns once the loop has ended and closed the port; no polling loop.
+    serial.wait();
+    appendLog(QStringLiteral("Порт закрыт"), MessageKind::Status);
+    mPortOpen = false;
+    emit signal_portClosed();
+}
+
+void ModemSession::slot_serial_signal_openPort_ok()
+{
+    appendLog(QStringLiteral("Порт открыт"), MessageKind::Status);
+    mPortOpen = true;
+    emit signal_portOpened();
+    // A new port, maybe a new device: it has to answer five times in a row again.
+    mPresence.reset();
+    mSender->resetSession();
+    startOperation(OperationType::PresenceCheck);
+}
+
+void ModemSession::slot_serial_signal_openPort_error()
+{
+    appendLog(QStringLiteral("Ошибка при открытии порта"), MessageKind::Status);
+    emit signal_portOpenFailed();
+}
+
+void ModemSession::startJob(OperationType job)
+{
+    mJob = job;
+    if (job == OperationType::LoadSettings)
+        mFileList = QStringList{QString::fromLatin1(settingsFile)};
+    else if (job == OperationType::Flash)
+        mFileList = QStringList{QStringLiteral("main.pyo"), QStringLiteral("config.pyo")};
+    startOperation(job);
+    emit signal_jobStarted(job);
+    const QString text = startText(job);
+    if (!text.isEmpty())
+        appendLog(text, MessageKind::Status);
+}
+
+void ModemSession::resumePresenceCheck()
+{
+    startOperation(OperationType::PresenceCheck);
+}
+
+void ModemSession::sendCommand(const QByteArray &command, int wait)
+{
+    mSender->send(command, wait == 0 ? ModemCommands::defaultWait : wait,
+                  CommandSender::Delivery::Guaranteed);
+}
+
+void ModemSession::startOperation(OperationType operation)
+{
+    mOperation = OperationType::None;
+    mPendingOperation = operation;
+    mTimerSendCheck->stop();
+    mSender->cancel();
+    if (operation == OperationType::None) {
+        // Nothing may reach the modem once the port is being closed.
+        mTimerOperationStart->stop();
+        return;
+    }
+    switch (operation) {
+    case OperationType::PresenceCheck:
+        mCurrentCommand = ModemCommands::echoOff();
+        break;
+    case OperationType::ReadSettings:
+        mCurrentCommand = ModemCommands::readSettings();
+        break;
+    case OperationType::LoadSettings:
+        mCurrentCommand = ModemCommands::unselectScript();
+        mWriteJob.start(WriteJob::Kind::LoadSettings, mFileList);
+        break;
+    case OperationType::Flash:
+        mCurrentCommand = ModemCommands::unselectScript();
+        mWriteJob.start(WriteJob::Kind::Flash, mFileList);
+        break;
+    case OperationType::Clear:
+        mCurrentCommand = ModemCommands::unselectScript();
+        mClearJob.start();
+        break;
+    case OperationType::None:
+        break;
+    }
+    mTimerOperationStart->start();
+}
+
+void ModemSession::slot_mTimerOperationStart_timeout()
+{
+    mTimerOperationStart->stop();
+    mOperation = mPendingOperation;
+    mSender->beginOperation();
+    sendCommand(mCurrentCommand,
+                mOperation == OperationType::ReadSettings ? ModemCommands::readWait : 0);
+    if (mOperation == OperationType::PresenceCheck)
+        mTimerSendCheck->start();
+}
+
+void ModemSession::slot_mTimerSendCheck_timeout()
+{
+    if (!mPresenceCheckEnabled)
+        return;
+    // A refused presence command is not retried: the next tick sends a fresh one.
+    mSender->send(ModemCommands::echoOff(), ModemCommands::defaultWait,
+                  CommandSender::Delivery::Droppable);
+}
+
+void ModemSession::slot_serial_signal_receivedAnswer(QByteArray data)
+{
+    const bool current = mSender->takeAnswer();
+    if (mOperation == OperationType::None || !mPortOpen || !current)
+        return;
+    const bool hasOk = data.contains(ModemCommands::ok());
+    if (mOperation == OperationType::PresenceCheck) {
+        mPresence.count(hasOk);
+        emit signal_presence(mPresence.connected());
+    } else {
+        mPresence.reset();
+    }
+    appendLog(textUpToZero(data), MessageKind::Received);
+
+    switch (mOperation) {
+    case OperationType::ReadSettings:
+        handleReadSettingsAnswer(data);
+        break;
+    case OperationType::LoadSettings:
+    case OperationType::Flash:
+        emit signal_progress(mWriteJob.step());
+        carryOut(mWriteJob.onAnswer(data));
+        break;
+    case OperationType::Clear:
+        carryOut(mClearJob.onAnswer(data));
+        break;
+    case OperationType::None:
+    case OperationType::PresenceCheck:
+        break;
+    }
+}
+
+void ModemSession::handleReadSettingsAnswer(const QByteArray &data)
+{
+    const std::optional<QStringList> lines = parseReadSettingsAnswer(data);
+    if (!lines) {
+        endJob(false, QStringLiteral("Ошибка чтения настроек"), true);
+        return;
+    }
+    mOperation = OperationType::None;
+    if (!writeLinesToFile(mReadTarget, *lines)) {
+        // The modem's settings could not be stored: saying "read" would be a lie.
+        endJob(false,
+               QStringLiteral("Не удалось открыть файл ") + mReadTarget +
+                   QStringLiteral(" и сохранить настройки"),
+               true);
+        return;
+    }
+    endJob(true, QStringLiteral("Настройки модема считаны"), true);
+}
+
+void ModemSession::carryOut(const JobAction &action)
+{
+    if (action.kind == JobAction::Kind::Send)
+        sendCommand(action.command, action.wait);
+    else
+        endJob(action.kind == JobAction::Kind::Succeed, action.text, action.logText);
+}
+
+// No answer may advance the ended job while the front end shows its end.
+void ModemSession::endJob(bool success, const QString &text, bool logText)
+{
+    mOperation = OperationType::None;
+    if (logText)
+        appendLog(text, MessageKind::Status);
+    emit signal_jobEnded(mJob, success, text, logText);
+}
+
+void ModemSession::appendLog(const QString &text, MessageKind kind)
+{
+    const QString line = mLogComposer.compose(QDateTime::currentDateTime(), text, kind,
+                                              mOperation == OperationType::PresenceCheck,
+                                              mPresence.value(), mLastLine);
+    if (line.isEmpty())
+        return;
+    mLastLine = line;
+    emit signal_logLine(line, kind);
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "log/logcomposer.h"
+#include "operations/clearjob.h"
+#include "operations/writejob.h"
+#include "serial/operationtype.h"
+#include "serial/presencecounter.h"
+#include "serial/serialport.h"
+
+#include <QObject>
+#include <QStringList>
+
+class CommandSender;
+class QTimer;
+struct JobAction;
+
+// One modem on one serial port, without widgets: opens and closes the port,
+// runs the presence check and one job at a time, and says what happened by
+// signals. Where the operator must answer before the modem is asked again (the
+// box at a job's end, the settings dialog after a read), the session waits:
+// after signal_jobEnded nothing is sent until the front end calls
+// resumePresenceCheck() or closes the port.
+class ModemSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ModemSession(QObject *parent = nullptr);
+    // Stops the worker and waits for it, so the port is closed on return.
+    ~ModemSession() override;
+
+    // The local settings file that load and flash write into the modem.
+    void setSettingsSource(const QString &fileName);
+    // Where read settings stores the modem's file.
+    void setReadTarget(const QString &fileName);
+    QString readTarget() const { return mReadTarget; }
+
+    // Opening reports by signal_portOpened or signal_portOpenFailed.
+    void openPort(const QString &name, int baud);
+    // Abandons a running job and closes the port; returns once it is closed.
+    void closePort();
+    // The two halves of closePort(), for a front end that closes many sessions
+    // at once: ask every worker to stop, then wait for each.
+    void requestClose();
+    void finishClose();
+    bool isPortOpen() const { return mPortOpen; }
+
+    // Unchecked, the periodic presence command is not sent.
+    void setPresenceCheckEnabled(bool enabled) { mPresenceCheckEnabled = enabled; }
+    // ReadSettings, LoadSettings, Flash or Clear; the first command goes out
+    // after the start delay.
+    void startJob(OperationType job);
+    void resumePresenceCheck();
+    OperationType operation() const { return mOperation; }
+
+signals:
+    // A finished log line, time stamp included, and the kind of message it shows.
+    void signal_logLine(QString line, MessageKind kind);
+    void signal_portOpened();
+    void signal_portOpenFailed();
+    void signal_portClosed();
+    // After every answer to the presence check: whether the modem counts as connected.
+    void signal_presence(bool connected);
+    void signal_jobStarted(OperationType job);
+    // The write job's step, 0 to 9, before each of its answers is handled.
+    void signal_progress(int step);
+    // Every command or file's bytes handed to the worker.
+    void signal_commandSent(QByteArray command);
+    // Bytes of the command or file in flight that have gone to the driver.
+    void signal_bytesSent(qint64 sent, qint64 total);
+    // The job is over; logged tells whether the text went to the log. The
+    // session then waits for resumePresenceCheck() (or a close).
+    void signal_jobEnded(OperationType job, bool success, QString text, bool logged);
+
+private slots:
+    void slot_mTimerSendCheck_timeout();
+    void slot_mTimerOperationStart_timeout();
+    void slot_serial_signal_openPort_ok();
+    void slot_serial_signal_openPort_error();
+    void slot_serial_signal_receivedAnswer(QByteArray data);
+
+private:
+    void sendCommand(const QByteArray &command, int wait);
+    void startOperation(OperationType operation);
+    void appendLog(const QString &text, MessageKind kind);
+    void handleReadSettingsAnswer(const QByteArray &data);
+    void carryOut(const JobAction &action);
+    void endJob(bool success, const QString &text, bool logText);
+
+    SerialPort serial;
+    CommandSender *mSender = nullptr;
+    QTimer *mTimerSendCheck = nullptr;
+    QTimer *mTimerOperationStart = nullptr;
+    OperationType mOperation = OperationType::None;
+    // The last requested operation sends its first command when the start timer fires.
+    OperationType mPendingOperation = OperationType::None;
+    QByteArray mCurrentCommand;
+    OperationType mJob = OperationType::None;
+    QStringList mFileList;
+    PresenceCounter mPresence;
+    bool mPresenceCheckEnabled = true;
+    bool mPortOpen = false;
+    LogComposer mLogComposer;
+    QString mLastLine;
+    QString mReadTarget;
+    WriteJob mWriteJob;
+    ClearJob mClearJob;
+};
