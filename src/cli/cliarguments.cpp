@@ -1,0 +1,153 @@
+#include "cliarguments.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+
+namespace {
+constexpr int maxConnectTimeoutS = 24 * 3600;
+
+std::optional<OperationType> jobNamed(const QString &name)
+{
+    if (name == QLatin1String("flash"))
+        return OperationType::Flash;
+    if (name == QLatin1String("load-settings"))
+        return OperationType::LoadSettings;
+    if (name == QLatin1String("read-settings"))
+        return OperationType::ReadSettings;
+    if (name == QLatin1String("clear"))
+        return OperationType::Clear;
+    return std::nullopt;
+}
+
+std::optional<CliArguments> refuse(QString *error, const QString &reason)
+{
+    *error = reason;
+    return std::nullopt;
+}
+
+// The options that take a value, and where each one goes.
+bool takeValue(CliArguments &result, const QString &option, const QString &value, QString *error)
+{
+    if (option == QLatin1String("--port")) {
+        result.ports << value;
+    } else if (option == QLatin1String("--settings")) {
+        result.settingsFile = value;
+        result.settingsGiven = true;
+    } else if (option == QLatin1String("--out")) {
+        result.outFile = value;
+    } else if (option == QLatin1String("--log")) {
+        result.logFile = value;
+    } else {
+        bool ok = false;
+        const int seconds = value.toInt(&ok);
+        if (!ok || seconds <= 0 || seconds > maxConnectTimeoutS) {
+            *error = QStringLiteral("--connect-timeout: нужно целое число секунд от 1 до 86400: ") +
+                     value;
+            return false;
+        }
+        result.connectTimeoutS = seconds;
+    }
+    return true;
+}
+
+std::optional<CliArguments> checkJob(CliArguments result, QString *error)
+{
+    if (result.ports.isEmpty())
+        return refuse(error, QStringLiteral("не указан ни один --port"));
+    QSet<QString> seen;
+    for (const QString &port : qAsConst(result.ports)) {
+        const QString key = CliArguments::portKey(port);
+        if (port.isEmpty() || seen.contains(key))
+            return refuse(error, QStringLiteral("порт указан дважды: ") + port);
+        seen.insert(key);
+    }
+    const bool writes =
+        result.job == OperationType::Flash || result.job == OperationType::LoadSettings;
+    if (result.settingsGiven && !writes)
+        return refuse(error, QStringLiteral("--settings применим только к flash и load-settings"));
+    if (!result.outFile.isEmpty() && result.job != OperationType::ReadSettings)
+        return refuse(error, QStringLiteral("--out применим только к read-settings"));
+    if (!result.outFile.isEmpty() && result.ports.size() > 1)
+        return refuse(error, QStringLiteral("--out допустим только с одним портом; с несколькими "
+                                            "копии называются settings-<порт>.ini"));
+    return result;
+}
+} // namespace
+
+std::optional<CliArguments> CliArguments::parse(const QStringList &arguments, QString *error)
+{
+    CliArguments result;
+    if (arguments.isEmpty())
+        return refuse(error, QStringLiteral("не указана команда"));
+    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h")))
+        return result;
+    const QString first = arguments.first();
+    if (first == QLatin1String("ports")) {
+        if (arguments.size() > 1)
+            return refuse(error, QStringLiteral("команда ports не принимает параметров: ") +
+                                     arguments.at(1));
+        result.command = Command::Ports;
+        return result;
+    }
+    const std::optional<OperationType> job = jobNamed(first);
+    if (!job)
+        return refuse(error, QStringLiteral("неизвестная команда: ") + first);
+    result.command = Command::Job;
+    result.job = *job;
+    result.jobName = first;
+    const QStringList valued{"--port", "--settings", "--out", "--log", "--connect-timeout"};
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString option = arguments.at(i);
+        if (option == QLatin1String("--json")) {
+            result.json = true;
+        } else if (valued.contains(option)) {
+            if (i + 1 >= arguments.size())
+                return refuse(error, QStringLiteral("нет значения у параметра ") + option);
+            if (!takeValue(result, option, arguments.at(++i), error))
+                return std::nullopt;
+        } else {
+            return refuse(error, QStringLiteral("неизвестный параметр: ") + option);
+        }
+    }
+    return checkJob(result, error);
+}
+
+QString CliArguments::usage()
+{
+    return QStringLiteral(
+        "Использование:\n"
+        "  lorta-flash-cli ports\n"
+        "  lorta-flash-cli flash          --port NAME [--port NAME ...] [--settings FILE] "
+        "[options]\n"
+        "  lorta-flash-cli load-settings  --port NAME [--port NAME ...] [--settings FILE] "
+        "[options]\n"
+        "  lorta-flash-cli read-settings  --port NAME [--port NAME ...] [--out FILE]      "
+        "[options]\n"
+        "  lorta-flash-cli clear          --port NAME [--port NAME ...]                    "
+        "[options]\n"
+        "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n");
+}
+
+QString CliArguments::portKey(const QString &name)
+{
+#ifdef Q_OS_WIN
+    QString key = name.toUpper();
+    if (key.startsWith(QLatin1String("\\\\.\\")))
+        key = key.mid(4);
+    return key;
+#else
+    const QString path = name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+#endif
+}
+
+QString CliArguments::readTargetFor(const QString &port) const
+{
+    if (!outFile.isEmpty())
+        return outFile;
+    QString name = port.startsWith(QLatin1String("/dev/")) ? port.mid(5) : port;
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    return QStringLiteral("settings-") + name + QStringLiteral(".ini");
+}

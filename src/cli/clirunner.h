@@ -1,0 +1,64 @@
+#pragma once
+
+#include "cliarguments.h"
+#include "clioutput.h"
+#include "portrun.h"
+
+#include <QList>
+#include <QObject>
+
+class QIODevice;
+class QTimer;
+
+// Runs one job on every port at once, each on its own session and worker
+// thread, prints the events as they come, and ends with a table (or one JSON
+// object a port). An interruption stops every port at once.
+class CliRunner : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum ExitCode
+    {
+        Success = 0,
+        Failure = 1,
+        Usage = 2,
+        Interrupted = 130
+    };
+
+    CliRunner(const CliArguments &arguments, QIODevice *out, QIODevice *err, bool terminal,
+              QObject *parent = nullptr);
+
+    // Checks the files, starts every port; false when nothing could start
+    // (the reason is printed) and the run is over with exitCode().
+    bool start();
+    bool finished() const;
+    int exitCode() const { return mExitCode; }
+    const QList<PortRun *> &runs() const { return mRuns; }
+
+    void interrupt();
+
+    static QString resultTable(const QList<PortResult> &results);
+    static QByteArray resultJson(const PortResult &result);
+
+signals:
+    void signal_finished();
+
+private:
+    void slot_run_finished();
+    void printResults();
+    QString preflightProblem() const;
+
+    CliArguments mArguments;
+    QIODevice *mOut;
+    QIODevice *mErr;
+    CliOutput mOutput;
+    QList<PortRun *> mRuns;
+    QTimer *mTimerRedraw;
+    bool mInterrupted = false;
+    bool mReported = false;
+    int mExitCode = Success;
+};
+
+// The whole command: parses, lists ports or runs a job until it ends; the exit status.
+int runCli(const QStringList &arguments, QIODevice *out, QIODevice *err, bool terminal);

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+
+// Turns Ctrl+C and SIGTERM (on Windows the console's control events) into a
+// signal on the event loop, where stopping the ports is safe.
+class InterruptWatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit InterruptWatcher(QObject *parent = nullptr);
+    ~InterruptWatcher() override;
+
+    // Whether standard output is a terminal (progress lines are drawn only there).
+    static bool outputIsTerminal();
+
+signals:
+    void signal_interrupted();
+
+private:
+    void install();
+    void uninstall();
+};

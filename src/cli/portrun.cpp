@@ -1,0 +1,153 @@
+#include "portrun.h"
+
+#include "log/logcomposer.h"
+
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace {
+constexpr int lastWriteStep = 9;
+
+// The name in a write command, "at#wscript=\"main.pyo\",12859,1\r".
+QString writtenFileName(const QByteArray &command)
+{
+    static const QRegularExpression pattern(QStringLiteral("^at#wscript=\"([^\"]*)\""));
+    const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(command));
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+} // namespace
+
+PortRun::PortRun(const QString &port, OperationType job, const QString &jobName, QObject *parent)
+    : QObject(parent), mTimerConnect(new QTimer(this)), mJob(job)
+{
+    mResult.port = port;
+    mResult.job = jobName;
+    mTimerConnect->setSingleShot(true);
+    connect(mTimerConnect, &QTimer::timeout, this, &PortRun::slot_mTimerConnect_timeout);
+    connect(&mSession, &ModemSession::signal_logLine, this, [this](const QString &line) {
+        mResult.log << line;
+        emit signal_logLine(mResult.port, line);
+    });
+    connect(&mSession, &ModemSession::signal_portOpenFailed, this,
+            [this] { finish(false, QStringLiteral("Ошибка при открытии порта")); });
+    connect(&mSession, &ModemSession::signal_presence, this,
+            &PortRun::slot_mSession_signal_presence);
+    connect(&mSession, &ModemSession::signal_progress, this, [this](int step) {
+        mStep = step;
+        emit signal_progressChanged();
+    });
+    connect(&mSession, &ModemSession::signal_commandSent, this,
+            &PortRun::slot_mSession_signal_commandSent);
+    connect(&mSession, &ModemSession::signal_bytesSent, this, [this](qint64 sent, qint64 total) {
+        mSent = sent;
+        mTotal = total;
+        emit signal_progressChanged();
+    });
+    connect(&mSession, &ModemSession::signal_jobEnded, this,
+            &PortRun::slot_mSession_signal_jobEnded);
+}
+
+void PortRun::start(int connectTimeoutS)
+{
+    mClock.start();
+    mTimerConnect->start(connectTimeoutS * 1000);
+    mSession.openPort(mResult.port, 9600);
+}
+
+void PortRun::slot_mSession_signal_presence(bool connected)
+{
+    if (!connected || mJobStarted || mFinished)
+        return;
+    mJobStarted = true;
+    mTimerConnect->stop();
+    // Once the session has finished with this answer, so that the log still
+    // says the modem is connected before the job's first line.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!mFinished)
+                mSession.startJob(mJob);
+        },
+        Qt::QueuedConnection);
+    emit signal_progressChanged();
+}
+
+// A write command announces a file; the next hand-over is that file's bytes.
+void PortRun::slot_mSession_signal_commandSent(const QByteArray &command)
+{
+    if (!mJobStarted)
+        return;
+    mSendingFile = !mAnnouncedFile.isEmpty();
+    if (mSendingFile) {
+        mCommand = mAnnouncedFile;
+        mAnnouncedFile.clear();
+    } else {
+        mCommand = QString::fromUtf8(command).trimmed();
+        mAnnouncedFile = writtenFileName(command);
+    }
+    mSent = 0;
+    mTotal = command.size();
+    emit signal_progressChanged();
+}
+
+void PortRun::slot_mSession_signal_jobEnded(OperationType, bool success, const QString &text)
+{
+    finish(success, text);
+}
+
+void PortRun::slot_mTimerConnect_timeout()
+{
+    finish(false, LogComposer::noConnectionText());
+}
+
+void PortRun::requestStop()
+{
+    if (mFinished)
+        return;
+    mTimerConnect->stop();
+    mSession.requestClose();
+}
+
+void PortRun::finishStop()
+{
+    if (mFinished)
+        return;
+    mSession.finishClose();
+    mResult.interrupted = true;
+    mResult.ok = false;
+    mResult.text = QStringLiteral("Прервано: ") + progressText();
+    mResult.seconds = mClock.elapsed() / 1000.0;
+    mFinished = true;
+    emit signal_finished();
+}
+
+void PortRun::finish(bool ok, const QString &text)
+{
+    if (mFinished)
+        return;
+    mTimerConnect->stop();
+    mResult.ok = ok;
+    mResult.text = text;
+    if (mSession.isPortOpen())
+        mSession.closePort();
+    mResult.seconds = mClock.elapsed() / 1000.0;
+    mFinished = true;
+    emit signal_finished();
+}
+
+QString PortRun::progressText() const
+{
+    if (!mJobStarted)
+        return QStringLiteral("ожидание связи с модемом");
+    QString text;
+    if (mStep >= 0)
+        text = QStringLiteral("шаг %1 из %2").arg(mStep).arg(lastWriteStep);
+    QString what;
+    if (mSendingFile)
+        what = QStringLiteral("%1: %2 из %3 байт").arg(mCommand).arg(mSent).arg(mTotal);
+    else
+        what = mCommand;
+    if (!what.isEmpty())
+        text += (text.isEmpty() ? QString() : QStringLiteral(", ")) + what;
+    return text.isEmpty() ? QStringLiteral("запуск") : text;
+}

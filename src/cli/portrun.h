@@ -1,0 +1,74 @@
+#pragma once
+
+#include "serial/operationtype.h"
+#include "session/modemsession.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QStringList>
+
+class QTimer;
+
+// How one port's job ended, for the table and the JSON record.
+struct PortResult
+{
+    QString port;
+    QString job;
+    bool ok = false;
+    bool interrupted = false;
+    double seconds = 0;
+    QString text;
+    QStringList log;
+};
+
+// One port's whole run on its own session: open, wait for the presence check
+// to count the modem connected, run the job, close. Nothing waits for an
+// operator: the job's end is the run's end.
+class PortRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    PortRun(const QString &port, OperationType job, const QString &jobName,
+            QObject *parent = nullptr);
+
+    void setSettingsSource(const QString &fileName) { mSession.setSettingsSource(fileName); }
+    void setReadTarget(const QString &fileName) { mSession.setReadTarget(fileName); }
+    void start(int connectTimeoutS);
+    // An interruption in two halves, so that many ports stop at once.
+    void requestStop();
+    void finishStop();
+
+    bool finished() const { return mFinished; }
+    const PortResult &result() const { return mResult; }
+    // Where the run stands: waiting for the modem, the step, the bytes of a file.
+    QString progressText() const;
+
+signals:
+    void signal_logLine(QString port, QString line);
+    void signal_progressChanged();
+    void signal_finished();
+
+private slots:
+    void slot_mSession_signal_presence(bool connected);
+    void slot_mSession_signal_commandSent(const QByteArray &command);
+    void slot_mSession_signal_jobEnded(OperationType job, bool success, const QString &text);
+    void slot_mTimerConnect_timeout();
+
+private:
+    void finish(bool ok, const QString &text);
+
+    ModemSession mSession;
+    QTimer *mTimerConnect;
+    QElapsedTimer mClock;
+    OperationType mJob;
+    PortResult mResult;
+    bool mJobStarted = false;
+    bool mFinished = false;
+    int mStep = -1;
+    QString mCommand;       // the last command without its "\r", or the file being sent
+    QString mAnnouncedFile; // the file whose bytes follow the last write command
+    bool mSendingFile = false;
+    qint64 mSent = 0;
+    qint64 mTotal = 0;
+};
