@@ -5,7 +5,6 @@
 #include <QTextBrowser>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(MessageKind)
 
 class TestLogComposer : public QObject
 {

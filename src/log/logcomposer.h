@@ -6,6 +6,7 @@
 
 // The three kinds of log message.
 enum class MessageKind { Status = 0, Sent = 1, Received = 2 };
+Q_DECLARE_METATYPE(MessageKind)
 
 // Composes one line of the log pane. Program messages are shown as they are,
 // commands are never shown, and the modem's output is interpreted only while

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMetaType>
+
 // The job whose answers the main window is waiting for.
 enum class OperationType {
     None,          // answers are ignored
@@ -9,3 +11,5 @@ enum class OperationType {
     Flash,
     Clear,
 };
+
+Q_DECLARE_METATYPE(OperationType)

@@ -33,6 +33,9 @@ QString startText(OperationType job)
 ModemSession::ModemSession(QObject *parent)
     : QObject(parent), mReadTarget(QString::fromLatin1(settingsFile))
 {
+    // The signals carry these, also to queued receivers and signal spies.
+    qRegisterMetaType<OperationType>();
+    qRegisterMetaType<MessageKind>();
     connect(&serial, &SerialPort::signal_openPort_ok, this,
             &ModemSession::slot_serial_signal_openPort_ok, Qt::QueuedConnection);
     connect(&serial, &SerialPort::signal_openPort_error, this,

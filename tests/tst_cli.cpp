@@ -1,0 +1,292 @@
+// The command-line flasher end to end: its own sessions and workers against
+// simulated modems on pseudo-terminals, several at once.
+#include "cli/clirunner.h"
+#include "modemsim.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <memory>
+
+namespace {
+// Longer than the start delay or a presence command's answer wait, with room to spare.
+constexpr int quietMs = 600;
+const QByteArray modemSettings = "APN::modem.apn::Точка входа GPRS";
+const QByteArray goodSettings = "DEST_IP::10.0.0.1::IP адрес сервера\r\nAPN::internet::Точка "
+                                "входа GPRS";
+
+QByteArray resource(const QString &name)
+{
+    QFile file(QStringLiteral(":/files/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What the modem is told for a flash, with each run of "ate0" (the presence
+// check, the wait after the restart) counted once.
+QList<QByteArray> collapsed(const QList<QByteArray> &commands)
+{
+    QList<QByteArray> result;
+    for (const QByteArray &command : commands) {
+        if (command != "ate0" || result.isEmpty() || result.last() != "ate0")
+            result << command;
+    }
+    return result;
+}
+
+struct CliRun
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void refusedBeforeAnyPortIsTouched_data();
+    void refusedBeforeAnyPortIsTouched();
+    void portsAtOnceEachWithItsOwnEnd();
+    void interruptStopsEveryPortAtOnce();
+
+private:
+    ModemSim *addModem();
+    CliRun run(const QStringList &arguments);
+
+    std::unique_ptr<QTemporaryDir> mDir;
+    QString mOldDir;
+    std::vector<std::unique_ptr<ModemSim>> mSims;
+};
+
+void TestCli::init()
+{
+    mDir = std::make_unique<QTemporaryDir>();
+    mOldDir = QDir::currentPath();
+    QDir::setCurrent(mDir->path());
+}
+
+void TestCli::cleanup()
+{
+    mSims.clear();
+    QDir::setCurrent(mOldDir);
+    mDir.reset();
+}
+
+ModemSim *TestCli::addModem()
+{
+    auto sim = std::make_unique<ModemSim>();
+    sim->setPaced(false);
+    sim->setRestartSilenceMs(300);
+    sim->setFile("main.pyo", "old main");
+    sim->setFile("config.pyo", "old config");
+    sim->setFile("settings.ini", modemSettings);
+    QString error;
+    if (!sim->start(&error))
+        qFatal("modem: %s", qPrintable(error));
+    mSims.push_back(std::move(sim));
+    return mSims.back().get();
+}
+
+CliRun TestCli::run(const QStringList &arguments)
+{
+    QBuffer out;
+    QBuffer err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    CliRun result;
+    result.exitCode = runCli(arguments, &out, &err, false);
+    result.out = out.data();
+    result.err = err.data();
+    return result;
+}
+
+void TestCli::refusedBeforeAnyPortIsTouched_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // "PORT" stands for the modem's port
+    QTest::addColumn<QByteArray>("settings");   // the local settings.ini; empty: none
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message"); // the start of the first line on stderr
+    const QByteArray good = goodSettings;
+    QTest::newRow("unknown job") << QStringList{"burn", "--port", "PORT"} << good << 2
+                                 << "lorta-flash-cli: неизвестная команда: burn";
+    QTest::newRow("unknown option") << QStringList{"flash", "--port", "PORT", "--fast"} << good << 2
+                                    << "lorta-flash-cli: неизвестный параметр: --fast";
+    QTest::newRow("no port") << QStringList{"clear", "--json"} << good << 2
+                             << "lorta-flash-cli: не указан ни один --port";
+    QTest::newRow("the same port twice, once by its path")
+        << QStringList{"clear", "--port", "PORT", "--port", "LINK"} << good << 2
+        << "lorta-flash-cli: порт указан дважды";
+    QTest::newRow("a bad number") << QStringList{"clear", "--port", "PORT", "--connect-timeout",
+                                                 "10s"}
+                                  << good << 2
+                                  << "lorta-flash-cli: --connect-timeout: нужно целое число";
+    QTest::newRow("an option without its value")
+        << QStringList{"clear", "--port"} << good << 2
+        << "lorta-flash-cli: нет значения у параметра --port";
+    QTest::newRow("--out with several ports")
+        << QStringList{"read-settings", "--port", "PORT", "--port", "COM9", "--out", "a.ini"}
+        << good << 2 << "lorta-flash-cli: --out допустим только с одним портом";
+    QTest::newRow("load without settings.ini")
+        << QStringList{"load-settings", "--port", "PORT"} << QByteArray() << 1
+        << "Файл settings.ini не найден";
+    QTest::newRow("a value with ::")
+        << QStringList{"load-settings", "--port", "PORT"} << QByteArray("APN::a::b::c") << 1
+        << "Файл settings.ini, строка 1: значение содержит \"::\"";
+    QTest::newRow("a control character")
+        << QStringList{"flash", "--port", "PORT"} << QByteArray("APN::a\tb::c") << 1
+        << "Файл settings.ini, строка 1: значение содержит управляющий символ";
+    QTest::newRow("too large") << QStringList{"flash", "--port", "PORT"} << QByteArray(16385, 'x')
+                               << 1 << "Файл settings.ini слишком большой";
+}
+
+// A usage error or a settings file that must not go out: not one byte to any modem.
+void TestCli::refusedBeforeAnyPortIsTouched()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, settings);
+    ModemSim *sim = addModem();
+    const QString port = sim->portName();
+    QVERIFY(QFile::link(port, QStringLiteral("modem-link")));
+    arguments.replaceInStrings(QStringLiteral("LINK"),
+                               mDir->filePath(QStringLiteral("modem-link")));
+    arguments.replaceInStrings(QStringLiteral("PORT"), port);
+    if (!settings.isEmpty()) {
+        QFile file(QStringLiteral("settings.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size());
+    }
+    const CliRun result = run(arguments);
+    QTEST(result.exitCode, "exitCode");
+    QFETCH(QString, message);
+    QVERIFY2(QString::fromUtf8(result.err).startsWith(message), result.err.constData());
+    QCOMPARE(result.out, QByteArray());
+    if (result.exitCode == 2)
+        QVERIFY(result.err.contains("Использование:"));
+    QTest::qWait(quietMs);
+    QCOMPARE(sim->commands(), QList<QByteArray>());
+}
+
+// Three modems at once: a healthy one is flashed, one falls silent in the
+// middle of a file, one never answers the presence check. Each gets exactly its
+// own job's commands, and one failure makes the exit status 1.
+void TestCli::portsAtOnceEachWithItsOwnEnd()
+{
+    ModemSim *healthy = addModem();
+    ModemSim *stalling = addModem();
+    ModemSim *busy = addModem();
+    stalling->addFault(
+        ModemFault::onPrefix("at#wscript", ModemFault::DataStall, 1).afterDataBytes(100));
+    busy->startScript();
+    const QByteArray mainScript = resource(QStringLiteral("main.pyo"));
+    const QByteArray configScript = resource(QStringLiteral("config.pyo"));
+
+    const CliRun result =
+        run({"flash", "--port", healthy->portName(), "--port", stalling->portName(), "--port",
+             busy->portName(), "--connect-timeout", "5"});
+    QVERIFY2(result.exitCode == 1, result.out.constData());
+
+    const QList<QByteArray> flash{
+        "ate0",
+        "at#escript=\"\"",
+        "at#startmodescr=0",
+        "at#enhrst=1,0",
+        "ate0",
+        "at#lscript",
+        "at#dscript=\"main.pyo\"",
+        "at#dscript=\"config.pyo\"",
+        "at#wscript=\"main.pyo\"," + QByteArray::number(mainScript.size()) + ",1",
+        "at#wscript=\"config.pyo\"," + QByteArray::number(configScript.size()) + ",1",
+        "at#startmodescr=1,10",
+        "at#escript=\"main.pyo\"",
+        "at#execscr"};
+    QCOMPARE(collapsed(healthy->commands()), flash);
+    QCOMPARE(collapsed(stalling->commands()), flash.mid(0, 9));
+    QVERIFY(healthy->file("main.pyo") == mainScript && healthy->file("config.pyo") == configScript);
+    QCOMPARE(healthy->file("settings.ini"), modemSettings);
+    QVERIFY(!busy->commands().isEmpty());
+    QVERIFY(std::all_of(busy->commands().cbegin(), busy->commands().cend(),
+                        [](const QByteArray &c) { return c == "ate0"; }));
+
+    const QStringList table = QString::fromUtf8(result.out).split(QLatin1Char('\n'));
+    const auto row = [&table](const ModemSim *sim) {
+        return table.filter(sim->portName()).filter(QStringLiteral("flash")).value(0);
+    };
+    QVERIFY2(row(healthy).contains(QStringLiteral("успех")) &&
+                 row(healthy).endsWith(QStringLiteral("Модем прошит")),
+             result.out.constData());
+    QVERIFY(row(stalling).contains(QStringLiteral("ошибка")) &&
+            row(stalling).endsWith(QStringLiteral("Ошибка при прошивке модема")));
+    QVERIFY(row(busy).endsWith(
+        QStringLiteral("Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт")));
+    // Every event line carries its port and the time stamp.
+    QVERIFY2(result.out.contains(healthy->portName().toUtf8() + " | "), result.out.constData());
+    QVERIFY(QString::fromUtf8(result.out)
+                .contains(QRegularExpression(QStringLiteral("\\| \\d\\d:\\d\\d:\\d\\d\\.\\d{3} : "
+                                                            "Связь с модемом установлена"))));
+}
+
+// Ctrl+C in the middle of a file: every port stops at once, nothing more goes
+// to any modem, and the run ends with 130 and the step each port was at.
+void TestCli::interruptStopsEveryPortAtOnce()
+{
+    ModemSim *writing = addModem();
+    writing->stop();
+    writing->setPaced(true);
+    QVERIFY(writing->start());
+    ModemSim *waiting = addModem();
+    waiting->startScript();
+
+    QElapsedTimer sinceInterrupt;
+    QTimer poll;
+    poll.setInterval(20);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (writing->dataBytesReceived() > 1000 && !sinceInterrupt.isValid()) {
+            sinceInterrupt.start();
+            ::raise(SIGINT);
+        }
+    });
+    poll.start();
+    const QString journal = mDir->filePath(QStringLiteral("journal.log"));
+    const CliRun result = run({"flash", "--port", writing->portName(), "--port",
+                               waiting->portName(), "--json", "--log", journal,
+                               "--connect-timeout", "60"});
+    const qint64 stopMs = sinceInterrupt.elapsed();
+    poll.stop();
+    QCOMPARE(result.exitCode, 130);
+    QVERIFY2(stopMs < 500, qPrintable(QString::number(stopMs)));
+
+    const int commandsAtStop = writing->commands().size() + waiting->commands().size();
+    QTest::qWait(quietMs);
+    QCOMPARE(writing->commands().size() + waiting->commands().size(), commandsAtStop);
+    QVERIFY(!writing->hasFile("main.pyo"));
+
+    const QList<QByteArray> objects = result.out.trimmed().split('\n');
+    QCOMPARE(objects.size(), 2);
+    const QJsonObject first = QJsonDocument::fromJson(objects.at(0)).object();
+    QCOMPARE(first.value("port").toString(), writing->portName());
+    QCOMPARE(first.value("job").toString(), QStringLiteral("flash"));
+    QCOMPARE(first.value("ok").toBool(true), false);
+    QCOMPARE(first.value("interrupted").toBool(), true);
+    QVERIFY2(first.value("text").toString().contains(QRegularExpression(
+                 QStringLiteral("^Прервано: шаг 6 из 9, main\\.pyo: \\d+ из \\d+ байт$"))),
+             qPrintable(first.value("text").toString()));
+    const QJsonObject second = QJsonDocument::fromJson(objects.at(1)).object();
+    QCOMPARE(second.value("text").toString(), QStringLiteral("Прервано: ожидание связи с модемом"));
+    // With --json the events go to stderr; the journal has them all, port by port.
+    QFile file(journal);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray lines = file.readAll();
+    QVERIFY(lines.contains(writing->portName().toUtf8() + " | "));
+    QVERIFY(lines.contains("Прошивка модема запущена"));
+    QCOMPARE(lines, result.err);
+}
+
+QTEST_MAIN(TestCli)
+#include "tst_cli.moc"

@@ -1,0 +1,81 @@
+// The modem session without any widget: its own worker against the simulated
+// modem on a pseudo-terminal, driven and observed through its calls and signals.
+#include "modemsim.h"
+#include "session/modemsession.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+constexpr int linkTimeout = 10000;
+// Longer than the start delay or a presence command's answer wait, with room to spare.
+constexpr int quietMs = 600;
+const QByteArray modemSettings = "APN::modem.apn::Точка входа GPRS";
+
+QStringList withoutStamps(const QSignalSpy &spy)
+{
+    QStringList lines;
+    for (const QList<QVariant> &arguments : spy)
+        lines << arguments.at(0).toString().mid(15);
+    return lines;
+}
+} // namespace
+
+class TestModemSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void jobEndWaitsForTheFrontEnd();
+};
+
+// A read stores the modem's file where the front end said, reports its end, and
+// then sends nothing until the front end lets the presence check resume; a
+// close reports the port closed and silences the modem for good.
+void TestModemSession::jobEndWaitsForTheFrontEnd()
+{
+    QTemporaryDir dir;
+    ModemSim sim;
+    sim.setPaced(false);
+    sim.setFile("settings.ini", modemSettings);
+    QVERIFY(sim.start());
+    ModemSession session;
+    const QString target = dir.filePath(QStringLiteral("copy.ini"));
+    session.setReadTarget(target);
+    QSignalSpy log(&session, &ModemSession::signal_logLine);
+    QSignalSpy presence(&session, &ModemSession::signal_presence);
+    QSignalSpy ended(&session, &ModemSession::signal_jobEnded);
+    QSignalSpy closed(&session, &ModemSession::signal_portClosed);
+
+    session.openPort(sim.portName(), 9600);
+    QTRY_VERIFY_WITH_TIMEOUT(!presence.isEmpty() && presence.last().at(0).toBool(), linkTimeout);
+    QCOMPARE(presence.size(), 5);
+    session.startJob(OperationType::ReadSettings);
+    QTRY_VERIFY_WITH_TIMEOUT(!ended.isEmpty(), linkTimeout);
+    QCOMPARE(ended.first(), (QList<QVariant>{QVariant::fromValue(OperationType::ReadSettings), true,
+                                             "Настройки модема считаны", true}));
+    QFile copy(target);
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), modemSettings);
+    QCOMPARE(withoutStamps(log),
+             (QStringList{"Порт открыт", "Связь с модемом установлена", "Чтение настроек запущено",
+                          "Настройки модема считаны"}));
+
+    const int commandsAtEnd = sim.commands().size();
+    QTest::qWait(quietMs);
+    QCOMPARE(sim.commands().size(), commandsAtEnd);
+    session.resumePresenceCheck();
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().size() > commandsAtEnd, linkTimeout);
+    QCOMPARE(sim.commands().constLast(), QByteArray("ate0"));
+
+    session.closePort();
+    QCOMPARE(closed.size(), 1);
+    QVERIFY(!session.isPortOpen());
+    QCOMPARE(withoutStamps(log).constLast(), QStringLiteral("Порт закрыт"));
+    const int commandsAtClose = sim.commands().size();
+    QTest::qWait(quietMs);
+    QCOMPARE(sim.commands().size(), commandsAtClose);
+}
+
+QTEST_MAIN(TestModemSession)
+#include "tst_modemsession.moc"
