@@ -102,7 +102,7 @@ void PortRun::slot_mTimerConnect_timeout()
 
 void PortRun::requestStop()
 {
-    if (mFinished)
+    if (mFinished || mEnding)
         return;
     mTimerConnect->stop();
     mSession.requestClose();
@@ -110,26 +110,37 @@ void PortRun::requestStop()
 
 void PortRun::finishStop()
 {
-    if (mFinished)
+    if (mFinished || mEnding)
         return;
-    mSession.finishClose();
     mResult.interrupted = true;
     mResult.ok = false;
     mResult.text = QStringLiteral("Прервано: ") + progressText();
-    mResult.seconds = mClock.elapsed() / 1000.0;
-    mFinished = true;
-    emit signal_finished();
+    mSession.finishClose();
+    complete();
 }
 
+// The port closes on its worker; the run is over once it has, so that the
+// event loop, shared by every port, never waits for one of them.
 void PortRun::finish(bool ok, const QString &text)
 {
-    if (mFinished)
+    if (mEnding || mFinished)
         return;
+    mEnding = true;
     mTimerConnect->stop();
     mResult.ok = ok;
     mResult.text = text;
-    if (mSession.isPortOpen())
-        mSession.closePort();
+    if (!mSession.isPortOpen()) {
+        complete();
+        return;
+    }
+    connect(&mSession, &ModemSession::signal_portClosed, this, &PortRun::complete);
+    mSession.requestClose();
+}
+
+void PortRun::complete()
+{
+    if (mFinished)
+        return;
     mResult.seconds = mClock.elapsed() / 1000.0;
     mFinished = true;
     emit signal_finished();

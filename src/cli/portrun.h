@@ -57,6 +57,7 @@ private slots:
 
 private:
     void finish(bool ok, const QString &text);
+    void complete();
 
     ModemSession mSession;
     QTimer *mTimerConnect;
@@ -64,6 +65,7 @@ private:
     OperationType mJob;
     PortResult mResult;
     bool mJobStarted = false;
+    bool mEnding = false; // the result is known, the port is closing
     bool mFinished = false;
     int mStep = -1;
     QString mCommand;       // the last command without its "\r", or the file being sent

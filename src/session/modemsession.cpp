@@ -46,6 +46,8 @@ ModemSession::ModemSession(QObject *parent)
         &serial, &SerialPort::signal_receivedData, this,
         [this](const QByteArray &data) { appendLog(textUpToZero(data), MessageKind::Received); },
         Qt::QueuedConnection);
+    connect(&serial, &QThread::finished, this, &ModemSession::slot_serial_finished,
+            Qt::QueuedConnection);
     connect(&serial, &SerialPort::signal_bytesWritten, this, &ModemSession::signal_bytesSent,
             Qt::QueuedConnection);
 
@@ -102,6 +104,7 @@ void ModemSession::closePort()
 void ModemSession::requestClose()
 {
     startOperation(OperationType::None);
+    mClosing = true;
     serial.stopPort();
 }
 
@@ -109,6 +112,14 @@ void ModemSession::finishClose()
 {
     // Returns once the loop has ended and closed the port; no polling loop.
     serial.wait();
+    slot_serial_finished();
+}
+
+void ModemSession::slot_serial_finished()
+{
+    if (!mClosing)
+        return; // a failed open, or a close already reported
+    mClosing = false;
     appendLog(QStringLiteral("Порт закрыт"), MessageKind::Status);
     mPortOpen = false;
     emit signal_portClosed();

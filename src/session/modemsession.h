@@ -39,8 +39,9 @@ public:
     void openPort(const QString &name, int baud);
     // Abandons a running job and closes the port; returns once it is closed.
     void closePort();
-    // The two halves of closePort(), for a front end that closes many sessions
-    // at once: ask every worker to stop, then wait for each.
+    // The two halves of closePort(), for a front end that must not block: ask
+    // the worker to stop; signal_portClosed follows once it has closed the port,
+    // or at once after finishClose(), which waits for that.
     void requestClose();
     void finishClose();
     bool isPortOpen() const { return mPortOpen; }
@@ -78,6 +79,7 @@ private slots:
     void slot_serial_signal_openPort_ok();
     void slot_serial_signal_openPort_error();
     void slot_serial_signal_receivedAnswer(QByteArray data);
+    void slot_serial_finished();
 
 private:
     void sendCommand(const QByteArray &command, int wait);
@@ -100,6 +102,7 @@ private:
     PresenceCounter mPresence;
     bool mPresenceCheckEnabled = true;
     bool mPortOpen = false;
+    bool mClosing = false;
     LogComposer mLogComposer;
     QString mLastLine;
     QString mReadTarget;

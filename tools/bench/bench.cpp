@@ -4,6 +4,7 @@
 // short ends, the CPU an idle open port costs, start-up time, memory, and the
 // cost of a log line.
 #include "jobfloor.h"
+#include "parallelflash.h"
 #include "log/logcomposer.h"
 #include "log/logpane.h"
 #include "modalcloser.h"
@@ -366,6 +367,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     if (app.arguments().contains(QStringLiteral("--startup-probe")))
         return startupProbe(app);
+    const QString simulator = QStringLiteral(LORTA_MODEM_SIM_PATH);
+    if (app.arguments().contains(QStringLiteral("--parallel")))
+        return measureParallelFlash(simulator) ? 0 : 1;
 
     out(QStringLiteral("machine: %1, %2 cores, Qt %3, platform %4")
             .arg(QSysInfo::prettyProductName())
@@ -403,5 +407,7 @@ int main(int argc, char *argv[])
             .arg(peakMemoryKiB() / 1024.0, 0, 'f', 1));
     bench.measureStartup(app.applicationFilePath());
     bench.measureLog();
+    out(QString());
+    allEnded = measureParallelFlash(simulator) && allEnded;
     return allEnded ? 0 : 1;
 }
