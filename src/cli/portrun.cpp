@@ -7,6 +7,8 @@
 
 namespace {
 constexpr int lastWriteStep = 9;
+// 9600 bit/s, ten bits a byte.
+constexpr double lineBytesPerMs = 0.96;
 
 // The name in a write command, "at#wscript=\"main.pyo\",12859,1\r".
 QString writtenFileName(const QByteArray &command)
@@ -87,6 +89,7 @@ void PortRun::slot_mSession_signal_commandSent(const QByteArray &command)
     }
     mSent = 0;
     mTotal = command.size();
+    mSinceHandOver.start();
     emit signal_progressChanged();
 }
 
@@ -155,10 +158,18 @@ QString PortRun::progressText() const
         text = QStringLiteral("шаг %1 из %2").arg(mStep).arg(lastWriteStep);
     QString what;
     if (mSendingFile)
-        what = QStringLiteral("%1: %2 из %3 байт").arg(mCommand).arg(mSent).arg(mTotal);
+        what = QStringLiteral("%1: %2 из %3 байт").arg(mCommand).arg(bytesOnLine()).arg(mTotal);
     else
         what = mCommand;
     if (!what.isEmpty())
         text += (text.isEmpty() ? QString() : QStringLiteral(", ")) + what;
     return text.isEmpty() ? QStringLiteral("запуск") : text;
+}
+
+// The driver takes a whole file at once (a pseudo-terminal, a USB adapter's
+// buffer), so what it took says little; the line itself runs at 9600 bit/s.
+qint64 PortRun::bytesOnLine() const
+{
+    const auto byTime = static_cast<qint64>(mSinceHandOver.elapsed() * lineBytesPerMs);
+    return qMin(mSent, byTime);
 }

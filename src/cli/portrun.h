@@ -58,6 +58,7 @@ private slots:
 private:
     void finish(bool ok, const QString &text);
     void complete();
+    qint64 bytesOnLine() const;
 
     ModemSession mSession;
     QTimer *mTimerConnect;
@@ -73,4 +74,5 @@ private:
     bool mSendingFile = false;
     qint64 mSent = 0;
     qint64 mTotal = 0;
+    QElapsedTimer mSinceHandOver;
 };
