@@ -162,14 +162,19 @@ SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs)
 }
 
 // The device is gone (a pulled USB adapter, a hung-up line) or refuses I/O for good.
+// Only these errors mean that: a wait that merely timed out leaves TimeoutError,
+// or on Windows (Wine among others) UnknownError with WAIT_TIMEOUT, and must not
+// end an answer delay.
 bool SerialPort::lineLost() const
 {
     switch (mPort->error()) {
-    case QSerialPort::NoError:
-    case QSerialPort::TimeoutError:
-        break;
-    default:
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::ResourceError:
+    case QSerialPort::NotOpenError:
         return true;
+    default:
+        break;
     }
 #ifdef Q_OS_UNIX
     // A hung-up terminal may read as empty instead of failing, and then the
