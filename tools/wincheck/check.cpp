@@ -96,7 +96,8 @@ public:
         const QFileInfo program(target.command.constFirst());
         mProcess.start(program.exists() ? program.absoluteFilePath() : program.filePath(),
                        target.command.mid(1));
-        return mProcess.waitForStarted(driverStartMs) && !expect("driver-up", driverStartMs).isNull();
+        return mProcess.waitForStarted(driverStartMs) &&
+               !expect("driver-up", driverStartMs).isNull();
     }
 
     ~Driver()
@@ -159,17 +160,18 @@ public:
     {
         send(QStringLiteral("log"));
         QStringList lines;
-        until([&] {
-            while (!mLines.isEmpty()) {
-                const QString line = mLines.takeFirst();
-                if (line == QLatin1String("log-end"))
-                    return true;
-                if (line.startsWith(QLatin1String("log ")))
-                    lines << line.mid(4);
-            }
-            return false;
-        },
-              replyMs);
+        until(
+            [&] {
+                while (!mLines.isEmpty()) {
+                    const QString line = mLines.takeFirst();
+                    if (line == QLatin1String("log-end"))
+                        return true;
+                    if (line.startsWith(QLatin1String("log ")))
+                        lines << line.mid(4);
+                }
+                return false;
+            },
+            replyMs);
         return lines;
     }
 
@@ -259,9 +261,10 @@ public:
                           ports.join(QLatin1Char(' ')));
         mDriver.send(QStringLiteral("open ") + port);
         if (mDriver.expect(QStringLiteral("opened"), replyMs).isNull())
-            return mReport.check(false, mTarget.label + QStringLiteral(": the window opens ") + port);
-        const QString ready =
-            mDriver.ask(QStringLiteral("ready %1").arg(readyMs), QStringLiteral("ready"), readyMs * 2);
+            return mReport.check(false,
+                                 mTarget.label + QStringLiteral(": the window opens ") + port);
+        const QString ready = mDriver.ask(QStringLiteral("ready %1").arg(readyMs),
+                                          QStringLiteral("ready"), readyMs * 2);
         if (ready.isNull())
             return mReport.check(false, mTarget.label + QStringLiteral(": the modem connects"),
                                  mDriver.log().join(QLatin1String(" | ")));
@@ -276,7 +279,8 @@ public:
     // Presses a job button; the time of the press, or 0.
     qint64 click(const QString &button)
     {
-        return mDriver.ask(QStringLiteral("click ") + button, QStringLiteral("clicked")).toLongLong();
+        return mDriver.ask(QStringLiteral("click ") + button, QStringLiteral("clicked"))
+            .toLongLong();
     }
 
     // The first box shown since `count` boxes, or a null string.
@@ -332,7 +336,8 @@ void answerDelay(const Target &t, Report &r)
             bench.sim().addFault(ModemFault::onPrefix("at", ModemFault::Silence));
         const QString answer = exchange(waitMs);
         const int ms = answer.section(QLatin1Char(' '), 0, 0).toInt();
-        const QByteArray bytes = QByteArray::fromHex(answer.section(QLatin1Char(' '), 1).toLatin1());
+        const QByteArray bytes =
+            QByteArray::fromHex(answer.section(QLatin1Char(' '), 1).toLatin1());
         r.check(!answer.isNull() && ms >= waitMs && ms < waitMs + answerSlackMs &&
                     bytes.contains("OK") != silent,
                 t.label + QStringLiteral(": a %1 ms answer delay runs its length, modem %2")
@@ -340,7 +345,8 @@ void answerDelay(const Target &t, Report &r)
                               .arg(silent ? "silent" : "answering"),
                 QStringLiteral("%1 ms, answer \"%2\"")
                     .arg(ms)
-                    .arg(QString::fromLatin1(bytes).replace(QLatin1Char('\r'), QLatin1String("\\r"))
+                    .arg(QString::fromLatin1(bytes)
+                             .replace(QLatin1Char('\r'), QLatin1String("\\r"))
                              .replace(QLatin1Char('\n'), QLatin1String("\\n"))));
     }
 }
@@ -414,9 +420,11 @@ void silentModem(const Target &t, Report &r)
     const QList<QByteArray> sent = bench.sim().commands();
     const auto write = std::find_if(sent.begin(), sent.end(),
                                     [&](const QByteArray &c) { return c.startsWith(faulted); });
-    r.check(write != sent.end() && sent.end() - write > 3 &&
-                std::all_of(write + 1, sent.end(), [](const QByteArray &c) { return c == "ate0"; }),
-            t.label + QStringLiteral(": only \"ate0\" after the failed write"), bench.trace());
+    const bool onlyAte0 =
+        write != sent.end() && sent.end() - write > 3 &&
+        std::all_of(write + 1, sent.end(), [](const QByteArray &c) { return c == "ate0"; });
+    r.check(onlyAte0, t.label + QStringLiteral(": only \"ate0\" after the failed write"),
+            onlyAte0 ? QStringLiteral("%1 of them").arg(sent.end() - write - 1) : bench.trace());
 }
 
 // In the middle of main.pyo: the port closed (prompt, no box, nothing more
@@ -430,21 +438,23 @@ void cutShort(const Target &t, Report &r, bool hangUp)
     if (!bench.start() || !bench.connect(false))
         return;
     bench.click(QStringLiteral("Прошить"));
-    if (!r.check(bench.driver().until([&] { return bench.sim().dataBytesReceived() > midFileBytes; },
-                                      jobMs),
-                 t.label + QStringLiteral(": main.pyo's bytes start going out"), bench.trace()))
+    if (!bench.driver().until([&] { return bench.sim().dataBytesReceived() > midFileBytes; },
+                              jobMs)) {
+        r.check(false, t.label + QStringLiteral(": main.pyo's bytes go out"), bench.trace());
         return;
+    }
     if (hangUp) {
         const qint64 lost = now();
         bench.sim().hangUp();
         const QString box = bench.nextBox(0, lostLineLimitMs * 5);
         const qint64 ms = box.isNull() ? -1 : boxTime(box) - lost;
-        r.check(boxText(box) == QStringLiteral("Ошибка|Ошибка при прошивке модема") && ms >= 0 &&
-                    ms <= lostLineLimitMs,
-                t.label + QStringLiteral(": a lost line fails the flash within %1 ms")
-                              .arg(lostLineLimitMs),
-                box.isNull() ? QStringLiteral("no box; ") + bench.trace()
-                             : QStringLiteral("%1 after %2 ms").arg(boxText(box)).arg(ms));
+        r.check(
+            boxText(box) == QStringLiteral("Ошибка|Ошибка при прошивке модема") && ms >= 0 &&
+                ms <= lostLineLimitMs,
+            t.label +
+                QStringLiteral(": a lost line fails the flash within %1 ms").arg(lostLineLimitMs),
+            box.isNull() ? QStringLiteral("no box; ") + bench.trace()
+                         : QStringLiteral("%1 after %2 ms").arg(boxText(box)).arg(ms));
         return;
     }
     const int commands = bench.sim().commands().size();
@@ -455,15 +465,18 @@ void cutShort(const Target &t, Report &r, bool hangUp)
     // Nothing is to happen after the close; give it the time it would take.
     bench.driver().until([] { return false; }, closeLimitMs);
     const QStringList log = bench.driver().log();
-    r.check(bench.driver().boxes().isEmpty() && bench.sim().commands().size() == commands &&
-                log.value(log.size() - 1) == QStringLiteral("Порт закрыт"),
+    const bool quiet = bench.driver().boxes().isEmpty() &&
+                       bench.sim().commands().size() == commands &&
+                       log.value(log.size() - 1) == QStringLiteral("Порт закрыт");
+    r.check(quiet,
             t.label + QStringLiteral(": the abandoned job shows no box and sends nothing more"),
-            bench.trace());
+            quiet ? QString() : bench.trace());
 }
 
 Target wineTarget(const QCommandLineParser &p)
 {
-    return {QStringLiteral("Wine"), QProcess::splitCommand(p.value(QStringLiteral("driver"))),
+    return {p.value(QStringLiteral("label")),
+            QProcess::splitCommand(p.value(QStringLiteral("driver"))),
             p.value(QStringLiteral("com-link")), p.value(QStringLiteral("com-name"))};
 }
 
@@ -487,8 +500,11 @@ int main(int argc, char *argv[])
         {QStringLiteral("native-driver"),
          QStringLiteral("A native driver: the flash runs through it too, for the ratio."),
          QStringLiteral("path")},
-        {QStringLiteral("only"), QStringLiteral("Comma-separated scenarios: delay, flash, read, "
-                                                "silent, close, lost."),
+        {QStringLiteral("label"), QStringLiteral("How the report names the driver (default Wine)."),
+         QStringLiteral("text"), QStringLiteral("Wine")},
+        {QStringLiteral("only"),
+         QStringLiteral("Comma-separated scenarios: delay, flash, read, "
+                        "silent, close, lost."),
          QStringLiteral("list")},
     });
     parser.process(app);
@@ -511,7 +527,9 @@ int main(int argc, char *argv[])
         report.figure(QStringLiteral("flash under Wine"), QStringLiteral("%1 ms").arg(wineMs));
         if (parser.isSet(QStringLiteral("native-driver"))) {
             const Target native{QStringLiteral("native"),
-                                {parser.value(QStringLiteral("native-driver"))}, QString(), QString()};
+                                {parser.value(QStringLiteral("native-driver"))},
+                                QString(),
+                                QString()};
             const qint64 nativeMs = flash(native, report, false);
             report.figure(QStringLiteral("flash natively"), QStringLiteral("%1 ms").arg(nativeMs));
             if (wineMs > 0 && nativeMs > 0)

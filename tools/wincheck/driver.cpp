@@ -216,8 +216,8 @@ int main(int argc, char *argv[])
         std::string line;
         while (std::getline(std::cin, line)) {
             QString text = QString::fromUtf8(line.c_str()).trimmed();
-            QMetaObject::invokeMethod(&app, [&driver, text] { driver.handle(text); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &app, [&driver, text] { driver.handle(text); }, Qt::QueuedConnection);
         }
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
