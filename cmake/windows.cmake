@@ -12,6 +12,11 @@ else()
   set(LORTA_QT_STATIC OFF)
 endif()
 
+if(LORTA_QT_STATIC AND TARGET lorta_core)
+  # Only executables import plugins; the library would compile the defaults in to no use.
+  qt5_import_plugins(lorta_core EXCLUDE_BY_TYPE platforms styles imageformats)
+endif()
+
 # MAJOR.MINOR as the resource's four numbers: 1.08 is 1,8,0,0.
 math(EXPR lorta_minor "${PROJECT_VERSION_MINOR}")
 set(LORTA_RC_VERSION_COMMAS "${PROJECT_VERSION_MAJOR},${lorta_minor},0,0")

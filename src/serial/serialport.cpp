@@ -123,14 +123,15 @@ void SerialPort::exchangeCommand()
     mPort->write(mRequestData);
     mPort->waitForBytesWritten(writeWait);
     mRequestData.clear();
-    const AnswerWait outcome = waitForAnswer(mRequestWait);
+    QByteArray answer;
+    const AnswerWait outcome = waitForAnswer(mRequestWait, answer);
     // An exchange cut short by a stop belongs to nobody: the owner has moved on.
     if (outcome != AnswerWait::Stopped) {
-        // Bytes that came during the delay are read already; only a silent
-        // modem is given the extra first-read wait.
+        // Only a silent modem is given the extra first-read wait.
         if (outcome == AnswerWait::Elapsed)
-            mPort->waitForReadyRead(mPort->bytesAvailable() > 0 ? 0 : firstReadWait);
-        emit signal_receivedAnswer(mPort->readAll());
+            mPort->waitForReadyRead(answer.isEmpty() ? firstReadWait : 0);
+        answer += mPort->readAll();
+        emit signal_receivedAnswer(answer);
     }
     mRequestWait = 0;
 }
@@ -138,8 +139,10 @@ void SerialPort::exchangeCommand()
 // The answer delay, in short slices so that a stop or a lost line ends it at
 // once. Meanwhile the port keeps writing what it still buffers (the driver may
 // not take a long file at once, and the modem must get all of it within the
-// delay) and keeps reading, so a hang-up is seen as soon as it happens.
-SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs)
+// delay) and keeps reading, so a hang-up is seen as soon as it happens. The
+// bytes are taken into `answer` as they come: on Windows a read is what starts
+// the next one, where the line's own event cannot (Wine on a terminal).
+SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs, QByteArray &answer)
 {
     QElapsedTimer clock;
     clock.start();
@@ -155,6 +158,7 @@ SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs)
         const qint64 sliceStart = clock.elapsed();
         const bool progressed = mPort->bytesToWrite() > 0 ? mPort->waitForBytesWritten(slice)
                                                           : mPort->waitForReadyRead(slice);
+        answer += mPort->readAll();
         // A wait that gives up at once without an error must not turn this loop into a spin.
         if (!progressed && clock.elapsed() - sliceStart < slice / 2)
             msleep(static_cast<unsigned long>(slice));

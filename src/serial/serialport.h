@@ -44,7 +44,7 @@ private:
         LineLost
     };
     void exchangeCommand();
-    AnswerWait waitForAnswer(int delayMs);
+    AnswerWait waitForAnswer(int delayMs, QByteArray &answer);
     bool lineLost() const;
     void collectUnaskedBytes();
     void closePort();

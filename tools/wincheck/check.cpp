@@ -366,9 +366,14 @@ qint64 flash(const Target &t, Report &r, bool checkPortList)
                 .arg(bench.noLinkLines()));
     const qint64 pressed = bench.click(QStringLiteral("Прошить"));
     const QString box = bench.nextBox(0, jobMs);
+    auto flashedDetail = [](const QString &shown, Bench &b) {
+        return boxText(shown) == QStringLiteral("Сообщение|Модем прошит")
+                   ? boxText(shown)
+                   : boxText(shown) + QStringLiteral("; ") + b.trace();
+    };
     const bool flashed = r.check(boxText(box) == QStringLiteral("Сообщение|Модем прошит"),
                                  t.label + QStringLiteral(": the flash ends in \"Модем прошит\""),
-                                 box.isNull() ? bench.trace() : boxText(box));
+                                 flashedDetail(box, bench));
     const ModemSim &sim = bench.sim();
     r.check(sim.file("main.pyo") == resource(QStringLiteral(":/files/main.pyo")) &&
                 sim.file("config.pyo") == resource(QStringLiteral(":/files/config.pyo")),
@@ -392,7 +397,7 @@ void readSettings(const Target &t, Report &r)
     const QString box = bench.nextBox(0, jobMs);
     r.check(boxText(box) == QStringLiteral("Настройки модема|"),
             t.label + QStringLiteral(": read settings opens the dialog on them"),
-            box.isNull() ? bench.trace() : boxText(box));
+            boxText(box) + QStringLiteral("; ") + bench.trace());
     QFile local(bench.dir() + QStringLiteral("/settings.ini"));
     r.check(local.open(QIODevice::ReadOnly) && local.readAll() == oldSettings,
             t.label + QStringLiteral(": the modem's settings.ini is stored locally byte for byte"));

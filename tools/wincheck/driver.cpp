@@ -9,8 +9,10 @@
 //   click TEXT                 presses the button, "clicked EPOCH_MS"
 //   close                      presses "Закрыть COM-порт", "closed MS" (the click blocks)
 //   log                        "log LINE" per pane line without stamps, then "log-end"
-//   exchange PORT WAIT_MS      the worker alone: opens PORT, hands over "at\r" with
-//                              that answer wait, "answer MS HEX" or "open-failed"
+//   exchange PORT WAIT_MS [COMMAND]
+//                              the worker alone: opens PORT, hands over COMMAND
+//                              (default "at") and "\r" with that answer wait,
+//                              "answer MS HEX" or "open-failed"
 //   quit
 //
 // Whenever a modal box or dialog shows, it is closed as an operator would and
@@ -107,7 +109,8 @@ public:
             log();
         else if (command == QLatin1String("exchange"))
             exchange(rest.section(QLatin1Char(' '), 0, 0),
-                     rest.section(QLatin1Char(' '), 1, 1).toInt());
+                     rest.section(QLatin1Char(' '), 1, 1).toInt(),
+                     rest.section(QLatin1Char(' '), 2).toUtf8());
         else if (command == QLatin1String("quit"))
             qApp->quit();
         else
@@ -171,8 +174,11 @@ private:
 
     // The worker on its own: one command with the given answer wait, timed from
     // the hand-over to the answer, as the window's jobs use it.
-    void exchange(const QString &port, int waitMs)
+    void exchange(const QString &port, int waitMs, QByteArray command)
     {
+        if (command.isEmpty())
+            command = "at";
+        command += '\r';
         auto worker = std::make_shared<SerialPort>();
         auto clock = std::make_shared<QElapsedTimer>();
         auto finish = [worker](const QString &reply) {
@@ -184,7 +190,7 @@ private:
             worker->disconnect();
         };
         QObject::connect(worker.get(), &SerialPort::signal_openPort_ok, qApp, [=] {
-            waitFor([=] { return worker->setRequest("at\r", waitMs); }, exchangeTimeoutMs,
+            waitFor([=] { return worker->setRequest(command, waitMs); }, exchangeTimeoutMs,
                     [clock](bool, qint64) { clock->start(); });
         });
         QObject::connect(worker.get(), &SerialPort::signal_openPort_error, qApp,
