@@ -109,6 +109,15 @@ bool SerialPort::openPort()
         emit signal_openPort_error();
         return false;
     }
+    // Any error but a timed-out wait means the line is gone (on Windows a pulled
+    // adapter is a resource error; Wine reports a hung-up terminal as unknown).
+    // It is kept as it is raised: the wait it is raised in goes on and ends in
+    // a time-out, which replaces the port's error.
+    mLineLost = false;
+    connect(mPort, &QSerialPort::errorOccurred, mPort, [this](QSerialPort::SerialPortError error) {
+        if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError)
+            mLineLost = true;
+    });
     emit signal_openPort_ok();
     portLock.unlock();
     QMutexLocker stateLock(&mMutexState);
@@ -166,20 +175,10 @@ SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs, QByteArray &answer
 }
 
 // The device is gone (a pulled USB adapter, a hung-up line) or refuses I/O for good.
-// Only these errors mean that: a wait that merely timed out leaves TimeoutError,
-// or on Windows (Wine among others) UnknownError with WAIT_TIMEOUT, and must not
-// end an answer delay.
 bool SerialPort::lineLost() const
 {
-    switch (mPort->error()) {
-    case QSerialPort::DeviceNotFoundError:
-    case QSerialPort::PermissionError:
-    case QSerialPort::ResourceError:
-    case QSerialPort::NotOpenError:
+    if (mLineLost)
         return true;
-    default:
-        break;
-    }
 #ifdef Q_OS_UNIX
     // A hung-up terminal may read as empty instead of failing, and then the
     // port reports no error at all; the descriptor itself tells.

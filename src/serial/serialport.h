@@ -56,6 +56,7 @@ private:
     bool mStopRequested = false;
     QMutex mMutexPort;
     QSerialPort *mPort = nullptr;
+    bool mLineLost = false; // the worker thread's own: set by the port's error signal
     QMutex mMutexRequest;
     QByteArray mRequestData;
     int mRequestWait = 0;
