@@ -9,7 +9,9 @@
 ; operators). The uninstaller removes the program and the shortcuts and leaves
 ; that folder, with the operators' settings, alone.
 
-Unicode true
+; A 64-bit installer for the 64-bit program: it sees the real Program Files
+; and registry, and Wine's 64-bit-only prefix can run it (scripts/check-windows).
+Target amd64-unicode
 !include "MUI2.nsh"
 !include "x64.nsh"
 
