@@ -109,6 +109,15 @@ bool SerialPort::openPort()
         emit signal_openPort_error();
         return false;
     }
+    // Any error but a timed-out wait means the line is gone (on Windows a pulled
+    // adapter is a resource error; Wine reports a hung-up terminal as unknown).
+    // It is kept as it is raised: the wait it is raised in goes on and ends in
+    // a time-out, which replaces the port's error.
+    mLineLost = false;
+    connect(mPort, &QSerialPort::errorOccurred, mPort, [this](QSerialPort::SerialPortError error) {
+        if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError)
+            mLineLost = true;
+    });
     emit signal_openPort_ok();
     portLock.unlock();
     QMutexLocker stateLock(&mMutexState);
@@ -124,14 +133,15 @@ void SerialPort::exchangeCommand()
     mPort->waitForBytesWritten(writeWait);
     const qint64 total = mRequestData.size();
     mRequestData.clear();
-    const AnswerWait outcome = waitForAnswer(mRequestWait, total);
+    QByteArray answer;
+    const AnswerWait outcome = waitForAnswer(mRequestWait, total, answer);
     // An exchange cut short by a stop belongs to nobody: the owner has moved on.
     if (outcome != AnswerWait::Stopped) {
-        // Bytes that came during the delay are read already; only a silent
-        // modem is given the extra first-read wait.
+        // Only a silent modem is given the extra first-read wait.
         if (outcome == AnswerWait::Elapsed)
-            mPort->waitForReadyRead(mPort->bytesAvailable() > 0 ? 0 : firstReadWait);
-        emit signal_receivedAnswer(mPort->readAll());
+            mPort->waitForReadyRead(answer.isEmpty() ? firstReadWait : 0);
+        answer += mPort->readAll();
+        emit signal_receivedAnswer(answer);
     }
     mRequestWait = 0;
 }
@@ -139,8 +149,10 @@ void SerialPort::exchangeCommand()
 // The answer delay, in short slices so that a stop or a lost line ends it at
 // once. Meanwhile the port keeps writing what it still buffers (the driver may
 // not take a long file at once, and the modem must get all of it within the
-// delay) and keeps reading, so a hang-up is seen as soon as it happens.
-SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs, qint64 total)
+// delay) and keeps reading, so a hang-up is seen as soon as it happens. The
+// bytes are taken into `answer` as they come: on Windows a read is what starts
+// the next one, where the line's own event cannot (Wine on a terminal).
+SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs, qint64 total, QByteArray &answer)
 {
     QElapsedTimer clock;
     clock.start();
@@ -158,6 +170,7 @@ SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs, qint64 total)
         const qint64 sliceStart = clock.elapsed();
         const bool progressed = mPort->bytesToWrite() > 0 ? mPort->waitForBytesWritten(slice)
                                                           : mPort->waitForReadyRead(slice);
+        answer += mPort->readAll();
         // A wait that gives up at once without an error must not turn this loop into a spin.
         if (!progressed && clock.elapsed() - sliceStart < slice / 2)
             msleep(static_cast<unsigned long>(slice));
@@ -176,13 +189,8 @@ void SerialPort::reportBytesWritten(qint64 total, qint64 &reported)
 // The device is gone (a pulled USB adapter, a hung-up line) or refuses I/O for good.
 bool SerialPort::lineLost() const
 {
-    switch (mPort->error()) {
-    case QSerialPort::NoError:
-    case QSerialPort::TimeoutError:
-        break;
-    default:
+    if (mLineLost)
         return true;
-    }
 #ifdef Q_OS_UNIX
     // A hung-up terminal may read as empty instead of failing, and then the
     // port reports no error at all; the descriptor itself tells.

@@ -46,7 +46,7 @@ private:
         LineLost
     };
     void exchangeCommand();
-    AnswerWait waitForAnswer(int delayMs, qint64 total);
+    AnswerWait waitForAnswer(int delayMs, qint64 total, QByteArray &answer);
     void reportBytesWritten(qint64 total, qint64 &reported);
     bool lineLost() const;
     void collectUnaskedBytes();
@@ -59,6 +59,7 @@ private:
     bool mStopRequested = false;
     QMutex mMutexPort;
     QSerialPort *mPort = nullptr;
+    bool mLineLost = false; // the worker thread's own: set by the port's error signal
     QMutex mMutexRequest;
     QByteArray mRequestData;
     int mRequestWait = 0;

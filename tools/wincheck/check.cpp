@@ -1,0 +1,559 @@
+// lorta-win-check: the Windows build proven end to end. The simulated modem runs
+// here, natively, on a pseudo-terminal; the tool's real window runs in
+// lorta-win-driver under Wine, through the Windows serial backend, on the COM
+// port that the Wine prefix maps to a link this program points at each modem's
+// terminal. The same flash also runs through a native driver, for the ratio of
+// the two. Prints one PASS or FAIL line per check, the measured figures, and
+// "N passed, N failed"; exits 1 when any check failed.
+
+#include "modemsim.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+constexpr int driverStartMs = 60000; // the first Wine start of a prefix is slow
+constexpr int readyMs = 30000;
+constexpr int jobMs = 240000;
+constexpr int replyMs = 15000;
+constexpr int answerSlackMs = 400; // the worker's write and read waits, and Wine's pace
+constexpr int closeLimitMs = 500;
+constexpr int lostLineLimitMs = 1000;
+constexpr int midFileBytes = 2000; // of main.pyo's 12,859
+const QString noLinkLine =
+    QStringLiteral("Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт");
+
+void out(const QString &line)
+{
+    std::fputs(line.toUtf8().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+qint64 now()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+QByteArray resource(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct Report
+{
+    int passed = 0;
+    int failed = 0;
+    QStringList figures;
+
+    bool check(bool ok, const QString &what, const QString &detail = QString())
+    {
+        ++(ok ? passed : failed);
+        out((ok ? QStringLiteral("PASS ") : QStringLiteral("FAIL ")) + what +
+            (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail));
+        return ok;
+    }
+    void figure(const QString &name, const QString &value)
+    {
+        figures << name + QStringLiteral(": ") + value;
+        out(QStringLiteral("  ") + figures.constLast());
+    }
+};
+
+// Where the driver runs: its command line, and how it reaches the modem's
+// terminal (Wine: a fixed COM name whose link is re-pointed; natively: the path).
+struct Target
+{
+    QString label;
+    QStringList command;
+    QString link;
+    QString comName;
+
+    QString port(const ModemSim &sim) const { return link.isEmpty() ? sim.portName() : comName; }
+};
+
+// One driver process: lines out, replies in; box events are kept aside as they come.
+class Driver
+{
+public:
+    bool start(const Target &target, const QString &workDir)
+    {
+        mProcess.setWorkingDirectory(workDir);
+        mProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // The driver runs in its own folder: a program named relative to ours is made absolute.
+        const QFileInfo program(target.command.constFirst());
+        mProcess.start(program.exists() ? program.absoluteFilePath() : program.filePath(),
+                       target.command.mid(1));
+        return mProcess.waitForStarted(driverStartMs) &&
+               !expect("driver-up", driverStartMs).isNull();
+    }
+
+    ~Driver()
+    {
+        if (mProcess.state() == QProcess::NotRunning)
+            return;
+        send(QStringLiteral("quit"));
+        if (!mProcess.waitForFinished(replyMs)) {
+            mProcess.kill();
+            mProcess.waitForFinished();
+        }
+    }
+
+    void send(const QString &line)
+    {
+        mProcess.write(line.toUtf8() + '\n');
+        mProcess.waitForBytesWritten(replyMs);
+    }
+
+    // The rest of the next reply that starts with `word`, or a null string on
+    // time-out; replies before it are dropped.
+    QString expect(const QString &word, int timeoutMs)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            while (!mLines.isEmpty()) {
+                const QString line = mLines.takeFirst();
+                if (line.section(QLatin1Char(' '), 0, 0) == word)
+                    return line.section(QLatin1Char(' '), 1);
+            }
+            const qint64 left = timeoutMs - clock.elapsed();
+            if (left <= 0 || !pump(static_cast<int>(left)))
+                return QString();
+        }
+    }
+
+    QString ask(const QString &line, const QString &word, int timeoutMs = replyMs)
+    {
+        send(line);
+        return expect(word, timeoutMs);
+    }
+
+    // Reads the driver's output until condition() holds; false on time-out.
+    bool until(const std::function<bool()> &condition, int timeoutMs)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!condition()) {
+            if (clock.elapsed() > timeoutMs)
+                return false;
+            pump(5);
+        }
+        return true;
+    }
+
+    QStringList boxes() const { return mBoxes; } // "EPOCH_MS TITLE|TEXT"
+
+    QStringList log()
+    {
+        send(QStringLiteral("log"));
+        QStringList lines;
+        until(
+            [&] {
+                while (!mLines.isEmpty()) {
+                    const QString line = mLines.takeFirst();
+                    if (line == QLatin1String("log-end"))
+                        return true;
+                    if (line.startsWith(QLatin1String("log ")))
+                        lines << line.mid(4);
+                }
+                return false;
+            },
+            replyMs);
+        return lines;
+    }
+
+private:
+    bool pump(int timeoutMs)
+    {
+        if (!mProcess.waitForReadyRead(timeoutMs) && mProcess.bytesAvailable() == 0)
+            return mProcess.state() == QProcess::Running;
+        mBuffer += mProcess.readAllStandardOutput();
+        int end;
+        while ((end = mBuffer.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(mBuffer.left(end)).trimmed();
+            mBuffer.remove(0, end + 1);
+            if (line.startsWith(QLatin1String("box ")))
+                mBoxes << line.mid(4);
+            else
+                mLines << line;
+        }
+        return true;
+    }
+
+    QProcess mProcess;
+    QByteArray mBuffer;
+    QStringList mLines;
+    QStringList mBoxes;
+};
+
+QString boxText(const QString &box)
+{
+    return box.section(QLatin1Char(' '), 1);
+}
+
+qint64 boxTime(const QString &box)
+{
+    return box.section(QLatin1Char(' '), 0, 0).toLongLong();
+}
+
+// A modem that has been in service: old scripts and a settings file of its own.
+const QByteArray oldSettings = QStringLiteral("SERVER_IP::10.0.0.7::IP адрес сервера\r\n"
+                                              "APN::bench.apn::Точка входа GPRS")
+                                   .toUtf8();
+
+void preloadOldModem(ModemSim &sim)
+{
+    sim.setFile("main.pyo", "old main.pyo");
+    sim.setFile("config.pyo", "old config.pyo");
+    sim.setFile("settings.ini", oldSettings);
+}
+
+// One scenario's bench: a fresh modem, its terminal reachable by the target, a
+// working folder, and a driver started in it.
+class Bench
+{
+public:
+    Bench(const Target &target, Report &report) : mTarget(target), mReport(report) {}
+
+    ModemSim &sim() { return mSim; }
+    Driver &driver() { return mDriver; }
+    QString dir() const { return mDir.path(); }
+
+    bool start()
+    {
+        QString error;
+        if (!mSim.start(&error))
+            return mReport.check(false, QStringLiteral("the simulated modem starts"), error);
+        if (!mTarget.link.isEmpty()) {
+            QFile::remove(mTarget.link);
+            if (!QFile::link(mSim.portName(), mTarget.link))
+                return mReport.check(false, QStringLiteral("the COM link points at the modem"),
+                                     mTarget.link);
+        }
+        return mReport.check(mDriver.start(mTarget, mDir.path()),
+                             mTarget.label + QStringLiteral(": the driver starts"),
+                             mTarget.command.join(QLatin1Char(' ')));
+    }
+
+    // Opens the modem's port in the window and waits for the presence check to
+    // turn the job buttons on, as an operator does before any job.
+    bool connect(bool checkPortList)
+    {
+        const QString port = mTarget.port(mSim);
+        const QStringList ports = mDriver.ask(QStringLiteral("ports"), QStringLiteral("ports"))
+                                      .split(QLatin1Char('|'), Qt::SkipEmptyParts);
+        if (checkPortList)
+            mReport.check(ports.contains(port),
+                          mTarget.label + QStringLiteral(": the port list shows ") + port,
+                          ports.join(QLatin1Char(' ')));
+        mDriver.send(QStringLiteral("open ") + port);
+        if (mDriver.expect(QStringLiteral("opened"), replyMs).isNull())
+            return mReport.check(false,
+                                 mTarget.label + QStringLiteral(": the window opens ") + port);
+        const QString ready = mDriver.ask(QStringLiteral("ready %1").arg(readyMs),
+                                          QStringLiteral("ready"), readyMs * 2);
+        if (ready.isNull())
+            return mReport.check(false, mTarget.label + QStringLiteral(": the modem connects"),
+                                 mDriver.log().join(QLatin1String(" | ")));
+        mConnectMs = ready.toInt();
+        mNoLinkLines = mDriver.log().count(noLinkLine);
+        return true;
+    }
+
+    int connectMs() const { return mConnectMs; }
+    int noLinkLines() const { return mNoLinkLines; }
+
+    // Presses a job button; the time of the press, or 0.
+    qint64 click(const QString &button)
+    {
+        return mDriver.ask(QStringLiteral("click ") + button, QStringLiteral("clicked"))
+            .toLongLong();
+    }
+
+    // The first box shown since `count` boxes, or a null string.
+    QString nextBox(int count, int timeoutMs)
+    {
+        if (!mDriver.until([&] { return mDriver.boxes().size() > count; }, timeoutMs))
+            return QString();
+        return mDriver.boxes().at(count);
+    }
+
+    QString trace()
+    {
+        QStringList commands;
+        const QList<QByteArray> sent = mSim.commands();
+        for (const QByteArray &c : sent)
+            commands << QString::fromLatin1(c.left(40));
+        return QStringLiteral("commands: ") + commands.join(QLatin1Char(' ')) +
+               QStringLiteral("; log: ") + mDriver.log().join(QLatin1String(" | "));
+    }
+
+private:
+    const Target &mTarget;
+    Report &mReport;
+    QTemporaryDir mDir;
+    ModemSim mSim;
+    Driver mDriver;
+    int mConnectMs = 0;
+    int mNoLinkLines = 0;
+};
+
+// The worker alone: the answer delay runs its full length whether the modem
+// answers at once or not at all (a timed-out wait is no lost line), and what
+// the first command after opening gets at the presence check's 250 ms.
+void answerDelay(const Target &t, Report &r)
+{
+    out(QStringLiteral("== answer delay (%1)").arg(t.label));
+    Bench bench(t, r);
+    if (!bench.start())
+        return;
+    const QString port = t.port(bench.sim());
+    auto exchange = [&](int waitMs) {
+        return bench.driver().ask(QStringLiteral("exchange %1 %2").arg(port).arg(waitMs),
+                                  QStringLiteral("answer"), waitMs + replyMs);
+    };
+    const QString first = exchange(250);
+    r.figure(t.label + QStringLiteral(" first answer after opening, 250 ms wait"),
+             QByteArray::fromHex(first.section(QLatin1Char(' '), 1).toLatin1()).contains("OK")
+                 ? QStringLiteral("OK in it (%1 ms)").arg(first.section(QLatin1Char(' '), 0, 0))
+                 : QStringLiteral("no OK: ") + first);
+    for (const bool silent : {false, true}) {
+        constexpr int waitMs = 1500;
+        if (silent)
+            bench.sim().addFault(ModemFault::onPrefix("at", ModemFault::Silence));
+        const QString answer = exchange(waitMs);
+        const int ms = answer.section(QLatin1Char(' '), 0, 0).toInt();
+        const QByteArray bytes =
+            QByteArray::fromHex(answer.section(QLatin1Char(' '), 1).toLatin1());
+        r.check(!answer.isNull() && ms >= waitMs && ms < waitMs + answerSlackMs &&
+                    bytes.contains("OK") != silent,
+                t.label + QStringLiteral(": a %1 ms answer delay runs its length, modem %2")
+                              .arg(waitMs)
+                              .arg(silent ? "silent" : "answering"),
+                QStringLiteral("%1 ms, answer \"%2\"")
+                    .arg(ms)
+                    .arg(QString::fromLatin1(bytes)
+                             .replace(QLatin1Char('\r'), QLatin1String("\\r"))
+                             .replace(QLatin1Char('\n'), QLatin1String("\\n"))));
+    }
+}
+
+// The whole flash: "Модем прошит", both scripts byte for byte, the modem's own
+// settings kept. Returns the flash's duration (press to box) in ms, or 0.
+qint64 flash(const Target &t, Report &r, bool checkPortList)
+{
+    out(QStringLiteral("== flash (%1)").arg(t.label));
+    Bench bench(t, r);
+    preloadOldModem(bench.sim());
+    if (!bench.start() || !bench.connect(checkPortList))
+        return 0;
+    r.check(true, t.label + QStringLiteral(": the presence check connects"),
+            QStringLiteral("%1 ms after the open, %2 \"Нет связи\" line(s)")
+                .arg(bench.connectMs())
+                .arg(bench.noLinkLines()));
+    const qint64 pressed = bench.click(QStringLiteral("Прошить"));
+    const QString box = bench.nextBox(0, jobMs);
+    auto flashedDetail = [](const QString &shown, Bench &b) {
+        return boxText(shown) == QStringLiteral("Сообщение|Модем прошит")
+                   ? boxText(shown)
+                   : boxText(shown) + QStringLiteral("; ") + b.trace();
+    };
+    const bool flashed = r.check(boxText(box) == QStringLiteral("Сообщение|Модем прошит"),
+                                 t.label + QStringLiteral(": the flash ends in \"Модем прошит\""),
+                                 flashedDetail(box, bench));
+    const ModemSim &sim = bench.sim();
+    r.check(sim.file("main.pyo") == resource(QStringLiteral(":/files/main.pyo")) &&
+                sim.file("config.pyo") == resource(QStringLiteral(":/files/config.pyo")),
+            t.label + QStringLiteral(": both scripts are in the modem byte for byte"),
+            QStringLiteral("%1 and %2 bytes")
+                .arg(sim.file("main.pyo").size())
+                .arg(sim.file("config.pyo").size()));
+    r.check(sim.file("settings.ini") == oldSettings,
+            t.label + QStringLiteral(": the modem keeps its own settings"));
+    return flashed ? boxTime(box) - pressed : 0;
+}
+
+void readSettings(const Target &t, Report &r)
+{
+    out(QStringLiteral("== read settings (%1)").arg(t.label));
+    Bench bench(t, r);
+    preloadOldModem(bench.sim());
+    if (!bench.start() || !bench.connect(false))
+        return;
+    bench.click(QStringLiteral("Считать настройки"));
+    const QString box = bench.nextBox(0, jobMs);
+    r.check(boxText(box) == QStringLiteral("Настройки модема|"),
+            t.label + QStringLiteral(": read settings opens the dialog on them"),
+            boxText(box) + QStringLiteral("; ") + bench.trace());
+    QFile local(bench.dir() + QStringLiteral("/settings.ini"));
+    r.check(local.open(QIODevice::ReadOnly) && local.readAll() == oldSettings,
+            t.label + QStringLiteral(": the modem's settings.ini is stored locally byte for byte"));
+}
+
+// The modem falls silent in the middle of main.pyo's bytes: the job fails, and
+// after the failed write only the presence check's "ate0" goes out.
+void silentModem(const Target &t, Report &r)
+{
+    out(QStringLiteral("== modem silent in a write (%1)").arg(t.label));
+    Bench bench(t, r);
+    preloadOldModem(bench.sim());
+    if (!bench.start() || !bench.connect(false))
+        return;
+    const QByteArray faulted = "at#wscript=\"main.pyo\"";
+    bench.sim().addFault(
+        ModemFault::onPrefix(faulted, ModemFault::DataStall, 1).afterDataBytes(midFileBytes));
+    bench.click(QStringLiteral("Прошить"));
+    const QString box = bench.nextBox(0, jobMs);
+    r.check(boxText(box) == QStringLiteral("Ошибка|Ошибка при прошивке модема"),
+            t.label + QStringLiteral(": a silent modem fails the flash"),
+            box.isNull() ? bench.trace() : boxText(box));
+    const int atBox = bench.sim().commands().size();
+    bench.driver().until([&] { return bench.sim().commands().size() >= atBox + 3; }, replyMs);
+    const QList<QByteArray> sent = bench.sim().commands();
+    const auto write = std::find_if(sent.begin(), sent.end(),
+                                    [&](const QByteArray &c) { return c.startsWith(faulted); });
+    const bool onlyAte0 =
+        write != sent.end() && sent.end() - write > 3 &&
+        std::all_of(write + 1, sent.end(), [](const QByteArray &c) { return c == "ate0"; });
+    r.check(onlyAte0, t.label + QStringLiteral(": only \"ate0\" after the failed write"),
+            onlyAte0 ? QStringLiteral("%1 of them").arg(sent.end() - write - 1) : bench.trace());
+}
+
+// In the middle of main.pyo: the port closed (prompt, no box, nothing more
+// sent) or the line lost (the failure box within a second).
+void cutShort(const Target &t, Report &r, bool hangUp)
+{
+    out(QStringLiteral("== %1 in the middle of a file (%2)")
+            .arg(hangUp ? "line lost" : "port closed", t.label));
+    Bench bench(t, r);
+    preloadOldModem(bench.sim());
+    if (!bench.start() || !bench.connect(false))
+        return;
+    bench.click(QStringLiteral("Прошить"));
+    if (!bench.driver().until([&] { return bench.sim().dataBytesReceived() > midFileBytes; },
+                              jobMs)) {
+        r.check(false, t.label + QStringLiteral(": main.pyo's bytes go out"), bench.trace());
+        return;
+    }
+    if (hangUp) {
+        const qint64 lost = now();
+        bench.sim().hangUp();
+        const QString box = bench.nextBox(0, lostLineLimitMs * 5);
+        const qint64 ms = box.isNull() ? -1 : boxTime(box) - lost;
+        r.check(
+            boxText(box) == QStringLiteral("Ошибка|Ошибка при прошивке модема") && ms >= 0 &&
+                ms <= lostLineLimitMs,
+            t.label +
+                QStringLiteral(": a lost line fails the flash within %1 ms").arg(lostLineLimitMs),
+            box.isNull() ? QStringLiteral("no box; ") + bench.trace()
+                         : QStringLiteral("%1 after %2 ms").arg(boxText(box)).arg(ms));
+        return;
+    }
+    const int commands = bench.sim().commands().size();
+    const int ms = bench.driver().ask(QStringLiteral("close"), QStringLiteral("closed")).toInt();
+    r.check(ms <= closeLimitMs,
+            t.label + QStringLiteral(": the port closes within %1 ms").arg(closeLimitMs),
+            QStringLiteral("%1 ms").arg(ms));
+    // Nothing is to happen after the close; give it the time it would take.
+    bench.driver().until([] { return false; }, closeLimitMs);
+    const QStringList log = bench.driver().log();
+    const bool quiet = bench.driver().boxes().isEmpty() &&
+                       bench.sim().commands().size() == commands &&
+                       log.value(log.size() - 1) == QStringLiteral("Порт закрыт");
+    r.check(quiet,
+            t.label + QStringLiteral(": the abandoned job shows no box and sends nothing more"),
+            quiet ? QString() : bench.trace());
+}
+
+Target wineTarget(const QCommandLineParser &p)
+{
+    return {p.value(QStringLiteral("label")),
+            QProcess::splitCommand(p.value(QStringLiteral("driver"))),
+            p.value(QStringLiteral("com-link")), p.value(QStringLiteral("com-name"))};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Runs the tool's window in a driver (under Wine) against the simulated modem."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("driver"), QStringLiteral("Command that starts the driver under test."),
+         QStringLiteral("command")},
+        {QStringLiteral("com-link"),
+         QStringLiteral("Link that the driver's COM port reaches; re-pointed at each modem."),
+         QStringLiteral("path")},
+        {QStringLiteral("com-name"), QStringLiteral("The port the driver opens (default COM3)."),
+         QStringLiteral("name"), QStringLiteral("COM3")},
+        {QStringLiteral("native-driver"),
+         QStringLiteral("A native driver: the flash runs through it too, for the ratio."),
+         QStringLiteral("path")},
+        {QStringLiteral("label"), QStringLiteral("How the report names the driver (default Wine)."),
+         QStringLiteral("text"), QStringLiteral("Wine")},
+        {QStringLiteral("only"),
+         QStringLiteral("Comma-separated scenarios: delay, flash, read, "
+                        "silent, close, lost."),
+         QStringLiteral("list")},
+    });
+    parser.process(app);
+    if (!parser.isSet(QStringLiteral("driver"))) {
+        out(QStringLiteral("lorta-win-check: --driver is required"));
+        return 2;
+    }
+    const Target wine = wineTarget(parser);
+    const QStringList only =
+        parser.value(QStringLiteral("only")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    auto wanted = [&](const char *name) {
+        return only.isEmpty() || only.contains(QLatin1String(name));
+    };
+
+    Report report;
+    if (wanted("delay"))
+        answerDelay(wine, report);
+    if (wanted("flash")) {
+        const qint64 wineMs = flash(wine, report, !wine.link.isEmpty());
+        report.figure(QStringLiteral("flash under Wine"), QStringLiteral("%1 ms").arg(wineMs));
+        if (parser.isSet(QStringLiteral("native-driver"))) {
+            const Target native{QStringLiteral("native"),
+                                {parser.value(QStringLiteral("native-driver"))},
+                                QString(),
+                                QString()};
+            const qint64 nativeMs = flash(native, report, false);
+            report.figure(QStringLiteral("flash natively"), QStringLiteral("%1 ms").arg(nativeMs));
+            if (wineMs > 0 && nativeMs > 0)
+                report.figure(QStringLiteral("flash, Wine against native"),
+                              QString::number(double(wineMs) / double(nativeMs), 'f', 3));
+        }
+    }
+    if (wanted("read"))
+        readSettings(wine, report);
+    if (wanted("silent"))
+        silentModem(wine, report);
+    if (wanted("close"))
+        cutShort(wine, report, false);
+    if (wanted("lost"))
+        cutShort(wine, report, true);
+
+    out(QStringLiteral("== figures"));
+    for (const QString &figure : qAsConst(report.figures))
+        out(QStringLiteral("  ") + figure);
+    out(QStringLiteral("%1 passed, %2 failed").arg(report.passed).arg(report.failed));
+    return report.failed == 0 ? 0 : 1;
+}
