@@ -1,6 +1,7 @@
 #include "settings/settingsfile.h"
 
 #include "serial/modemtext.h"
+#include "settings/smallfile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -63,6 +64,12 @@ const QStringList &defaultSettings()
 
 bool writeLinesToFile(const QString &fileName, const QStringList &lines)
 {
+    // Only a regular file is replaced. A FIFO, or a link to a device, is no
+    // settings file: rewriting it in place would read it without end, and the
+    // save below follows links, so it would put a file where the device was.
+    const QFileInfo target(fileName);
+    if (target.exists() && !target.isFile())
+        return false;
     const QByteArray content = lines.join(lineEnd).toUtf8();
     QSaveFile file(fileName);
     // The new content goes to a file of its own beside the old one and replaces
@@ -79,10 +86,10 @@ bool writeLinesToFile(const QString &fileName, const QStringList &lines)
 
 QStringList readSettingsLines(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    const SmallFile file = readSmallFile(fileName, maxSettingsFileBytes);
+    if (!file.isRead())
         return defaultSettings();
-    return textUpToZero(file.readAll()).split(lineEnd, Qt::KeepEmptyParts);
+    return textUpToZero(file.bytes).split(lineEnd, Qt::KeepEmptyParts);
 }
 
 QList<QPair<QString, QString>> settingsFields(const QStringList &lines)

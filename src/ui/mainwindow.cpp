@@ -4,6 +4,7 @@
 #include "operations/readsettingsanswer.h"
 #include "serial/modemcommands.h"
 #include "serial/modemtext.h"
+#include "settings/portsetting.h"
 #include "settings/settingsfile.h"
 #include "settings/widgetsettings.h"
 
@@ -203,13 +204,7 @@ void MainWindow::fillPortList()
 
 QString MainWindow::readPortSetting()
 {
-    QFile file(QString::fromLatin1(portSettingFile));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    const QByteArray content = file.readAll();
-    if (content.isNull())
-        return QString();
-    return textUpToZero(content);
+    return ::readPortSetting(QString::fromLatin1(portSettingFile));
 }
 
 void MainWindow::writePortSetting(const QString &text)
