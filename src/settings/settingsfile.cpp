@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 
 namespace {
 
@@ -52,6 +53,23 @@ bool writeInPlace(const QString &fileName, const QByteArray &content)
 QStringList splitFields(const QString &line)
 {
     return line.split(SettingsFieldSeparator, Qt::KeepEmptyParts);
+}
+
+// Characters below the blank and DEL, as the dialog refuses them in a value;
+// CR and LF are line breaks.
+bool isControlCharacter(QChar c)
+{
+    constexpr ushort firstPrintable = 32;
+    constexpr ushort deleteCharacter = 127;
+    const ushort code = c.unicode();
+    return (code < firstPrintable && c != QLatin1Char('\r') && c != QLatin1Char('\n')) ||
+           code == deleteCharacter;
+}
+
+bool isSettingsLine(const QString &line)
+{
+    return (line.isEmpty() || splitFields(line).size() == 3) &&
+           std::none_of(line.cbegin(), line.cend(), isControlCharacter);
 }
 
 } // namespace
@@ -101,6 +119,12 @@ QList<QPair<QString, QString>> settingsFields(const QStringList &lines)
             fields.append({parts.at(0), parts.at(1)});
     }
     return fields;
+}
+
+bool isSettingsText(const QStringList &lines)
+{
+    return std::all_of(lines.cbegin(), lines.cend(), isSettingsLine) &&
+           lines.join(lineEnd).toUtf8().size() <= maxSettingsFileBytes;
 }
 
 QStringList composeSettings(const QHash<QString, QString> &values)

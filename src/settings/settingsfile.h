@@ -57,6 +57,11 @@ QStringList readSettingsLines(const QString &fileName);
 // a later pair for the same key overrides an earlier one when applied.
 QList<QPair<QString, QString>> settingsFields(const QStringList &lines);
 
+// Whether lines read back from the modem make a settings file the tool may
+// store: at most maxSettingsFileBytes bytes as written, no control character
+// but the line breaks, and every line but an empty one of exactly three fields.
+bool isSettingsText(const QStringList &lines);
+
 // The nine template lines with the given values; a key missing from the map
 // keeps the template's value, and the descriptions always come from the template.
 QStringList composeSettings(const QHash<QString, QString> &values);
