@@ -3,6 +3,7 @@
 // to its floors, the longest GUI freeze during it, how soon a transfer cut
 // short ends, the CPU an idle open port costs, start-up time, memory, and the
 // cost of a log line.
+#include "floodbench.h"
 #include "jobfloor.h"
 #include "log/logcomposer.h"
 #include "log/logpane.h"
@@ -366,6 +367,11 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     if (app.arguments().contains(QStringLiteral("--startup-probe")))
         return startupProbe(app);
+    constexpr int floodSeconds = 60;
+    if (app.arguments().contains(QStringLiteral("--flood-only"))) {
+        measureFlood(floodSeconds);
+        return 0;
+    }
 
     out(QStringLiteral("machine: %1, %2 cores, Qt %3, platform %4")
             .arg(QSysInfo::prettyProductName())
@@ -403,5 +409,6 @@ int main(int argc, char *argv[])
             .arg(peakMemoryKiB() / 1024.0, 0, 'f', 1));
     bench.measureStartup(app.applicationFilePath());
     bench.measureLog();
+    measureFlood(floodSeconds);
     return allEnded ? 0 : 1;
 }
