@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <condition_variable>
+#include <csignal>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -27,9 +28,9 @@ constexpr int promptMs = 1000;       // generous: a bounded read takes microseco
 constexpr int releaseAfterMs = 3000; // a reader stuck on the FIFO is freed by then
 const QByteArray ok = "\r\nOK\r\n";
 
-// Should a reader block on the FIFO (opening it waits for a writer), opens it for writing
-// once after a while, which lets the reader through to an empty read: a regression then
-// fails on its time instead of hanging the test.
+// Should a reader or a writer block on the FIFO (opening it waits for the other end), opens
+// both ends every few seconds, which lets it through: a regression then fails on its time
+// instead of hanging the test.
 class FifoRelease
 {
 public:
@@ -37,12 +38,9 @@ public:
     {
         mThread = std::thread([this] {
             std::unique_lock<std::mutex> lock(mMutex);
-            if (mDone.wait_for(lock, std::chrono::milliseconds(releaseAfterMs),
-                               [this] { return mFinished; }))
-                return;
-            const int fd = ::open(mPath.constData(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0)
-                ::close(fd);
+            while (!mDone.wait_for(lock, std::chrono::milliseconds(releaseAfterMs),
+                                   [this] { return mFinished; }))
+                release();
         });
     }
     ~FifoRelease()
@@ -56,6 +54,16 @@ public:
     }
 
 private:
+    void release() const
+    {
+        const int reader = ::open(mPath.constData(), O_RDONLY | O_NONBLOCK);
+        const int writer = ::open(mPath.constData(), O_WRONLY | O_NONBLOCK);
+        for (const int fd : {writer, reader}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+
     QByteArray mPath;
     std::mutex mMutex;
     std::condition_variable mDone;
@@ -116,6 +124,7 @@ class TestLocalFiles : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { std::signal(SIGPIPE, SIG_IGN); } // a writer freed by FifoRelease
     void init() { QVERIFY(mDir.isValid() && QDir::setCurrent(mDir.path())); }
     void cleanupTestCase() { QDir::setCurrent(mOldDir); }
     void readers_data();
@@ -129,7 +138,8 @@ private:
 
 // For each kind of thing named "settings.ini" and "setting": what the bounded read gives,
 // what load and flash say before they delete anything, what the dialog shows, which port the
-// window selects, and that the writer leaves a FIFO alone.
+// window selects, that a new choice is stored over a regular file only, and that the
+// settings writer leaves a FIFO alone.
 void TestLocalFiles::readers_data()
 {
     QTest::addColumn<QString>("kind");
@@ -180,9 +190,14 @@ void TestLocalFiles::readers()
         QCOMPARE(apn, QString(status == "read" ? "net" : "internet"));
     }
     MainWindow window([&port] { return QStringList{"ttyA", port.isEmpty() ? "ttyB" : port}; });
-    QCOMPARE(TestSupport::WindowDriver(&window).portList()->currentText(),
-             port.isEmpty() ? QString("ttyA") : port);
+    QComboBox *ports = TestSupport::WindowDriver(&window).portList();
+    QCOMPARE(ports->currentText(), port.isEmpty() ? QString("ttyA") : port);
+    ports->setCurrentIndex(1 - ports->currentIndex()); // stored over a regular file only
     QVERIFY2(clock.elapsed() < promptMs, qPrintable(QString::number(clock.elapsed())));
+    const bool regular = kind == "file" || kind == "sparse";
+    QCOMPARE(QFileInfo("setting").isFile(), regular);
+    if (regular)
+        QCOMPARE(readPortSetting("setting"), ports->currentText());
 
     if (kind.contains("fifo")) {
         QVERIFY(!writeLinesToFile("settings.ini", defaultSettings()));

@@ -10,3 +10,7 @@ inline constexpr qint64 maxPortSettingBytes = 256;
 // Empty when the file is missing, not a regular file or longer than
 // maxPortSettingBytes.
 QString readPortSetting(const QString &fileName);
+
+// Stores the name as UTF-8 with no line end. A FIFO or a device in the file's
+// place is left alone, as opening it could block the window.
+void writePortSetting(const QString &fileName, const QString &name);

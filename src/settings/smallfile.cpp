@@ -11,18 +11,22 @@
 
 namespace {
 
-// Opens the file for reading in a way that cannot block, and only when what
-// was opened is a regular file: the path may have been swapped for a FIFO
-// since it was checked, and opening a FIFO waits for a writer.
-bool openRegularFile(QFile &file, const QString &path)
+// Opens the file in a way that cannot block, and only when what was opened is
+// a regular file: the path may have been swapped for a FIFO since it was
+// checked, and opening a FIFO waits for the other end. Writing truncates it.
+bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode)
 {
 #ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const bool write = mode & QIODevice::WriteOnly;
+    constexpr mode_t createMode = 0666; // less the umask, as any new file
+    const int fd =
+        ::open(QFile::encodeName(path).constData(),
+               (write ? O_WRONLY | O_CREAT : O_RDONLY) | O_NONBLOCK | O_CLOEXEC, createMode);
     if (fd < 0)
         return false;
     struct stat opened = {};
     if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
-        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        (write && ::ftruncate(fd, 0) != 0) || !file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return false;
     }
@@ -30,7 +34,7 @@ bool openRegularFile(QFile &file, const QString &path)
 #else
     // No FIFOs in the file system here: named pipes live outside it.
     file.setFileName(path);
-    return file.open(QIODevice::ReadOnly);
+    return file.open(mode);
 #endif
 }
 
@@ -49,7 +53,7 @@ SmallFile readSmallFile(const QString &path, qint64 maxBytes)
     if (info.size() > maxBytes)
         return result(SmallFile::Status::TooLarge);
     QFile file;
-    if (!openRegularFile(file, path))
+    if (!openRegularFile(file, path, QIODevice::ReadOnly))
         return result(SmallFile::Status::NotFound);
     // One byte more than allowed tells a file that grew since the check.
     const QByteArray bytes = file.read(maxBytes + 1);
@@ -58,4 +62,14 @@ SmallFile readSmallFile(const QString &path, qint64 maxBytes)
     if (bytes.size() > maxBytes)
         return result(SmallFile::Status::TooLarge);
     return result(SmallFile::Status::Read, bytes);
+}
+
+bool writeSmallFile(const QString &path, const QByteArray &bytes)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return false;
+    QFile file;
+    return openRegularFile(file, path, QIODevice::WriteOnly) && file.write(bytes) == bytes.size() &&
+           file.flush();
 }

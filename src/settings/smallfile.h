@@ -24,3 +24,8 @@ struct SmallFile
 // Checks the path without opening it, opens it without blocking and reads at
 // most maxBytes bytes of it.
 SmallFile readSmallFile(const QString &path, qint64 maxBytes);
+
+// Replaces the content of a regular file, or creates one, without blocking;
+// anything else at the path (a FIFO, a device, a directory) is left alone.
+// Returns whether every byte was written.
+bool writeSmallFile(const QString &path, const QByteArray &bytes);

@@ -11,7 +11,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -209,10 +208,7 @@ QString MainWindow::readPortSetting()
 
 void MainWindow::writePortSetting(const QString &text)
 {
-    QFile file(QString::fromLatin1(portSettingFile));
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(text.toUtf8());
+    ::writePortSetting(QString::fromLatin1(portSettingFile), text);
 }
 
 void MainWindow::openOrClosePort()
