@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QStringList scripts{"main.pyo", "config.pyo"};
     QHash<QByteArray, QByteArray> files;
     for (const QByteArray name : {"settings.ini", "main.pyo", "config.pyo"}) {
-        if (const auto bytes = readFileBytes(name, source);
-            bytes && (flash || name == "settings.ini"))
-            files.insert(name, *bytes);
+        if (const SmallFile file = readFileBytes(name, source);
+            file.isRead() && (flash || name == "settings.ini"))
+            files.insert(name, file.bytes);
     }
     WriteJob job(source);
     job.start(flash ? WriteJob::Kind::Flash : WriteJob::Kind::LoadSettings,

@@ -83,37 +83,43 @@ void TestJobs::jobs_data()
     QTest::addColumn<QByteArrayList>("modemFiles");
     QTest::addColumn<QByteArray>("modemSettingsAfter");
     QTest::addColumn<QByteArray>("localSettingsAfter");
+    QTest::addColumn<QByteArray>("modemSettingsBefore"); // null: modemSettings
     using F = ModemFault;
     const F none;
     const QByteArrayList all{"main.pyo", "config.pyo", "settings.ini"};
     const QByteArray local = localSettings;
     const QByteArray modem = modemSettings;
-    QTest::newRow("presence check: silence")
-        << QString() << F::onPrefix("ate0", F::Silence, 3) << QString() << all << modem << local;
+    QTest::newRow("presence check: silence") << QString() << F::onPrefix("ate0", F::Silence, 3)
+                                             << QString() << all << modem << local << QByteArray();
     QTest::newRow("flash: half answer")
         << "Прошить" << F::onPrefix("at#escript=\"\"", F::HalfAnswer)
-        << "Ошибка|Ошибка при прошивке модема" << all << modem << local;
+        << "Ошибка|Ошибка при прошивке модема" << all << modem << local << QByteArray();
     QTest::newRow("load settings")
         << "Загрузить настройки" << none << "Сообщение|Загрузка настроек успешно завершена" << all
-        << local << local;
+        << local << local << QByteArray();
     QTest::newRow("load settings: error")
         << "Загрузить настройки" << F::onPrefix("at#startmodescr=0", F::Error)
-        << "Ошибка|Ошибка загрузки настроек" << all << modem << local;
+        << "Ошибка|Ошибка загрузки настроек" << all << modem << local << QByteArray();
     QTest::newRow("load settings: stall in the file's bytes")
         << "Загрузить настройки"
         << F::onPrefix("at#wscript=\"settings.ini\"", F::DataStall, 1).afterDataBytes(16)
         << "Ошибка|Ошибка загрузки настроек" << QByteArrayList{"main.pyo", "config.pyo"}
-        << QByteArray() << local;
-    QTest::newRow("read settings")
-        << "Считать настройки" << none << "Настройки модема|" << all << modem << modem;
+        << QByteArray() << local << QByteArray();
+    QTest::newRow("read settings") << "Считать настройки" << none << "Настройки модема|" << all
+                                   << modem << modem << QByteArray();
     QTest::newRow("read settings: hang-up")
         << "Считать настройки" << F::onPrefix("at#rscript", F::HangUp)
-        << "Ошибка|Ошибка чтения настроек" << all << modem << local;
+        << "Ошибка|Ошибка чтения настроек" << all << modem << local << QByteArray();
+    // A file in another encoding: stored, it would go back into the modem damaged.
+    const QByteArray windows1251 = "APN::\xe8\xed\xf2\xe5\xf0\xed\xe5\xf2::Точка входа GPRS";
+    QTest::newRow("read settings: not a settings file")
+        << "Считать настройки" << none << "Ошибка|Ошибка чтения настроек" << all << windows1251
+        << local << windows1251;
     QTest::newRow("clear") << "Очистить модем" << none << "Сообщение|Модем очищен"
-                           << QByteArrayList() << QByteArray() << local;
+                           << QByteArrayList() << QByteArray() << local << QByteArray();
     QTest::newRow("clear: garbage with zero bytes")
         << "Очистить модем" << F::onPrefix("at#lscript", F::Garbage)
-        << "Ошибка|Ошибка при очистке модема" << all << modem << local;
+        << "Ошибка|Ошибка при очистке модема" << all << modem << local << QByteArray();
 }
 
 void TestJobs::jobs()
@@ -122,6 +128,9 @@ void TestJobs::jobs()
     QFETCH(ModemFault, fault);
     QFETCH(QString, box);
     QFETCH(QByteArrayList, modemFiles);
+    QFETCH(QByteArray, modemSettingsBefore);
+    if (!modemSettingsBefore.isNull())
+        mSim->setFile("settings.ini", modemSettingsBefore);
     mUi->openButton()->click();
     QTRY_VERIFY2_WITH_TIMEOUT(mUi->jobButtonsEnabled(), qPrintable(trace()), linkTimeout);
     const bool hangUp = fault.action == ModemFault::HangUp;

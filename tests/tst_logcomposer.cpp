@@ -14,6 +14,7 @@ private slots:
     void lines_data();
     void lines();
     void paneKeepsTheLatestLines();
+    void paneKeepsItsCharacterBudget();
 };
 
 // What one message shows in the pane, given the presence check's state, its count of "OK"
@@ -51,6 +52,18 @@ void TestLogComposer::lines_data()
         "!!!Остановка выполнения скрипта: Ошибка SIM");
     row("stop with version", received, "Stop Script: v2.10", 0, "", "Выполняется скрипт: v2.10");
     row("capital V is no version", received, "V1.08\r\n", 0, "Порт открыт", noLink);
+    // A reason of any length shows at most 1,000 of its characters, cut after line ends and
+    // "OK" are gone, and never between the two halves of a character.
+    const QString stop = "!!!Остановка выполнения скрипта: ";
+    const QString x1000(1000, 'x');
+    row("stop reason of 1,000 characters", received, "Stop Script: " + x1000, 0, "", stop + x1000);
+    row("longer stop reason is cut", received, "Stop Script: " + x1000 + "yz", 0, "",
+        stop + x1000 + "…");
+    row("cut after line ends go", received,
+        "Stop Script: " + QString(500, 'a') + QString("\r\n").repeated(300) + QString(600, 'b'), 0,
+        "", stop + QString(500, 'a') + QString(500, 'b') + "…");
+    row("no half character", received, "Stop Script: " + QString(999, 'x') + "😀tail", 0, "",
+        stop + QString(999, 'x') + "…");
 }
 
 void TestLogComposer::lines()
@@ -77,6 +90,29 @@ void TestLogComposer::paneKeepsTheLatestLines()
     QCOMPARE(view.document()->blockCount(), 50000);
     QCOMPARE(view.document()->firstBlock().text(), QString("1000"));
     QCOMPARE(pane.lastLine(), QString("50999"));
+}
+
+// Long lines meet the character budget before the line cap: the pane never holds more than
+// maxCharacters, drops its oldest lines a batch at a time, and keeps the newest whole.
+void TestLogComposer::paneKeepsItsCharacterBudget()
+{
+    QTextBrowser view;
+    LogPane pane(&view);
+    const QString line = QString(1049, 'x');
+    const int perLine = line.size() + 1;
+    const int linesFit = LogPane::maxCharacters / perLine;
+    int trims = 0;
+    for (int i = 0; i < 3 * linesFit; ++i) {
+        const int before = view.document()->blockCount();
+        pane.append(QString::number(i) + line);
+        trims += view.document()->blockCount() <= before;
+        QVERIFY(view.document()->characterCount() <= LogPane::maxCharacters);
+    }
+    QVERIFY2(trims <= 3 * LogPane::maxCharacters / LogPane::characterTrimBatch,
+             qPrintable(QString::number(trims)));
+    QVERIFY(view.document()->characterCount() >
+            LogPane::maxCharacters - LogPane::characterTrimBatch - perLine);
+    QCOMPARE(pane.lastLine(), QString::number(3 * linesFit - 1) + line);
 }
 
 QTEST_MAIN(TestLogComposer)

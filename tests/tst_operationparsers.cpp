@@ -19,8 +19,8 @@ private slots:
 
 // What each parser makes of an answer, as text: "class" whether it holds "OK" and the
 // prompt; "list" the names of a listing and whether the jobs may put them into delete
-// commands; "read" the lines a settings read keeps; "wait" the answer wait for file bytes of
-// the answer's size.
+// commands; "read" the lines a settings read keeps, or "failed" when the answer has no final
+// "OK" or holds no settings file; "wait" the answer wait for file bytes of the answer's size.
 void TestOperationParsers::parsers_data()
 {
     QTest::addColumn<QString>("parser");
@@ -55,17 +55,45 @@ void TestOperationParsers::parsers_data()
     row("list", "unit separator", "#LSCRIPT: \"a\x1f\"\r\n", "a\x1f unsafe");
     row("list", "DEL", "#LSCRIPT: \"ok\"\r\n#LSCRIPT: \"a\x7f\"", "ok|a\x7f unsafe");
     row("read", "empty parts dropped", "\r\nport::5000::Порт\r\n\r\nOK\r\n", "port::5000::Порт");
-    row("read", "<<< removed", "<<<a::1<<<\r\nb::<<<2\r\nOK\r\n", "a::1|b::2");
-    row("read", "a line of only <<< stays empty", "a\r\n<<<\r\nb\r\nOK\r\n", "a||b");
+    row("read", "<<< removed", "<<<a::1::x<<<\r\nb::<<<2::y\r\nOK\r\n", "a::1::x|b::2::y");
+    row("read", "a line of only <<< stays empty", "a::1::x\r\n<<<\r\nb::2::y\r\nOK\r\n",
+        "a::1::x||b::2::y");
     row("read", "only OK", "\r\nOK\r\n", "none");
-    row("read", "OK once <<< is gone", "a\r\nOK<<<\r\n", "a");
-    row("read", "a lone LF stays in its line", "a\nb\r\nOK", "a\nb");
-    row("read", "zero byte after OK", QByteArray("a\r\nOK\r\n\0junk", 13), "a");
-    row("read", "zero byte before OK", QByteArray("a\r\n\0OK\r\n", 8), "failed");
-    row("read", "no final OK", "a\r\nb\r\n", "failed");
-    row("read", "OK inside the last line", "a\r\nOK b\r\n", "failed");
-    row("read", "lower case ok", "a\r\nok\r\n", "failed");
+    row("read", "OK once <<< is gone", "a::1::x\r\nOK<<<\r\n", "a::1::x");
+    row("read", "a lone LF or CR stays in its line", "a::1::x\ny\r\nb::2\r::z\r\nOK",
+        "a::1::x\ny|b::2\r::z");
+    row("read", "zero byte after OK", QByteArray("a::1::x\r\nOK\r\n\0junk", 19), "a::1::x");
+    row("read", "empty fields", "::::\r\nOK", "::::");
+    row("read", "a real replacement character", "APN::\xef\xbf\xbd::d\r\nOK", "APN::\uFFFD::d");
+    row("read", "zero byte before OK", QByteArray("a::1::x\r\n\0OK\r\n", 14), "failed");
+    row("read", "no final OK", "a::1::x\r\nb::2::y\r\n", "failed");
+    row("read", "OK inside the last line", "a::1::x\r\nOK b\r\n", "failed");
+    row("read", "lower case ok", "a::1::x\r\nok\r\n", "failed");
     row("read", "empty answer", QByteArray(), "failed");
+    // Not a settings file: the local file must stay as it is.
+    row("read", "two fields", "a::1::x\r\nb::2\r\nOK\r\n", "failed");
+    row("read", "four fields", "a::1::x::y\r\nOK\r\n", "failed");
+    row("read", "no separator", "a\r\nOK\r\n", "failed");
+    row("read", "line ends as bare LF", "a::1::x\nb::2::y\r\nOK", "failed");
+    row("read", "windows-1251 text", "APN::\xe8\xed\xf2\xe5\xf0\xed\xe5\xf2::d\r\nOK", "failed");
+    row("read", "lead byte without its continuation", "APN::\xd0::d\r\nOK", "failed");
+    row("read", "overlong encoding", "APN::\xc0\xaf::d\r\nOK", "failed");
+    row("read", "encoded surrogate", "APN::\xed\xa0\x80::d\r\nOK", "failed");
+    row("read", "tab", "APN::a\tb::d\r\nOK", "failed");
+    row("read", "escape sequence", "APN::\x1b[2J::d\r\nOK", "failed");
+    row("read", "DEL", "APN::a\x7f::d\r\nOK", "failed");
+    // The size as stored: the kept lines with CR LF between them, in UTF-8 bytes.
+    const QByteArray half = QByteArray("A::1::").leftJustified(8000, 'x');
+    row("read", "at the size limit", half + "\r\n" + half.leftJustified(8382, 'y') + "\r\nOK",
+        QString(half + '|' + half.leftJustified(8382, 'y')));
+    row("read", "a byte over the limit", half + "\r\n" + half.leftJustified(8383, 'y') + "\r\nOK",
+        "failed");
+    row("read", "over the limit in bytes, not in characters",
+        "A::1::" + QString(8190, QChar(0x044f)).toUtf8() + "\r\nOK", "failed");
+    QByteArray noise;
+    for (int i = 0; noise.size() < 4096; ++i)
+        noise += char(1 + (i * 7919) % 255);
+    row("read", "4 KB of line noise", "\r\n<<<" + noise + "\r\nOK\r\n", "failed");
     const QList<QPair<qint64, int>> waits{
         {0, 1500},    {500, 1500},    {501, 1503}, {1000, 3000},
         {1001, 2002}, {12859, 25718}, {-1, 1500},  {qint64(1) << 40, INT_MAX}};

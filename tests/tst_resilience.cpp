@@ -1,7 +1,8 @@
 // Faults of the bench itself, through the real window and worker against the
 // paced simulated modem: the port closed or the line lost in the middle of a
-// file's bytes, and a disk that takes no more bytes ("Применить" on a full disk
-// is the dialog's failed save, with the writer's own full-disk cases).
+// file's bytes, a disk that takes no more bytes ("Применить" on a full disk
+// is the dialog's failed save, with the writer's own full-disk cases), and a
+// script that floods the line.
 #include "filesizelimit.h"
 #include "log/logcomposer.h"
 #include "modalcloser.h"
@@ -12,6 +13,7 @@
 
 #include <QElapsedTimer>
 #include <QtTest>
+#include <algorithm>
 
 using TestSupport::FileSizeLimit;
 using TestSupport::ModalCloser;
@@ -36,6 +38,7 @@ private slots:
     void fileCutShort_data();
     void fileCutShort();
     void readSettingsOnAFullDisk();
+    void floodingScript();
 
 private:
     void connect();
@@ -132,6 +135,38 @@ void TestResilience::readSettingsOnAFullDisk()
     QVERIFY(mUi->logLines().contains(saveFailure.section('|', 1)));
     QCOMPARE(readFile("settings.ini"), oldSettings);
     QTRY_VERIFY_WITH_TIMEOUT(mUi->jobButtonsEnabled(), linkTimeout);
+}
+
+// A running script that prints "Stop Script: " and 4 KB without a line break every 10 ms:
+// each log line holds at most 1,000 characters of it, and closing the port and the window
+// stay prompt.
+void TestResilience::floodingScript()
+{
+    mSim->setPaced(false);
+    connect();
+    mSim->setScriptOutput("Stop Script: " + QByteArray("line noise ").repeated(400).left(4096));
+    mSim->setScriptOutputIntervalMs(10);
+    mSim->startScript();
+    const QString stop = QStringLiteral("!!!Остановка выполнения скрипта: ");
+    const auto stopLines = [&] { return mUi->logLines().filter(stop).size(); };
+    QTRY_VERIFY2_WITH_TIMEOUT(stopLines() >= 20, qPrintable(trace()), linkTimeout);
+    int longest = 0;
+    for (const QString &line : mUi->logLines())
+        longest = std::max(longest, int(line.size()));
+    QVERIFY2(longest <= stop.size() + LogComposer::maxReceivedCharacters + 1,
+             qPrintable(QString::number(longest)));
+
+    QElapsedTimer clock;
+    clock.start();
+    mUi->closePort();
+    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(mUi->logLines().constLast(), QStringLiteral("Порт закрыт"));
+    mUi->openPort(mSim->portName());
+    const int before = stopLines();
+    QTRY_VERIFY2_WITH_TIMEOUT(stopLines() > before + 5, qPrintable(trace()), linkTimeout);
+    clock.restart();
+    mBench->destroyWindow();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_MAIN(TestResilience)

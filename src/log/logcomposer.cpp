@@ -19,6 +19,18 @@ const QString &stopMarker()
     static const QString text = QStringLiteral("Stop Script: ");
     return text;
 }
+
+// The text cut to the limit, with an ellipsis where something was cut; a
+// character of two UTF-16 units is never split.
+QString cutReceived(const QString &text)
+{
+    if (text.size() <= LogComposer::maxReceivedCharacters)
+        return text;
+    int keep = LogComposer::maxReceivedCharacters;
+    if (text.at(keep - 1).isHighSurrogate())
+        --keep;
+    return text.left(keep) + QChar(0x2026);
+}
 } // namespace
 
 LogComposer::LogComposer() : mVersion(QStringLiteral("[v]\\d{1}\\.\\d{2}")) {}
@@ -84,5 +96,5 @@ QString LogComposer::receivedBody(const QString &text, int presenceOkCount,
     reason.remove(QLatin1Char('\r'));
     reason.remove(QLatin1Char('\n'));
     reason.remove(QStringLiteral("OK"));
-    return stopPrefix() + reason;
+    return stopPrefix() + cutReceived(reason);
 }

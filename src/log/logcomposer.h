@@ -5,7 +5,12 @@
 #include <QString>
 
 // The three kinds of log message.
-enum class MessageKind { Status = 0, Sent = 1, Received = 2 };
+enum class MessageKind
+{
+    Status = 0,
+    Sent = 1,
+    Received = 2
+};
 Q_DECLARE_METATYPE(MessageKind)
 
 // Composes one line of the log pane. Program messages are shown as they are,
@@ -15,6 +20,10 @@ Q_DECLARE_METATYPE(MessageKind)
 class LogComposer
 {
 public:
+    // The most the modem's own text may add to one line; the rest is cut and
+    // marked with an ellipsis, so a line without end cannot grow the pane.
+    static constexpr int maxReceivedCharacters = 1000;
+
     LogComposer();
 
     // The whole line to append, or an empty string when there is nothing to show.

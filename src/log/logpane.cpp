@@ -4,6 +4,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
+#include <algorithm>
 
 QString LogPane::lastLine() const
 {
@@ -27,16 +28,36 @@ void LogPane::append(const QString &line)
 }
 
 // A removal at the top makes the view lay out the whole pane again, so the
-// oldest lines go a batch at a time: once per trimBatch lines instead of on
-// every line, which would cost milliseconds a line with a full pane.
+// oldest lines go a batch at a time: once per trimBatch lines, or once per
+// characterTrimBatch characters, instead of on every line, which would cost
+// milliseconds a line with a full pane.
 void LogPane::dropOldestLines()
 {
     QTextDocument *document = mView->document();
-    const int excess = document->blockCount() - maxLines;
-    if (excess < trimBatch)
+    const int lineExcess = document->blockCount() - maxLines;
+    const int drop = std::max(lineExcess >= trimBatch ? lineExcess : 0, linesOverCharacterBudget());
+    if (drop == 0)
         return;
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::Start);
-    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, excess);
+    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, drop);
     cursor.removeSelectedText();
+}
+
+// How many of the oldest lines must go to bring a pane past its character
+// budget a batch below it; 0 within the budget. Never the last line.
+int LogPane::linesOverCharacterBudget() const
+{
+    const QTextDocument *document = mView->document();
+    if (document->characterCount() <= maxCharacters)
+        return 0;
+    const int excess = document->characterCount() - (maxCharacters - characterTrimBatch);
+    int lines = 0;
+    int freed = 0;
+    for (QTextBlock block = document->firstBlock();
+         freed < excess && block != document->lastBlock(); block = block.next()) {
+        freed += block.length();
+        ++lines;
+    }
+    return lines;
 }

@@ -7,12 +7,16 @@ class QTextBrowser;
 // Writes finished lines into the log pane. Lines go in as plain text, whatever
 // the modem sent, and only the last line is ever read back, so the cost of a
 // line does not grow with the pane. The pane keeps the most recent maxLines
-// lines and drops older ones, so a tool left open for days stays small.
+// lines, and never more than maxCharacters characters, and drops older ones,
+// so a tool left open for days, or a modem that floods the line, stays small.
 class LogPane
 {
 public:
     static constexpr int maxLines = 50000;
     static constexpr int trimBatch = 1000; // older lines are dropped this many at a time
+    static constexpr int maxCharacters = 2000000;
+    // Past maxCharacters, older lines are dropped until this many are free.
+    static constexpr int characterTrimBatch = 100000;
 
     explicit LogPane(QTextBrowser *view = nullptr) : mView(view) {}
 
@@ -23,6 +27,7 @@ public:
 
 private:
     void dropOldestLines();
+    int linesOverCharacterBudget() const;
 
     QTextBrowser *mView;
 };

@@ -1,5 +1,7 @@
 #include "filetransfer.h"
 
+#include "settings/settingsfile.h"
+
 #include <QFile>
 #include <algorithm>
 #include <limits>
@@ -11,28 +13,34 @@ constexpr qint64 largeFileMsPerByte = 2;
 constexpr qint64 minimumBytesWait = 1500;
 } // namespace
 
-std::optional<QByteArray> readFileBytes(const QByteArray &name, const FileSource &source)
+SmallFile readFileBytes(const QByteArray &name, const FileSource &source)
 {
-    QFile file(source.pathFor(name));
+    const QString path = source.pathFor(name);
+    if (FileSource::isLocalSettings(name))
+        return readSmallFile(path, maxSettingsFileBytes);
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray bytes = file.readAll();
+        return SmallFile();
+    SmallFile read{SmallFile::Status::Read, file.readAll()};
     // A short read would announce a size the modem never receives.
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return bytes;
+    return file.error() == QFileDevice::NoError ? read : SmallFile();
+}
+
+QByteArray writeCommandFor(const QByteArray &name, qint64 size)
+{
+    QByteArray command = "at#wscript=\"" + name + "\"," + QByteArray::number(size);
+    if (!FileSource::isLocalSettings(name))
+        command += ",1";
+    return command + '\r';
 }
 
 QByteArray makeWriteCommand(const QByteArray &name, QByteArray &fileBytes, const FileSource &source)
 {
-    const std::optional<QByteArray> bytes = readFileBytes(name, source);
-    if (!bytes)
+    const SmallFile file = readFileBytes(name, source);
+    if (!file.isRead())
         return QByteArray();
-    fileBytes = *bytes;
-    QByteArray command = "at#wscript=\"" + name + "\"," + QByteArray::number(fileBytes.size());
-    if (!FileSource::isLocalSettings(name))
-        command += ",1";
-    return command + '\r';
+    fileBytes = file.bytes;
+    return writeCommandFor(name, fileBytes.size());
 }
 
 QByteArray makeDeleteCommand(const QByteArray &name)

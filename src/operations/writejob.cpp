@@ -9,9 +9,6 @@ constexpr int transferStep = 6; // handles the answers to write commands and fil
 constexpr int startModeStep = 7;
 constexpr int selectMainStep = 8;
 constexpr int executeStep = 9;
-// The real settings file is under 1 KB; a much larger one is not a settings file,
-// and writing it would hold the modem for hours at about 2 ms a byte.
-constexpr int maxSettingsBytes = 16384;
 
 QString settingsName()
 {
@@ -28,14 +25,18 @@ QString emptyText(const QString &name)
     return QStringLiteral("Файл ") + name + QStringLiteral(" пуст");
 }
 
-// The message for a file's content that must not be written, or an empty string.
-QString contentProblem(const QString &name, const QByteArray &bytes)
+// The message for a file that must not be written as read, or an empty string.
+QString fileProblem(const QString &name, const SmallFile &file)
 {
-    if (bytes.isEmpty())
-        return emptyText(name);
-    if (name == settingsName() && bytes.size() > maxSettingsBytes)
+    switch (file.status) {
+    case SmallFile::Status::NotFound:
+        return notFoundText(name);
+    case SmallFile::Status::TooLarge:
         return QStringLiteral("Файл ") + name + QStringLiteral(" слишком большой");
-    return QString();
+    case SmallFile::Status::Read:
+        break;
+    }
+    return file.bytes.isEmpty() ? emptyText(name) : QString();
 }
 } // namespace
 
@@ -137,27 +138,24 @@ JobAction WriteJob::writeNextFileOrFinish()
         return JobAction::send(ModemCommands::startModeOn(), RestartSteps::usualWait);
     }
     const QString name = mWriteList.constFirst();
-    const QByteArray command = makeWriteCommand(name.toUtf8(), mFileBytes, mFileSource);
-    if (command.isEmpty())
-        return end(JobAction::Kind::Fail, notFoundText(name), false);
     // Checked again before sending, as the file may have changed since the check before the
     // deletes: a write command without bytes to follow would leave the modem at its prompt.
-    const QString problem = contentProblem(name, mFileBytes);
+    const SmallFile file = readFileBytes(name.toUtf8(), mFileSource);
+    const QString problem = fileProblem(name, file);
     if (!problem.isEmpty())
         return end(JobAction::Kind::Fail, problem, false);
+    mFileBytes = file.bytes;
     mWriteList.removeFirst();
     mBytesSent = false;
-    return JobAction::send(command, ModemCommands::writeCommandWait);
+    return JobAction::send(writeCommandFor(name.toUtf8(), mFileBytes.size()),
+                           ModemCommands::writeCommandWait);
 }
 
 // The message for the first file of the write list that cannot be written, or an empty string.
 QString WriteJob::firstFileProblem() const
 {
     for (const QString &name : mWriteList) {
-        const std::optional<QByteArray> bytes = readFileBytes(name.toUtf8(), mFileSource);
-        if (!bytes)
-            return notFoundText(name);
-        const QString problem = contentProblem(name, *bytes);
+        const QString problem = fileProblem(name, readFileBytes(name.toUtf8(), mFileSource));
         if (!problem.isEmpty())
             return problem;
     }

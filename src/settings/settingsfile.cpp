@@ -1,10 +1,12 @@
 #include "settings/settingsfile.h"
 
 #include "serial/modemtext.h"
+#include "settings/smallfile.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 
 namespace {
 
@@ -53,6 +55,23 @@ QStringList splitFields(const QString &line)
     return line.split(SettingsFieldSeparator, Qt::KeepEmptyParts);
 }
 
+// Characters below the blank and DEL, as the dialog refuses them in a value;
+// CR and LF are line breaks.
+bool isControlCharacter(QChar c)
+{
+    constexpr ushort firstPrintable = 32;
+    constexpr ushort deleteCharacter = 127;
+    const ushort code = c.unicode();
+    return (code < firstPrintable && c != QLatin1Char('\r') && c != QLatin1Char('\n')) ||
+           code == deleteCharacter;
+}
+
+bool isSettingsLine(const QString &line)
+{
+    return (line.isEmpty() || splitFields(line).size() == 3) &&
+           std::none_of(line.cbegin(), line.cend(), isControlCharacter);
+}
+
 } // namespace
 
 const QStringList &defaultSettings()
@@ -63,6 +82,12 @@ const QStringList &defaultSettings()
 
 bool writeLinesToFile(const QString &fileName, const QStringList &lines)
 {
+    // Only a regular file is replaced. A FIFO, or a link to a device, is no
+    // settings file: rewriting it in place would read it without end, and the
+    // save below follows links, so it would put a file where the device was.
+    const QFileInfo target(fileName);
+    if (target.exists() && !target.isFile())
+        return false;
     const QByteArray content = lines.join(lineEnd).toUtf8();
     QSaveFile file(fileName);
     // The new content goes to a file of its own beside the old one and replaces
@@ -79,10 +104,10 @@ bool writeLinesToFile(const QString &fileName, const QStringList &lines)
 
 QStringList readSettingsLines(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    const SmallFile file = readSmallFile(fileName, maxSettingsFileBytes);
+    if (!file.isRead())
         return defaultSettings();
-    return textUpToZero(file.readAll()).split(lineEnd, Qt::KeepEmptyParts);
+    return textUpToZero(file.bytes).split(lineEnd, Qt::KeepEmptyParts);
 }
 
 QList<QPair<QString, QString>> settingsFields(const QStringList &lines)
@@ -94,6 +119,12 @@ QList<QPair<QString, QString>> settingsFields(const QStringList &lines)
             fields.append({parts.at(0), parts.at(1)});
     }
     return fields;
+}
+
+bool isSettingsText(const QStringList &lines)
+{
+    return std::all_of(lines.cbegin(), lines.cend(), isSettingsLine) &&
+           lines.join(lineEnd).toUtf8().size() <= maxSettingsFileBytes;
 }
 
 QStringList composeSettings(const QHash<QString, QString> &values)

@@ -31,6 +31,11 @@ inline constexpr QLatin1String SerSp = latin1Literal("SER_SP");
 
 inline constexpr QLatin1String SettingsFieldSeparator = latin1Literal("::");
 
+// The largest settings file the tool reads, stores or sends: a real one is
+// under 1 KB, and at about 2 ms a byte into the modem a much larger one is no
+// settings file of this tool.
+inline constexpr qint64 maxSettingsFileBytes = 16384;
+
 // The nine template lines with their defaults and descriptions, in the order
 // every written file keeps. Built once; callers change only their own copy.
 const QStringList &defaultSettings();
@@ -39,16 +44,23 @@ const QStringList &defaultSettings();
 // file is replaced only once the new content is complete, so a failed write
 // (a full disk among others) leaves it as it was. Where the folder refuses a
 // new file the file is rewritten in place, and its old content put back if
-// that fails. Returns whether every byte was written.
+// that fails. Anything but a regular file (a FIFO, a link to a device) is left
+// alone and the write fails. Returns whether every byte was written.
 bool writeLinesToFile(const QString &fileName, const QStringList &lines);
 
 // The file's lines: its UTF-8 text up to the first zero byte, split on CR LF
-// with empty pieces kept. A file that cannot be opened gives the template.
+// with empty pieces kept. A file that cannot be read, is not a regular file or
+// is larger than maxSettingsFileBytes gives the template.
 QStringList readSettingsLines(const QString &fileName);
 
 // Key and value of every line that has exactly three fields, in line order;
 // a later pair for the same key overrides an earlier one when applied.
 QList<QPair<QString, QString>> settingsFields(const QStringList &lines);
+
+// Whether lines read back from the modem make a settings file the tool may
+// store: at most maxSettingsFileBytes bytes as written, no control character
+// but the line breaks, and every line but an empty one of exactly three fields.
+bool isSettingsText(const QStringList &lines);
 
 // The nine template lines with the given values; a key missing from the map
 // keeps the template's value, and the descriptions always come from the template.

@@ -1,11 +1,11 @@
 #include "mainwindow.h"
 
 #include "serial/modemtext.h"
+#include "settings/portsetting.h"
 #include "settings/widgetsettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -177,21 +177,12 @@ void MainWindow::fillPortList()
 
 QString MainWindow::readPortSetting()
 {
-    QFile file(QString::fromLatin1(portSettingFile));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    const QByteArray content = file.readAll();
-    if (content.isNull())
-        return QString();
-    return textUpToZero(content);
+    return ::readPortSetting(QString::fromLatin1(portSettingFile));
 }
 
 void MainWindow::writePortSetting(const QString &text)
 {
-    QFile file(QString::fromLatin1(portSettingFile));
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(text.toUtf8());
+    ::writePortSetting(QString::fromLatin1(portSettingFile), text);
 }
 
 void MainWindow::openOrClosePort()

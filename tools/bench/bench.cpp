@@ -3,6 +3,7 @@
 // to its floors, the longest GUI freeze during it, how soon a transfer cut
 // short ends, the CPU an idle open port costs, start-up time, memory, and the
 // cost of a log line.
+#include "floodbench.h"
 #include "jobfloor.h"
 #include "parallelflash.h"
 #include "log/logcomposer.h"
@@ -370,6 +371,11 @@ int main(int argc, char *argv[])
     const QString simulator = QStringLiteral(LORTA_MODEM_SIM_PATH);
     if (app.arguments().contains(QStringLiteral("--parallel")))
         return measureParallelFlash(simulator) ? 0 : 1;
+    constexpr int floodSeconds = 60;
+    if (app.arguments().contains(QStringLiteral("--flood-only"))) {
+        measureFlood(floodSeconds);
+        return 0;
+    }
 
     out(QStringLiteral("machine: %1, %2 cores, Qt %3, platform %4")
             .arg(QSysInfo::prettyProductName())
@@ -407,6 +413,7 @@ int main(int argc, char *argv[])
             .arg(peakMemoryKiB() / 1024.0, 0, 'f', 1));
     bench.measureStartup(app.applicationFilePath());
     bench.measureLog();
+    measureFlood(floodSeconds);
     out(QString());
     allEnded = measureParallelFlash(simulator) && allEnded;
     return allEnded ? 0 : 1;
