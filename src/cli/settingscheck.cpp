@@ -2,9 +2,8 @@
 
 #include "serial/modemtext.h"
 #include "settings/settingsfile.h"
+#include "settings/smallfile.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QStringList>
 
 namespace {
@@ -33,23 +32,16 @@ QString lineProblem(const QString &fileName, int number, const QString &line)
 
 QString settingsFileProblem(const QString &fileName)
 {
-    const QString notFound = QStringLiteral("Файл ") + fileName + QStringLiteral(" не найден");
-    const QFileInfo info(fileName);
-    // Checked before opening: a FIFO or a device would block or never end.
-    if (!info.isFile())
-        return notFound;
-    if (info.size() > maxSettingsBytes)
-        return QStringLiteral("Файл ") + fileName + QStringLiteral(" слишком большой");
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return notFound;
-    const QByteArray bytes = file.read(maxSettingsBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return notFound;
+    const QString file = QStringLiteral("Файл ") + fileName;
+    // Read without blocking and only when small: a FIFO or a device stays unopened.
+    const SmallFile read = readSmallFile(fileName, maxSettingsBytes);
+    if (read.status == SmallFile::Status::TooLarge)
+        return file + QStringLiteral(" слишком большой");
+    if (!read.isRead())
+        return file + QStringLiteral(" не найден");
+    const QByteArray &bytes = read.bytes;
     if (bytes.isEmpty())
-        return QStringLiteral("Файл ") + fileName + QStringLiteral(" пуст");
-    if (bytes.size() > maxSettingsBytes)
-        return QStringLiteral("Файл ") + fileName + QStringLiteral(" слишком большой");
+        return file + QStringLiteral(" пуст");
     const QStringList lines = textUpToZero(bytes).split(QLatin1Char('\n'));
     for (int i = 0; i < lines.size(); ++i) {
         QString line = lines.at(i);
