@@ -11,6 +11,7 @@
 #include <QtTest>
 #include <csignal>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 // Longer than the start delay or a presence command's answer wait, with room to spare.
@@ -143,6 +144,9 @@ void TestCli::refusedBeforeAnyPortIsTouched_data()
     QTest::newRow("a control character")
         << QStringList{"flash", "--port", "PORT"} << QByteArray("APN::a\tb::c") << 1
         << "Файл settings.ini, строка 1: значение содержит управляющий символ";
+    QTest::newRow("a FIFO in its place")
+        << QStringList{"load-settings", "--port", "PORT"} << QByteArray("FIFO") << 1
+        << "Файл settings.ini не найден";
     QTest::newRow("too large") << QStringList{"flash", "--port", "PORT"} << QByteArray(16385, 'x')
                                << 1 << "Файл settings.ini слишком большой";
 }
@@ -158,7 +162,9 @@ void TestCli::refusedBeforeAnyPortIsTouched()
     arguments.replaceInStrings(QStringLiteral("LINK"),
                                mDir->filePath(QStringLiteral("modem-link")));
     arguments.replaceInStrings(QStringLiteral("PORT"), port);
-    if (!settings.isEmpty()) {
+    if (settings == "FIFO") {
+        QCOMPARE(::mkfifo("settings.ini", 0600), 0);
+    } else if (!settings.isEmpty()) {
         QFile file(QStringLiteral("settings.ini"));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size());
     }
@@ -254,9 +260,9 @@ void TestCli::interruptStopsEveryPortAtOnce()
     });
     poll.start();
     const QString journal = mDir->filePath(QStringLiteral("journal.log"));
-    const CliRun result = run({"flash", "--port", writing->portName(), "--port",
-                               waiting->portName(), "--json", "--log", journal,
-                               "--connect-timeout", "60"});
+    const CliRun result =
+        run({"flash", "--port", writing->portName(), "--port", waiting->portName(), "--json",
+             "--log", journal, "--connect-timeout", "60"});
     const qint64 stopMs = sinceInterrupt.elapsed();
     poll.stop();
     QCOMPARE(result.exitCode, 130);
