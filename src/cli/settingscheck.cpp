@@ -7,17 +7,7 @@
 #include <QStringList>
 
 namespace {
-constexpr qint64 maxSettingsBytes = 16384;
 constexpr int fieldsPerLine = 3;
-
-bool hasControlCharacter(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c.unicode() < 32 || c.unicode() == 127)
-            return true;
-    }
-    return false;
-}
 
 QString lineProblem(const QString &fileName, int number, const QString &line)
 {
@@ -34,7 +24,7 @@ QString settingsFileProblem(const QString &fileName)
 {
     const QString file = QStringLiteral("Файл ") + fileName;
     // Read without blocking and only when small: a FIFO or a device stays unopened.
-    const SmallFile read = readSmallFile(fileName, maxSettingsBytes);
+    const SmallFile read = readSmallFile(fileName, maxSettingsFileBytes);
     if (read.status == SmallFile::Status::TooLarge)
         return file + QStringLiteral(" слишком большой");
     if (!read.isRead())

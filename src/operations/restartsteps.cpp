@@ -3,6 +3,7 @@
 #include "filetransfer.h"
 #include "scriptlist.h"
 #include "serial/modemcommands.h"
+#include "settings/settingsfile.h"
 
 #include <algorithm>
 

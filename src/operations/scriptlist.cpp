@@ -18,9 +18,3 @@ QStringList parseScriptList(const QByteArray &answer)
     }
     return names;
 }
-
-bool hasControlCharacter(const QString &name)
-{
-    return std::any_of(name.cbegin(), name.cend(),
-                       [](QChar c) { return c.unicode() < 32 || c.unicode() == 127; });
-}

@@ -55,24 +55,31 @@ QStringList splitFields(const QString &line)
     return line.split(SettingsFieldSeparator, Qt::KeepEmptyParts);
 }
 
-// Characters below the blank and DEL, as the dialog refuses them in a value;
-// CR and LF are line breaks.
-bool isControlCharacter(QChar c)
+// CR and LF inside a kept line are line breaks the modem's file may hold.
+bool isForeignControl(QChar c)
 {
-    constexpr ushort firstPrintable = 32;
-    constexpr ushort deleteCharacter = 127;
-    const ushort code = c.unicode();
-    return (code < firstPrintable && c != QLatin1Char('\r') && c != QLatin1Char('\n')) ||
-           code == deleteCharacter;
+    return isControlCharacter(c) && c != QLatin1Char('\r') && c != QLatin1Char('\n');
 }
 
 bool isSettingsLine(const QString &line)
 {
     return (line.isEmpty() || splitFields(line).size() == 3) &&
-           std::none_of(line.cbegin(), line.cend(), isControlCharacter);
+           std::none_of(line.cbegin(), line.cend(), isForeignControl);
 }
 
 } // namespace
+
+bool isControlCharacter(QChar c)
+{
+    constexpr ushort firstPrintable = 32;
+    constexpr ushort deleteCharacter = 127;
+    return c.unicode() < firstPrintable || c.unicode() == deleteCharacter;
+}
+
+bool hasControlCharacter(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), isControlCharacter);
+}
 
 const QStringList &defaultSettings()
 {

@@ -36,6 +36,10 @@ inline constexpr QLatin1String SettingsFieldSeparator = latin1Literal("::");
 // settings file of this tool.
 inline constexpr qint64 maxSettingsFileBytes = 16384;
 
+// Characters below the blank, and DEL: never part of a settings value.
+bool isControlCharacter(QChar c);
+bool hasControlCharacter(const QString &text);
+
 // The nine template lines with their defaults and descriptions, in the order
 // every written file keeps. Built once; callers change only their own copy.
 const QStringList &defaultSettings();

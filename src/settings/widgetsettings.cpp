@@ -21,15 +21,6 @@ constexpr int dialogHeight = 300;
 constexpr int layoutGap = 10;
 constexpr int controlWidth = 100;
 constexpr int speeds[] = {4800, 9600, 19200, 38400, 57600, 115200};
-// Characters below this one, and DEL, are control characters.
-constexpr ushort firstPrintable = 32;
-constexpr ushort deleteCharacter = 127;
-
-bool isControl(QChar c)
-{
-    return c.unicode() < firstPrintable || c.unicode() == deleteCharacter;
-}
-
 QString titleError()
 {
     return QStringLiteral("Ошибка");
@@ -159,8 +150,7 @@ bool WidgetSettings::holdsSeparator() const
 bool WidgetSettings::holdsControlCharacter() const
 {
     for (const auto &entry : lineEdits()) {
-        const QString text = entry.second->text();
-        if (std::any_of(text.cbegin(), text.cend(), isControl))
+        if (hasControlCharacter(entry.second->text()))
             return true;
     }
     return false;
