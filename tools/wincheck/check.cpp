@@ -478,6 +478,40 @@ void cutShort(const Target &t, Report &r, bool hangUp)
             quiet ? QString() : bench.trace());
 }
 
+// The command-line flasher on the same port: read settings into a file.
+void cliReadSettings(const Target &t, const QStringList &cli, Report &r)
+{
+    out(QStringLiteral("== lorta-flash-cli read-settings (%1)").arg(t.label));
+    QTemporaryDir dir;
+    ModemSim sim;
+    preloadOldModem(sim);
+    QString error;
+    if (!sim.start(&error)) {
+        r.check(false, QStringLiteral("the simulated modem starts"), error);
+        return;
+    }
+    if (!t.link.isEmpty()) {
+        QFile::remove(t.link);
+        QFile::link(sim.portName(), t.link);
+    }
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    const QFileInfo program(cli.constFirst());
+    process.start(program.exists() ? program.absoluteFilePath() : program.filePath(),
+                  cli.mid(1) + QStringList{QStringLiteral("read-settings"),
+                                           QStringLiteral("--port"), t.port(sim),
+                                           QStringLiteral("--out"), QStringLiteral("read.ini")});
+    const bool finished = process.waitForFinished(jobMs);
+    const QString said = QString::fromUtf8(process.readAll()).trimmed();
+    QFile read(dir.path() + QStringLiteral("/read.ini"));
+    r.check(finished && process.exitCode() == 0 && read.open(QIODevice::ReadOnly) &&
+                read.readAll() == oldSettings,
+            t.label +
+                QStringLiteral(": lorta-flash-cli reads the settings into a file byte for byte"),
+            said.section(QLatin1Char('\n'), -1));
+}
+
 Target wineTarget(const QCommandLineParser &p)
 {
     return {p.value(QStringLiteral("label")),
@@ -505,11 +539,14 @@ int main(int argc, char *argv[])
         {QStringLiteral("native-driver"),
          QStringLiteral("A native driver: the flash runs through it too, for the ratio."),
          QStringLiteral("path")},
+        {QStringLiteral("cli"),
+         QStringLiteral("Command that starts lorta-flash-cli the same way as the driver."),
+         QStringLiteral("command")},
         {QStringLiteral("label"), QStringLiteral("How the report names the driver (default Wine)."),
          QStringLiteral("text"), QStringLiteral("Wine")},
         {QStringLiteral("only"),
          QStringLiteral("Comma-separated scenarios: delay, flash, read, "
-                        "silent, close, lost."),
+                        "silent, close, lost, cli."),
          QStringLiteral("list")},
     });
     parser.process(app);
@@ -550,6 +587,8 @@ int main(int argc, char *argv[])
         cutShort(wine, report, false);
     if (wanted("lost"))
         cutShort(wine, report, true);
+    if (wanted("cli") && parser.isSet(QStringLiteral("cli")))
+        cliReadSettings(wine, QProcess::splitCommand(parser.value(QStringLiteral("cli"))), report);
 
     out(QStringLiteral("== figures"));
     for (const QString &figure : qAsConst(report.figures))
