@@ -3,14 +3,15 @@
 // to its floors, the longest GUI freeze during it, how soon a transfer cut
 // short ends, the CPU an idle open port costs, start-up time, memory, and the
 // cost of a log line.
+#include "benchio.h"
 #include "floodbench.h"
 #include "jobfloor.h"
-#include "parallelflash.h"
 #include "log/logcomposer.h"
 #include "log/logpane.h"
 #include "modalcloser.h"
 #include "modembench.h"
 #include "modemsim.h"
+#include "parallelflash.h"
 #include "settings/settingsfile.h"
 #include "ui/mainwindow.h"
 #include "windowdriver.h"
@@ -39,14 +40,11 @@ using TestSupport::WindowDriver;
 
 namespace {
 
+using BenchIo::out;
+using BenchIo::residentMiB;
+
 constexpr int stallProbeMs = 2;
 constexpr int idleSeconds = 10;
-
-void out(const QString &line)
-{
-    std::printf("%s\n", line.toUtf8().constData());
-    std::fflush(stdout);
-}
 
 // Runs the event loop until the condition holds or the time is up, checking
 // it every 10 ms; the thread sleeps in the loop meanwhile, so it adds no CPU.
@@ -125,16 +123,6 @@ double toolThreadsCpuMs()
         total += (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000.0 / ticks;
     }
     return total;
-}
-
-// The process's resident memory now, from /proc.
-double residentMiB()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.value(1).toDouble() * sysconf(_SC_PAGESIZE) / (1024.0 * 1024.0);
 }
 
 long peakMemoryKiB()

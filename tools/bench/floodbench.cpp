@@ -1,5 +1,7 @@
 #include "floodbench.h"
 
+#include "benchio.h"
+
 #include "log/logcomposer.h"
 #include "log/logpane.h"
 #include "modembench.h"
@@ -20,26 +22,14 @@
 
 namespace {
 
+using BenchIo::out;
+using BenchIo::residentMiB;
+
 constexpr int probeMs = 2;
 constexpr int floodIntervalMs = 10;
 constexpr int floodBytes = 4096;
 constexpr int settleMs = 10000; // memory is compared from here on
 constexpr int msPerMinute = 60000;
-
-void print(const QString &line)
-{
-    std::printf("%s\n", line.toUtf8().constData());
-    std::fflush(stdout);
-}
-
-double residentMiB()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    return statm.readAll().split(' ').value(1).toDouble() * sysconf(_SC_PAGESIZE) /
-           (1024.0 * 1024.0);
-}
 
 // Runs the event loop for ms, calling the probe every 2 ms on a precise timer; returns the
 // longest time beyond that interval the GUI thread did not get back to its loop.
@@ -99,13 +89,13 @@ void measureFlood(int seconds)
     sim.setPaced(false);
     QString error;
     if (!bench.start(&error)) {
-        print(QStringLiteral("flood: cannot start the simulated modem: ") + error);
+        out(QStringLiteral("flood: cannot start the simulated modem: ") + error);
         return;
     }
     TestSupport::WindowDriver *ui = bench.ui();
     ui->openButton()->click();
     if (!runUntil([ui] { return ui->jobButtonsEnabled(); }, 20000)) {
-        print(QStringLiteral("flood: THE MODEM DID NOT ANSWER"));
+        out(QStringLiteral("flood: THE MODEM DID NOT ANSWER"));
         return;
     }
     fillPane(ui->log());
@@ -146,7 +136,7 @@ void measureFlood(int seconds)
     const qint64 closeWindowMs = clock.elapsed();
 
     const auto row = [](const QString &what, const QString &figure) {
-        print(QStringLiteral("%1 %2").arg(what, -40).arg(figure));
+        out(QStringLiteral("%1 %2").arg(what, -40).arg(figure));
     };
     row(QStringLiteral("flood: what the modem sent:"),
         QStringLiteral("%1 KB/s for %2 s")

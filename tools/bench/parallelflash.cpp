@@ -1,4 +1,5 @@
 #include "parallelflash.h"
+#include "benchio.h"
 
 #include "cli/clirunner.h"
 
@@ -16,14 +17,11 @@
 #include <vector>
 
 namespace {
+
+using BenchIo::out;
+using BenchIo::residentMiB;
 constexpr int stallProbeMs = 2;
 constexpr int simStartMs = 5000;
-
-void out(const QString &line)
-{
-    std::printf("%s\n", line.toUtf8().constData());
-    std::fflush(stdout);
-}
 
 // CPU time in ms of the whole process, the threads that have ended included:
 // the workers end with their ports. The modems run in processes of their own.
@@ -33,15 +31,6 @@ double flasherCpuMs()
     getrusage(RUSAGE_SELF, &usage);
     const auto ms = [](const timeval &t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-double residentMiB()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    return statm.readAll().split(' ').value(1).toDouble() * sysconf(_SC_PAGESIZE) /
-           (1024.0 * 1024.0);
 }
 
 struct Row
