@@ -2,6 +2,7 @@
 
 #include "interruptwatcher.h"
 #include "settingscheck.h"
+#include "watchconsole.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -185,6 +186,8 @@ QByteArray CliRunner::resultJson(const PortResult &result)
 
 int runCli(const QStringList &arguments, QIODevice *out, QIODevice *err, bool terminal)
 {
+    if (arguments.value(0) == QLatin1String("watch"))
+        return runWatch(arguments.mid(1), out, err, terminal);
     QString error;
     const std::optional<CliArguments> parsed = CliArguments::parse(arguments, &error);
     if (!parsed) {
