@@ -2,7 +2,7 @@
 
 #include "journalrecord.h"
 #include "portentry.h"
-#include "serial/operationtype.h"
+#include "session/operationtype.h"
 #include "session/modemsession.h"
 
 #include <QElapsedTimer>
