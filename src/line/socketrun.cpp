@@ -30,6 +30,15 @@ SocketRun::SocketRun(int number, OperationType job, const QString &jobName, QObj
             &SocketRun::slot_mSession_signal_progress);
     connect(&mSession, &ModemSession::signal_jobEnded, this,
             &SocketRun::slot_mSession_signal_jobEnded);
+    connect(&mSession, &ModemSession::signal_bytesSent, this,
+            &SocketRun::slot_mSession_signal_bytesSent);
+    connect(&mSession, &ModemSession::signal_logLine, this,
+            [this](const QString &line) { emit signal_logLine(mNumber, line); });
+}
+
+int SocketRun::stepCount()
+{
+    return lastWriteStep + 1;
 }
 
 QString SocketRun::stateText() const
@@ -77,6 +86,9 @@ void SocketRun::open()
     mImei.clear();
     mStep.clear();
     mProgress = 0;
+    mStepNumber = 0;
+    mBytesSent = 0;
+    mBytesTotal = 0;
     setState(State::Opening);
     mSession.openPort(mPort.systemLocation, baudRate);
 }
@@ -177,6 +189,7 @@ void SocketRun::slot_mSession_signal_queryAnswered(const QByteArray &answer)
     mFileComing.clear();
     mJobClock.start();
     mStep = QStringLiteral("запуск");
+    mStepNumber = 1;
     setState(State::Running);
     mSession.startJob(mJob);
 }
@@ -211,6 +224,18 @@ void SocketRun::slot_mSession_signal_progress(int step)
     if (mState != State::Running)
         return;
     mProgress = qBound(0, step * 100 / lastWriteStep, 100);
+    mStepNumber = qBound(1, step + 1, stepCount());
+    emit signal_changed(mNumber);
+}
+
+// Every write of a file reports its bytes; the counts of the last write stand
+// until the next one starts.
+void SocketRun::slot_mSession_signal_bytesSent(qint64 sent, qint64 total)
+{
+    if (mState != State::Running)
+        return;
+    mBytesSent = sent;
+    mBytesTotal = total;
     emit signal_changed(mNumber);
 }
 

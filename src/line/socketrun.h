@@ -2,8 +2,8 @@
 
 #include "journalrecord.h"
 #include "portentry.h"
-#include "session/operationtype.h"
 #include "session/modemsession.h"
+#include "session/operationtype.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -47,7 +47,12 @@ public:
     QString stateText() const;
     const PortEntry &port() const { return mPort; }
     QString imei() const { return mImei; }
-    int progress() const { return mProgress; } // percent of the job, by its steps
+    int progress() const { return mProgress; }     // percent of the job, by its steps
+    int stepNumber() const { return mStepNumber; } // 1 to stepCount() while the job runs
+    static int stepCount();
+    // The bytes of the file being written now, as the port took them.
+    qint64 bytesSent() const { return mBytesSent; }
+    qint64 bytesTotal() const { return mBytesTotal; }
     QString step() const { return mStep; }
     // Open, or about to be opened or closed: the watch cannot end yet.
     bool busy() const;
@@ -61,6 +66,8 @@ signals:
     // The modem's IMEI, empty when it gave none.
     void signal_identified(int number, QString imei);
     void signal_jobEnded(JournalRecord record);
+    // The session's own time-stamped log line, as the window shows it.
+    void signal_logLine(int number, QString line);
 
 private slots:
     void slot_mSession_signal_portOpened();
@@ -70,6 +77,7 @@ private slots:
     void slot_mSession_signal_queryAnswered(const QByteArray &answer);
     void slot_mSession_signal_commandSent(const QByteArray &command);
     void slot_mSession_signal_progress(int step);
+    void slot_mSession_signal_bytesSent(qint64 sent, qint64 total);
     void slot_mSession_signal_jobEnded(OperationType job, bool success, const QString &text);
 
 private:
@@ -93,5 +101,8 @@ private:
     QString mFileComing; // the file whose bytes follow the last write command
     QStringList mFileHashes;
     int mProgress = 0;
+    int mStepNumber = 0;
+    qint64 mBytesSent = 0;
+    qint64 mBytesTotal = 0;
     QElapsedTimer mJobClock;
 };

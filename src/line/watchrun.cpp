@@ -68,6 +68,7 @@ SocketRun *WatchRun::socketFor(const PortEntry &port)
         checkFinished();
     });
     connect(socket, &SocketRun::signal_event, this, &WatchRun::signal_event);
+    connect(socket, &SocketRun::signal_logLine, this, &WatchRun::signal_logLine);
     connect(socket, &SocketRun::signal_identified, this, &WatchRun::slot_socket_signal_identified);
     connect(socket, &SocketRun::signal_jobEnded, this, &WatchRun::slot_socket_signal_jobEnded);
     emit signal_socketAdded(number);
@@ -98,8 +99,10 @@ void WatchRun::slot_socket_signal_identified(int number, const QString &imei)
     const QString warning =
         mOptions.job == OperationType::Flash ? mJournal.duplicateWarning(imei) : QString();
     emit signal_identified(number, imei);
-    if (!warning.isEmpty())
-        emit signal_event(number, mSockets.value(number)->port().name, warning);
+    if (warning.isEmpty())
+        return;
+    emit signal_duplicate(number, warning);
+    emit signal_event(number, mSockets.value(number)->port().name, warning);
 }
 
 // A job that is over but not in the journal must not be followed by others:

@@ -46,6 +46,9 @@ signals:
     // A line for the operator about one socket's modem.
     void signal_event(int number, QString port, QString text);
     void signal_identified(int number, QString imei);
+    // The modem's IMEI was already flashed successfully today: the warning text.
+    void signal_duplicate(int number, QString warning);
+    void signal_logLine(int number, QString line);
     void signal_jobEnded(JournalRecord record);
     // A problem of the whole watch (the journal, the numbers file).
     void signal_problem(QString text);
