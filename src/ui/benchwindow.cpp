@@ -1,0 +1,341 @@
+#include "benchwindow.h"
+
+#include "cli/settingscheck.h"
+#include "line/socketmodel.h"
+#include "line/watchrun.h"
+#include "tiledelegate.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int countersIntervalMs = 1000;
+constexpr int adaptersIntervalMs = 2000;
+constexpr int closeWithinMs = 500;
+const QString anyAdapter = QStringLiteral("любой");
+
+QString hexId(quint16 id)
+{
+    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
+}
+} // namespace
+
+BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, QWidget *parent)
+    : QMainWindow(parent), mLister(lister), mStore(store), mModel(new SocketModel(this)),
+      mTimerCounters(new QTimer(this)), mTimerAdapters(new QTimer(this))
+{
+    setWindowTitle(QStringLiteral("Стенд Flash ЛОРТА-МОДЕМ v1.08"));
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    auto *top = new QWidget(central);
+    buildTop(top);
+    layout->addWidget(top);
+
+    mLabelCounters = new QLabel(central);
+    mLabelCounters->setStyleSheet(QStringLiteral("font-size: 16pt; font-weight: bold;"));
+    mLabelProblem = new QLabel(central);
+    mLabelProblem->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold;"));
+    mLabelProblem->setWordWrap(true);
+    layout->addWidget(mLabelCounters);
+    layout->addWidget(mLabelProblem);
+
+    auto *splitter = new QSplitter(Qt::Vertical, central);
+    mViewTiles = new QListView(splitter);
+    mViewTiles->setModel(mModel);
+    mViewTiles->setItemDelegate(new TileDelegate(mViewTiles));
+    mViewTiles->setViewMode(QListView::IconMode);
+    mViewTiles->setMovement(QListView::Static);
+    mViewTiles->setResizeMode(QListView::Adjust);
+    mViewTiles->setUniformItemSizes(true);
+    mViewTiles->setGridSize(TileDelegate::tileSize());
+    mViewTiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    auto *logBox = new QWidget(splitter);
+    auto *logLayout = new QVBoxLayout(logBox);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    mLabelLog = new QLabel(QStringLiteral("Нажмите на гнездо, чтобы увидеть его журнал"), logBox);
+    mTextLog = new QPlainTextEdit(logBox);
+    mTextLog->setReadOnly(true);
+    mTextLog->setMaximumBlockCount(SocketModel::maxLogLines);
+    logLayout->addWidget(mLabelLog);
+    logLayout->addWidget(mTextLog);
+    splitter->setStretchFactor(0, 4);
+    splitter->setStretchFactor(1, 1);
+    layout->addWidget(splitter, 1);
+    setCentralWidget(central);
+    resize(1180, 820);
+
+    connect(mViewTiles, &QListView::clicked, this, &BenchWindow::slot_mViewTiles_clicked);
+    connect(mModel, &SocketModel::signal_logLineAdded, this, [this](int row, const QString &line) {
+        if (row == mLogRow)
+            mTextLog->appendPlainText(line);
+    });
+    connect(mModel, &SocketModel::signal_countersChanged, this,
+            [this] { mLabelCounters->setText(mModel->countersText()); });
+    connect(mModel, &QAbstractItemModel::modelReset, this, [this] { showLog(-1); });
+    mTimerCounters->setInterval(countersIntervalMs);
+    connect(mTimerCounters, &QTimer::timeout, this,
+            [this] { mLabelCounters->setText(mModel->countersText()); });
+    mTimerAdapters->setInterval(adaptersIntervalMs);
+    connect(mTimerAdapters, &QTimer::timeout, this, &BenchWindow::refreshAdapters);
+    mTimerAdapters->start();
+    mLabelCounters->setText(mModel->countersText());
+    refreshAdapters();
+}
+
+void BenchWindow::buildTop(QWidget *top)
+{
+    auto *grid = new QGridLayout(top);
+    grid->setContentsMargins(0, 0, 0, 0);
+    mComboJob = new QComboBox(top);
+    mComboJob->addItems({QStringLiteral("Прошить"), QStringLiteral("Загрузить настройки")});
+    mEditSettings = new QLineEdit(top);
+    mEditSettings->setReadOnly(true);
+    mButtonSettings = new QPushButton(QStringLiteral("Выбрать…"), top);
+    mLabelSettingsProblem = new QLabel(top);
+    mLabelSettingsProblem->setStyleSheet(QStringLiteral("color: #c62828;"));
+    mLabelSettingsProblem->setWordWrap(true);
+    mComboFilter = new QComboBox(top);
+    mComboFilter->setEditable(true);
+    mComboFilter->addItem(anyAdapter);
+    mComboFilter->setToolTip(QStringLiteral("VID:PID адаптеров, которые можно открывать"));
+    mCheckIncludePresent = new QCheckBox(QStringLiteral("Брать и уже подключённые"), top);
+    mEditJournal = new QLineEdit(top);
+    mButtonJournal = new QPushButton(QStringLiteral("Выбрать…"), top);
+    mButtonStart = new QPushButton(QStringLiteral("Начать"), top);
+    mButtonStart->setMinimumHeight(48);
+    mButtonStart->setStyleSheet(QStringLiteral("font-size: 14pt; font-weight: bold;"));
+
+    grid->addWidget(new QLabel(QStringLiteral("Задание:"), top), 0, 0);
+    grid->addWidget(mComboJob, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Файл настроек:"), top), 0, 2);
+    grid->addWidget(mEditSettings, 0, 3);
+    grid->addWidget(mButtonSettings, 0, 4);
+    grid->addWidget(mButtonStart, 0, 5, 2, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Адаптеры:"), top), 1, 0);
+    grid->addWidget(mComboFilter, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Журнал:"), top), 1, 2);
+    grid->addWidget(mEditJournal, 1, 3);
+    grid->addWidget(mButtonJournal, 1, 4);
+    grid->addWidget(mCheckIncludePresent, 2, 1);
+    grid->addWidget(mLabelSettingsProblem, 2, 3, 1, 2);
+    grid->setColumnStretch(3, 1);
+
+    const QString defaultJournal =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+            .filePath(QStringLiteral("lorta-journal.csv"));
+    if (mStore) {
+        mComboJob->setCurrentIndex(mStore->value(QStringLiteral("bench/job"), 0).toInt());
+        mComboFilter->setEditText(
+            mStore->value(QStringLiteral("bench/filter"), anyAdapter).toString());
+        mCheckIncludePresent->setChecked(false); // taken only when asked for, every run
+    }
+    mEditJournal->setText(
+        mStore ? mStore->value(QStringLiteral("bench/journal"), defaultJournal).toString()
+               : defaultJournal);
+    setSettingsFile(mStore ? mStore->value(QStringLiteral("bench/settings")).toString()
+                           : QString());
+
+    connect(mButtonSettings, &QPushButton::clicked, this, [this] {
+        const QString file = QFileDialog::getOpenFileName(
+            this, QStringLiteral("Файл настроек"), mEditSettings->text(),
+            QStringLiteral("Настройки (*.ini);;Все файлы (*)"));
+        if (!file.isEmpty())
+            setSettingsFile(file);
+    });
+    connect(mButtonJournal, &QPushButton::clicked, this, [this] {
+        const QString file = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Журнал"), mEditJournal->text(), QStringLiteral("CSV (*.csv)"),
+            nullptr, QFileDialog::DontConfirmOverwrite);
+        if (!file.isEmpty())
+            mEditJournal->setText(file);
+    });
+    connect(mButtonStart, &QPushButton::clicked, this, &BenchWindow::slot_mButtonStart_clicked);
+}
+
+// The file is checked as the jobs check it; a refused file cannot start a run.
+void BenchWindow::setSettingsFile(const QString &fileName)
+{
+    mEditSettings->setText(QDir::toNativeSeparators(fileName));
+    mSettingsProblem = fileName.isEmpty() ? QStringLiteral("Файл настроек не выбран")
+                                          : settingsFileProblem(fileName);
+    mLabelSettingsProblem->setText(mSettingsProblem);
+    mButtonStart->setEnabled(running() || mSettingsProblem.isEmpty());
+}
+
+void BenchWindow::slot_mButtonStart_clicked()
+{
+    if (!mRun) {
+        start();
+        return;
+    }
+    mRun->stopGracefully();
+    if (!mRun)
+        return; // nothing was running: the watch has ended already
+    mModel->setStopping(true);
+    mButtonStart->setEnabled(false);
+    mButtonStart->setText(QStringLiteral("Останавливаем…"));
+}
+
+void BenchWindow::start()
+{
+    const QString file = QDir::fromNativeSeparators(mEditSettings->text());
+    setSettingsFile(file); // it may have changed since it was chosen
+    if (!mSettingsProblem.isEmpty())
+        return;
+    WatchOptions options;
+    const bool flash = mComboJob->currentIndex() == 0;
+    options.job = flash ? OperationType::Flash : OperationType::LoadSettings;
+    options.jobName = flash ? QStringLiteral("flash") : QStringLiteral("load-settings");
+    const QString filter = mComboFilter->currentText().trimmed();
+    if (!filter.isEmpty() && filter != anyAdapter) {
+        QString bad;
+        const std::optional<UsbIdFilter> parsed = UsbIdFilter::parse(
+            filter.split(QRegularExpression(QStringLiteral("[,; ]+")), Qt::SkipEmptyParts), &bad);
+        if (!parsed) {
+            mLabelProblem->setText(QStringLiteral("Фильтр адаптеров не понят: ") + bad);
+            return;
+        }
+        options.filter = *parsed;
+    }
+    options.includePresent = mCheckIncludePresent->isChecked();
+    options.settingsFile = file;
+    options.journalFile = mEditJournal->text();
+
+    auto *run = new WatchRun(options, mLister, this);
+    connect(run, &WatchRun::signal_problem, mLabelProblem, &QLabel::setText);
+    connect(run, &WatchRun::signal_finished, this, &BenchWindow::slot_mRun_signal_finished);
+    mModel->setRun(run, flash ? QStringLiteral("Прошивка") : QStringLiteral("Загрузка настроек"));
+    QString error;
+    if (!run->start(&error)) {
+        mModel->setRun(nullptr);
+        run->deleteLater();
+        mLabelProblem->setText(error);
+        return;
+    }
+    mRun = run;
+    mLabelProblem->clear();
+    saveChoices();
+    setLocked(true);
+    mTimerCounters->start();
+}
+
+void BenchWindow::slot_mRun_signal_finished()
+{
+    mTimerCounters->stop();
+    mLabelCounters->setText(mModel->countersText());
+    if (mRun)
+        mRun->deleteLater(); // the model keeps its rows; the tiles say "Остановлено"
+    mRun = nullptr;
+    setLocked(false);
+    if (mClosing)
+        close();
+}
+
+void BenchWindow::setLocked(bool locked)
+{
+    for (QWidget *control :
+         {static_cast<QWidget *>(mComboJob), static_cast<QWidget *>(mButtonSettings),
+          static_cast<QWidget *>(mComboFilter), static_cast<QWidget *>(mCheckIncludePresent),
+          static_cast<QWidget *>(mEditJournal), static_cast<QWidget *>(mButtonJournal)})
+        control->setEnabled(!locked);
+    mButtonStart->setText(locked ? QStringLiteral("Остановить") : QStringLiteral("Начать"));
+    mButtonStart->setEnabled(locked || mSettingsProblem.isEmpty());
+}
+
+// The adapters seen in the port list are offered for the filter; listing
+// never opens a port.
+void BenchWindow::refreshAdapters()
+{
+    if (mRun)
+        return;
+    for (const PortEntry &port : mLister.ports()) {
+        if (!port.hasIds)
+            continue;
+        const QString id = hexId(port.vendorId) + QLatin1Char(':') + hexId(port.productId);
+        if (mComboFilter->findText(id) < 0)
+            mComboFilter->addItem(id);
+    }
+}
+
+void BenchWindow::slot_mViewTiles_clicked(const QModelIndex &index)
+{
+    showLog(index.row());
+}
+
+void BenchWindow::showLog(int row)
+{
+    mLogRow = row;
+    mTextLog->setPlainText(mModel->logLines(row).join(QLatin1Char('\n')));
+    mLabelLog->setText(row < 0
+                           ? QStringLiteral("Нажмите на гнездо, чтобы увидеть его журнал")
+                           : QStringLiteral("Журнал гнезда ") +
+                                 mModel->index(row, SocketModel::NumberColumn).data().toString());
+}
+
+void BenchWindow::saveChoices() const
+{
+    if (!mStore)
+        return;
+    mStore->setValue(QStringLiteral("bench/job"), mComboJob->currentIndex());
+    mStore->setValue(QStringLiteral("bench/settings"),
+                     QDir::fromNativeSeparators(mEditSettings->text()));
+    mStore->setValue(QStringLiteral("bench/filter"), mComboFilter->currentText());
+    mStore->setValue(QStringLiteral("bench/journal"), mEditJournal->text());
+}
+
+bool BenchWindow::jobsRunning() const
+{
+    if (!mRun)
+        return false;
+    for (const SocketRun *socket : mRun->sockets()) {
+        if (socket->jobRunning())
+            return true;
+    }
+    return false;
+}
+
+// Closing while modems are being written asks once; then every port is told
+// to stop and the window goes when they have, or after half a second.
+void BenchWindow::closeEvent(QCloseEvent *event)
+{
+    if (!mRun || mRun->finished()) {
+        saveChoices();
+        event->accept();
+        return;
+    }
+    if (!mClosing && jobsRunning() &&
+        QMessageBox::question(
+            this, QStringLiteral("Стенд"),
+            QStringLiteral("Идёт прошивка модемов. Прервать её и закрыть окно?")) !=
+            QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    if (!mClosing) {
+        mClosing = true;
+        mRun->stopNow();
+        QTimer::singleShot(closeWithinMs, this, [this] {
+            mRun = nullptr; // its sockets finish closing on their own threads
+            close();
+        });
+    }
+    if (mRun && !mRun->finished())
+        event->ignore();
+    else
+        event->accept();
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "line/portlister.h"
+#include "line/watchrun.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QPlainTextEdit;
+class QPushButton;
+class QSettings;
+class QTimer;
+class SocketModel;
+
+// The production line's window: the job, the settings file, the adapter
+// filter and the journal across the top, one tile per socket below, the
+// chosen socket's log at the bottom. It starts a watch on "Начать" and lets
+// running jobs finish on "Остановить". It never shows a box while sockets
+// work: problems go on their tile or under the controls.
+class BenchWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // store keeps the operator's choices between runs; it may be null.
+    BenchWindow(const PortLister &lister, QSettings *store, QWidget *parent = nullptr);
+
+    // The file dialog's choice; checked at once, the reason shown when refused.
+    void setSettingsFile(const QString &fileName);
+    QString settingsProblem() const { return mSettingsProblem; }
+    bool running() const { return mRun != nullptr; }
+    SocketModel *model() const { return mModel; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void slot_mButtonStart_clicked();
+    void slot_mRun_signal_finished();
+    void slot_mViewTiles_clicked(const QModelIndex &index);
+    void buildTop(QWidget *top);
+    void start();
+    void setLocked(bool locked);
+    void refreshAdapters();
+    void showLog(int row);
+    void saveChoices() const;
+    bool jobsRunning() const;
+
+    PortLister mLister;
+    QSettings *mStore;
+    SocketModel *mModel;
+    QPointer<WatchRun> mRun;
+    QComboBox *mComboJob;
+    QLineEdit *mEditSettings;
+    QPushButton *mButtonSettings;
+    QLabel *mLabelSettingsProblem;
+    QComboBox *mComboFilter;
+    QCheckBox *mCheckIncludePresent;
+    QLineEdit *mEditJournal;
+    QPushButton *mButtonJournal;
+    QPushButton *mButtonStart;
+    QLabel *mLabelCounters;
+    QLabel *mLabelProblem;
+    QListView *mViewTiles;
+    QLabel *mLabelLog;
+    QPlainTextEdit *mTextLog;
+    QTimer *mTimerCounters;
+    QTimer *mTimerAdapters;
+    QString mSettingsProblem;
+    int mLogRow = -1;
+    bool mClosing = false;
+};
