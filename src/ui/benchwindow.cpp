@@ -51,6 +51,7 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, QWidget *pa
     mLabelProblem = new QLabel(central);
     mLabelProblem->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold;"));
     mLabelProblem->setWordWrap(true);
+    mLabelProblem->setObjectName(QStringLiteral("labelProblem"));
     layout->addWidget(mLabelCounters);
     layout->addWidget(mLabelProblem);
 
@@ -134,6 +135,12 @@ void BenchWindow::buildTop(QWidget *top)
     grid->addWidget(mCheckIncludePresent, 2, 1);
     grid->addWidget(mLabelSettingsProblem, 2, 3, 1, 2);
     grid->setColumnStretch(3, 1);
+    // Names for tools and tests that drive the window.
+    mComboJob->setObjectName(QStringLiteral("comboJob"));
+    mEditSettings->setObjectName(QStringLiteral("editSettings"));
+    mComboFilter->setObjectName(QStringLiteral("comboFilter"));
+    mEditJournal->setObjectName(QStringLiteral("editJournal"));
+    mButtonStart->setObjectName(QStringLiteral("buttonStart"));
 
     const QString defaultJournal =
         QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
