@@ -12,8 +12,12 @@ constexpr int lastWriteStep = 9; // the write job's steps run 0 to 9
 } // namespace
 
 SocketRun::SocketRun(int number, OperationType job, const QString &jobName, QObject *parent)
-    : QObject(parent), mNumber(number), mJob(job), mJobName(jobName)
+    : QObject(parent), mNumber(number), mJob(job), mJobName(jobName),
+      mTimerPullGrace(new QTimer(this))
 {
+    mTimerPullGrace->setSingleShot(true);
+    mTimerPullGrace->setInterval(pullGraceMs);
+    connect(mTimerPullGrace, &QTimer::timeout, this, &SocketRun::slot_mTimerPullGrace_timeout);
     connect(&mSession, &ModemSession::signal_portOpened, this,
             &SocketRun::slot_mSession_signal_portOpened);
     connect(&mSession, &ModemSession::signal_portOpenFailed, this,
@@ -108,7 +112,9 @@ void SocketRun::stopNow()
 {
     mAccepting = false;
     mNextPort.reset();
-    if (mState == State::Running)
+    if (mState == State::Running && mTimerPullGrace->isActive())
+        endJob(JournalRecord::Result::Failure, mFailureText);
+    else if (mState == State::Running)
         endJob(JournalRecord::Result::Interrupted, QStringLiteral("прервано оператором"));
     if (mState != State::Closing && (mSession.isPortOpen() || mState == State::Opening))
         close(mState == State::Empty ? State::Empty : State::Done);
@@ -218,14 +224,27 @@ void SocketRun::slot_mSession_signal_jobEnded(OperationType job, bool success, c
 {
     if (mState != State::Running || job != mJob)
         return;
-    if (success)
-        mProgress = 100;
-    endJob(success ? JournalRecord::Result::Success : JournalRecord::Result::Failure, text);
+    if (!success) {
+        mFailureText = text;
+        mTimerPullGrace->start();
+        return;
+    }
+    mProgress = 100;
+    endJob(JournalRecord::Result::Success, text);
+    close(State::Done);
+}
+
+void SocketRun::slot_mTimerPullGrace_timeout()
+{
+    if (mState != State::Running)
+        return;
+    endJob(JournalRecord::Result::Failure, mFailureText);
     close(State::Done);
 }
 
 void SocketRun::endJob(JournalRecord::Result result, const QString &text)
 {
+    mTimerPullGrace->stop();
     JournalRecord record;
     record.socket = mNumber;
     record.port = mPort.name;

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 #include <optional>
 
 // One bench socket: the session of whichever modem is plugged in there. A
@@ -54,6 +55,8 @@ public:
     bool jobRunning() const { return mState == State::Running; }
 
     static QByteArray imeiQuery() { return QByteArrayLiteral("at+cgsn\r"); }
+    // Longer than the watcher's poll interval.
+    static constexpr int pullGraceMs = 700;
 
 signals:
     void signal_changed(int number);
@@ -71,6 +74,7 @@ private slots:
     void slot_mSession_signal_commandSent(const QByteArray &command);
     void slot_mSession_signal_progress(int step);
     void slot_mSession_signal_jobEnded(OperationType job, bool success, const QString &text);
+    void slot_mTimerPullGrace_timeout();
 
 private:
     void setState(State state);
@@ -94,4 +98,8 @@ private:
     QStringList mFileHashes;
     int mProgress = 0;
     QElapsedTimer mJobClock;
+    // A pulled modem fails its job before the port list shows it gone; a
+    // failure is recorded only once the list has had time to tell.
+    QTimer *mTimerPullGrace;
+    QString mFailureText;
 };
