@@ -4,11 +4,12 @@
 #include "openfailurehint.h"
 
 #include <QCryptographicHash>
-#include <QRegularExpression>
+#include <QFile>
 
 namespace {
 constexpr int baudRate = 9600;
 constexpr int lastWriteStep = 9; // the write job's steps run 0 to 9
+const char settingsFileName[] = "settings.ini";
 } // namespace
 
 SocketRun::SocketRun(int number, OperationType job, const QString &jobName, QObject *parent)
@@ -30,10 +31,18 @@ SocketRun::SocketRun(int number, OperationType job, const QString &jobName, QObj
             &SocketRun::slot_mSession_signal_queryAnswered);
     connect(&mSession, &ModemSession::signal_commandSent, this,
             &SocketRun::slot_mSession_signal_commandSent);
+    connect(&mSession, &ModemSession::signal_fileStarted, this,
+            &SocketRun::slot_mSession_signal_fileStarted);
     connect(&mSession, &ModemSession::signal_progress, this,
             &SocketRun::slot_mSession_signal_progress);
     connect(&mSession, &ModemSession::signal_jobEnded, this,
             &SocketRun::slot_mSession_signal_jobEnded);
+}
+
+void SocketRun::setSettingsSource(const QString &fileName)
+{
+    mSettingsFile = fileName;
+    mSession.setSettingsSource(fileName);
 }
 
 QString SocketRun::stateText() const
@@ -180,35 +189,39 @@ void SocketRun::slot_mSession_signal_queryAnswered(const QByteArray &answer)
         return;
     }
     mFileHashes.clear();
-    mFileComing.clear();
     mJobClock.start();
     mStep = QStringLiteral("запуск");
     setState(State::Running);
     mSession.startJob(mJob);
 }
 
-// The step a failed job stopped at is the last command or file it sent; each
-// file written is hashed from the very bytes handed to the port.
+// The step a failed job stopped at is the last command or file it sent.
 void SocketRun::slot_mSession_signal_commandSent(const QByteArray &command)
 {
     if (mState != State::Running)
         return;
-    if (!mFileComing.isEmpty()) {
-        mFileHashes.append(
-            mFileComing + QLatin1Char(':') +
-            QString::fromLatin1(
-                QCryptographicHash::hash(command, QCryptographicHash::Sha256).toHex()));
-        mStep = QStringLiteral("файл ") + mFileComing;
-        mFileComing.clear();
-        emit signal_changed(mNumber);
+    mStep = QString::fromLatin1(command).trimmed();
+    emit signal_changed(mNumber);
+}
+
+// The journal's hash of each file written: the same sources the job reads,
+// the built-in scripts and the local settings file.
+void SocketRun::slot_mSession_signal_fileStarted(const QString &name, qint64 size)
+{
+    if (mState != State::Running)
         return;
-    }
-    static const QRegularExpression writeCommand(QStringLiteral("^at#wscript=\"([^\"]*)\""));
-    const QString text = QString::fromLatin1(command).trimmed();
-    const QRegularExpressionMatch match = writeCommand.match(text);
-    if (match.hasMatch())
-        mFileComing = match.captured(1);
-    mStep = text;
+    mStep = QStringLiteral("файл ") + name;
+    QFile file(name == QLatin1String(settingsFileName) ? mSettingsFile
+                                                       : QStringLiteral(":/files/") + name);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.read(size + 1);
+    const QString hash =
+        bytes.size() == size
+            ? QString::fromLatin1(
+                  QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())
+            : QStringLiteral("?"); // changed since it was sent: no hash rather than a wrong one
+    mFileHashes.append(name + QLatin1Char(':') + hash);
     emit signal_changed(mNumber);
 }
 

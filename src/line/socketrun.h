@@ -2,8 +2,8 @@
 
 #include "journalrecord.h"
 #include "portentry.h"
-#include "serial/operationtype.h"
 #include "session/modemsession.h"
+#include "session/operationtype.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -34,7 +34,7 @@ public:
 
     SocketRun(int number, OperationType job, const QString &jobName, QObject *parent = nullptr);
 
-    void setSettingsSource(const QString &fileName) { mSession.setSettingsSource(fileName); }
+    void setSettingsSource(const QString &fileName);
     void plug(const PortEntry &port);
     // The modem's port has gone: a running job ends as "модем отключён".
     void unplug();
@@ -72,6 +72,7 @@ private slots:
     void slot_mSession_signal_presence(bool connected);
     void slot_mSession_signal_queryAnswered(const QByteArray &answer);
     void slot_mSession_signal_commandSent(const QByteArray &command);
+    void slot_mSession_signal_fileStarted(const QString &name, qint64 size);
     void slot_mSession_signal_progress(int step);
     void slot_mSession_signal_jobEnded(OperationType job, bool success, const QString &text);
     void slot_mTimerPullGrace_timeout();
@@ -94,7 +95,7 @@ private:
     bool mAccepting = true;
     QString mImei;
     QString mStep;
-    QString mFileComing; // the file whose bytes follow the last write command
+    QString mSettingsFile;
     QStringList mFileHashes;
     int mProgress = 0;
     QElapsedTimer mJobClock;
