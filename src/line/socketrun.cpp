@@ -4,16 +4,21 @@
 #include "openfailurehint.h"
 
 #include <QCryptographicHash>
-#include <QRegularExpression>
+#include <QFile>
 
 namespace {
 constexpr int baudRate = 9600;
 constexpr int lastWriteStep = 9; // the write job's steps run 0 to 9
+const char settingsFileName[] = "settings.ini";
 } // namespace
 
 SocketRun::SocketRun(int number, OperationType job, const QString &jobName, QObject *parent)
-    : QObject(parent), mNumber(number), mJob(job), mJobName(jobName)
+    : QObject(parent), mNumber(number), mJob(job), mJobName(jobName),
+      mTimerPullGrace(new QTimer(this))
 {
+    mTimerPullGrace->setSingleShot(true);
+    mTimerPullGrace->setInterval(pullGraceMs);
+    connect(mTimerPullGrace, &QTimer::timeout, this, &SocketRun::slot_mTimerPullGrace_timeout);
     connect(&mSession, &ModemSession::signal_portOpened, this,
             &SocketRun::slot_mSession_signal_portOpened);
     connect(&mSession, &ModemSession::signal_portOpenFailed, this,
@@ -26,6 +31,8 @@ SocketRun::SocketRun(int number, OperationType job, const QString &jobName, QObj
             &SocketRun::slot_mSession_signal_queryAnswered);
     connect(&mSession, &ModemSession::signal_commandSent, this,
             &SocketRun::slot_mSession_signal_commandSent);
+    connect(&mSession, &ModemSession::signal_fileStarted, this,
+            &SocketRun::slot_mSession_signal_fileStarted);
     connect(&mSession, &ModemSession::signal_progress, this,
             &SocketRun::slot_mSession_signal_progress);
     connect(&mSession, &ModemSession::signal_jobEnded, this,
@@ -39,6 +46,12 @@ SocketRun::SocketRun(int number, OperationType job, const QString &jobName, QObj
 int SocketRun::stepCount()
 {
     return lastWriteStep + 1;
+}
+
+void SocketRun::setSettingsSource(const QString &fileName)
+{
+    mSettingsFile = fileName;
+    mSession.setSettingsSource(fileName);
 }
 
 QString SocketRun::stateText() const
@@ -120,7 +133,9 @@ void SocketRun::stopNow()
 {
     mAccepting = false;
     mNextPort.reset();
-    if (mState == State::Running)
+    if (mState == State::Running && mTimerPullGrace->isActive())
+        endJob(JournalRecord::Result::Failure, mFailureText);
+    else if (mState == State::Running)
         endJob(JournalRecord::Result::Interrupted, QStringLiteral("прервано оператором"));
     if (mState != State::Closing && (mSession.isPortOpen() || mState == State::Opening))
         close(mState == State::Empty ? State::Empty : State::Done);
@@ -186,7 +201,6 @@ void SocketRun::slot_mSession_signal_queryAnswered(const QByteArray &answer)
         return;
     }
     mFileHashes.clear();
-    mFileComing.clear();
     mJobClock.start();
     mStep = QStringLiteral("запуск");
     mStepNumber = 1;
@@ -194,28 +208,33 @@ void SocketRun::slot_mSession_signal_queryAnswered(const QByteArray &answer)
     mSession.startJob(mJob);
 }
 
-// The step a failed job stopped at is the last command or file it sent; each
-// file written is hashed from the very bytes handed to the port.
+// The step a failed job stopped at is the last command or file it sent.
 void SocketRun::slot_mSession_signal_commandSent(const QByteArray &command)
 {
     if (mState != State::Running)
         return;
-    if (!mFileComing.isEmpty()) {
-        mFileHashes.append(
-            mFileComing + QLatin1Char(':') +
-            QString::fromLatin1(
-                QCryptographicHash::hash(command, QCryptographicHash::Sha256).toHex()));
-        mStep = QStringLiteral("файл ") + mFileComing;
-        mFileComing.clear();
-        emit signal_changed(mNumber);
+    mStep = QString::fromLatin1(command).trimmed();
+    emit signal_changed(mNumber);
+}
+
+// The journal's hash of each file written: the same sources the job reads,
+// the built-in scripts and the local settings file.
+void SocketRun::slot_mSession_signal_fileStarted(const QString &name, qint64 size)
+{
+    if (mState != State::Running)
         return;
-    }
-    static const QRegularExpression writeCommand(QStringLiteral("^at#wscript=\"([^\"]*)\""));
-    const QString text = QString::fromLatin1(command).trimmed();
-    const QRegularExpressionMatch match = writeCommand.match(text);
-    if (match.hasMatch())
-        mFileComing = match.captured(1);
-    mStep = text;
+    mStep = QStringLiteral("файл ") + name;
+    QFile file(name == QLatin1String(settingsFileName) ? mSettingsFile
+                                                       : QStringLiteral(":/files/") + name);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.read(size + 1);
+    const QString hash =
+        bytes.size() == size
+            ? QString::fromLatin1(
+                  QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())
+            : QStringLiteral("?"); // changed since it was sent: no hash rather than a wrong one
+    mFileHashes.append(name + QLatin1Char(':') + hash);
     emit signal_changed(mNumber);
 }
 
@@ -243,14 +262,27 @@ void SocketRun::slot_mSession_signal_jobEnded(OperationType job, bool success, c
 {
     if (mState != State::Running || job != mJob)
         return;
-    if (success)
-        mProgress = 100;
-    endJob(success ? JournalRecord::Result::Success : JournalRecord::Result::Failure, text);
+    if (!success) {
+        mFailureText = text;
+        mTimerPullGrace->start();
+        return;
+    }
+    mProgress = 100;
+    endJob(JournalRecord::Result::Success, text);
+    close(State::Done);
+}
+
+void SocketRun::slot_mTimerPullGrace_timeout()
+{
+    if (mState != State::Running)
+        return;
+    endJob(JournalRecord::Result::Failure, mFailureText);
     close(State::Done);
 }
 
 void SocketRun::endJob(JournalRecord::Result result, const QString &text)
 {
+    mTimerPullGrace->stop();
     JournalRecord record;
     record.socket = mNumber;
     record.port = mPort.name;

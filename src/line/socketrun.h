@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 #include <optional>
 
 // One bench socket: the session of whichever modem is plugged in there. A
@@ -33,7 +34,7 @@ public:
 
     SocketRun(int number, OperationType job, const QString &jobName, QObject *parent = nullptr);
 
-    void setSettingsSource(const QString &fileName) { mSession.setSettingsSource(fileName); }
+    void setSettingsSource(const QString &fileName);
     void plug(const PortEntry &port);
     // The modem's port has gone: a running job ends as "модем отключён".
     void unplug();
@@ -59,6 +60,8 @@ public:
     bool jobRunning() const { return mState == State::Running; }
 
     static QByteArray imeiQuery() { return QByteArrayLiteral("at+cgsn\r"); }
+    // Longer than the watcher's poll interval.
+    static constexpr int pullGraceMs = 700;
 
 signals:
     void signal_changed(int number);
@@ -76,9 +79,11 @@ private slots:
     void slot_mSession_signal_presence(bool connected);
     void slot_mSession_signal_queryAnswered(const QByteArray &answer);
     void slot_mSession_signal_commandSent(const QByteArray &command);
+    void slot_mSession_signal_fileStarted(const QString &name, qint64 size);
     void slot_mSession_signal_progress(int step);
     void slot_mSession_signal_bytesSent(qint64 sent, qint64 total);
     void slot_mSession_signal_jobEnded(OperationType job, bool success, const QString &text);
+    void slot_mTimerPullGrace_timeout();
 
 private:
     void setState(State state);
@@ -98,11 +103,15 @@ private:
     bool mAccepting = true;
     QString mImei;
     QString mStep;
-    QString mFileComing; // the file whose bytes follow the last write command
+    QString mSettingsFile;
     QStringList mFileHashes;
     int mProgress = 0;
     int mStepNumber = 0;
     qint64 mBytesSent = 0;
     qint64 mBytesTotal = 0;
     QElapsedTimer mJobClock;
+    // A pulled modem fails its job before the port list shows it gone; a
+    // failure is recorded only once the list has had time to tell.
+    QTimer *mTimerPullGrace;
+    QString mFailureText;
 };
