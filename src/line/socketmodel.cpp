@@ -11,11 +11,15 @@ QString hexId(quint16 id)
     return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
 }
 
+QString idsText(const PortEntry &port)
+{
+    return port.hasIds ? hexId(port.vendorId) + QLatin1Char(':') + hexId(port.productId)
+                       : QString();
+}
+
 QString adapterText(const PortEntry &port)
 {
-    QString text;
-    if (port.hasIds)
-        text = hexId(port.vendorId) + QLatin1Char(':') + hexId(port.productId);
+    QString text = idsText(port);
     if (!port.serialNumber.isEmpty())
         text += (text.isEmpty() ? QString() : QStringLiteral(" ")) + port.serialNumber;
     return text;
@@ -204,6 +208,7 @@ void SocketModel::refresh(Row &row)
     if (plugged) {
         row.port = socket->port().name;
         row.adapter = adapterText(socket->port());
+        row.ids = idsText(socket->port());
     }
     row.imei = socket->imei();
     row.step = socket->step();
@@ -245,9 +250,13 @@ void SocketModel::refresh(Row &row)
                     .arg(mJobTitle)
                     .arg(socket->stepNumber())
                     .arg(SocketRun::stepCount());
-    if (socket->bytesTotal() > 0)
+    // The file's bytes as the port took them; its size alone until the first report.
+    if (!socket->bytesFile().isEmpty())
         row.detail =
-            QStringLiteral("%1 из %2 КБ").arg(kib(socket->bytesSent()), kib(socket->bytesTotal()));
+            socket->bytesFile() + QStringLiteral(": ") +
+            (socket->bytesSent() > 0 ? QStringLiteral("%1 из %2 КБ")
+                                           .arg(kib(socket->bytesSent()), kib(socket->bytesTotal()))
+                                     : kib(socket->bytesTotal()) + QStringLiteral(" КБ"));
     if (mStopping)
         row.detail += (row.detail.isEmpty() ? QString() : QStringLiteral(" · ")) +
                       QStringLiteral("последний, новые не начнутся");
@@ -321,7 +330,7 @@ QVariant SocketModel::tileData(const Row &row, int role) const
     case NumberRole:
         return row.number;
     case PortRole:
-        return row.adapter.isEmpty() ? row.port : row.port + QStringLiteral(" · ") + row.adapter;
+        return row.ids.isEmpty() ? row.port : row.port + QStringLiteral(" · ") + row.ids;
     case ImeiRole:
         return row.imei;
     }

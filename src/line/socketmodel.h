@@ -40,7 +40,7 @@ public:
         ProgressRole,                // percent, or -1 when no job runs
         WarningRole,                 // the duplicate-IMEI warning
         NumberRole,
-        PortRole, // "ttyUSB0 · 0403:6001 FT12345"
+        PortRole, // "ttyUSB0 · 0403:6001"
         ImeiRole
     };
     enum Tone
@@ -84,6 +84,7 @@ private:
         int number = 0;
         QString port;
         QString adapter;
+        QString ids; // VID:PID alone, for the tile
         QString imei;
         QString state;
         QString step;

@@ -102,6 +102,7 @@ void SocketRun::open()
     mStepNumber = 0;
     mBytesSent = 0;
     mBytesTotal = 0;
+    mBytesFile.clear();
     setState(State::Opening);
     mSession.openPort(mPort.systemLocation, baudRate);
 }
@@ -224,6 +225,9 @@ void SocketRun::slot_mSession_signal_fileStarted(const QString &name, qint64 siz
     if (mState != State::Running)
         return;
     mStep = QStringLiteral("файл ") + name;
+    mBytesFile = name;
+    mBytesSent = 0;
+    mBytesTotal = size;
     QFile file(name == QLatin1String(settingsFileName) ? mSettingsFile
                                                        : QStringLiteral(":/files/") + name);
     QByteArray bytes;
@@ -247,14 +251,13 @@ void SocketRun::slot_mSession_signal_progress(int step)
     emit signal_changed(mNumber);
 }
 
-// Every write of a file reports its bytes; the counts of the last write stand
-// until the next one starts.
+// The port reports the bytes of every write; those of the file being written
+// are the ones of its size.
 void SocketRun::slot_mSession_signal_bytesSent(qint64 sent, qint64 total)
 {
-    if (mState != State::Running)
-        return;
+    if (mState != State::Running || mBytesFile.isEmpty() || total != mBytesTotal)
+        return; // a command's bytes, not the file's
     mBytesSent = sent;
-    mBytesTotal = total;
     emit signal_changed(mNumber);
 }
 

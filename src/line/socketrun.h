@@ -54,6 +54,7 @@ public:
     // The bytes of the file being written now, as the port took them.
     qint64 bytesSent() const { return mBytesSent; }
     qint64 bytesTotal() const { return mBytesTotal; }
+    QString bytesFile() const { return mBytesFile; } // empty between files
     QString step() const { return mStep; }
     // Open, or about to be opened or closed: the watch cannot end yet.
     bool busy() const;
@@ -109,6 +110,7 @@ private:
     int mStepNumber = 0;
     qint64 mBytesSent = 0;
     qint64 mBytesTotal = 0;
+    QString mBytesFile;
     QElapsedTimer mJobClock;
     // A pulled modem fails its job before the port list shows it gone; a
     // failure is recorded only once the list has had time to tell.

@@ -57,6 +57,7 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, QWidget *pa
 
     auto *splitter = new QSplitter(Qt::Vertical, central);
     mViewTiles = new QListView(splitter);
+    mViewTiles->setObjectName(QStringLiteral("viewTiles"));
     mViewTiles->setModel(mModel);
     mViewTiles->setItemDelegate(new TileDelegate(mViewTiles));
     mViewTiles->setViewMode(QListView::IconMode);
@@ -78,7 +79,7 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, QWidget *pa
     splitter->setStretchFactor(1, 1);
     layout->addWidget(splitter, 1);
     setCentralWidget(central);
-    resize(1180, 820);
+    resize(1480, 900);
 
     connect(mViewTiles, &QListView::clicked, this, &BenchWindow::slot_mViewTiles_clicked);
     connect(mModel, &SocketModel::signal_logLineAdded, this, [this](int row, const QString &line) {
@@ -288,6 +289,7 @@ void BenchWindow::showLog(int row)
 {
     mLogRow = row;
     mTextLog->setPlainText(mModel->logLines(row).join(QLatin1Char('\n')));
+    mTextLog->moveCursor(QTextCursor::End); // the latest lines in view
     mLabelLog->setText(row < 0
                            ? QStringLiteral("Нажмите на гнездо, чтобы увидеть его журнал")
                            : QStringLiteral("Журнал гнезда ") +

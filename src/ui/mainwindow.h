@@ -1,8 +1,8 @@
 #pragma once
 
 #include "log/logpane.h"
-#include "session/operationtype.h"
 #include "session/modemsession.h"
+#include "session/operationtype.h"
 
 #include <QMainWindow>
 #include <QStringList>

@@ -70,14 +70,22 @@ void TileDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                       small.elidedText(index.data(SocketModel::PortRole).toString(), Qt::ElideRight,
                                        head.width()));
     const QString imei = index.data(SocketModel::ImeiRole).toString();
-    painter->setFont(sized(base, 13, true));
+    painter->setFont(sized(base, 11, true));
     painter->drawText(head.adjusted(0, head.height() / 2, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
                       imei.isEmpty() ? QString() : QStringLiteral("IMEI ") + imei);
 
-    painter->setFont(sized(base, 17, true));
-    const QRect stateRect(inner.left(), numberRect.bottom() + 2, inner.width(), 54);
-    painter->drawText(stateRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
-                      index.data(SocketModel::StateTextRole).toString());
+    // The state in words as large as it fits in two lines: a long error
+    // reason is shrunk rather than cut.
+    const QRect stateRect(inner.left(), numberRect.bottom() + 2, inner.width(), 56);
+    const QString state = index.data(SocketModel::StateTextRole).toString();
+    const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap;
+    int points = 16;
+    painter->setFont(sized(base, points, true));
+    while (points > 8 &&
+           QFontMetrics(painter->font()).boundingRect(stateRect, flags, state).height() >
+               stateRect.height())
+        painter->setFont(sized(base, --points, true));
+    painter->drawText(stateRect, flags, state);
 
     int y = stateRect.bottom() + 4;
     const int percent = index.data(SocketModel::ProgressRole).toInt();

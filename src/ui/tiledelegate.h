@@ -12,7 +12,7 @@ class TileDelegate : public QStyledItemDelegate
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    static QSize tileSize() { return QSize(340, 210); }
+    static QSize tileSize() { return QSize(340, 220); }
     // The background of a tone of SocketModel, and the text that reads on it.
     static QColor background(int tone);
     static QColor foreground(int tone);
