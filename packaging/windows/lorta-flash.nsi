@@ -70,6 +70,7 @@ Section
   SetOutPath "${DATADIR}"
   CreateDirectory "${MENUDIR}"
   CreateShortcut "${MENUDIR}\${PRODUCT}.lnk" "$INSTDIR\lorta-flash.exe"
+  CreateShortcut "${MENUDIR}\Стенд ${PRODUCT}.lnk" "$INSTDIR\lorta-flash-bench.exe"
   CreateShortcut "${MENUDIR}\Папка настроек.lnk" "${DATADIR}"
   CreateShortcut "${MENUDIR}\Удалить ${PRODUCT}.lnk" "$INSTDIR\uninstall.exe"
 
