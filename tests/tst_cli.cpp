@@ -2,6 +2,7 @@
 // simulated modems on pseudo-terminals, several at once.
 #include "cli/clirunner.h"
 #include "modemsim.h"
+#include "protocol/tooltexts.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -225,17 +226,17 @@ void TestCli::portsAtOnceEachWithItsOwnEnd()
         return table.filter(sim->portName()).filter(QStringLiteral("flash")).value(0);
     };
     QVERIFY2(row(healthy).contains(QStringLiteral("успех")) &&
-                 row(healthy).endsWith(QStringLiteral("Модем прошит")),
+                 row(healthy).endsWith(ToolText::flashed()),
              result.out.constData());
     QVERIFY(row(stalling).contains(QStringLiteral("ошибка")) &&
-            row(stalling).endsWith(QStringLiteral("Ошибка при прошивке модема")));
-    QVERIFY(row(busy).endsWith(
-        QStringLiteral("Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт")));
+            row(stalling).endsWith(ToolText::flashFailed()));
+    QVERIFY(row(busy).endsWith(ToolText::noConnection()));
     // Every event line carries its port and the time stamp.
     QVERIFY2(result.out.contains(healthy->portName().toUtf8() + " | "), result.out.constData());
-    QVERIFY(QString::fromUtf8(result.out)
-                .contains(QRegularExpression(QStringLiteral("\\| \\d\\d:\\d\\d:\\d\\d\\.\\d{3} : "
-                                                            "Связь с модемом установлена"))));
+    QVERIFY(
+        QString::fromUtf8(result.out)
+            .contains(QRegularExpression(QStringLiteral("\\| \\d\\d:\\d\\d:\\d\\d\\.\\d{3} : ") +
+                                         ToolText::connected())));
 }
 
 // Ctrl+C in the middle of a file: every port stops at once, nothing more goes
@@ -290,7 +291,7 @@ void TestCli::interruptStopsEveryPortAtOnce()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray lines = file.readAll();
     QVERIFY(lines.contains(writing->portName().toUtf8() + " | "));
-    QVERIFY(lines.contains("Прошивка модема запущена"));
+    QVERIFY(lines.contains(ToolText::flashStarted().toUtf8()));
     QCOMPARE(lines, result.err);
 }
 

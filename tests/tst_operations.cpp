@@ -1,6 +1,7 @@
 #include "operations/clearjob.h"
 #include "operations/filetransfer.h"
 #include "operations/writejob.h"
+#include "protocol/tooltexts.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -20,9 +21,9 @@ const QStringList scriptsOnly{"main.pyo", "config.pyo"};
 constexpr int settingsLimit = 16384;
 // By job: the button's file list, and the texts of its success and failure.
 const QList<QStringList> buttonFiles{scriptsOnly, {"settings.ini"}, {}};
-const QStringList successOf{"Модем прошит", "Загрузка настроек успешно завершена", "Модем очищен"};
-const QStringList failureOf{"Ошибка при прошивке модема", "Ошибка загрузки настроек",
-                            "Ошибка при очистке модема"};
+const QStringList successOf{ToolText::flashed(), ToolText::loaded(), ToolText::cleared()};
+const QStringList failureOf{ToolText::flashFailed(), ToolText::loadFailed(),
+                            ToolText::clearFailed()};
 
 // A command as the tables show it (file bytes as size and hash), its answer wait, and
 // step() as its answer arrives (the progress bar).

@@ -1,6 +1,7 @@
+#include "modalcloser.h"
+#include "protocol/tooltexts.h"
 #include "settings/settingsfile.h"
 #include "settings/widgetsettings.h"
-#include "modalcloser.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -210,7 +211,7 @@ void TestWidgetSettings::dialog()
     QTEST(snapshot(fileName), "expected");
     // The dialog is still open for the closer unless a failed Apply closed it.
     if (!boxes.value(0).startsWith("Ошибка|Не удалось"))
-        boxes << "Настройки модема|";
+        boxes << ToolText::settingsTitle() + QLatin1Char('|');
     QCOMPARE(closer.seen(), boxes.replaceInStrings("%1", fileName));
 }
 

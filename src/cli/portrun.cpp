@@ -2,6 +2,7 @@
 
 #include "log/logcomposer.h"
 #include "protocol/jobsteps.h"
+#include "protocol/tooltexts.h"
 
 #include <QTimer>
 
@@ -22,7 +23,7 @@ PortRun::PortRun(const QString &port, OperationType job, const QString &jobName,
         emit signal_logLine(mResult.port, line);
     });
     connect(&mSession, &ModemSession::signal_portOpenFailed, this,
-            [this] { finish(false, QStringLiteral("Ошибка при открытии порта")); });
+            [this] { finish(false, ToolText::portOpenFailed()); });
     connect(&mSession, &ModemSession::signal_presence, this,
             &PortRun::slot_mSession_signal_presence);
     connect(&mSession, &ModemSession::signal_progress, this, [this](int step) {
@@ -97,7 +98,7 @@ void PortRun::slot_mSession_signal_jobEnded(OperationType, bool success, const Q
 
 void PortRun::slot_mTimerConnect_timeout()
 {
-    finish(false, LogComposer::noConnectionText());
+    finish(false, ToolText::noConnection());
 }
 
 void PortRun::requestStop()

@@ -2,6 +2,7 @@
 
 #include "protocol/jobsteps.h"
 #include "protocol/modemtext.h"
+#include "protocol/tooltexts.h"
 #include "settings/portsetting.h"
 #include "settings/widgetsettings.h"
 
@@ -23,11 +24,11 @@ constexpr int baseSpacing = 10;
 
 QString textOpen()
 {
-    return QStringLiteral("Открыть COM-порт");
+    return ToolText::openPortButton();
 }
 QString textClose()
 {
-    return QStringLiteral("Закрыть COM-порт");
+    return ToolText::closePortButton();
 }
 } // namespace
 
@@ -80,7 +81,7 @@ QWidget *MainWindow::buildUi()
 
     layout->addWidget(buildJobRow());
 
-    mButtonClear = new QPushButton(QStringLiteral("Очистить модем"));
+    mButtonClear = new QPushButton(ToolText::clearButton());
     layout->addWidget(mButtonClear);
     mButtonClear->hide();
     mButtonClear->setEnabled(false);
@@ -101,12 +102,12 @@ QWidget *MainWindow::buildUi()
 
 QWidget *MainWindow::buildJobRow()
 {
-    mButtonSettings = new QPushButton(QStringLiteral("Настройки"));
+    mButtonSettings = new QPushButton(ToolText::settingsButton());
     connect(mButtonSettings, &QPushButton::clicked, this,
             [] { openSettingsDialog(QString::fromLatin1(settingsFile)); });
-    mButtonRead = new QPushButton(QStringLiteral("Считать настройки"));
-    mButtonLoad = new QPushButton(QStringLiteral("Загрузить настройки"));
-    mButtonFlash = new QPushButton(QStringLiteral("Прошить"));
+    mButtonRead = new QPushButton(ToolText::readButton());
+    mButtonLoad = new QPushButton(ToolText::loadButton());
+    mButtonFlash = new QPushButton(ToolText::flashButton());
     const QList<QPair<QPushButton *, OperationType>> jobs{
         {mButtonRead, OperationType::ReadSettings},
         {mButtonLoad, OperationType::LoadSettings},
@@ -229,9 +230,9 @@ void MainWindow::slot_mSession_signal_jobEnded(OperationType job, bool success, 
     if (job == OperationType::ReadSettings && success)
         openSettingsDialog(mSession.readTarget());
     else if (success)
-        QMessageBox::information(this, QStringLiteral("Сообщение"), text);
+        QMessageBox::information(this, ToolText::successTitle(), text);
     else
-        QMessageBox::critical(this, QStringLiteral("Ошибка"), text);
+        QMessageBox::critical(this, ToolText::failureTitle(), text);
     mProgress->hide();
     mSession.resumePresenceCheck();
 }

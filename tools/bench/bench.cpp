@@ -12,6 +12,7 @@
 #include "modembench.h"
 #include "modemsim.h"
 #include "parallelflash.h"
+#include "protocol/tooltexts.h"
 #include "settings/settingsfile.h"
 #include "ui/mainwindow.h"
 #include "windowdriver.h"
@@ -240,7 +241,7 @@ void Bench::measureCutShort()
 {
     const auto flashIntoTheBytes = [this] {
         const qint64 before = mSim.dataBytesReceived();
-        mUi->button(QStringLiteral("Прошить"))->click();
+        mUi->button(ToolText::flashButton())->click();
         return waitFor([&] { return mSim.dataBytesReceived() - before > 1000; }, 60000);
     };
     if (!flashIntoTheBytes()) {
@@ -385,14 +386,14 @@ int main(int argc, char *argv[])
             .arg(QStringLiteral("max GUI stall")));
     bool allEnded = true;
     for (const JobRun &job :
-         {JobRun{QStringLiteral("flash"), QStringLiteral("Прошить"),
-                 QStringLiteral("Сообщение|Модем прошит")},
-          JobRun{QStringLiteral("load settings"), QStringLiteral("Загрузить настройки"),
-                 QStringLiteral("Сообщение|Загрузка настроек успешно завершена")},
-          JobRun{QStringLiteral("read settings"), QStringLiteral("Считать настройки"),
-                 QStringLiteral("Настройки модема|")},
-          JobRun{QStringLiteral("clear"), QStringLiteral("Очистить модем"),
-                 QStringLiteral("Сообщение|Модем очищен")}})
+         {JobRun{QStringLiteral("flash"), ToolText::flashButton(),
+                 ToolText::successTitle() + QLatin1Char('|') + ToolText::flashed()},
+          JobRun{QStringLiteral("load settings"), ToolText::loadButton(),
+                 ToolText::successTitle() + QLatin1Char('|') + ToolText::loaded()},
+          JobRun{QStringLiteral("read settings"), ToolText::readButton(),
+                 ToolText::settingsTitle() + QLatin1Char('|')},
+          JobRun{QStringLiteral("clear"), ToolText::clearButton(),
+                 ToolText::successTitle() + QLatin1Char('|') + ToolText::cleared()}})
         allEnded = bench.runJob(job) && allEnded;
     out(QString());
     bench.measureCutShort();

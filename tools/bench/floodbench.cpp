@@ -6,6 +6,7 @@
 #include "log/logpane.h"
 #include "modembench.h"
 #include "modemsim.h"
+#include "protocol/tooltexts.h"
 #include "windowdriver.h"
 
 #include <QDateTime>
@@ -66,7 +67,7 @@ void fillPane(QTextBrowser *view)
 {
     LogPane pane(view);
     const QString line = LogComposer::stamp(QDateTime::currentDateTime()) +
-                         QStringLiteral("!!!Остановка выполнения скрипта: ") +
+                         ToolText::scriptStopPrefix() +
                          QString(LogComposer::maxReceivedCharacters, QLatin1Char('x'));
     while (view->document()->characterCount() + line.size() < LogPane::maxCharacters)
         pane.append(line);

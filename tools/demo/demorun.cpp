@@ -6,6 +6,7 @@
 #include "modemreport.h"
 #include "oldmodem.h"
 #include "protocol/jobsteps.h"
+#include "protocol/tooltexts.h"
 #include "settings/settingsfile.h"
 #include "ui/mainwindow.h"
 #include "windowdriver.h"
@@ -35,14 +36,6 @@ constexpr int dialogWaitMs = 15000;
 constexpr int heartbeatMs = 10000;
 constexpr int oldMainSize = 3000;
 constexpr int oldConfigSize = 700;
-
-const char flashedText[] = "Модем прошит";
-const char scriptLinePrefix[] = "Выполняется скрипт: ";
-
-QString text(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 } // namespace
 
@@ -147,11 +140,11 @@ bool DemoRun::openPort()
                            "list and pressing \"Открыть COM-порт\"")
                 .arg(port));
     mControls->portList()->setCurrentText(port);
-    QPushButton *open = mControls->button(QStringLiteral("Открыть COM-порт"));
+    QPushButton *open = mControls->button(ToolText::openPortButton());
     if (!open)
         return fail(QStringLiteral("the window has no button \"Открыть COM-порт\""));
     open->click();
-    const QString openError = QStringLiteral("Ошибка при открытии порта");
+    const QString openError = ToolText::portOpenFailed();
     if (!waitUntil([&] { return mControls->portOpen() || mControls->countLogLines(openError) > 0; },
                    openWaitMs) ||
         !mControls->portOpen())
@@ -164,7 +157,7 @@ bool DemoRun::waitForLink()
     narrate(QStringLiteral("Waiting for the presence check: the tool sends \"ate0\" four "
                            "times a second and enables its job buttons after five answers "
                            "with OK in a row"));
-    const QString linked = QStringLiteral("Связь с модемом установлена");
+    const QString linked = ToolText::connected();
     if (!waitUntil(
             [&] { return mControls->jobButtonsEnabled() && mControls->countLogLines(linked) > 0; },
             linkWaitMs))
@@ -180,7 +173,7 @@ bool DemoRun::flash()
     narrate(QStringLiteral("Pressing \"Прошить\": the tool restarts the modem, lists and "
                            "deletes its scripts, writes main.pyo and config.pyo, keeps the "
                            "modem's settings.ini and starts main.pyo"));
-    QPushButton *flashButton = mControls->button(QStringLiteral("Прошить"));
+    QPushButton *flashButton = mControls->button(ToolText::flashButton());
     if (!flashButton || !flashButton->isEnabled())
         return fail(QStringLiteral("the button \"Прошить\" is missing or disabled"));
     flashButton->click();
@@ -210,7 +203,7 @@ bool DemoRun::waitForFlashEnd()
                     .arg(clock.elapsed() / 1000)
                     .arg(mSim.dataBytesReceived()));
     }
-    const QString expected = QStringLiteral("Сообщение|") + text(flashedText);
+    const QString expected = ToolText::successTitle() + QLatin1Char('|') + ToolText::flashed();
     if (jobBox() != expected)
         return fail(QStringLiteral("the flash ended with the box \"%1\", not \"%2\"")
                         .arg(jobBox(), expected));
@@ -227,13 +220,13 @@ void DemoRun::waitForScript()
         [this] {
             const QStringList lines = mControls->logLines();
             return std::any_of(lines.cbegin(), lines.cend(), [](const QString &line) {
-                return line.startsWith(text(scriptLinePrefix));
+                return line.startsWith(ToolText::scriptRunningPrefix());
             });
         },
         scriptWaitMs);
     if (!seen)
         narrate(QStringLiteral("Note: no \"%1\" line in the log after %2 s")
-                    .arg(text(scriptLinePrefix).trimmed())
+                    .arg(ToolText::scriptRunningPrefix().trimmed())
                     .arg(scriptWaitMs / 1000));
     pause(viewerPauseMs);
     mShots.save(mWindow.get(), QStringLiteral("5-script-running.png"),
@@ -243,7 +236,7 @@ void DemoRun::waitForScript()
 bool DemoRun::closePort()
 {
     narrate(QStringLiteral("Closing the port: pressing \"Закрыть COM-порт\""));
-    QPushButton *close = mControls->button(QStringLiteral("Закрыть COM-порт"));
+    QPushButton *close = mControls->button(ToolText::closePortButton());
     if (!close)
         return fail(QStringLiteral("the window has no button \"Закрыть COM-порт\""));
     close->click();
@@ -256,7 +249,7 @@ bool DemoRun::showSettingsDialog()
 {
     narrate(QStringLiteral("Pressing \"Настройки\": the settings dialog on the local "
                            "settings.ini"));
-    QPushButton *settings = mControls->button(QStringLiteral("Настройки"));
+    QPushButton *settings = mControls->button(ToolText::settingsButton());
     if (!settings || !settings->isEnabled())
         return fail(QStringLiteral("the button \"Настройки\" is missing or disabled"));
     const int before = mModals->seen().size();
@@ -265,7 +258,7 @@ bool DemoRun::showSettingsDialog()
     QTimer::singleShot(0, settings, &QPushButton::click);
     if (!waitUntil([&] { return mModals->seen().size() > before; }, dialogWaitMs))
         return fail(QStringLiteral("the settings dialog did not open"));
-    if (mModals->seen().constLast() != QStringLiteral("Настройки модема|"))
+    if (mModals->seen().constLast() != ToolText::settingsTitle() + QLatin1Char('|'))
         return fail(QStringLiteral("\"Настройки\" opened \"%1\"").arg(mModals->seen().constLast()));
     return true;
 }
@@ -287,7 +280,7 @@ void DemoRun::onModal(QWidget *modal)
 {
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
         narrate(QStringLiteral("Message box \"%1\": %2").arg(box->windowTitle(), box->text()));
-        if (box->text() == text(flashedText))
+        if (box->text() == ToolText::flashed())
             mShots.save(box, QStringLiteral("4-flashed-box.png"),
                         QStringLiteral("the box at the end of the flash"));
         narrate(QStringLiteral("Closing the box: Ok"));
@@ -304,8 +297,8 @@ QString DemoRun::jobBox() const
 {
     const QStringList seen = mModals->seen();
     for (const QString &entry : seen) {
-        if (entry.startsWith(QStringLiteral("Сообщение|")) ||
-            entry.startsWith(QStringLiteral("Ошибка|")))
+        if (entry.startsWith(ToolText::successTitle() + QLatin1Char('|')) ||
+            entry.startsWith(ToolText::failureTitle() + QLatin1Char('|')))
             return entry;
     }
     return QString();

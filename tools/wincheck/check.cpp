@@ -7,6 +7,7 @@
 // "N passed, N failed"; exits 1 when any check failed.
 
 #include "modemsim.h"
+#include "protocol/tooltexts.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -31,8 +32,7 @@ constexpr int answerSlackMs = 400; // the worker's write and read waits, and Win
 constexpr int closeLimitMs = 500;
 constexpr int lostLineLimitMs = 1000;
 constexpr int midFileBytes = 2000; // of main.pyo's 12,859
-const QString noLinkLine =
-    QStringLiteral("Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт");
+const QString noLinkLine = ToolText::noConnection();
 
 void out(const QString &line)
 {
@@ -364,16 +364,17 @@ qint64 flash(const Target &t, Report &r, bool checkPortList)
             QStringLiteral("%1 ms after the open, %2 \"Нет связи\" line(s)")
                 .arg(bench.connectMs())
                 .arg(bench.noLinkLines()));
-    const qint64 pressed = bench.click(QStringLiteral("Прошить"));
+    const qint64 pressed = bench.click(ToolText::flashButton());
     const QString box = bench.nextBox(0, jobMs);
     auto flashedDetail = [](const QString &shown, Bench &b) {
-        return boxText(shown) == QStringLiteral("Сообщение|Модем прошит")
+        return boxText(shown) == ToolText::successTitle() + QLatin1Char('|') + ToolText::flashed()
                    ? boxText(shown)
                    : boxText(shown) + QStringLiteral("; ") + b.trace();
     };
-    const bool flashed = r.check(boxText(box) == QStringLiteral("Сообщение|Модем прошит"),
-                                 t.label + QStringLiteral(": the flash ends in \"Модем прошит\""),
-                                 flashedDetail(box, bench));
+    const bool flashed =
+        r.check(boxText(box) == ToolText::successTitle() + QLatin1Char('|') + ToolText::flashed(),
+                t.label + QStringLiteral(": the flash ends in \"Модем прошит\""),
+                flashedDetail(box, bench));
     const ModemSim &sim = bench.sim();
     r.check(sim.file("main.pyo") == resource(QStringLiteral(":/files/main.pyo")) &&
                 sim.file("config.pyo") == resource(QStringLiteral(":/files/config.pyo")),
@@ -393,9 +394,9 @@ void readSettings(const Target &t, Report &r)
     preloadOldModem(bench.sim());
     if (!bench.start() || !bench.connect(false))
         return;
-    bench.click(QStringLiteral("Считать настройки"));
+    bench.click(ToolText::readButton());
     const QString box = bench.nextBox(0, jobMs);
-    r.check(boxText(box) == QStringLiteral("Настройки модема|"),
+    r.check(boxText(box) == ToolText::settingsTitle() + QLatin1Char('|'),
             t.label + QStringLiteral(": read settings opens the dialog on them"),
             boxText(box) + QStringLiteral("; ") + bench.trace());
     QFile local(bench.dir() + QStringLiteral("/settings.ini"));
@@ -415,9 +416,9 @@ void silentModem(const Target &t, Report &r)
     const QByteArray faulted = "at#wscript=\"main.pyo\"";
     bench.sim().addFault(
         ModemFault::onPrefix(faulted, ModemFault::DataStall, 1).afterDataBytes(midFileBytes));
-    bench.click(QStringLiteral("Прошить"));
+    bench.click(ToolText::flashButton());
     const QString box = bench.nextBox(0, jobMs);
-    r.check(boxText(box) == QStringLiteral("Ошибка|Ошибка при прошивке модема"),
+    r.check(boxText(box) == ToolText::failureTitle() + QLatin1Char('|') + ToolText::flashFailed(),
             t.label + QStringLiteral(": a silent modem fails the flash"),
             box.isNull() ? bench.trace() : boxText(box));
     const int atBox = bench.sim().commands().size();
@@ -442,7 +443,7 @@ void cutShort(const Target &t, Report &r, bool hangUp)
     preloadOldModem(bench.sim());
     if (!bench.start() || !bench.connect(false))
         return;
-    bench.click(QStringLiteral("Прошить"));
+    bench.click(ToolText::flashButton());
     if (!bench.driver().until([&] { return bench.sim().dataBytesReceived() > midFileBytes; },
                               jobMs)) {
         r.check(false, t.label + QStringLiteral(": main.pyo's bytes go out"), bench.trace());
@@ -454,8 +455,8 @@ void cutShort(const Target &t, Report &r, bool hangUp)
         const QString box = bench.nextBox(0, lostLineLimitMs * 5);
         const qint64 ms = box.isNull() ? -1 : boxTime(box) - lost;
         r.check(
-            boxText(box) == QStringLiteral("Ошибка|Ошибка при прошивке модема") && ms >= 0 &&
-                ms <= lostLineLimitMs,
+            boxText(box) == ToolText::failureTitle() + QLatin1Char('|') + ToolText::flashFailed() &&
+                ms >= 0 && ms <= lostLineLimitMs,
             t.label +
                 QStringLiteral(": a lost line fails the flash within %1 ms").arg(lostLineLimitMs),
             box.isNull() ? QStringLiteral("no box; ") + bench.trace()
@@ -472,7 +473,7 @@ void cutShort(const Target &t, Report &r, bool hangUp)
     const QStringList log = bench.driver().log();
     const bool quiet = bench.driver().boxes().isEmpty() &&
                        bench.sim().commands().size() == commands &&
-                       log.value(log.size() - 1) == QStringLiteral("Порт закрыт");
+                       log.value(log.size() - 1) == ToolText::portClosed();
     r.check(quiet,
             t.label + QStringLiteral(": the abandoned job shows no box and sends nothing more"),
             quiet ? QString() : bench.trace());
