@@ -70,7 +70,7 @@ Modem scriptedModem(const QStringList &files, int silentEchoes = 0)
     };
 }
 
-// Both jobs as the window holds them: one object of each, restarted for every operation.
+// Both jobs as the session holds them: one object of each, restarted for every job.
 struct Jobs
 {
     WriteJob write;
@@ -90,12 +90,12 @@ struct Jobs
             return clear.start();
         write.start(job == Flash ? WriteJob::Kind::Flash : WriteJob::Kind::LoadSettings, fileList);
     }
-    // Every command the job sends to `modem`, the window's first one included, until it ends.
+    // Every command the job sends to `modem`, the session's first one included, until it ends.
     QStringList play(Job started, const Modem &modem, const QStringList &fileList)
     {
         start(started, fileList);
         QStringList commands;
-        end = JobAction::send("at#escript=\"\"\r", 0); // the window's first command
+        end = JobAction::send("at#escript=\"\"\r", 0); // the session's first command
         while (!end.isEnd() && commands.size() < 100) {
             const QByteArray reply = modem(end.command);
             commands << sent(end.command, end.wait, job == Clear ? clear.step() : write.step());
@@ -271,7 +271,7 @@ void TestOperations::runs_data()
     }
 }
 
-// The window keeps one object per job and restarts it for every operation, so each row runs
+// The session keeps one object per job and restarts it for every job, so each row runs
 // twice on the same objects. A stray answer before the first start or after an end sends
 // nothing and reports no success. The clear job judges only "OK": its modem adds a prompt.
 void TestOperations::runs()
@@ -315,7 +315,7 @@ void TestOperations::runs()
     }
 }
 
-// A job abandoned inside the echo-off wait leaves no tolerance to the next one. The window
+// A job abandoned inside the echo-off wait leaves no tolerance to the next one. The session
 // logs the start texts as a flash or a load starts.
 void TestOperations::startForgetsEchoWait()
 {

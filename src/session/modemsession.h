@@ -52,7 +52,6 @@ public:
     // after the start delay.
     void startJob(OperationType job);
     void resumePresenceCheck();
-    OperationType operation() const { return mOperation; }
 
 signals:
     // A finished log line, time stamp included, and the kind of message it shows.
@@ -96,7 +95,7 @@ private:
     QTimer *mTimerSendCheck = nullptr;
     QTimer *mTimerOperationStart = nullptr;
     OperationType mOperation = OperationType::None;
-    // The last requested operation sends its first command when the start timer fires.
+    // The last requested job sends its first command when the start timer fires.
     OperationType mPendingOperation = OperationType::None;
     QByteArray mCurrentCommand;
     QString mFileInFlight; // the file whose bytes the next hand-over carries

@@ -52,8 +52,7 @@ void MainWindow::connectSession()
             &MainWindow::slot_mSession_signal_portOpened);
     connect(&mSession, &ModemSession::signal_portClosed, this,
             &MainWindow::slot_mSession_signal_portClosed);
-    connect(&mSession, &ModemSession::signal_presence, this,
-            &MainWindow::setOperationButtonsEnabled);
+    connect(&mSession, &ModemSession::signal_presence, this, &MainWindow::setJobButtonsEnabled);
     connect(&mSession, &ModemSession::signal_jobStarted, this,
             &MainWindow::slot_mSession_signal_jobStarted);
     connect(&mSession, &ModemSession::signal_progress, mProgress, &QProgressBar::setValue);
@@ -115,17 +114,17 @@ QWidget *MainWindow::buildJobRow()
     for (const auto &job : jobs) {
         job.first->setEnabled(false);
         connect(job.first, &QPushButton::clicked, this,
-                [this, operation = job.second] { mSession.startJob(operation); });
+                [this, kind = job.second] { mSession.startJob(kind); });
     }
 
-    auto *operationRow = new QWidget;
-    auto *operationLayout = new QHBoxLayout(operationRow);
-    operationLayout->setContentsMargins(0, 0, 0, 0);
-    operationLayout->setSpacing(baseSpacing);
-    operationLayout->addWidget(mButtonSettings);
+    auto *jobRow = new QWidget;
+    auto *jobLayout = new QHBoxLayout(jobRow);
+    jobLayout->setContentsMargins(0, 0, 0, 0);
+    jobLayout->setSpacing(baseSpacing);
+    jobLayout->addWidget(mButtonSettings);
     for (const auto &job : jobs)
-        operationLayout->addWidget(job.first);
-    return operationRow;
+        jobLayout->addWidget(job.first);
+    return jobRow;
 }
 
 QWidget *MainWindow::buildPortRow()
@@ -209,17 +208,17 @@ void MainWindow::slot_mSession_signal_portClosed()
     mButtonOpen->setText(textOpen());
     mWidgetPort->setEnabled(true);
     mButtonSettings->setEnabled(true);
-    setOperationButtonsEnabled(false);
+    setJobButtonsEnabled(false);
     mProgress->hide();
 }
 
 void MainWindow::slot_mSession_signal_jobStarted(OperationType job)
 {
-    // The clear job has always run without the progress bar.
+    // The session reports steps for the write jobs only: a bar for the clear job would stand still.
     if (job == OperationType::Clear)
         return;
     mProgress->setValue(0);
-    setOperationButtonsEnabled(false);
+    setJobButtonsEnabled(false);
     mProgress->show();
 }
 
@@ -237,7 +236,7 @@ void MainWindow::slot_mSession_signal_jobEnded(OperationType job, bool success, 
     mSession.resumePresenceCheck();
 }
 
-void MainWindow::setOperationButtonsEnabled(bool enabled)
+void MainWindow::setJobButtonsEnabled(bool enabled)
 {
     for (QPushButton *button : {mButtonRead, mButtonLoad, mButtonFlash, mButtonClear})
         button->setEnabled(enabled);
