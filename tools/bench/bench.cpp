@@ -4,6 +4,7 @@
 // short ends, the CPU an idle open port costs, start-up time, memory, and the
 // cost of a log line.
 #include "benchio.h"
+#include "eventwait.h"
 #include "floodbench.h"
 #include "jobfloor.h"
 #include "log/logcomposer.h"
@@ -37,6 +38,7 @@
 
 using TestSupport::ModalCloser;
 using TestSupport::ModemBench;
+using TestSupport::waitServingEvents;
 using TestSupport::WindowDriver;
 
 namespace {
@@ -46,24 +48,6 @@ using BenchIo::residentMiB;
 
 constexpr int stallProbeMs = 2;
 constexpr int idleSeconds = 10;
-
-// Runs the event loop until the condition holds or the time is up, checking
-// it every 10 ms; the thread sleeps in the loop meanwhile, so it adds no CPU.
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    if (condition())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (condition())
-            loop.quit();
-    });
-    check.start(10);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return condition();
-}
 
 void idleFor(int ms)
 {
@@ -179,7 +163,7 @@ void Bench::measureLink()
     QElapsedTimer clock;
     clock.start();
     mUi->openButton()->click();
-    waitFor([this] { return mUi->jobButtonsEnabled(); }, 20000);
+    waitServingEvents([this] { return mUi->jobButtonsEnabled(); }, 20000);
     out(QStringLiteral("%1 %2 ms   (floor 1700 ms: start delay 450 + five 250 ms exchanges)")
             .arg(QStringLiteral("port open -> job buttons enabled:"), -40)
             .arg(clock.elapsed()));
@@ -202,7 +186,7 @@ void Bench::measureIdleCpu()
                 .arg(share, 0, 'f', 2));
     }
     mUi->presenceBox()->setChecked(true);
-    waitFor([this] { return mUi->jobButtonsEnabled(); }, 20000);
+    waitServingEvents([this] { return mUi->jobButtonsEnabled(); }, 20000);
 }
 
 bool Bench::runJob(const JobRun &job)
@@ -215,7 +199,7 @@ bool Bench::runJob(const JobRun &job)
     mStalls.start();
     clock.start();
     mUi->button(job.button)->click();
-    const bool ended = waitFor([&] { return closer.seen().contains(job.box); }, 180000);
+    const bool ended = waitServingEvents([&] { return closer.seen().contains(job.box); }, 180000);
     const qint64 elapsed = clock.elapsed();
     const qint64 stall = mStalls.stop();
     const QList<QByteArray> commands = mSim.commands().mid(before);
@@ -231,7 +215,7 @@ bool Bench::runJob(const JobRun &job)
             .arg(ended ? QString() : QStringLiteral("DID NOT END: ") + closer.seen().join('|')));
     if (mSim.scriptRunning())
         mSim.stopScript("bench");
-    waitFor([this] { return mUi->jobButtonsEnabled(); }, 30000);
+    waitServingEvents([this] { return mUi->jobButtonsEnabled(); }, 30000);
     return ended;
 }
 
@@ -242,7 +226,7 @@ void Bench::measureCutShort()
     const auto flashIntoTheBytes = [this] {
         const qint64 before = mSim.dataBytesReceived();
         mUi->button(ToolText::flashButton())->click();
-        return waitFor([&] { return mSim.dataBytesReceived() - before > 1000; }, 60000);
+        return waitServingEvents([&] { return mSim.dataBytesReceived() - before > 1000; }, 60000);
     };
     if (!flashIntoTheBytes()) {
         out(QStringLiteral("close during a file transfer: THE TRANSFER DID NOT START"));
@@ -259,7 +243,7 @@ void Bench::measureCutShort()
     QString error;
     mSim.start(&error);
     mUi->openPort(mSim.portName());
-    waitFor([this] { return mUi->jobButtonsEnabled(); }, 20000);
+    waitServingEvents([this] { return mUi->jobButtonsEnabled(); }, 20000);
 
     ModalCloser closer;
     if (!flashIntoTheBytes()) {
@@ -268,7 +252,7 @@ void Bench::measureCutShort()
     }
     clock.restart();
     mSim.hangUp();
-    const bool failed = waitFor([&] { return !closer.seen().isEmpty(); }, 60000);
+    const bool failed = waitServingEvents([&] { return !closer.seen().isEmpty(); }, 60000);
     out(QStringLiteral("%1 %2 ms   (target < 1000 ms; %3)")
             .arg(QStringLiteral("lost port -> job's failure box:"), -40)
             .arg(clock.elapsed())

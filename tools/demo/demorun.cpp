@@ -2,7 +2,7 @@
 
 #include "console.h"
 #include "logecho.h"
-#include "modalwatcher.h"
+#include "modalcloser.h"
 #include "modemreport.h"
 #include "oldmodem.h"
 #include "protocol/jobsteps.h"
@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QWindow>
@@ -34,8 +35,6 @@ constexpr int linkWaitMs = 20000;
 constexpr int scriptWaitMs = 30000;
 constexpr int dialogWaitMs = 15000;
 constexpr int heartbeatMs = 10000;
-constexpr int oldMainSize = 3000;
-constexpr int oldConfigSize = 700;
 
 } // namespace
 
@@ -100,9 +99,7 @@ bool DemoRun::startModem()
 {
     mSim.setPaced(mOptions.paced);
     mSim.setTrafficLog(mModemEcho.trafficLog());
-    mSim.setFile("main.pyo", OldModem::script("main.pyo", oldMainSize));
-    mSim.setFile("config.pyo", OldModem::script("config.pyo", oldConfigSize));
-    mSim.setFile("settings.ini", OldModem::settings());
+    OldModem::preload(mSim);
     QString error;
     if (!mSim.start(&error))
         return fail(QStringLiteral("the simulated modem did not start: ") + error);
@@ -115,8 +112,12 @@ bool DemoRun::startModem()
 
 bool DemoRun::showWindow()
 {
-    mModals =
-        std::make_unique<ModalWatcher>(modalDwellMs, [this](QWidget *modal) { onModal(modal); });
+    mModals = std::make_unique<TestSupport::ModalCloser>(pollMs);
+    mModals->setDwell(modalDwellMs);
+    mModals->setInspector([this](QWidget *modal) {
+        onModal(modal);
+        return true;
+    });
     const QString port = mSim.portName();
     mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; });
     mControls = std::make_unique<TestSupport::WindowDriver>(mWindow.get());
@@ -320,19 +321,8 @@ void DemoRun::printModemFiles() const
 // run's deadline. Timers and the worker's answers keep being served meanwhile.
 bool DemoRun::waitUntil(const std::function<bool()> &done, qint64 maxMs)
 {
-    if (done())
-        return true;
-    const QDeadlineTimer limit(std::min(maxMs, mDeadline.remainingTime()));
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(pollMs);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done() || limit.hasExpired())
-            loop.quit();
-    });
-    poll.start();
-    loop.exec();
-    return done();
+    const qint64 left = mDeadline.remainingTime();
+    return QTest::qWaitFor(done, int(left < 0 ? maxMs : std::min(maxMs, left)));
 }
 
 // Lines of the log pane come first: the narration follows what the window shows.

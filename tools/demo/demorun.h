@@ -13,17 +13,17 @@
 
 class LogEcho;
 class MainWindow;
-class ModalWatcher;
 class QWidget;
 namespace TestSupport {
+class ModalCloser;
 class WindowDriver;
-}
+} // namespace TestSupport
 
 // One complete flash as an operator does it, through the real window and the
 // real serial worker, against the simulated modem on a pseudo-terminal; told
 // step by step on the terminal, with screenshots when asked for. The steps
 // run one after another and wait on the event loop; the modal boxes are
-// answered by a ModalWatcher from inside their own event loops.
+// answered by the test kit's ModalCloser from inside their own event loops.
 class DemoRun
 {
 public:
@@ -68,6 +68,6 @@ private:
     std::unique_ptr<MainWindow> mWindow;
     std::unique_ptr<TestSupport::WindowDriver> mControls;
     std::unique_ptr<LogEcho> mLogEcho;
-    std::unique_ptr<ModalWatcher> mModals;
+    std::unique_ptr<TestSupport::ModalCloser> mModals;
     QString mFailure;
 };

@@ -7,6 +7,7 @@
 // "N passed, N failed"; exits 1 when any check failed.
 
 #include "modemsim.h"
+#include "oldmodem.h"
 #include "protocol/tooltexts.h"
 
 #include <QCommandLineParser>
@@ -209,18 +210,6 @@ qint64 boxTime(const QString &box)
     return box.section(QLatin1Char(' '), 0, 0).toLongLong();
 }
 
-// A modem that has been in service: old scripts and a settings file of its own.
-const QByteArray oldSettings = QStringLiteral("SERVER_IP::10.0.0.7::IP адрес сервера\r\n"
-                                              "APN::bench.apn::Точка входа GPRS")
-                                   .toUtf8();
-
-void preloadOldModem(ModemSim &sim)
-{
-    sim.setFile("main.pyo", "old main.pyo");
-    sim.setFile("config.pyo", "old config.pyo");
-    sim.setFile("settings.ini", oldSettings);
-}
-
 // One scenario's bench: a fresh modem, its terminal reachable by the target, a
 // working folder, and a driver started in it.
 class Bench
@@ -357,7 +346,7 @@ qint64 flash(const Target &t, Report &r, bool checkPortList)
 {
     out(QStringLiteral("== flash (%1)").arg(t.label));
     Bench bench(t, r);
-    preloadOldModem(bench.sim());
+    OldModem::preload(bench.sim());
     if (!bench.start() || !bench.connect(checkPortList))
         return 0;
     r.check(true, t.label + QStringLiteral(": the presence check connects"),
@@ -382,7 +371,7 @@ qint64 flash(const Target &t, Report &r, bool checkPortList)
             QStringLiteral("%1 and %2 bytes")
                 .arg(sim.file("main.pyo").size())
                 .arg(sim.file("config.pyo").size()));
-    r.check(sim.file("settings.ini") == oldSettings,
+    r.check(sim.file("settings.ini") == OldModem::settings(),
             t.label + QStringLiteral(": the modem keeps its own settings"));
     return flashed ? boxTime(box) - pressed : 0;
 }
@@ -391,7 +380,7 @@ void readSettings(const Target &t, Report &r)
 {
     out(QStringLiteral("== read settings (%1)").arg(t.label));
     Bench bench(t, r);
-    preloadOldModem(bench.sim());
+    OldModem::preload(bench.sim());
     if (!bench.start() || !bench.connect(false))
         return;
     bench.click(ToolText::readButton());
@@ -400,7 +389,7 @@ void readSettings(const Target &t, Report &r)
             t.label + QStringLiteral(": read settings opens the dialog on them"),
             boxText(box) + QStringLiteral("; ") + bench.trace());
     QFile local(bench.dir() + QStringLiteral("/settings.ini"));
-    r.check(local.open(QIODevice::ReadOnly) && local.readAll() == oldSettings,
+    r.check(local.open(QIODevice::ReadOnly) && local.readAll() == OldModem::settings(),
             t.label + QStringLiteral(": the modem's settings.ini is stored locally byte for byte"));
 }
 
@@ -410,7 +399,7 @@ void silentModem(const Target &t, Report &r)
 {
     out(QStringLiteral("== modem silent in a write (%1)").arg(t.label));
     Bench bench(t, r);
-    preloadOldModem(bench.sim());
+    OldModem::preload(bench.sim());
     if (!bench.start() || !bench.connect(false))
         return;
     const QByteArray faulted = "at#wscript=\"main.pyo\"";
@@ -440,7 +429,7 @@ void cutShort(const Target &t, Report &r, bool hangUp)
     out(QStringLiteral("== %1 in the middle of a file (%2)")
             .arg(hangUp ? "line lost" : "port closed", t.label));
     Bench bench(t, r);
-    preloadOldModem(bench.sim());
+    OldModem::preload(bench.sim());
     if (!bench.start() || !bench.connect(false))
         return;
     bench.click(ToolText::flashButton());
@@ -485,7 +474,7 @@ void cliReadSettings(const Target &t, const QStringList &cli, Report &r)
     out(QStringLiteral("== lorta-flash-cli read-settings (%1)").arg(t.label));
     QTemporaryDir dir;
     ModemSim sim;
-    preloadOldModem(sim);
+    OldModem::preload(sim);
     QString error;
     if (!sim.start(&error)) {
         r.check(false, QStringLiteral("the simulated modem starts"), error);
@@ -507,7 +496,7 @@ void cliReadSettings(const Target &t, const QStringList &cli, Report &r)
     const QString said = QString::fromUtf8(process.readAll()).trimmed();
     QFile read(dir.path() + QStringLiteral("/read.ini"));
     r.check(finished && process.exitCode() == 0 && read.open(QIODevice::ReadOnly) &&
-                read.readAll() == oldSettings,
+                read.readAll() == OldModem::settings(),
             t.label +
                 QStringLiteral(": lorta-flash-cli reads the settings into a file byte for byte"),
             said.section(QLatin1Char('\n'), -1));
