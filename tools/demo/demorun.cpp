@@ -39,21 +39,19 @@ constexpr int heartbeatMs = 10000;
 } // namespace
 
 DemoRun::DemoRun(const DemoOptions &options)
-    : mOptions(options), mDeadline(qint64(options.timeoutS) * 1000), mOldDir(QDir::currentPath()),
-      mShots(options.shotsFolder)
+    : mOptions(options), mDeadline(qint64(options.timeoutS) * 1000), mShots(options.shotsFolder),
+      mSim(mBench.sim())
 {
 }
 
-// The window first: its destructor stops the serial worker. Then the sim,
-// whose thread posts to the echo; the working directory goes last.
+// The log echo before the window it reads; the bench then closes the window
+// (its destructor stops the serial worker), stops the modem and goes back to
+// the old working directory.
 DemoRun::~DemoRun()
 {
     mModals.reset();
     mLogEcho.reset();
-    mControls.reset();
-    mWindow.reset();
-    mSim.stop();
-    QDir::setCurrent(mOldDir);
+    mBench.destroyWindow();
 }
 
 int DemoRun::exec()
@@ -79,19 +77,19 @@ int DemoRun::exec()
 
 bool DemoRun::setUp()
 {
-    if (!mDir.isValid())
+    if (mBench.dir().isEmpty())
         return fail(QStringLiteral("cannot create a temporary working directory"));
     if (!mShots.ready())
         return fail(QStringLiteral("cannot create the screenshot folder ") + mShots.folder());
     if (mShots.enabled())
         narrate(QStringLiteral("Screenshots go to ") + mShots.folder());
-    // The tool keeps its local files ("setting", "settings.ini") in its working directory.
-    QDir::setCurrent(mDir.path());
+    // The tool keeps its local files ("setting", "settings.ini") in its working
+    // directory, which the bench has made its temporary one.
     if (!writeLinesToFile(QStringLiteral("settings.ini"), defaultSettings()))
-        return fail(QStringLiteral("cannot write settings.ini into ") + mDir.path());
+        return fail(QStringLiteral("cannot write settings.ini into ") + mBench.dir());
     narrate(QStringLiteral("Working directory %1: the local settings.ini holds the "
                            "tool's default settings")
-                .arg(mDir.path()));
+                .arg(mBench.dir()));
     return true;
 }
 
@@ -118,18 +116,17 @@ bool DemoRun::showWindow()
         onModal(modal);
         return true;
     });
-    const QString port = mSim.portName();
-    mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; });
-    mControls = std::make_unique<TestSupport::WindowDriver>(mWindow.get());
+    mBench.showWindow();
+    mWindow = mBench.window();
+    mControls = mBench.ui();
     mLogEcho = std::make_unique<LogEcho>(mControls->log()->document());
     narrate(QStringLiteral("Showing the main window (Qt platform \"%1\"); its log pane "
                            "follows as \"log |\", what the modem receives as \"modem <-\"")
                 .arg(QGuiApplication::platformName()));
-    mWindow->show();
     waitUntil([this] { return mWindow->windowHandle() && mWindow->windowHandle()->isExposed(); },
               exposeWaitMs);
     pause(viewerPauseMs);
-    mShots.save(mWindow.get(), QStringLiteral("1-port-closed.png"),
+    mShots.save(mWindow, QStringLiteral("1-port-closed.png"),
                 QStringLiteral("the window at start, port closed"));
     return true;
 }
@@ -164,7 +161,7 @@ bool DemoRun::waitForLink()
             linkWaitMs))
         return fail(QStringLiteral("the job buttons did not come on (no \"%1\")").arg(linked));
     pause(viewerPauseMs);
-    mShots.save(mWindow.get(), QStringLiteral("2-connected.png"),
+    mShots.save(mWindow, QStringLiteral("2-connected.png"),
                 QStringLiteral("modem connected, job buttons enabled"));
     return true;
 }
@@ -188,7 +185,7 @@ bool DemoRun::flash()
         },
         mDeadline.remainingTime());
     if (!boxSeen())
-        mShots.save(mWindow.get(), QStringLiteral("3-flashing.png"),
+        mShots.save(mWindow, QStringLiteral("3-flashing.png"),
                     QStringLiteral("flash under way, the files going over"));
     return waitForFlashEnd();
 }
@@ -230,7 +227,7 @@ void DemoRun::waitForScript()
                     .arg(ToolText::scriptRunningPrefix().trimmed())
                     .arg(scriptWaitMs / 1000));
     pause(viewerPauseMs);
-    mShots.save(mWindow.get(), QStringLiteral("5-script-running.png"),
+    mShots.save(mWindow, QStringLiteral("5-script-running.png"),
                 QStringLiteral("after the flash, the new script running"));
 }
 

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "demooptions.h"
+#include "modembench.h"
 #include "modemecho.h"
 #include "modemsim.h"
 #include "screenshots.h"
 
 #include <QDeadlineTimer>
 #include <QString>
-#include <QTemporaryDir>
 #include <functional>
 #include <memory>
 
@@ -60,13 +60,12 @@ private:
 
     DemoOptions mOptions;
     QDeadlineTimer mDeadline;
-    QString mOldDir;
-    QTemporaryDir mDir;
     Screenshots mShots;
-    ModemEcho mModemEcho;
-    ModemSim mSim;
-    std::unique_ptr<MainWindow> mWindow;
-    std::unique_ptr<TestSupport::WindowDriver> mControls;
+    ModemEcho mModemEcho; // outlives the modem, whose thread posts to it
+    TestSupport::ModemBench mBench;
+    ModemSim &mSim;
+    MainWindow *mWindow = nullptr;
+    TestSupport::WindowDriver *mControls = nullptr;
     std::unique_ptr<LogEcho> mLogEcho;
     std::unique_ptr<TestSupport::ModalCloser> mModals;
     QString mFailure;
