@@ -17,6 +17,11 @@ QString writtenFileName(const QByteArray &command)
     const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(command));
     return match.hasMatch() ? match.captured(1) : QString();
 }
+QString openFailureText(bool heldElsewhere)
+{
+    const QString text = QStringLiteral("Ошибка при открытии порта");
+    return heldElsewhere ? text + QStringLiteral(": порт занят другой программой") : text;
+}
 } // namespace
 
 PortRun::PortRun(const QString &port, OperationType job, const QString &jobName, QObject *parent)
@@ -31,7 +36,7 @@ PortRun::PortRun(const QString &port, OperationType job, const QString &jobName,
         emit signal_logLine(mResult.port, line);
     });
     connect(&mSession, &ModemSession::signal_portOpenFailed, this,
-            [this] { finish(false, QStringLiteral("Ошибка при открытии порта")); });
+            [this] { finish(false, openFailureText(mSession.isPortHeldElsewhere())); });
     connect(&mSession, &ModemSession::signal_presence, this,
             &PortRun::slot_mSession_signal_presence);
     connect(&mSession, &ModemSession::signal_progress, this, [this](int step) {
@@ -47,6 +52,13 @@ PortRun::PortRun(const QString &port, OperationType job, const QString &jobName,
     });
     connect(&mSession, &ModemSession::signal_jobEnded, this,
             &PortRun::slot_mSession_signal_jobEnded);
+}
+
+void PortRun::setReadTarget(const QString &fileName)
+{
+    mSession.setReadTarget(fileName);
+    if (mJob == OperationType::ReadSettings)
+        mResult.file = fileName;
 }
 
 void PortRun::start(int connectTimeoutS)
