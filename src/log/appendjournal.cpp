@@ -34,8 +34,9 @@ bool AppendJournal::openRegular(const QString &fileName, QString *reason)
 {
     const int fd = ::open(QFile::encodeName(fileName).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    // ENXIO: a FIFO that nobody reads.
     if (fd < 0) {
-        *reason = QString::fromLocal8Bit(::strerror(errno));
+        *reason = errno == ENXIO ? notRegularText() : QString::fromLocal8Bit(::strerror(errno));
         return false;
     }
     struct stat status = {};
@@ -44,7 +45,7 @@ bool AppendJournal::openRegular(const QString &fileName, QString *reason)
         *reason = notRegularText();
         return false;
     }
-    mFile.setFileName(fileName);
+    mFileName = fileName;
     if (mFile.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
                    QFileDevice::AutoCloseHandle))
         return true;
@@ -60,6 +61,7 @@ bool AppendJournal::openRegular(const QString &fileName, QString *reason)
         *reason = notRegularText();
         return false;
     }
+    mFileName = fileName;
     mFile.setFileName(fileName);
     if (mFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return true;

@@ -14,7 +14,7 @@ public:
     // False with a reason when the file cannot be opened for appending.
     bool open(const QString &fileName, QString *error);
     bool isOpen() const { return mFile.isOpen(); }
-    QString fileName() const { return mFile.fileName(); }
+    QString fileName() const { return mFileName; }
     // False with a reason when the line did not reach the file whole.
     bool append(const QByteArray &line, QString *error);
 
@@ -22,4 +22,5 @@ private:
     bool openRegular(const QString &fileName, QString *reason);
 
     QFile mFile;
+    QString mFileName;
 };
