@@ -49,8 +49,8 @@ QString portsListing()
 
 CliRunner::CliRunner(const CliArguments &arguments, QIODevice *out, QIODevice *err, bool terminal,
                      QObject *parent)
-    : QObject(parent), mArguments(arguments), mOut(out), mErr(err),
-      mOutput(out, err, arguments.json, terminal), mTimerRedraw(new QTimer(this))
+    : QObject(parent), mArguments(arguments), mOutput(out, err, arguments.json, terminal),
+      mTimerRedraw(new QTimer(this))
 {
     mTimerRedraw->setInterval(redrawIntervalMs);
     connect(mTimerRedraw, &QTimer::timeout, this, [this] {

@@ -53,8 +53,6 @@ private:
     QString readTargetsProblem() const;
 
     CliArguments mArguments;
-    QIODevice *mOut;
-    QIODevice *mErr;
     CliOutput mOutput;
     SmallFile mSettings;
     QList<PortRun *> mRuns;

@@ -157,6 +157,8 @@ void PortRun::complete()
     if (mFinished)
         return;
     mResult.seconds = mClock.elapsed() / 1000.0;
+    if (!mResult.ok)
+        mResult.file.clear(); // no copy was stored
     mFinished = true;
     emit signal_finished();
 }
