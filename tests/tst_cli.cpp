@@ -364,7 +364,8 @@ void TestCli::settingsReadOnceForEveryPort()
         poll.stop();
         QFile replaced(QStringLiteral("settings.ini"));
         if (replaced.open(QIODevice::WriteOnly))
-            replaced.write("APN::a\x07" "b::c");
+            replaced.write("APN::a\x07"
+                           "b::c");
     });
     poll.start();
     const CliRun result = run({"load-settings", "--port", first->portName(), "--port",
