@@ -9,6 +9,11 @@
 namespace {
 // 9600 bit/s, ten bits a byte.
 constexpr double lineBytesPerMs = 0.96;
+QString openFailureText(bool heldElsewhere)
+{
+    const QString text = ToolText::portOpenFailed();
+    return heldElsewhere ? text + QStringLiteral(": порт занят другой программой") : text;
+}
 } // namespace
 
 PortRun::PortRun(const QString &port, OperationType job, const QString &jobName, QObject *parent)
@@ -23,7 +28,7 @@ PortRun::PortRun(const QString &port, OperationType job, const QString &jobName,
         emit signal_logLine(mResult.port, line);
     });
     connect(&mSession, &ModemSession::signal_portOpenFailed, this,
-            [this] { finish(false, ToolText::portOpenFailed()); });
+            [this] { finish(false, openFailureText(mSession.isPortHeldElsewhere())); });
     connect(&mSession, &ModemSession::signal_presence, this,
             &PortRun::slot_mSession_signal_presence);
     connect(&mSession, &ModemSession::signal_progress, this, [this](int step) {
@@ -41,6 +46,13 @@ PortRun::PortRun(const QString &port, OperationType job, const QString &jobName,
     });
     connect(&mSession, &ModemSession::signal_jobEnded, this,
             &PortRun::slot_mSession_signal_jobEnded);
+}
+
+void PortRun::setReadTarget(const QString &fileName)
+{
+    mSession.setReadTarget(fileName);
+    if (mJob == OperationType::ReadSettings)
+        mResult.file = fileName;
 }
 
 void PortRun::start(int connectTimeoutS)
@@ -143,6 +155,8 @@ void PortRun::complete()
     if (mFinished)
         return;
     mResult.seconds = mClock.elapsed() / 1000.0;
+    if (!mResult.ok)
+        mResult.file.clear(); // no copy was stored
     mFinished = true;
     emit signal_finished();
 }

@@ -89,6 +89,13 @@ void ModemSession::setSettingsSource(const QString &fileName)
     mWriteJob.setFileSource(source);
 }
 
+void ModemSession::setSettingsContent(const SmallFile &content)
+{
+    FileSource source;
+    source.settingsContent = content;
+    mWriteJob.setFileSource(source);
+}
+
 void ModemSession::setReadTarget(const QString &fileName)
 {
     mReadTarget = fileName;

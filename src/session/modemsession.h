@@ -31,6 +31,8 @@ public:
 
     // The local settings file that load and flash write into the modem.
     void setSettingsSource(const QString &fileName);
+    // The settings as read and checked once: load and flash send exactly these.
+    void setSettingsContent(const SmallFile &content);
     // Where read settings stores the modem's file.
     void setReadTarget(const QString &fileName);
     QString readTarget() const { return mReadTarget; }
@@ -45,6 +47,8 @@ public:
     void requestClose();
     void finishClose();
     bool isPortOpen() const { return mPortOpen; }
+    // After signal_portOpenFailed: whether another program holds the device.
+    bool isPortHeldElsewhere() { return serial.isHeldElsewhere(); }
 
     // Unchecked, the periodic presence command is not sent.
     void setPresenceCheckEnabled(bool enabled) { mPresenceCheckEnabled = enabled; }

@@ -21,7 +21,9 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
+#include <unistd.h>
 
 namespace {
 
@@ -502,6 +504,96 @@ void cliReadSettings(const Target &t, const QStringList &cli, Report &r)
             said.section(QLatin1Char('\n'), -1));
 }
 
+// A process whose standard output is a pipe held here, so that its reader can
+// go away as `| head -1` does.
+class PipedProcess : public QProcess
+{
+public:
+    PipedProcess()
+    {
+        if (::pipe(mFds) == 0)
+            ::fcntl(mFds[0], F_SETFL, O_NONBLOCK);
+    }
+    ~PipedProcess() override
+    {
+        closeEnd(0);
+        closeEnd(1);
+    }
+    bool hasLine()
+    {
+        char buffer[4096];
+        ssize_t got = 0;
+        while (mFds[0] >= 0 && (got = ::read(mFds[0], buffer, sizeof buffer)) > 0)
+            mReceived.append(buffer, static_cast<int>(got));
+        return mReceived.contains('\n');
+    }
+    void closeEnd(int end)
+    {
+        if (mFds[end] >= 0)
+            ::close(mFds[end]);
+        mFds[end] = -1;
+    }
+
+protected:
+    void setupChildProcess() override
+    {
+        ::dup2(mFds[1], STDOUT_FILENO);
+        ::close(mFds[0]);
+    }
+
+private:
+    int mFds[2] = {-1, -1};
+    QByteArray mReceived;
+};
+
+// A flash whose standard output reader goes away after the first line: the
+// modem is flashed all the same, and the run ends with a report in the
+// journal and on stderr, status 1, the journal whole to its last line.
+void cliFlashReaderGone(const Target &t, const QStringList &cli, Report &r)
+{
+    out(QStringLiteral("== lorta-flash-cli flash, its reader goes away (%1)").arg(t.label));
+    QTemporaryDir dir;
+    ModemSim sim;
+    preloadOldModem(sim);
+    QString error;
+    if (!sim.start(&error)) {
+        r.check(false, QStringLiteral("the simulated modem starts"), error);
+        return;
+    }
+    if (!t.link.isEmpty()) {
+        QFile::remove(t.link);
+        QFile::link(sim.portName(), t.link);
+    }
+    PipedProcess process;
+    process.setWorkingDirectory(dir.path());
+    const QFileInfo program(cli.constFirst());
+    process.start(program.exists() ? program.absoluteFilePath() : program.filePath(),
+                  cli.mid(1) + QStringList{QStringLiteral("flash"), QStringLiteral("--port"),
+                                           t.port(sim), QStringLiteral("--log"),
+                                           QStringLiteral("journal.log")});
+    process.closeEnd(1);
+    QElapsedTimer clock;
+    clock.start();
+    while (!process.hasLine() && clock.elapsed() < jobMs && process.state() != QProcess::NotRunning)
+        process.waitForFinished(50);
+    process.closeEnd(0);
+    const bool finished = process.waitForFinished(jobMs);
+    const QString said = QString::fromUtf8(process.readAllStandardError()).trimmed();
+    QFile journal(dir.path() + QStringLiteral("/journal.log"));
+    const QByteArray lines = journal.open(QIODevice::ReadOnly) ? journal.readAll() : QByteArray();
+    const bool flashed = sim.file("main.pyo") == resource(QStringLiteral(":/files/main.pyo")) &&
+                         sim.file("config.pyo") == resource(QStringLiteral(":/files/config.pyo"));
+    r.check(finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 1 &&
+                flashed && lines.endsWith('\n') && lines.contains("часть вывода потеряна") &&
+                said.contains(QStringLiteral("часть вывода потеряна")),
+            t.label + QStringLiteral(": lorta-flash-cli flashes on when its reader goes away, "
+                                     "and says so at the end"),
+            QStringLiteral("exit %1, flashed %2; %3")
+                .arg(process.exitCode())
+                .arg(flashed)
+                .arg(said.section(QLatin1Char('\n'), -1)));
+}
+
 Target wineTarget(const QCommandLineParser &p)
 {
     return {p.value(QStringLiteral("label")),
@@ -536,7 +628,7 @@ int main(int argc, char *argv[])
          QStringLiteral("text"), QStringLiteral("Wine")},
         {QStringLiteral("only"),
          QStringLiteral("Comma-separated scenarios: delay, flash, read, "
-                        "silent, close, lost, cli."),
+                        "silent, close, lost, cli, cli-reader."),
          QStringLiteral("list")},
     });
     parser.process(app);
@@ -579,6 +671,9 @@ int main(int argc, char *argv[])
         cutShort(wine, report, true);
     if (wanted("cli") && parser.isSet(QStringLiteral("cli")))
         cliReadSettings(wine, QProcess::splitCommand(parser.value(QStringLiteral("cli"))), report);
+    if (wanted("cli-reader") && parser.isSet(QStringLiteral("cli")))
+        cliFlashReaderGone(wine, QProcess::splitCommand(parser.value(QStringLiteral("cli"))),
+                           report);
 
     out(QStringLiteral("== figures"));
     for (const QString &figure : qAsConst(report.figures))
