@@ -1,5 +1,7 @@
 #include "cliarguments.h"
 
+#include "watcharguments.h"
+
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
@@ -164,7 +166,8 @@ QString CliArguments::usage()
         "[options]\n"
         "  lorta-flash-cli clear          --port NAME [--port NAME ...]                    "
         "[options]\n"
-        "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n");
+        "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n") +
+           WatchArguments::usage();
 }
 
 QString CliArguments::portKey(const QString &name)

@@ -3,6 +3,7 @@
 #include "interruptwatcher.h"
 #include "settings/settingsfile.h"
 #include "settingscheck.h"
+#include "watchconsole.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -235,6 +236,8 @@ QByteArray CliRunner::errorJson(const QString &error)
 
 int runCli(const QStringList &arguments, QIODevice *out, QIODevice *err, bool terminal)
 {
+    if (arguments.value(0) == QLatin1String("watch"))
+        return runWatch(arguments.mid(1), out, err, terminal);
     // First, so that an interruption from the first moment on ends the run as
     // any other does; the notifier reports it once the loop runs.
     InterruptWatcher watcher;

@@ -173,6 +173,15 @@ void ModemSession::resumePresenceCheck()
     startOperation(OperationType::PresenceCheck);
 }
 
+void ModemSession::sendQuery(const QByteArray &command)
+{
+    startOperation(OperationType::None);
+    mQueryPending = true;
+    // Answers to presence commands still in flight are not this query's.
+    mSender->beginOperation();
+    sendCommand(command, 0);
+}
+
 void ModemSession::sendCommand(const QByteArray &command, int wait)
 {
     mSender->send(command, wait == 0 ? ModemCommands::defaultWait : wait,
@@ -183,6 +192,7 @@ void ModemSession::startOperation(OperationType operation)
 {
     mOperation = OperationType::None;
     mPendingOperation = operation;
+    mQueryPending = false;
     mTimerSendCheck->stop();
     mSender->cancel();
     mFileInFlight.clear();
@@ -239,6 +249,12 @@ void ModemSession::slot_mTimerSendCheck_timeout()
 void ModemSession::slot_serial_signal_receivedAnswer(QByteArray data)
 {
     const bool current = mSender->takeAnswer();
+    if (mQueryPending && mPortOpen && current) {
+        mQueryPending = false;
+        appendLog(textUpToZero(data), MessageKind::Received);
+        emit signal_queryAnswered(data);
+        return;
+    }
     if (mOperation == OperationType::None || !mPortOpen || !current)
         return;
     const bool hasOk = data.contains(ModemCommands::ok());

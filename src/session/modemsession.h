@@ -56,6 +56,10 @@ public:
     // after the start delay.
     void startJob(OperationType job);
     void resumePresenceCheck();
+    // Stops the presence check and sends one command; its answer comes back by
+    // signal_queryAnswered. For the production line's IMEI query between the
+    // presence check and the job; the window never calls it.
+    void sendQuery(const QByteArray &command);
 
 signals:
     // A finished log line, time stamp included, and the kind of message it shows.
@@ -77,6 +81,8 @@ signals:
     // The job is over; logged tells whether the text went to the log. The
     // session then waits for resumePresenceCheck() (or a close).
     void signal_jobEnded(OperationType job, bool success, QString text, bool logged);
+    // The answer to sendQuery(), possibly empty.
+    void signal_queryAnswered(QByteArray answer);
 
 private slots:
     void slot_mTimerSendCheck_timeout();
@@ -109,6 +115,7 @@ private:
     bool mPresenceCheckEnabled = true;
     bool mPortOpen = false;
     bool mClosing = false;
+    bool mQueryPending = false;
     LogComposer mLogComposer;
     QString mLastLine;
     QString mReadTarget;

@@ -16,6 +16,7 @@
 #include "protocol/tooltexts.h"
 #include "settings/settingsfile.h"
 #include "ui/mainwindow.h"
+#include "watchbench.h"
 #include "windowdriver.h"
 
 #include <QApplication>
@@ -344,6 +345,8 @@ int main(int argc, char *argv[])
     const QString simulator = QStringLiteral(LORTA_MODEM_SIM_PATH);
     if (app.arguments().contains(QStringLiteral("--parallel")))
         return measureParallelFlash(simulator) ? 0 : 1;
+    if (app.arguments().contains(QStringLiteral("--watch")))
+        return measureWatch() ? 0 : 1;
     constexpr int floodSeconds = 60;
     if (app.arguments().contains(QStringLiteral("--flood-only"))) {
         measureFlood(floodSeconds);
@@ -389,5 +392,6 @@ int main(int argc, char *argv[])
     measureFlood(floodSeconds);
     out(QString());
     allEnded = measureParallelFlash(simulator) && allEnded;
+    allEnded = measureWatch() && allEnded;
     return allEnded ? 0 : 1;
 }

@@ -96,6 +96,12 @@ void ModemSim::setScriptOutput(const QByteArray &line)
     mShared->behaviour.setScriptOutput(line);
 }
 
+void ModemSim::setImei(const QByteArray &imei)
+{
+    std::lock_guard<std::mutex> lock(mShared->mutex);
+    mShared->behaviour.setImei(imei);
+}
+
 void ModemSim::setTrafficLog(const TrafficLog &log)
 {
     mLog = log;

@@ -45,6 +45,8 @@ public:
     void setRestartSilenceMs(int ms);             // default 3000
     void setScriptOutputIntervalMs(int ms);       // default 2000
     void setScriptOutput(const QByteArray &line); // default "v1.08\r\n"
+    // What "at+cgsn" answers before "OK" (default "490154203237518"); empty: "OK" alone.
+    void setImei(const QByteArray &imei);
     void setTrafficLog(const TrafficLog &log);
 
     void setFile(const QByteArray &name, const QByteArray &bytes); // appended, or replaced in place
