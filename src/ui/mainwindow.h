@@ -47,7 +47,7 @@ private:
     QString readPortSetting();
     void writePortSetting(const QString &text);
     void openOrClosePort();
-    void setOperationButtonsEnabled(bool enabled);
+    void setJobButtonsEnabled(bool enabled);
 
     PortLister mPortLister;
     QWidget *mWidgetPort = nullptr;
