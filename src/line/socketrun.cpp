@@ -2,13 +2,13 @@
 
 #include "imeiparser.h"
 #include "openfailurehint.h"
+#include "protocol/jobsteps.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 
 namespace {
 constexpr int baudRate = 9600;
-constexpr int lastWriteStep = 9; // the write job's steps run 0 to 9
 const char settingsFileName[] = "settings.ini";
 } // namespace
 
@@ -39,10 +39,13 @@ SocketRun::SocketRun(int number, OperationType job, const QString &jobName, QObj
             &SocketRun::slot_mSession_signal_jobEnded);
 }
 
-void SocketRun::setSettingsSource(const QString &fileName)
+void SocketRun::setSettingsSource(const QString &fileName, const std::optional<SmallFile> &content)
 {
     mSettingsFile = fileName;
+    mSettingsContent = content;
     mSession.setSettingsSource(fileName);
+    if (content)
+        mSession.setSettingsContent(*content);
 }
 
 QString SocketRun::stateText() const
@@ -211,11 +214,15 @@ void SocketRun::slot_mSession_signal_fileStarted(const QString &name, qint64 siz
     if (mState != State::Running)
         return;
     mStep = QStringLiteral("файл ") + name;
-    QFile file(name == QLatin1String(settingsFileName) ? mSettingsFile
-                                                       : QStringLiteral(":/files/") + name);
+    const bool settings = name == QLatin1String(settingsFileName);
     QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.read(size + 1);
+    if (settings && mSettingsContent) {
+        bytes = mSettingsContent->bytes;
+    } else {
+        QFile file(settings ? mSettingsFile : QStringLiteral(":/files/") + name);
+        if (file.open(QIODevice::ReadOnly))
+            bytes = file.read(size + 1);
+    }
     const QString hash =
         bytes.size() == size
             ? QString::fromLatin1(
@@ -229,7 +236,7 @@ void SocketRun::slot_mSession_signal_progress(int step)
 {
     if (mState != State::Running)
         return;
-    mProgress = qBound(0, step * 100 / lastWriteStep, 100);
+    mProgress = qBound(0, step * 100 / JobStep::Last, 100);
     emit signal_changed(mNumber);
 }
 
