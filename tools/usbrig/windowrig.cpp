@@ -1,0 +1,221 @@
+#include "windowrig.h"
+
+#include "ui/mainwindow.h"
+#include "windowdriver.h"
+
+#include <QDir>
+#include <QSerialPortInfo>
+#include <QTest>
+#include <cstdio>
+
+namespace {
+constexpr int plugWaitMs = 60000;
+constexpr int openWaitMs = 10000;
+constexpr int linkWaitMs = 30000;
+constexpr int flashWaitMs = 240000;
+constexpr int hostWaitMs = 120000;
+constexpr int lostWaitMs = 5000;
+constexpr int closeWaitMs = 5000;
+constexpr qint64 stallLimitMs = 100;
+
+const QString flashButton = QStringLiteral("Прошить");
+const QString refreshButton = QStringLiteral("Обновить список компортов");
+const QString flashFailedBox = QStringLiteral("Ошибка|Ошибка при прошивке модема");
+const QString flashedBox = QStringLiteral("Сообщение|Модем прошит");
+} // namespace
+
+WindowRig::WindowRig(const QString &folder, const QString &serial)
+    : mFolder(folder), mSerial(serial), mHost(folder), mOldDir(QDir::currentPath())
+{
+    // The tool keeps "setting" and "settings.ini" in its working directory.
+    QDir::setCurrent(folder);
+    mWindow = std::make_unique<MainWindow>();
+    mUi = std::make_unique<TestSupport::WindowDriver>(mWindow.get());
+    mModals.setInspector([this](QWidget *) {
+        mHost.post(QStringLiteral("box"));
+        return true;
+    });
+    mWindow->show();
+}
+
+// The window first: its destructor stops and joins the serial worker.
+WindowRig::~WindowRig()
+{
+    mUi.reset();
+    mWindow.reset();
+    QDir::setCurrent(mOldDir);
+}
+
+int WindowRig::exec()
+{
+    if (pullDuringFlash() && askHost(QStringLiteral("plug-fresh"), hostWaitMs)) {
+        if (pullWhileConnected(QStringLiteral("g1"), QStringLiteral("while the presence check runs")) &&
+            askHost(QStringLiteral("plug"), hostWaitMs) && flashAfterReplug())
+            pullWhileConnected(QStringLiteral("g2"), QStringLiteral("between jobs"));
+    }
+    mUi->closePort();
+    return mFailures == 0 ? 0 : 1;
+}
+
+// d: the adapter pulled while main.pyo goes over; the host pulls on its own.
+bool WindowRig::pullDuringFlash()
+{
+    if (!openAdapterPort(plugWaitMs)) {
+        result(QStringLiteral("d"), false, QStringLiteral("the adapter's port did not open"));
+        return false;
+    }
+    if (!waitFor([this] { return mUi->jobButtonsEnabled(); }, linkWaitMs)) {
+        result(QStringLiteral("d"), false, QStringLiteral("no link to the modem"));
+        return false;
+    }
+    mStalls.restart();
+    mUi->button(flashButton)->click();
+    const bool boxed =
+        waitFor([this] { return mModals.seen().contains(flashFailedBox); }, flashWaitMs);
+    qint64 closeMs = -1, refreshMs = -1;
+    const bool closed = boxed && closeAndRefresh(&closeMs, &refreshMs);
+    const qint64 stallMs = mStalls.largestStallMs();
+    figure(QStringLiteral("d_close_ms"), closeMs);
+    figure(QStringLiteral("d_refresh_ms"), refreshMs);
+    figure(QStringLiteral("d_stall_ms"), stallMs);
+    const bool ok = boxed && closed && stallMs < stallLimitMs;
+    result(QStringLiteral("d"), ok,
+           QStringLiteral("box \"%1\"; port closed in %2 ms, list refreshed in %3 ms; largest "
+                          "stall %4 ms; boxes: %5")
+               .arg(boxed ? flashFailedBox : QStringLiteral("missing"))
+               .arg(closeMs)
+               .arg(refreshMs)
+               .arg(stallMs)
+               .arg(mModals.seen().join(QStringLiteral(", "))));
+    return boxed && closed;
+}
+
+// g: the adapter pulled with the port open and no job running.
+bool WindowRig::pullWhileConnected(const QString &letter, const QString &when)
+{
+    if (!mUi->portOpen() && !openAdapterPort(plugWaitMs)) {
+        result(letter, false, QStringLiteral("the adapter's port did not open"));
+        return false;
+    }
+    // Let the presence check run a few rounds first.
+    waitFor([this] { return mUi->jobButtonsEnabled(); }, linkWaitMs);
+    const int linesBefore = mUi->logLines().size();
+    mStalls.restart();
+    if (!askHost(QStringLiteral("pull"), hostWaitMs)) {
+        result(letter, false, QStringLiteral("the host did not pull the adapter"));
+        return false;
+    }
+    QElapsedTimer sincePull;
+    sincePull.start();
+    const bool logged = waitFor(
+        [this] {
+            const QStringList lines = mUi->logLines();
+            return lines.contains(QStringLiteral(
+                       "Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт")) &&
+                   !mUi->jobButtonsEnabled();
+        },
+        lostWaitMs);
+    const qint64 loggedMs = sincePull.elapsed();
+    qint64 closeMs = -1, refreshMs = -1;
+    const bool closed = closeAndRefresh(&closeMs, &refreshMs);
+    const qint64 stallMs = mStalls.largestStallMs();
+    figure(letter + QStringLiteral("_logged_ms"), loggedMs);
+    figure(letter + QStringLiteral("_stall_ms"), stallMs);
+    const bool ok = logged && closed && stallMs < stallLimitMs;
+    result(letter, ok,
+           QStringLiteral("pulled %1: log after %2 ms: %3; closed in %4 ms, refreshed in %5 ms, "
+                          "largest stall %6 ms")
+               .arg(when)
+               .arg(loggedMs)
+               .arg(mUi->logLines().mid(linesBefore).join(QStringLiteral(" / ")))
+               .arg(closeMs)
+               .arg(refreshMs)
+               .arg(stallMs));
+    return closed;
+}
+
+// e: the adapter plugged back (perhaps under another number), found after a refresh.
+bool WindowRig::flashAfterReplug()
+{
+    const int boxesBefore = mModals.seen().size();
+    const bool open = openAdapterPort(plugWaitMs);
+    const bool linked = open && waitFor([this] { return mUi->jobButtonsEnabled(); }, linkWaitMs);
+    if (linked)
+        mUi->button(flashButton)->click();
+    const bool flashed =
+        linked && waitFor([this, boxesBefore] { return mModals.seen().size() > boxesBefore; },
+                          flashWaitMs) &&
+        mModals.seen().value(boxesBefore) == flashedBox;
+    result(QStringLiteral("e"), flashed,
+           QStringLiteral("after a refresh the window opened %1 and the flash ended in \"%2\"")
+               .arg(adapterPort(), mModals.seen().value(boxesBefore)));
+    return flashed;
+}
+
+// Refreshes the list, picks the adapter by its serial number and opens it.
+bool WindowRig::openAdapterPort(int waitMs)
+{
+    if (!waitFor([this] { return !adapterPort().isEmpty(); }, waitMs))
+        return false;
+    mUi->button(refreshButton)->click();
+    const int index = mUi->portList()->findText(adapterPort());
+    if (index < 0)
+        return false;
+    mUi->portList()->setCurrentIndex(index);
+    mUi->openButton()->click();
+    return waitFor([this] { return mUi->portOpen(); }, openWaitMs);
+}
+
+bool WindowRig::closeAndRefresh(qint64 *closeMs, qint64 *refreshMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    mUi->closePort();
+    if (!waitFor([this] { return !mUi->portOpen(); }, closeWaitMs))
+        return false;
+    *closeMs = clock.restart();
+    mUi->button(refreshButton)->click();
+    *refreshMs = clock.elapsed();
+    return true;
+}
+
+bool WindowRig::askHost(const QString &request, int waitMs)
+{
+    const QString answer = request + QStringLiteral(".done");
+    mHost.take(answer);
+    if (!mHost.post(request + QStringLiteral(".want")))
+        return false;
+    const bool answered = waitFor([this, &answer] { return mHost.has(answer); }, waitMs);
+    mHost.take(request + QStringLiteral(".want"));
+    mHost.take(answer);
+    return answered;
+}
+
+bool WindowRig::waitFor(const std::function<bool()> &condition, int waitMs)
+{
+    return QTest::qWaitFor(condition, waitMs);
+}
+
+QString WindowRig::adapterPort() const
+{
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        if (info.serialNumber() == mSerial)
+            return info.portName();
+    }
+    return QString();
+}
+
+void WindowRig::result(const QString &letter, bool ok, const QString &text)
+{
+    if (!ok)
+        ++mFailures;
+    printf("RESULT %s %s %s\n", qPrintable(letter), ok ? "PASS" : "FAIL", qPrintable(text));
+    fflush(stdout);
+}
+
+void WindowRig::figure(const QString &name, qint64 value) const
+{
+    printf("FIGURE %s %lld\n", qPrintable(name), static_cast<long long>(value));
+    fflush(stdout);
+}
