@@ -413,7 +413,8 @@ class Rig:
         sim = self.sim("ref")
         folder = os.path.join(self.work, "ref")
         os.makedirs(folder)
-        for argv in (["flash"], ["read-settings", "--out", os.path.join(folder, "read.ini")]):
+        # Read first: after a flash the modem runs its script and takes no commands.
+        for argv in (["read-settings", "--out", os.path.join(folder, "read.ini")], ["flash"]):
             subprocess.run([self.cli, *argv, "--port", sim.pty], cwd=folder, timeout=180,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
@@ -478,8 +479,8 @@ class Rig:
     def check_b(self):
         rc, out = self.run(
             "p=$(port_of LORTA-B) || exit 3\nmkdir -p $RIG/b && cd $RIG/b\n"
-            "$cli flash --port $p > flash.out 2>&1; f=$?\n"
             "$cli read-settings --port $p --out $RIG/b/read.ini > read.out 2>&1; r=$?\n"
+            "$cli flash --port $p > flash.out 2>&1; f=$?\n"
             "echo \"flash $f read $r\"; [ $f = 0 ] && [ $r = 0 ]", timeout=300)
         self.guest.pull("a0")
         self.guest.chardev_remove("m_b")
