@@ -36,3 +36,9 @@ cpu_ticks() {
   set -- $stat
   echo $(( ${12} + ${13} ))
 }
+
+# The wall-clock time (hh:mm:ss.mmm) of the kernel's latest "USB disconnect": the
+# moment the guest learnt of a pull, before the driver tore the port down.
+last_disconnect() {
+  dmesg --time-format iso | grep 'USB disconnect' | tail -n 1 | sed -E 's/^[0-9-]+T([0-9:]+),([0-9]{3}).*/\1.\2/'
+}

@@ -57,6 +57,12 @@ def read_text(path):
         return ""
 
 
+def seconds_of_day(stamp):
+    """"hh:mm:ss.zzz" as seconds."""
+    hours, minutes, seconds = stamp.split(":")
+    return int(hours) * 3600 + int(minutes) * 60 + float(seconds)
+
+
 # --- the guest's initramfs -------------------------------------------------------------
 
 def module_paths(kernel_dir):
@@ -264,7 +270,13 @@ class Guest:
                  "QEMU's monitor socket")
         if self.proc.poll() is not None:
             raise RigError("QEMU ended at once: " + read_text(os.path.join(self.work, "qemu.out")))
-        self.qmp = Qmp(self.qmp_path)
+        def connected():
+            try:
+                self.qmp = Qmp(self.qmp_path)
+                return True
+            except OSError:
+                return False
+        wait_for(connected, 30, "QEMU's monitor to listen", interval=0.1)
         ready = os.path.join(self.share, "ready")
         wait_for(lambda: os.path.exists(ready) or self.proc.poll() is not None, timeout,
                  "the guest to boot")
@@ -513,9 +525,10 @@ class Rig:
             "$cli flash --port $p > $RIG/c-cli.out 2>&1 & pid=$!\n"
             "before=0; last=0\n"
             "while t=$(cpu_ticks $pid); do\n"
-            "  [ -e /dev/$p ] && before=$t\n  last=$t\n  sleep 0.05\ndone\n"
+            "  [ -e /dev/$p ] && before=$t\n  last=$t\n  sleep 0.02\ndone\n"
             "wait $pid; st=$?; echo $st > $RIG/c-exit\n"
-            "echo \"STATUS $st CPU_BEFORE $before CPU_LAST $last\"\n"
+            "wait_gone $p 10; gone=$(last_disconnect)\n"
+            "echo \"STATUS $st CPU_BEFORE $before CPU_LAST $last GONE ${gone:-none}\"\n"
             "if pgrep -x lorta-flash-cli; then echo 'LEFT yes'; else echo 'LEFT none'; fi")
         sim = self.sims["c"]
         self.wait_mid_file(sim)
@@ -523,7 +536,7 @@ class Rig:
         pulled = self.guest.pull("a1")
         exit_file = os.path.join(self.guest.share, "c-exit")
         wait_for(lambda: os.path.exists(exit_file), 30, "the flasher to end after the pull")
-        latency = time.monotonic() - pulled
+        host_latency = time.monotonic() - pulled
         rc, out = self.guest.result(handle, 30)
         # The modem's log settles once it has taken what was already on its line.
         wait_for(lambda: self._quiet(sim, 1.0), 30, "the modem to fall quiet")
@@ -534,7 +547,15 @@ class Rig:
         status = read_text(exit_file).strip()
         cpu_ms = (int(fields.get("CPU_LAST", 0)) - int(fields.get("CPU_BEFORE", 0))) * 10
         cli_out = read_text(os.path.join(self.guest.share, "c-cli.out"))
-        self.figures.update(c_latency_s=latency, c_cpu_ms=cpu_ms, c_backlog=backlog)
+        # From the moment the guest's kernel dropped the adapter to the flasher's failure
+        # line, both on the guest's clock (the host's view adds the guest's exit and the share).
+        failed_at = next((l.split(" | ")[1].split(" : ")[0] for l in cli_out.splitlines()
+                          if " | " in l and "Ошибка при прошивке модема" in l), None)
+        gone_at = fields.get("GONE")
+        latency = seconds_of_day(failed_at) - seconds_of_day(gone_at) \
+            if failed_at and gone_at and gone_at != "none" else 99.0
+        self.figures.update(c_latency_s=latency, c_exit_seen_by_host_s=host_latency,
+                            c_cpu_ms=cpu_ms, c_backlog=backlog)
         problems = []
         if latency > PULL_LATENCY_LIMIT_S:
             problems.append("failure reported %.2f s after the pull" % latency)
@@ -548,9 +569,10 @@ class Rig:
             problems.append("the modem received %s after the pull" % commands_after[0][3:])
         self.c_failure_text = cli_out.strip().splitlines()[-3:]
         self.report("c", not problems, "; ".join(problems) or
-                    "failure reported %.2f s after the pull, exit status 1, %d ms CPU after it, "
-                    "no process left, no command after the pull (%d bytes already on the line "
-                    "drained)" % (latency, cpu_ms, backlog))
+                    "failure reported %.2f s after the pull (exit seen by the host after %.2f s), "
+                    "exit status 1, %d ms CPU after the pull, no process left, no command after "
+                    "the pull (%d bytes already on the line drained)"
+                    % (latency, host_latency, cpu_ms, backlog))
 
     def _quiet(self, sim, seconds):
         size = os.path.getsize(sim.log_path)
@@ -622,15 +644,23 @@ class Rig:
     def window_checks(self):
         folder = os.path.join(self.guest.share, "win")
         os.makedirs(folder)
-        handle = self.start("cd $RIG/win && exec $win $RIG/win LORTA-W > $RIG/win/out.txt "
+        # The moment the guest's kernel drops the adapter, on the guest's clock.
+        handle = self.start("p=$(port_of LORTA-W) || exit 3\n"
+                            "( wait_gone $p 600 && last_disconnect > $RIG/win/gone.tmp && mv $RIG/win/gone.tmp $RIG/win/gone ) &\n"
+                            "cd $RIG/win && $win $RIG/win LORTA-W > $RIG/win/out.txt "
                             "2> $RIG/win/err.txt")
         self.wait_mid_file(self.sims["w"], timeout=200)
         pulled = self.guest.pull("a2")
         box = os.path.join(folder, "box")
         wait_for(lambda: os.path.exists(box) or self.guest.finished(handle), 60,
                  "the window's box after the pull")
-        latency = time.monotonic() - pulled if os.path.exists(box) else None
+        host_latency = time.monotonic() - pulled if os.path.exists(box) else -1
+        gone = os.path.join(folder, "gone")
+        wait_for(lambda: os.path.exists(gone), 30, "the guest to drop the adapter")
+        box_at, gone_at = read_text(box).strip(), read_text(gone).strip()
+        latency = seconds_of_day(box_at) - seconds_of_day(gone_at) if box_at and gone_at else None
         self.figures["d_box_latency_s"] = latency if latency is not None else -1
+        self.figures["d_box_seen_by_host_s"] = host_latency
         chardev = "m_w"
         deadline = time.monotonic() + 600
         while not self.guest.finished(handle):
@@ -710,12 +740,12 @@ def main():
                 continue
             try:
                 step()
-            except RigError as error:
-                rig.report(letter, False, str(error))
+            except (RigError, OSError, subprocess.SubprocessError) as error:
+                rig.report(letter, False, "%s: %s" % (type(error).__name__, error))
                 if rig.guest.proc.poll() is not None:
                     break
-    except RigError as error:
-        rig.report("rig", False, str(error))
+    except (RigError, OSError, subprocess.SubprocessError) as error:
+        rig.report("rig", False, "%s: %s" % (type(error).__name__, error))
     finally:
         signal.alarm(0)
         try:

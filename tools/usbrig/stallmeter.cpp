@@ -1,6 +1,6 @@
 #include "stallmeter.h"
 
-#include <algorithm>
+#include <QTime>
 
 namespace {
 constexpr int tickMs = 5;
@@ -20,11 +20,15 @@ void StallMeter::restart()
     mClock.start();
     mLastMs = 0;
     mLargestMs = 0;
+    mLargestEnd.clear();
 }
 
 void StallMeter::tick()
 {
     const qint64 now = mClock.elapsed();
-    mLargestMs = std::max(mLargestMs, now - mLastMs - tickMs);
+    if (now - mLastMs - tickMs > mLargestMs) {
+        mLargestMs = now - mLastMs - tickMs;
+        mLargestEnd = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+    }
     mLastMs = now;
 }

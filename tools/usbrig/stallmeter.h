@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QString>
 #include <QTimer>
 
 // Measures how long the event loop goes without serving a short timer: the
@@ -13,6 +14,8 @@ public:
 
     void restart();
     qint64 largestStallMs() const { return mLargestMs; }
+    // When the largest stall ended, "hh:mm:ss.zzz", to find its cause in the log pane.
+    QString largestStallEnd() const { return mLargestEnd; }
 
 private:
     void tick();
@@ -21,4 +24,5 @@ private:
     QElapsedTimer mClock;
     qint64 mLastMs = 0;
     qint64 mLargestMs = 0;
+    QString mLargestEnd;
 };

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QSerialPortInfo>
 #include <QTest>
+#include <QTime>
 #include <cstdio>
 
 namespace {
@@ -17,11 +18,14 @@ constexpr int hostWaitMs = 120000;
 constexpr int lostWaitMs = 5000;
 constexpr int closeWaitMs = 5000;
 constexpr qint64 stallLimitMs = 100;
+constexpr qint64 refreshLimitMs = 5000;
 
 const QString flashButton = QStringLiteral("Прошить");
-const QString refreshButton = QStringLiteral("Обновить список компортов");
+const QString refreshButton = QStringLiteral("Обновить список\nкомпортов");
 const QString flashFailedBox = QStringLiteral("Ошибка|Ошибка при прошивке модема");
 const QString flashedBox = QStringLiteral("Сообщение|Модем прошит");
+const QString lostModemLine =
+    QStringLiteral("Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт");
 } // namespace
 
 WindowRig::WindowRig(const QString &folder, const QString &serial)
@@ -31,8 +35,12 @@ WindowRig::WindowRig(const QString &folder, const QString &serial)
     QDir::setCurrent(folder);
     mWindow = std::make_unique<MainWindow>();
     mUi = std::make_unique<TestSupport::WindowDriver>(mWindow.get());
+    // The box's time on this machine's clock: the host compares it with the moment the
+    // kernel dropped the adapter.
     mModals.setInspector([this](QWidget *) {
-        mHost.post(QStringLiteral("box"));
+        if (!mHost.has(QStringLiteral("box")))
+            mHost.post(QStringLiteral("box"),
+                       QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")).toUtf8());
         return true;
     });
     mWindow->show();
@@ -72,9 +80,9 @@ bool WindowRig::pullDuringFlash()
     mUi->button(flashButton)->click();
     const bool boxed =
         waitFor([this] { return mModals.seen().contains(flashFailedBox); }, flashWaitMs);
-    qint64 closeMs = -1, refreshMs = -1;
-    const bool closed = boxed && closeAndRefresh(&closeMs, &refreshMs);
-    const qint64 stallMs = mStalls.largestStallMs();
+    qint64 closeMs = -1, refreshMs = -1, stallMs = -1;
+    const bool closed = boxed && closeAndRefresh(&closeMs, &refreshMs, &stallMs);
+    printLog();
     figure(QStringLiteral("d_close_ms"), closeMs);
     figure(QStringLiteral("d_refresh_ms"), refreshMs);
     figure(QStringLiteral("d_stall_ms"), stallMs);
@@ -108,19 +116,18 @@ bool WindowRig::pullWhileConnected(const QString &letter, const QString &when)
     QElapsedTimer sincePull;
     sincePull.start();
     const bool logged = waitFor(
-        [this] {
-            const QStringList lines = mUi->logLines();
-            return lines.contains(QStringLiteral(
-                       "Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт")) &&
+        [this, linesBefore] {
+            return mUi->logLines().mid(linesBefore).contains(lostModemLine) &&
                    !mUi->jobButtonsEnabled();
         },
         lostWaitMs);
     const qint64 loggedMs = sincePull.elapsed();
-    qint64 closeMs = -1, refreshMs = -1;
-    const bool closed = closeAndRefresh(&closeMs, &refreshMs);
-    const qint64 stallMs = mStalls.largestStallMs();
+    qint64 closeMs = -1, refreshMs = -1, stallMs = -1;
+    const bool closed = closeAndRefresh(&closeMs, &refreshMs, &stallMs);
+    printLog();
     figure(letter + QStringLiteral("_logged_ms"), loggedMs);
     figure(letter + QStringLiteral("_stall_ms"), stallMs);
+    figure(letter + QStringLiteral("_refresh_ms"), refreshMs);
     const bool ok = logged && closed && stallMs < stallLimitMs;
     result(letter, ok,
            QStringLiteral("pulled %1: log after %2 ms: %3; closed in %4 ms, refreshed in %5 ms, "
@@ -166,17 +173,21 @@ bool WindowRig::openAdapterPort(int waitMs)
     return waitFor([this] { return mUi->portOpen(); }, openWaitMs);
 }
 
-bool WindowRig::closeAndRefresh(qint64 *closeMs, qint64 *refreshMs)
+// The stall meter is read before the refresh: the refresh enumerates the ports on the
+// window's thread by design, so it is timed on its own and only has to end.
+bool WindowRig::closeAndRefresh(qint64 *closeMs, qint64 *refreshMs, qint64 *stallMs)
 {
     QElapsedTimer clock;
     clock.start();
     mUi->closePort();
-    if (!waitFor([this] { return !mUi->portOpen(); }, closeWaitMs))
-        return false;
+    const bool closed = waitFor([this] { return !mUi->portOpen(); }, closeWaitMs);
     *closeMs = clock.restart();
+    QTest::qWait(20); // lets the meter's next tick see a close that held the loop
+    *stallMs = mStalls.largestStallMs();
+    clock.restart();
     mUi->button(refreshButton)->click();
     *refreshMs = clock.elapsed();
-    return true;
+    return closed && *refreshMs < refreshLimitMs;
 }
 
 bool WindowRig::askHost(const QString &request, int waitMs)
@@ -211,6 +222,16 @@ void WindowRig::result(const QString &letter, bool ok, const QString &text)
     if (!ok)
         ++mFailures;
     printf("RESULT %s %s %s\n", qPrintable(letter), ok ? "PASS" : "FAIL", qPrintable(text));
+    fflush(stdout);
+}
+
+void WindowRig::printLog()
+{
+    printf("STALL %lld ms ending %s\n", static_cast<long long>(mStalls.largestStallMs()),
+           qPrintable(mStalls.largestStallEnd()));
+    printf("LOG %s\n", qPrintable(mUi->log()->toPlainText().split(QLatin1Char('\n')).mid(mLogShown).join(
+                             QStringLiteral("\nLOG "))));
+    mLogShown = mUi->log()->toPlainText().split(QLatin1Char('\n')).size();
     fflush(stdout);
 }
 

@@ -34,12 +34,13 @@ private:
     bool flashAfterReplug();
 
     bool openAdapterPort(int waitMs);
-    bool closeAndRefresh(qint64 *closeMs, qint64 *refreshMs);
+    bool closeAndRefresh(qint64 *closeMs, qint64 *refreshMs, qint64 *stallMs);
     bool askHost(const QString &request, int waitMs);
     bool waitFor(const std::function<bool()> &condition, int waitMs);
     QString adapterPort() const;
     void result(const QString &letter, bool ok, const QString &text);
     void figure(const QString &name, qint64 value) const;
+    void printLog();
 
     QString mFolder;
     QString mSerial;
@@ -50,4 +51,5 @@ private:
     TestSupport::ModalCloser mModals;
     StallMeter mStalls;
     int mFailures = 0;
+    int mLogShown = 0;
 };
