@@ -30,7 +30,7 @@ public:
 
 private:
     bool pullDuringFlash();
-    bool pullWhileConnected(const QString &letter, const QString &when);
+    bool pullWhileConnected(const QString &letter, const QString &when, bool afterJob);
     bool flashAfterReplug();
 
     bool openAdapterPort(int waitMs);
