@@ -12,9 +12,13 @@ else()
   set(LORTA_QT_STATIC OFF)
 endif()
 
-if(LORTA_QT_STATIC AND TARGET lorta_core)
-  # Only executables import plugins; the library would compile the defaults in to no use.
-  qt5_import_plugins(lorta_core EXCLUDE_BY_TYPE platforms styles imageformats)
+if(LORTA_QT_STATIC)
+  # Only executables import plugins; the libraries would compile the defaults in to no use.
+  foreach(lib lorta_core lorta_widgets)
+    if(TARGET ${lib})
+      qt5_import_plugins(${lib} EXCLUDE_BY_TYPE platforms styles imageformats)
+    endif()
+  endforeach()
 endif()
 
 # MAJOR.MINOR as the resource's four numbers: 1.08 is 1,8,0,0.

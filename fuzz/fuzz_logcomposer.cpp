@@ -6,7 +6,7 @@
 // with the connected and no-connection texts never shown twice in a row.
 #include "harness.h"
 #include "log/logcomposer.h"
-#include "serial/modemtext.h"
+#include "protocol/modemtext.h"
 
 #include <QtEndian>
 

@@ -5,7 +5,7 @@
 // the modem did not send.
 #include "harness.h"
 #include "operations/readsettingsanswer.h"
-#include "serial/modemtext.h"
+#include "protocol/modemtext.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 #include "harness.h"
 #include "operations/filetransfer.h"
 #include "operations/restartsteps.h"
-#include "serial/modemtext.h"
+#include "protocol/modemtext.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -4,7 +4,7 @@
 // read back gives the same lines and values (except a value ending in ":", which the "::"
 // format cannot keep).
 #include "harness.h"
-#include "serial/modemtext.h"
+#include "protocol/modemtext.h"
 #include "settings/settingsfile.h"
 
 #include <QFile>

@@ -5,7 +5,7 @@
 
 #include "operations/jobaction.h"
 #include "operations/scriptlist.h"
-#include "serial/modemcommands.h"
+#include "protocol/modemcommands.h"
 
 #include <QDir>
 #include <QHash>

@@ -1,5 +1,5 @@
 #include "serial/commandsender.h"
-#include "serial/presencecounter.h"
+#include "session/presencecounter.h"
 
 #include <QtTest>
 

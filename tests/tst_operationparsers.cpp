@@ -1,4 +1,4 @@
-#include "operations/answerclass.h"
+#include "protocol/answerclass.h"
 #include "operations/filetransfer.h"
 #include "operations/readsettingsanswer.h"
 #include "operations/restartsteps.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/operationtype.h"
+#include "session/operationtype.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/operationtype.h"
+#include "session/operationtype.h"
 #include "session/modemsession.h"
 
 #include <QElapsedTimer>

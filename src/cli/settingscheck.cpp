@@ -1,6 +1,6 @@
 #include "settingscheck.h"
 
-#include "serial/modemtext.h"
+#include "protocol/modemtext.h"
 #include "settings/settingsfile.h"
 #include "settings/smallfile.h"
 

@@ -1,6 +1,6 @@
 #include "clearjob.h"
 
-#include "answerclass.h"
+#include "protocol/answerclass.h"
 
 namespace {
 QString successText()

@@ -1,6 +1,6 @@
 #include "readsettingsanswer.h"
 
-#include "serial/modemtext.h"
+#include "protocol/modemtext.h"
 #include "settings/settingsfile.h"
 
 #include <QTextCodec>

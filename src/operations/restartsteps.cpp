@@ -2,7 +2,7 @@
 
 #include "filetransfer.h"
 #include "scriptlist.h"
-#include "serial/modemcommands.h"
+#include "protocol/modemcommands.h"
 #include "settings/settingsfile.h"
 
 #include <algorithm>

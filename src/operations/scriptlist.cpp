@@ -1,6 +1,6 @@
 #include "scriptlist.h"
 
-#include "serial/modemtext.h"
+#include "protocol/modemtext.h"
 
 #include <algorithm>
 

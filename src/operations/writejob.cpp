@@ -1,8 +1,8 @@
 #include "writejob.h"
 
-#include "answerclass.h"
+#include "protocol/answerclass.h"
 #include "filetransfer.h"
-#include "serial/modemcommands.h"
+#include "protocol/modemcommands.h"
 
 namespace {
 constexpr int transferStep = 6; // handles the answers to write commands and file bytes

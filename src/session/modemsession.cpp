@@ -3,8 +3,8 @@
 #include "operations/jobaction.h"
 #include "operations/readsettingsanswer.h"
 #include "serial/commandsender.h"
-#include "serial/modemcommands.h"
-#include "serial/modemtext.h"
+#include "protocol/modemcommands.h"
+#include "protocol/modemtext.h"
 #include "settings/settingsfile.h"
 
 #include <QDateTime>

@@ -3,8 +3,8 @@
 #include "log/logcomposer.h"
 #include "operations/clearjob.h"
 #include "operations/writejob.h"
-#include "serial/operationtype.h"
-#include "serial/presencecounter.h"
+#include "session/operationtype.h"
+#include "session/presencecounter.h"
 #include "serial/serialport.h"
 
 #include <QObject>

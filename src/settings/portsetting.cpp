@@ -1,6 +1,6 @@
 #include "settings/portsetting.h"
 
-#include "serial/modemtext.h"
+#include "protocol/modemtext.h"
 #include "settings/smallfile.h"
 
 QString readPortSetting(const QString &fileName)

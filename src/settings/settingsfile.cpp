@@ -1,6 +1,6 @@
 #include "settings/settingsfile.h"
 
-#include "serial/modemtext.h"
+#include "protocol/modemtext.h"
 #include "settings/smallfile.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "mainwindow.h"
 
-#include "serial/modemtext.h"
+#include "protocol/modemtext.h"
 #include "settings/portsetting.h"
 #include "settings/widgetsettings.h"
 

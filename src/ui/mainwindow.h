@@ -1,7 +1,7 @@
 #pragma once
 
 #include "log/logpane.h"
-#include "serial/operationtype.h"
+#include "session/operationtype.h"
 #include "session/modemsession.h"
 
 #include <QMainWindow>

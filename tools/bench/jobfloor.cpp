@@ -1,7 +1,7 @@
 #include "jobfloor.h"
 
 #include "operations/filetransfer.h"
-#include "serial/modemcommands.h"
+#include "protocol/modemcommands.h"
 
 namespace {
 constexpr double startDelayMs = 450;

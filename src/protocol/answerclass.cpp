@@ -1,6 +1,6 @@
-#include "answerclass.h"
+#include "protocol/answerclass.h"
 
-#include "serial/modemcommands.h"
+#include "protocol/modemcommands.h"
 
 AnswerClass AnswerClass::of(const QByteArray &answer)
 {
