@@ -178,7 +178,8 @@ int main(int argc, char *argv[])
     int signal = 0;
     sigwait(&stopSignals, &signal);
     sim.stop();
-    if (parser.isSet(QStringLiteral("dump")) && !dumpState(sim, parser.value(QStringLiteral("dump")))) {
+    if (parser.isSet(QStringLiteral("dump")) &&
+        !dumpState(sim, parser.value(QStringLiteral("dump")))) {
         fprintf(stderr, "lorta-modem-sim: cannot write --dump %s\n",
                 qPrintable(parser.value(QStringLiteral("dump"))));
         return 1;

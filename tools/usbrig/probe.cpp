@@ -72,8 +72,8 @@ int main(int argc, char *argv[])
     }
     printf("errorOccurred: %s after %lld ms of waiting\n",
            qPrintable(errors.join(QStringLiteral(", "))), static_cast<long long>(firstErrorMs));
-    printf("QSerialPort::read: %lld, then error %s\n",
-           static_cast<long long>(port.read(16).size()), errorName(port.error()));
+    printf("QSerialPort::read: %lld, then error %s\n", static_cast<long long>(port.read(16).size()),
+           errorName(port.error()));
     port.clearError();
     const qint64 written = port.write("at\r", 3);
     const bool flushed = port.waitForBytesWritten(100);

@@ -640,6 +640,23 @@ class Rig:
                     "three modems flashed byte for byte, exit status 1, pulled %s reported: %s"
                     % (pulled_port, named[0].strip()))
 
+    def probe_driver(self):
+        """Not a check: what a pull looks like to QSerialPort and to the descriptor."""
+        sim = self.sim("p")
+        self.guest.chardev_add("m_p", sim.pty)
+        self.guest.plug("a9", "m_p", 9, "LORTA-P")
+        probe = os.path.join(self.build, "tools/usbrig/lorta-usbrig-probe")
+        handle = self.start("p=$(port_of LORTA-P 60) || exit 3\n"
+                            "exec %s $p $RIG/probe-ready" % probe)
+        wait_for(lambda: os.path.exists(os.path.join(self.guest.share, "probe-ready")) or
+                 self.guest.finished(handle), 90, "the probe to open its port")
+        self.guest.pull("a9")
+        _, out = self.guest.result(handle, 90)
+        sim.stop()
+        self.driver_notes = out.strip()
+        for line in out.strip().splitlines():
+            print("driver: " + line, flush=True)
+
     def check_h(self):
         line = next((l for l in self.ports_listing.splitlines() if BRAILLE_VIDPID in l), "")
         ok = bool(line) and self.sink.count == 0
@@ -727,7 +744,8 @@ def main():
     parser.add_argument("--root", required=True)
     parser.add_argument("--kernel-dir", required=True)
     parser.add_argument("--keep", help="keep the rig's files in this folder")
-    parser.add_argument("--only", default="a,b,c,d,e,f,g,h", help="checks to run")
+    parser.add_argument("--only", default="a,b,c,d,e,f,g,h,probe",
+                        help="checks to run (d also runs the window's e and g)")
     parser.add_argument("--boot-timeout", type=float, default=240)
     parser.add_argument("--timeout", type=float, default=780, help="for the whole rig, seconds")
     args = parser.parse_args()
@@ -750,9 +768,15 @@ def main():
         rig.emulation_factor()
         steps = [("a", rig.check_a), ("b", rig.check_b), ("c", rig.check_c),
                  ("e", rig.check_e_cli), ("d", rig.window_checks), ("f", rig.check_f),
-                 ("h", rig.check_h)]
+                 ("probe", rig.probe_driver), ("h", rig.check_h)]
         for letter, step in steps:
             if letter not in wanted and not (letter == "h" and "a" in wanted):
+                continue
+            if letter == "probe":
+                try:
+                    step()
+                except (RigError, OSError, subprocess.SubprocessError) as error:
+                    print("driver probe failed: %s" % error, flush=True)
                 continue
             try:
                 step()

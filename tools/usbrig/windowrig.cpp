@@ -170,8 +170,8 @@ bool WindowRig::flashAfterReplug()
     if (linked)
         mUi->button(flashButton)->click();
     const bool flashed =
-        linked && waitFor([this, boxesBefore] { return mModals.seen().size() > boxesBefore; },
-                          flashWaitMs) &&
+        linked &&
+        waitFor([this, boxesBefore] { return mModals.seen().size() > boxesBefore; }, flashWaitMs) &&
         mModals.seen().value(boxesBefore) == flashedBox;
     result(QStringLiteral("e"), flashed,
            QStringLiteral("after a refresh the window opened %1 and the flash ended in \"%2\"")
@@ -249,8 +249,11 @@ void WindowRig::printLog()
 {
     printf("STALL %lld ms ending %s\n", static_cast<long long>(mStalls.largestStallMs()),
            qPrintable(mStalls.largestStallEnd()));
-    printf("LOG %s\n", qPrintable(mUi->log()->toPlainText().split(QLatin1Char('\n')).mid(mLogShown).join(
-                             QStringLiteral("\nLOG "))));
+    printf("LOG %s\n", qPrintable(mUi->log()
+                                      ->toPlainText()
+                                      .split(QLatin1Char('\n'))
+                                      .mid(mLogShown)
+                                      .join(QStringLiteral("\nLOG "))));
     mLogShown = mUi->log()->toPlainText().split(QLatin1Char('\n')).size();
     fflush(stdout);
 }
