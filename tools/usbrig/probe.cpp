@@ -53,13 +53,10 @@ int main(int argc, char *argv[])
     }
     QStringList errors;
     QElapsedTimer clock;
-    qint64 firstErrorMs = -1;
     QObject::connect(&port, &QSerialPort::errorOccurred, &port,
                      [&](QSerialPort::SerialPortError error) {
                          if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
                              return;
-                         if (firstErrorMs < 0)
-                             firstErrorMs = clock.elapsed();
                          errors << QString::fromLatin1(errorName(error));
                      });
     const QFileInfo ready(args.at(2));
@@ -70,8 +67,7 @@ int main(int argc, char *argv[])
         port.waitForReadyRead(sliceMs);
         port.readAll();
     }
-    printf("errorOccurred: %s after %lld ms of waiting\n",
-           qPrintable(errors.join(QStringLiteral(", "))), static_cast<long long>(firstErrorMs));
+    printf("errorOccurred: %s\n", qPrintable(errors.join(QStringLiteral(", "))));
     printf("QSerialPort::read: %lld, then error %s\n", static_cast<long long>(port.read(16).size()),
            errorName(port.error()));
     port.clearError();

@@ -365,6 +365,7 @@ class Rig:
         self.sims = {}
         self.guest = None
         self.sink = None
+        self.ref_proc = None
         self.passed = 0
         self.failed = 0
         self.figures = {}
@@ -384,6 +385,9 @@ class Rig:
     def cleanup(self):
         if self.guest is not None:
             self.guest.kill()
+        if self.ref_proc is not None and self.ref_proc.poll() is None:
+            self.ref_proc.kill()
+            self.ref_proc.wait()
         for sim in self.sims.values():
             if sim.proc.poll() is None:
                 sim.proc.kill()
@@ -442,9 +446,14 @@ class Rig:
         os.makedirs(folder)
         # Read first: after a flash the modem runs its script and takes no commands.
         for argv in (["read-settings", "--out", os.path.join(folder, "read.ini")], ["flash"]):
-            subprocess.run([self.cli, *argv, "--port", sim.pty], cwd=folder, timeout=180,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
+            self.ref_proc = subprocess.Popen([self.cli, *argv, "--port", sim.pty], cwd=folder,
+                                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                             stderr=subprocess.DEVNULL)
+            try:
+                self.ref_proc.wait(timeout=180)
+            except subprocess.TimeoutExpired:
+                self.ref_proc.kill()
+                self.ref_proc.wait()
         self.reference = sim.stop()
 
     # -- helpers for checks -------------------------------------------------------------
@@ -758,7 +767,10 @@ def main():
         raise RigError("the whole rig took longer than %.0f s" % args.timeout)
 
     signal.signal(signal.SIGALRM, overall_timeout)
+    # Ended from outside (CI's time-out, a closed terminal): the finally below still
+    # ends QEMU and every simulated modem.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    signal.signal(signal.SIGHUP, lambda *_: sys.exit(129))
     signal.alarm(int(args.timeout))
     wanted = args.only.split(",")
     try:
