@@ -1,22 +1,13 @@
 #include "portrun.h"
 
 #include "log/logcomposer.h"
+#include "protocol/jobsteps.h"
 
-#include <QRegularExpression>
 #include <QTimer>
 
 namespace {
-constexpr int lastWriteStep = 9;
 // 9600 bit/s, ten bits a byte.
 constexpr double lineBytesPerMs = 0.96;
-
-// The name in a write command, "at#wscript=\"main.pyo\",12859,1\r".
-QString writtenFileName(const QByteArray &command)
-{
-    static const QRegularExpression pattern(QStringLiteral("^at#wscript=\"([^\"]*)\""));
-    const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(command));
-    return match.hasMatch() ? match.captured(1) : QString();
-}
 } // namespace
 
 PortRun::PortRun(const QString &port, OperationType job, const QString &jobName, QObject *parent)
@@ -40,6 +31,8 @@ PortRun::PortRun(const QString &port, OperationType job, const QString &jobName,
     });
     connect(&mSession, &ModemSession::signal_commandSent, this,
             &PortRun::slot_mSession_signal_commandSent);
+    connect(&mSession, &ModemSession::signal_fileStarted, this,
+            &PortRun::slot_mSession_signal_fileStarted);
     connect(&mSession, &ModemSession::signal_bytesSent, this, [this](qint64 sent, qint64 total) {
         mSent = sent;
         mTotal = total;
@@ -74,21 +67,25 @@ void PortRun::slot_mSession_signal_presence(bool connected)
     emit signal_progressChanged();
 }
 
-// A write command announces a file; the next hand-over is that file's bytes.
 void PortRun::slot_mSession_signal_commandSent(const QByteArray &command)
+{
+    showHandOver(QString::fromUtf8(command).trimmed(), false, command.size());
+}
+
+void PortRun::slot_mSession_signal_fileStarted(const QString &name, qint64 size)
+{
+    showHandOver(name, true, size);
+}
+
+// What went to the worker last: a command, or a file whose bytes are counted.
+void PortRun::showHandOver(const QString &what, bool file, qint64 size)
 {
     if (!mJobStarted)
         return;
-    mSendingFile = !mAnnouncedFile.isEmpty();
-    if (mSendingFile) {
-        mCommand = mAnnouncedFile;
-        mAnnouncedFile.clear();
-    } else {
-        mCommand = QString::fromUtf8(command).trimmed();
-        mAnnouncedFile = writtenFileName(command);
-    }
+    mCommand = what;
+    mSendingFile = file;
     mSent = 0;
-    mTotal = command.size();
+    mTotal = size;
     mSinceHandOver.start();
     emit signal_progressChanged();
 }
@@ -158,7 +155,7 @@ QString PortRun::progressText() const
         return QStringLiteral("ожидание связи с модемом");
     QString text;
     if (mStep >= 0)
-        text = QStringLiteral("шаг %1 из %2").arg(mStep).arg(lastWriteStep);
+        text = QStringLiteral("шаг %1 из %2").arg(mStep).arg(JobStep::Last);
     QString what;
     if (mSendingFile)
         what = QStringLiteral("%1: %2 из %3 байт").arg(mCommand).arg(bytesOnLine()).arg(mTotal);

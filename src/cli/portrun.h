@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session/operationtype.h"
 #include "session/modemsession.h"
+#include "session/operationtype.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -52,6 +52,7 @@ signals:
 private slots:
     void slot_mSession_signal_presence(bool connected);
     void slot_mSession_signal_commandSent(const QByteArray &command);
+    void slot_mSession_signal_fileStarted(const QString &name, qint64 size);
     void slot_mSession_signal_jobEnded(OperationType job, bool success, const QString &text);
     void slot_mTimerConnect_timeout();
 
@@ -59,6 +60,7 @@ private:
     void finish(bool ok, const QString &text);
     void complete();
     qint64 bytesOnLine() const;
+    void showHandOver(const QString &what, bool file, qint64 size);
 
     ModemSession mSession;
     QTimer *mTimerConnect;
@@ -69,8 +71,7 @@ private:
     bool mEnding = false; // the result is known, the port is closing
     bool mFinished = false;
     int mStep = -1;
-    QString mCommand;       // the last command without its "\r", or the file being sent
-    QString mAnnouncedFile; // the file whose bytes follow the last write command
+    QString mCommand; // the last command without its "\r", or the file being sent
     bool mSendingFile = false;
     qint64 mSent = 0;
     qint64 mTotal = 0;

@@ -1,8 +1,9 @@
 #include "logcomposer.h"
 
+#include "session/presencecounter.h"
+
 namespace {
 constexpr int stampLength = 15; // "hh:mm:ss.zzz : "
-constexpr int connectedThreshold = 4;
 
 const QString &runningPrefix()
 {
@@ -79,7 +80,7 @@ QString LogComposer::receivedBody(const QString &text, int presenceOkCount,
 {
     const bool stopped = text.contains(stopMarker());
     if (text.contains(QStringLiteral("OK")) && !stopped) {
-        if (lastLine == connectedText() || presenceOkCount <= connectedThreshold)
+        if (lastLine == connectedText() || !PresenceCounter::connectedAt(presenceOkCount))
             return QString();
         return connectedText();
     }

@@ -27,9 +27,9 @@ JobAction ClearJob::onAnswer(const QByteArray &answer)
     const bool hasOk = AnswerClass::of(answer).hasOk();
     if (!hasOk && !mSteps.absorbsMissingOk())
         return end(JobAction::Kind::Fail, failureText());
-    if (mSteps.step() < RestartSteps::listingStep)
+    if (mSteps.step() < JobStep::Listing)
         return mSteps.onRestartAnswer(hasOk);
-    if (mSteps.step() == RestartSteps::listingStep) {
+    if (mSteps.step() == JobStep::Listing) {
         const std::optional<QStringList> names = RestartSteps::safeListing(answer);
         if (!names)
             return end(JobAction::Kind::Fail, failureText());

@@ -7,12 +7,18 @@
 // A success ends in an information box "Сообщение", a failure in a critical box "Ошибка".
 struct JobAction
 {
-    enum class Kind { Send, Succeed, Fail };
+    enum class Kind
+    {
+        Send,
+        Succeed,
+        Fail
+    };
 
     Kind kind = Kind::Send;
-    QByteArray command; // Send: bytes for sendCommand (a command or a file's bytes)
-    int wait = 0;       // Send: answer wait in ms, 0 for the default 250 ms
-    QString text;       // Succeed / Fail: the box text
+    QByteArray command;   // Send: bytes for sendCommand (a command or a file's bytes)
+    QString fileName;     // Send: the file whose bytes these are; empty for a command
+    int wait = 0;         // Send: answer wait in ms, 0 for the default 250 ms
+    QString text;         // Succeed / Fail: the box text
     bool logText = false; // Succeed / Fail: log the text as a status line before the box
 
     static JobAction send(const QByteArray &command, int wait)
@@ -20,6 +26,12 @@ struct JobAction
         JobAction a;
         a.command = command;
         a.wait = wait;
+        return a;
+    }
+    static JobAction sendFile(const QString &name, const QByteArray &bytes, int wait)
+    {
+        JobAction a = send(bytes, wait);
+        a.fileName = name;
         return a;
     }
     static JobAction end(Kind kind, const QString &text, bool logText)

@@ -1,8 +1,8 @@
 #include "restartsteps.h"
 
 #include "filetransfer.h"
-#include "scriptlist.h"
 #include "protocol/modemcommands.h"
+#include "scriptlist.h"
 #include "settings/settingsfile.h"
 
 #include <algorithm>
@@ -14,7 +14,7 @@ constexpr int echoRetriesAfterRestart = 15;
 
 void RestartSteps::start()
 {
-    mStep = 0;
+    mStep = JobStep::Deselect;
     mEchoRetries = 0;
     mDeleteList.clear();
 }
@@ -22,16 +22,16 @@ void RestartSteps::start()
 JobAction RestartSteps::onRestartAnswer(bool hasOk)
 {
     switch (mStep) {
-    case 0:
+    case JobStep::Deselect:
         mEchoRetries = 0;
-        mStep = 1;
+        mStep = JobStep::StartModeOff;
         return JobAction::send(ModemCommands::startModeOff(), usualWait);
-    case 1:
-        mStep = 2;
+    case JobStep::StartModeOff:
+        mStep = JobStep::Restart;
         return JobAction::send(ModemCommands::restart(), usualWait);
-    case 2:
+    case JobStep::Restart:
         mEchoRetries = echoRetriesAfterRestart;
-        mStep = 3;
+        mStep = JobStep::EchoOff;
         return JobAction::send(ModemCommands::echoOff(), usualWait);
     default:
         if (!hasOk) {
@@ -39,7 +39,7 @@ JobAction RestartSteps::onRestartAnswer(bool hasOk)
             return JobAction::send(ModemCommands::echoOff(), usualWait);
         }
         mEchoRetries = 0;
-        mStep = listingStep;
+        mStep = JobStep::Listing;
         return JobAction::send(ModemCommands::listScripts(), ModemCommands::listWait);
     }
 }
@@ -55,7 +55,7 @@ std::optional<QStringList> RestartSteps::safeListing(const QByteArray &answer)
 JobAction RestartSteps::startDeleting(const QStringList &names)
 {
     mDeleteList = names;
-    mStep = deletingStep;
+    mStep = JobStep::Deleting;
     if (mDeleteList.isEmpty())
         return JobAction::send(ModemCommands::echoOff(), usualWait);
     return deleteNext();

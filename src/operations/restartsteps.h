@@ -1,6 +1,7 @@
 #pragma once
 
 #include "jobaction.h"
+#include "protocol/jobsteps.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -13,9 +14,7 @@
 class RestartSteps
 {
 public:
-    static constexpr int listingStep = 4;  // handles the answer to "at#lscript"
-    static constexpr int deletingStep = 5; // handles the answer to a delete or "ate0"
-    static constexpr int usualWait = 0;    // asks the sender for its default answer wait
+    static constexpr int usualWait = 0; // asks the sender for its default answer wait
 
     void start();
     int step() const { return mStep; }
@@ -24,21 +23,21 @@ public:
     // True while the echo-off wait may still let an answer without "OK" pass.
     bool absorbsMissingOk() const { return mEchoRetries > 0; }
 
-    // Steps 0 to 3, for an answer the job's guard accepted: the next command.
+    // Steps Deselect to EchoOff, for an answer the job's guard accepted: the next command.
     JobAction onRestartAnswer(bool hasOk);
 
     // The names of a listing, or nullopt when one of them holds a control
     // character and so must not be put into a command.
     static std::optional<QStringList> safeListing(const QByteArray &answer);
 
-    // Step 4: sends the first delete, or "ate0" when there is nothing to delete.
+    // Listing: sends the first delete, or "ate0" when there is nothing to delete.
     JobAction startDeleting(const QStringList &names);
-    // Step 5: true while deletes remain; deleteNext() sends the next one.
+    // Deleting: true while deletes remain; deleteNext() sends the next one.
     bool hasPendingDeletes() const { return !mDeleteList.isEmpty(); }
     JobAction deleteNext();
 
 private:
-    int mStep = 0;
+    int mStep = JobStep::Deselect;
     int mEchoRetries = 0;
     QStringList mDeleteList;
 };

@@ -1,15 +1,10 @@
 #include "writejob.h"
 
-#include "protocol/answerclass.h"
 #include "filetransfer.h"
+#include "protocol/answerclass.h"
 #include "protocol/modemcommands.h"
 
 namespace {
-constexpr int transferStep = 6; // handles the answers to write commands and file bytes
-constexpr int startModeStep = 7;
-constexpr int selectMainStep = 8;
-constexpr int executeStep = 9;
-
 QString settingsName()
 {
     return QStringLiteral("settings.ini");
@@ -47,6 +42,7 @@ void WriteJob::start(Kind kind, const QStringList &fileList)
     mKind = kind;
     mFileList = fileList;
     mWriteList.clear();
+    mFileName.clear();
     mFileBytes.clear();
     mBytesSent = false;
     mFinished = false;
@@ -60,23 +56,23 @@ JobAction WriteJob::onAnswer(const QByteArray &answer)
     const AnswerClass answerClass = AnswerClass::of(answer);
     if (!answerClass.hasOk() && !answerClass.hasPrompt() && !mSteps.absorbsMissingOk())
         return fail();
-    if (mSteps.step() == transferStep)
+    if (mSteps.step() == JobStep::Transfer)
         return onTransferAnswer(answerClass);
     // The prompt belongs to a file transfer only; anywhere else the modem is out of step.
     if (answerClass.hasPrompt())
         return fail();
     switch (mSteps.step()) {
-    case RestartSteps::listingStep:
+    case JobStep::Listing:
         return onListing(answer);
-    case RestartSteps::deletingStep:
+    case JobStep::Deleting:
         return onDeletingAnswer();
-    case startModeStep:
-        mSteps.setStep(selectMainStep);
+    case JobStep::StartModeOn:
+        mSteps.setStep(JobStep::SelectMain);
         return JobAction::send(ModemCommands::selectMain(), RestartSteps::usualWait);
-    case selectMainStep:
-        mSteps.setStep(executeStep);
+    case JobStep::SelectMain:
+        mSteps.setStep(JobStep::Execute);
         return JobAction::send(ModemCommands::execScript(), RestartSteps::usualWait);
-    case executeStep:
+    case JobStep::Execute:
         return end(JobAction::Kind::Succeed, successText(mKind), true);
     default:
         return mSteps.onRestartAnswer(answerClass.hasOk());
@@ -111,7 +107,7 @@ JobAction WriteJob::onDeletingAnswer()
 {
     if (mSteps.hasPendingDeletes())
         return mSteps.deleteNext();
-    mSteps.setStep(transferStep);
+    mSteps.setStep(JobStep::Transfer);
     return writeNextFileOrFinish();
 }
 
@@ -128,13 +124,13 @@ JobAction WriteJob::onTransferAnswer(const AnswerClass &answer)
     if (mBytesSent)
         return fail();
     mBytesSent = true;
-    return JobAction::send(mFileBytes, fileBytesWait(mFileBytes.size()));
+    return JobAction::sendFile(mFileName, mFileBytes, fileBytesWait(mFileBytes.size()));
 }
 
 JobAction WriteJob::writeNextFileOrFinish()
 {
     if (mWriteList.isEmpty()) {
-        mSteps.setStep(startModeStep);
+        mSteps.setStep(JobStep::StartModeOn);
         return JobAction::send(ModemCommands::startModeOn(), RestartSteps::usualWait);
     }
     const QString name = mWriteList.constFirst();
@@ -144,6 +140,7 @@ JobAction WriteJob::writeNextFileOrFinish()
     const QString problem = fileProblem(name, file);
     if (!problem.isEmpty())
         return end(JobAction::Kind::Fail, problem, false);
+    mFileName = name;
     mFileBytes = file.bytes;
     mWriteList.removeFirst();
     mBytesSent = false;

@@ -10,7 +10,7 @@
 
 struct AnswerClass;
 
-// The load-settings and flash jobs: a chain of steps 0 to 9 driven by the
+// The load-settings and flash jobs: the chain of JobStep steps driven by the
 // modem's answers. The caller sends the first command "at#escript=\"\"\r" itself,
 // then hands every answer to onAnswer() and carries out the action returned.
 //
@@ -34,7 +34,7 @@ public:
     // fileList: the names written after the ones chosen from the listing.
     void start(Kind kind, const QStringList &fileList);
     JobAction onAnswer(const QByteArray &answer);
-    int step() const { return mSteps.step(); }  // the progress value, 0 to 9
+    int step() const { return mSteps.step(); }  // the progress value, a JobStep
     bool finished() const { return mFinished; } // true before the first start too
 
     static QString startText(Kind kind);
@@ -54,6 +54,7 @@ private:
     Kind mKind = Kind::Flash;
     QStringList mFileList;
     QStringList mWriteList;
+    QString mFileName; // the file being written
     QByteArray mFileBytes;
     bool mBytesSent = false;
     bool mFinished = true;

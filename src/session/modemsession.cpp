@@ -2,13 +2,14 @@
 
 #include "operations/jobaction.h"
 #include "operations/readsettingsanswer.h"
-#include "serial/commandsender.h"
 #include "protocol/modemcommands.h"
 #include "protocol/modemtext.h"
+#include "serial/commandsender.h"
 #include "settings/settingsfile.h"
 
 #include <QDateTime>
 #include <QTimer>
+#include <utility>
 
 namespace {
 constexpr int presenceIntervalMs = 250;
@@ -65,7 +66,10 @@ ModemSession::ModemSession(QObject *parent)
         this);
     connect(mSender, &CommandSender::signal_handedOver, this, [this](const QByteArray &command) {
         appendLog(textUpToZero(command), MessageKind::Sent);
-        emit signal_commandSent(command);
+        if (mFileInFlight.isEmpty())
+            emit signal_commandSent(command);
+        else
+            emit signal_fileStarted(std::exchange(mFileInFlight, QString()), command.size());
     });
 }
 
@@ -173,6 +177,7 @@ void ModemSession::startOperation(OperationType operation)
     mPendingOperation = operation;
     mTimerSendCheck->stop();
     mSender->cancel();
+    mFileInFlight.clear();
     if (operation == OperationType::None) {
         // Nothing may reach the modem once the port is being closed.
         mTimerOperationStart->stop();
@@ -276,10 +281,12 @@ void ModemSession::handleReadSettingsAnswer(const QByteArray &data)
 
 void ModemSession::carryOut(const JobAction &action)
 {
-    if (action.kind == JobAction::Kind::Send)
+    if (action.kind == JobAction::Kind::Send) {
+        mFileInFlight = action.fileName;
         sendCommand(action.command, action.wait);
-    else
+    } else {
         endJob(action.kind == JobAction::Kind::Succeed, action.text, action.logText);
+    }
 }
 
 // No answer may advance the ended job while the front end shows its end.

@@ -3,9 +3,9 @@
 #include "log/logcomposer.h"
 #include "operations/clearjob.h"
 #include "operations/writejob.h"
+#include "serial/serialport.h"
 #include "session/operationtype.h"
 #include "session/presencecounter.h"
-#include "serial/serialport.h"
 
 #include <QObject>
 #include <QStringList>
@@ -63,10 +63,12 @@ signals:
     // After every answer to the presence check: whether the modem counts as connected.
     void signal_presence(bool connected);
     void signal_jobStarted(OperationType job);
-    // The write job's step, 0 to 9, before each of its answers is handled.
+    // The write job's step (a JobStep) before each of its answers is handled.
     void signal_progress(int step);
-    // Every command or file's bytes handed to the worker.
+    // Every command handed to the worker; a file's bytes come as signal_fileStarted.
     void signal_commandSent(QByteArray command);
+    // A file's bytes were handed to the worker: its name and size.
+    void signal_fileStarted(QString name, qint64 size);
     // Bytes of the command or file in flight that have gone to the driver.
     void signal_bytesSent(qint64 sent, qint64 total);
     // The job is over; logged tells whether the text went to the log. The
@@ -97,6 +99,7 @@ private:
     // The last requested operation sends its first command when the start timer fires.
     OperationType mPendingOperation = OperationType::None;
     QByteArray mCurrentCommand;
+    QString mFileInFlight; // the file whose bytes the next hand-over carries
     OperationType mJob = OperationType::None;
     QStringList mFileList;
     PresenceCounter mPresence;

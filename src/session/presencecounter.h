@@ -11,7 +11,9 @@ public:
     }
     void reset() { mCount = 0; }
     int value() const { return mCount; }
-    bool connected() const { return mCount > connectedAbove; }
+    bool connected() const { return connectedAt(mCount); }
+    // Whether this many answers with "OK" in a row mean connected.
+    static bool connectedAt(int okCount) { return okCount > connectedAbove; }
 
 private:
     static constexpr int maxCount = 10;

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "protocol/jobsteps.h"
 #include "protocol/modemtext.h"
 #include "settings/portsetting.h"
 #include "settings/widgetsettings.h"
@@ -89,7 +90,7 @@ QWidget *MainWindow::buildUi()
     mProgress = new QProgressBar;
     mProgress->setAlignment(Qt::AlignCenter);
     layout->addWidget(mProgress);
-    mProgress->setRange(0, 9);
+    mProgress->setRange(0, JobStep::Last);
     mProgress->hide();
 
     mTextLog = new QTextBrowser;

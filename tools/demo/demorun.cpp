@@ -5,6 +5,7 @@
 #include "modalwatcher.h"
 #include "modemreport.h"
 #include "oldmodem.h"
+#include "protocol/jobsteps.h"
 #include "settings/settingsfile.h"
 #include "ui/mainwindow.h"
 #include "windowdriver.h"
@@ -32,7 +33,6 @@ constexpr int linkWaitMs = 20000;
 constexpr int scriptWaitMs = 30000;
 constexpr int dialogWaitMs = 15000;
 constexpr int heartbeatMs = 10000;
-constexpr int writeStep = 6; // the progress value while the files go over
 constexpr int oldMainSize = 3000;
 constexpr int oldConfigSize = 700;
 
@@ -189,7 +189,8 @@ bool DemoRun::flash()
         return fail(QStringLiteral("pressing \"Прошить\" did not start the job"));
     waitUntil(
         [&] {
-            return boxSeen() || (progress->value() == writeStep && mSim.dataBytesReceived() > 0);
+            return boxSeen() ||
+                   (progress->value() == JobStep::Transfer && mSim.dataBytesReceived() > 0);
         },
         mDeadline.remainingTime());
     if (!boxSeen())
