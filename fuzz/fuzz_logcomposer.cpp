@@ -7,6 +7,7 @@
 #include "harness.h"
 #include "log/logcomposer.h"
 #include "protocol/modemtext.h"
+#include "protocol/tooltexts.h"
 
 #include <QtEndian>
 
@@ -34,16 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                   "only status lines and received ones during the presence check show; a line "
                   "is one line, starts with its stamp and says something");
     const QString body = line.mid(15), previous = LogComposer::withoutStamp(last);
-    const QString running = "Выполняется скрипт: ";
+    const QString running = ToolText::scriptRunningPrefix();
     Fuzz::require(
         !received ||
-            (body == LogComposer::connectedText() ? okCount > 4 && previous != body
-             : body == LogComposer::noConnectionText()
-                 ? previous != body && !previous.startsWith(running)
+            (body == ToolText::connected()      ? okCount > 4 && previous != body
+             : body == ToolText::noConnection() ? previous != body && !previous.startsWith(running)
              : body.startsWith(running)
                  ? QRegularExpression("^v\\d\\.\\d\\d$").match(body.mid(running.size())).hasMatch()
-                 : body.startsWith("!!!Остановка выполнения скрипта: ") &&
-                       text.contains("Stop Script: ")),
+                 : body.startsWith(ToolText::scriptStopPrefix()) && text.contains("Stop Script: ")),
         "connected after five answers and once; no connection neither repeated nor right after "
         "a version; a running script line shows one version; a stop line needs a stop");
     return 0;

@@ -1,7 +1,9 @@
 // The command-line flasher end to end: its own sessions and workers against
 // simulated modems on pseudo-terminals, several at once.
 #include "cli/clirunner.h"
+#include "filesizelimit.h"
 #include "modemsim.h"
+#include "protocol/tooltexts.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -57,6 +59,11 @@ private slots:
     void refusedBeforeAnyPortIsTouched();
     void portsAtOnceEachWithItsOwnEnd();
     void interruptStopsEveryPortAtOnce();
+    void settingsReadOnceForEveryPort();
+    void readCopiesNamedInTheResults();
+    void journalThatCannotBeWrittenFailsTheRun();
+    void controlCharactersShownEscaped_data();
+    void controlCharactersShownEscaped();
 
 private:
     ModemSim *addModem();
@@ -149,6 +156,41 @@ void TestCli::refusedBeforeAnyPortIsTouched_data()
         << "Файл settings.ini не найден";
     QTest::newRow("too large") << QStringList{"flash", "--port", "PORT"} << QByteArray(16385, 'x')
                                << 1 << "Файл settings.ini слишком большой";
+    QTest::newRow("the same port, once as the port layer names it under /dev")
+        << QStringList{"clear", "--port", "PORT", "--port", "DEVLESS"} << good << 2
+        << "lorta-flash-cli: порт указан дважды";
+    QTest::newRow("an empty port") << QStringList{"clear", "--port", ""} << good << 2
+                                   << "lorta-flash-cli: пустое значение у параметра --port";
+    QTest::newRow("help in a port's place") << QStringList{"clear", "--port", "-h"} << good << 2
+                                            << "lorta-flash-cli: нет значения у параметра --port";
+    QTest::newRow("a number with a space")
+        << QStringList{"clear", "--port", "PORT", "--connect-timeout", " 5"} << good << 2
+        << "lorta-flash-cli: --connect-timeout: нужно целое число";
+    QTest::newRow("an empty journal name")
+        << QStringList{"clear", "--port", "PORT", "--log", ""} << good << 2
+        << "lorta-flash-cli: пустое значение у параметра --log";
+    QTest::newRow("a usage error in JSON")
+        << QStringList{"clear", "--json", "--port", "PORT", "--fast"} << good << 2
+        << "lorta-flash-cli: неизвестный параметр: --fast";
+    QTest::newRow("the journal is the settings file")
+        << QStringList{"load-settings", "--port", "PORT", "--log", "SETTINGS_ALIAS"} << good << 2
+        << "lorta-flash-cli: один и тот же файл";
+    QTest::newRow("two ports, one copy of their settings")
+        << QStringList{"read-settings", "--port", "PORT",      "--port",
+                       "/dev/порт1",    "--port", "/dev/трос1"}
+        << good << 2 << "lorta-flash-cli: один и тот же файл settings-____1.ini";
+    QTest::newRow("a port's copy is the journal")
+        << QStringList{"read-settings", "--port", "/dev/ttyUSB7", "--log", "settings-ttyUSB7.ini"}
+        << good << 2 << "lorta-flash-cli: один и тот же файл settings-ttyUSB7.ini";
+    QTest::newRow("a journal on a FIFO")
+        << QStringList{"clear", "--port", "PORT", "--json", "--log", "FIFO"} << good << 1
+        << "Не удалось открыть журнал FIFO: это не обычный файл";
+    QTest::newRow("a journal on a device")
+        << QStringList{"clear", "--port", "PORT", "--log", "/dev/full"} << good << 1
+        << "Не удалось открыть журнал /dev/full: это не обычный файл";
+    QTest::newRow("a link planted at a port's default copy")
+        << QStringList{"read-settings", "--port", "PORT", "--port", "/dev/ttyS9"} << good << 1
+        << "Файл settings-ttyS9.ini не обычный файл";
 }
 
 // A usage error or a settings file that must not go out: not one byte to any modem.
@@ -161,6 +203,11 @@ void TestCli::refusedBeforeAnyPortIsTouched()
     QVERIFY(QFile::link(port, QStringLiteral("modem-link")));
     arguments.replaceInStrings(QStringLiteral("LINK"),
                                mDir->filePath(QStringLiteral("modem-link")));
+    QVERIFY(QFile::link(QStringLiteral("settings.ini"), QStringLiteral("settings-link")));
+    QVERIFY(QFile::link(QStringLiteral("settings.ini"), QStringLiteral("settings-ttyS9.ini")));
+    QCOMPARE(::mkfifo("FIFO", 0600), 0);
+    arguments.replaceInStrings(QStringLiteral("SETTINGS_ALIAS"), QStringLiteral("settings-link"));
+    arguments.replaceInStrings(QStringLiteral("DEVLESS"), port.mid(5));
     arguments.replaceInStrings(QStringLiteral("PORT"), port);
     if (settings == "FIFO") {
         QCOMPARE(::mkfifo("settings.ini", 0600), 0);
@@ -172,7 +219,14 @@ void TestCli::refusedBeforeAnyPortIsTouched()
     QTEST(result.exitCode, "exitCode");
     QFETCH(QString, message);
     QVERIFY2(QString::fromUtf8(result.err).startsWith(message), result.err.constData());
-    QCOMPARE(result.out, QByteArray());
+    if (arguments.contains(QStringLiteral("--json"))) {
+        // A machine reading standard output is told why, in one object.
+        const QJsonObject object = QJsonDocument::fromJson(result.out).object();
+        QCOMPARE(object.value("ok").toBool(true), false);
+        QVERIFY(result.err.contains(object.value("error").toString().toUtf8()));
+    } else {
+        QCOMPARE(result.out, QByteArray());
+    }
     if (result.exitCode == 2)
         QVERIFY(result.err.contains("Использование:"));
     QTest::qWait(quietMs);
@@ -225,21 +279,21 @@ void TestCli::portsAtOnceEachWithItsOwnEnd()
         return table.filter(sim->portName()).filter(QStringLiteral("flash")).value(0);
     };
     QVERIFY2(row(healthy).contains(QStringLiteral("успех")) &&
-                 row(healthy).endsWith(QStringLiteral("Модем прошит")),
+                 row(healthy).endsWith(ToolText::flashed()),
              result.out.constData());
     // The failed port names the step it broke off at.
     QVERIFY2(row(stalling).contains(QStringLiteral("ошибка")) &&
                  row(stalling).contains(QRegularExpression(
-                     QStringLiteral("Ошибка при прошивке модема \\(шаг 6 из 9, main\\.pyo: "
-                                    "\\d+ из \\d+ байт\\)$"))),
+                     QRegularExpression::escape(ToolText::flashFailed()) +
+                     QStringLiteral(" \\(шаг 6 из 9, main\\.pyo: \\d+ из \\d+ байт\\)$"))),
              qPrintable(row(stalling)));
-    QVERIFY(row(busy).endsWith(
-        QStringLiteral("Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт")));
+    QVERIFY(row(busy).endsWith(ToolText::noConnection()));
     // Every event line carries its port and the time stamp.
     QVERIFY2(result.out.contains(healthy->portName().toUtf8() + " | "), result.out.constData());
-    QVERIFY(QString::fromUtf8(result.out)
-                .contains(QRegularExpression(QStringLiteral("\\| \\d\\d:\\d\\d:\\d\\d\\.\\d{3} : "
-                                                            "Связь с модемом установлена"))));
+    QVERIFY(
+        QString::fromUtf8(result.out)
+            .contains(QRegularExpression(QStringLiteral("\\| \\d\\d:\\d\\d:\\d\\d\\.\\d{3} : ") +
+                                         ToolText::connected())));
 }
 
 // Ctrl+C in the middle of a file: every port stops at once, nothing more goes
@@ -294,8 +348,98 @@ void TestCli::interruptStopsEveryPortAtOnce()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray lines = file.readAll();
     QVERIFY(lines.contains(writing->portName().toUtf8() + " | "));
-    QVERIFY(lines.contains("Прошивка модема запущена"));
+    QVERIFY(lines.contains(ToolText::flashStarted().toUtf8()));
     QCOMPARE(lines, result.err);
+}
+
+// The file is replaced with one the check would refuse once the run has
+// started: every modem still gets the bytes that were checked.
+void TestCli::settingsReadOnceForEveryPort()
+{
+    ModemSim *first = addModem();
+    ModemSim *second = addModem();
+    QFile file(QStringLiteral("settings.ini"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(goodSettings) == goodSettings.size());
+    file.close();
+    QTimer poll;
+    poll.setInterval(5);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (first->commands().isEmpty() && second->commands().isEmpty())
+            return;
+        poll.stop();
+        QFile replaced(QStringLiteral("settings.ini"));
+        if (replaced.open(QIODevice::WriteOnly))
+            replaced.write("APN::a\x07"
+                           "b::c");
+    });
+    poll.start();
+    const CliRun result = run({"load-settings", "--port", first->portName(), "--port",
+                               second->portName(), "--connect-timeout", "5"});
+    QVERIFY2(result.exitCode == 0, result.out.constData());
+    QVERIFY(!poll.isActive());
+    QCOMPARE(first->file("settings.ini"), goodSettings);
+    QCOMPARE(second->file("settings.ini"), goodSettings);
+}
+
+// Each port's copy goes to its own file, and the results say which.
+void TestCli::readCopiesNamedInTheResults()
+{
+    ModemSim *first = addModem();
+    ModemSim *second = addModem();
+    const CliRun result = run({"read-settings", "--port", first->portName(), "--port",
+                               second->portName(), "--json", "--connect-timeout", "5"});
+    QCOMPARE(result.exitCode, 0);
+    const QList<QByteArray> objects = result.out.trimmed().split('\n');
+    QCOMPARE(objects.size(), 2);
+    QSet<QString> files;
+    for (const QByteArray &line : objects) {
+        const QString name = QJsonDocument::fromJson(line).object().value("file").toString();
+        QVERIFY(name.startsWith(QStringLiteral("settings-pts_")));
+        QFile copy(name);
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), modemSettings);
+        files << name;
+    }
+    QCOMPARE(files.size(), 2);
+}
+
+// A journal on a full disk: the operator is told at once, the job itself goes
+// on, and the run does not end as a success.
+void TestCli::journalThatCannotBeWrittenFailsTheRun()
+{
+    ModemSim *sim = addModem();
+    CliRun result;
+    {
+        const TestSupport::FileSizeLimit limit(120);
+        result = run(
+            {"clear", "--port", sim->portName(), "--log", "journal.log", "--connect-timeout", "5"});
+    }
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY(result.out.contains("Модем очищен") || result.out.contains("успех"));
+    const QList<QByteArray> errors = result.err.split('\n');
+    QVERIFY2(errors.first().startsWith("lorta-flash-cli: не удалось записать журнал journal.log"),
+             result.err.constData());
+    QCOMPARE(result.err.count("не удалось записать журнал"), 2); // at once, and in the report
+}
+
+void TestCli::controlCharactersShownEscaped_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("a forged line") << "a\nb | Модем прошит"
+                                   << "a\\nb | Модем прошит";
+    QTest::newRow("escape codes") << "\x1b[2J\x1b]0;x\x07"
+                                  << "\\x1b[2J\\x1b]0;x\\x07";
+    QTest::newRow("C1 and DEL") << QString::fromUtf8("\xc2\x9b\x7f") << "\\x9b\\x7f";
+    QTest::newRow("Cyrillic stays") << "Остановка: v1.08"
+                                    << "Остановка: v1.08";
+}
+
+void TestCli::controlCharactersShownEscaped()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(CliOutput::eventLine(text, text), shown + QStringLiteral(" | ") + shown);
 }
 
 QTEST_MAIN(TestCli)

@@ -8,6 +8,7 @@
 #include "modalcloser.h"
 #include "modembench.h"
 #include "modemsim.h"
+#include "protocol/tooltexts.h"
 #include "windowdriver.h"
 
 #include <QtTest>
@@ -21,9 +22,8 @@ using TestSupport::readFile;
 namespace {
 constexpr int linkTimeout = 15000;
 constexpr int jobTimeout = 60000;
-const QString connectedLine = QStringLiteral("Связь с модемом установлена");
-const QString noLinkLine =
-    QStringLiteral("Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт");
+const QString connectedLine = ToolText::connected();
+const QString noLinkLine = ToolText::noConnection();
 const QByteArray localSettings = "DEST_IP::10.0.0.1::IP адрес сервера\r\n"
                                  "DEST_PORT::5000::Порт сервера\r\n"
                                  "APN::internet::Точка входа GPRS";
@@ -92,34 +92,42 @@ void TestJobs::jobs_data()
     QTest::newRow("presence check: silence") << QString() << F::onPrefix("ate0", F::Silence, 3)
                                              << QString() << all << modem << local << QByteArray();
     QTest::newRow("flash: half answer")
-        << "Прошить" << F::onPrefix("at#escript=\"\"", F::HalfAnswer)
-        << "Ошибка|Ошибка при прошивке модема" << all << modem << local << QByteArray();
+        << ToolText::flashButton() << F::onPrefix("at#escript=\"\"", F::HalfAnswer)
+        << ToolText::failureTitle() + QLatin1Char('|') + ToolText::flashFailed() << all << modem
+        << local << QByteArray();
     QTest::newRow("load settings")
-        << "Загрузить настройки" << none << "Сообщение|Загрузка настроек успешно завершена" << all
-        << local << local << QByteArray();
+        << ToolText::loadButton() << none
+        << ToolText::successTitle() + QLatin1Char('|') + ToolText::loaded() << all << local << local
+        << QByteArray();
     QTest::newRow("load settings: error")
-        << "Загрузить настройки" << F::onPrefix("at#startmodescr=0", F::Error)
-        << "Ошибка|Ошибка загрузки настроек" << all << modem << local << QByteArray();
+        << ToolText::loadButton() << F::onPrefix("at#startmodescr=0", F::Error)
+        << ToolText::failureTitle() + QLatin1Char('|') + ToolText::loadFailed() << all << modem
+        << local << QByteArray();
     QTest::newRow("load settings: stall in the file's bytes")
-        << "Загрузить настройки"
+        << ToolText::loadButton()
         << F::onPrefix("at#wscript=\"settings.ini\"", F::DataStall, 1).afterDataBytes(16)
-        << "Ошибка|Ошибка загрузки настроек" << QByteArrayList{"main.pyo", "config.pyo"}
-        << QByteArray() << local << QByteArray();
-    QTest::newRow("read settings") << "Считать настройки" << none << "Настройки модема|" << all
-                                   << modem << modem << QByteArray();
+        << ToolText::failureTitle() + QLatin1Char('|') + ToolText::loadFailed()
+        << QByteArrayList{"main.pyo", "config.pyo"} << QByteArray() << local << QByteArray();
+    QTest::newRow("read settings")
+        << ToolText::readButton() << none << ToolText::settingsTitle() + QLatin1Char('|') << all
+        << modem << modem << QByteArray();
     QTest::newRow("read settings: hang-up")
-        << "Считать настройки" << F::onPrefix("at#rscript", F::HangUp)
-        << "Ошибка|Ошибка чтения настроек" << all << modem << local << QByteArray();
+        << ToolText::readButton() << F::onPrefix("at#rscript", F::HangUp)
+        << ToolText::failureTitle() + QLatin1Char('|') + ToolText::readFailed() << all << modem
+        << local << QByteArray();
     // A file in another encoding: stored, it would go back into the modem damaged.
     const QByteArray windows1251 = "APN::\xe8\xed\xf2\xe5\xf0\xed\xe5\xf2::Точка входа GPRS";
     QTest::newRow("read settings: not a settings file")
-        << "Считать настройки" << none << "Ошибка|Ошибка чтения настроек" << all << windows1251
-        << local << windows1251;
-    QTest::newRow("clear") << "Очистить модем" << none << "Сообщение|Модем очищен"
+        << ToolText::readButton() << none
+        << ToolText::failureTitle() + QLatin1Char('|') + ToolText::readFailed() << all
+        << windows1251 << local << windows1251;
+    QTest::newRow("clear") << ToolText::clearButton() << none
+                           << ToolText::successTitle() + QLatin1Char('|') + ToolText::cleared()
                            << QByteArrayList() << QByteArray() << local << QByteArray();
     QTest::newRow("clear: garbage with zero bytes")
-        << "Очистить модем" << F::onPrefix("at#lscript", F::Garbage)
-        << "Ошибка|Ошибка при очистке модема" << all << modem << local << QByteArray();
+        << ToolText::clearButton() << F::onPrefix("at#lscript", F::Garbage)
+        << ToolText::failureTitle() + QLatin1Char('|') + ToolText::clearFailed() << all << modem
+        << local << QByteArray();
 }
 
 void TestJobs::jobs()

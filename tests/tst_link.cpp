@@ -3,6 +3,7 @@
 #include "modalcloser.h"
 #include "modembench.h"
 #include "modemsim.h"
+#include "protocol/tooltexts.h"
 #include "windowdriver.h"
 
 #include <QElapsedTimer>
@@ -10,9 +11,8 @@
 #include <memory>
 
 namespace {
-const QString connectedLine = QStringLiteral("Связь с модемом установлена");
-const QString noLinkLine =
-    QStringLiteral("Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт");
+const QString connectedLine = ToolText::connected();
+const QString noLinkLine = ToolText::noConnection();
 constexpr int linkTimeout = 10000;
 // Longer than the start delay or a presence command's answer wait, with room to spare.
 constexpr int quietMs = 600;
@@ -75,11 +75,11 @@ void TestLink::portOpenCloseAndReopen()
     QVERIFY2(clock.elapsed() >= 420, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(mSim->commands().constFirst(), QByteArray("ate0"));
     QTRY_VERIFY_WITH_TIMEOUT(mUi->jobButtonsEnabled(), linkTimeout);
-    QCOMPARE(mUi->logLines(), (QStringList{"Порт открыт", connectedLine}));
+    QCOMPARE(mUi->logLines(), (QStringList{ToolText::portOpened(), connectedLine}));
     QVERIFY(!mUi->portList()->parentWidget()->isEnabled());
-    QVERIFY(!mUi->button("Настройки")->isEnabled());
-    QVERIFY(!mUi->button("Очистить модем")->isVisible());
-    QVERIFY(mUi->button("Очистить модем")->isEnabled());
+    QVERIFY(!mUi->button(ToolText::settingsButton())->isEnabled());
+    QVERIFY(!mUi->button(ToolText::clearButton())->isVisible());
+    QVERIFY(mUi->button(ToolText::clearButton())->isEnabled());
 
     // The connected line is not repeated while the modem keeps answering.
     const int seen = mSim->commands().size();
@@ -89,16 +89,16 @@ void TestLink::portOpenCloseAndReopen()
     mUi->closePort();
     QVERIFY(!mUi->portOpen());
     QVERIFY(mUi->portList()->parentWidget()->isEnabled());
-    QVERIFY(mUi->button("Настройки")->isEnabled());
+    QVERIFY(mUi->button(ToolText::settingsButton())->isEnabled());
     QVERIFY(mUi->jobButtonsDisabled());
     // Nothing reaches the modem once the port is closed, and no late answer is logged.
     const int atClose = mSim->commands().size();
     QTest::qWait(quietMs);
     QCOMPARE(mSim->commands().size(), atClose);
-    QCOMPARE(mUi->logLines().constLast(), QStringLiteral("Порт закрыт"));
+    QCOMPARE(mUi->logLines().constLast(), ToolText::portClosed());
 
     mUi->openPort("/nonexistent/tty-lorta");
-    QTRY_COMPARE(mUi->countLogLines("Ошибка при открытии порта"), 1);
+    QTRY_COMPARE(mUi->countLogLines(ToolText::portOpenFailed()), 1);
     QVERIFY(!mUi->portOpen());
     // After reopening, the modem answers "OK" once and then nothing.
     mSim->addFault(ModemFault::onCommand(atClose + 1, ModemFault::OkWithoutPrompt));
@@ -120,7 +120,8 @@ void TestLink::runningScriptAndItsStop()
     // The no-connection line never follows a running-script line directly.
     const QStringList lines = mUi->logLines();
     for (int i = 1; i < lines.size(); ++i)
-        QVERIFY(!(lines[i] == noLinkLine && lines[i - 1].startsWith("Выполняется скрипт: ")));
+        QVERIFY(
+            !(lines[i] == noLinkLine && lines[i - 1].startsWith(ToolText::scriptRunningPrefix())));
 
     mSim->stopScript("Ошибка SIM-карты");
     QTRY_VERIFY_WITH_TIMEOUT(
@@ -134,13 +135,14 @@ void TestLink::pendingStartGivesWayToTheNextRequest()
 {
     TestSupport::ModalCloser closer;
     openAndConnect();
-    mUi->button("Считать настройки")->click();
+    mUi->button(ToolText::readButton())->click();
     mUi->closePort();
     openAndConnect();
     // Clearing leaves the job buttons enabled, so a second job can be asked for at once.
-    mUi->button("Очистить модем")->click();
-    mUi->button("Считать настройки")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(closer.seen(), QStringList{"Настройки модема|"}, linkTimeout);
+    mUi->button(ToolText::clearButton())->click();
+    mUi->button(ToolText::readButton())->click();
+    QTRY_COMPARE_WITH_TIMEOUT(
+        closer.seen(), QStringList{ToolText::settingsTitle() + QLatin1Char('|')}, linkTimeout);
     QCOMPARE(count("at#escript=\"\""), 0);
     QCOMPARE(count("at#rscript=\"settings.ini\""), 1);
 }

@@ -1,10 +1,10 @@
 #include "log/logcomposer.h"
 #include "log/logpane.h"
+#include "protocol/tooltexts.h"
 
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QtTest>
-
 
 class TestLogComposer : public QObject
 {
@@ -27,34 +27,34 @@ void TestLogComposer::lines_data()
     QTest::addColumn<int>("okCount");
     QTest::addColumn<QString>("lastLine");
     QTest::addColumn<QString>("shown");
-    const QString connected = "Связь с модемом установлена";
-    const QString noLink =
-        "Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт";
+    const QString connected = ToolText::connected();
+    const QString noLink = ToolText::noConnection();
     const auto row = [&](const char *name, MessageKind kind, const QString &text, int okCount,
                          const QString &last, const QString &shown, bool presenceCheck = true) {
         QTest::newRow(name) << kind << text << presenceCheck << okCount << "14:03:07.045 : " + last
                             << (shown.isEmpty() ? QString() : "14:03:07.045 : " + shown);
     };
     const MessageKind received = MessageKind::Received;
-    row("status", MessageKind::Status, "Порт открыт", 5, "", "Порт открыт");
+    row("status", MessageKind::Status, ToolText::portOpened(), 5, "", ToolText::portOpened());
     row("status line ends become blanks", MessageKind::Status, "один\r\nдва", 5, "", "один  два");
     row("empty status", MessageKind::Status, "", 5, "", "");
     row("sent", MessageKind::Sent, "ate0\r", 5, "", "");
-    row("not during the presence check", received, "\r\nOK\r\n", 5, "Порт открыт", "", false);
-    row("fourth OK", received, "ate0\r\r\nOK\r\n", 4, "Порт открыт", "");
-    row("fifth OK connects", received, "ate0\r\r\nOK\r\n", 5, "Порт открыт", connected);
+    row("not during the presence check", received, "\r\nOK\r\n", 5, ToolText::portOpened(), "",
+        false);
+    row("fourth OK", received, "ate0\r\r\nOK\r\n", 4, ToolText::portOpened(), "");
+    row("fifth OK connects", received, "ate0\r\r\nOK\r\n", 5, ToolText::portOpened(), connected);
     row("connected once", received, "\r\nOK\r\n", 6, connected, "");
     row("silence after connected", received, "", 0, connected, noLink);
     row("silence once", received, "", 0, noLink, "");
-    row("version", received, "v1.08\r\n", 0, "Порт открыт", "Выполняется скрипт: v1.08");
+    row("version", received, "v1.08\r\n", 0, ToolText::portOpened(), "Выполняется скрипт: v1.08");
     row("silence after version", received, "", 0, "Выполняется скрипт: v1.08", "");
-    row("script stop", received, "Stop Script: Ошибка SIM\r\nOK\r\n", 5, "Порт открыт",
+    row("script stop", received, "Stop Script: Ошибка SIM\r\nOK\r\n", 5, ToolText::portOpened(),
         "!!!Остановка выполнения скрипта: Ошибка SIM");
     row("stop with version", received, "Stop Script: v2.10", 0, "", "Выполняется скрипт: v2.10");
-    row("capital V is no version", received, "V1.08\r\n", 0, "Порт открыт", noLink);
+    row("capital V is no version", received, "V1.08\r\n", 0, ToolText::portOpened(), noLink);
     // A reason of any length shows at most 1,000 of its characters, cut after line ends and
     // "OK" are gone, and never between the two halves of a character.
-    const QString stop = "!!!Остановка выполнения скрипта: ";
+    const QString stop = ToolText::scriptStopPrefix();
     const QString x1000(1000, 'x');
     row("stop reason of 1,000 characters", received, "Stop Script: " + x1000, 0, "", stop + x1000);
     row("longer stop reason is cut", received, "Stop Script: " + x1000 + "yz", 0, "",

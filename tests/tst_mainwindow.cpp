@@ -1,3 +1,4 @@
+#include "protocol/tooltexts.h"
 #include "ui/mainwindow.h"
 #include "windowdriver.h"
 
@@ -67,7 +68,7 @@ void TestMainWindow::storedPort()
     WindowDriver ui(&window);
     QTEST(ui.portList()->currentText(), "selected");
     QCOMPARE(stored(), name.isNull() ? QByteArray("<missing>") : name);
-    QVERIFY(ui.jobButtonsDisabled() && !ui.button("Очистить модем")->isVisible() &&
+    QVERIFY(ui.jobButtonsDisabled() && !ui.button(ToolText::clearButton())->isVisible() &&
             ui.presenceBox()->isChecked() && !ui.progress()->isVisible() &&
             ui.speedList()->currentData().toInt() == 9600);
 }

@@ -1,6 +1,7 @@
 // The modem session without any widget: its own worker against the simulated
 // modem on a pseudo-terminal, driven and observed through its calls and signals.
 #include "modemsim.h"
+#include "protocol/tooltexts.h"
 #include "session/modemsession.h"
 
 #include <QTemporaryDir>
@@ -53,13 +54,12 @@ void TestModemSession::jobEndWaitsForTheFrontEnd()
     session.startJob(OperationType::ReadSettings);
     QTRY_VERIFY_WITH_TIMEOUT(!ended.isEmpty(), linkTimeout);
     QCOMPARE(ended.first(), (QList<QVariant>{QVariant::fromValue(OperationType::ReadSettings), true,
-                                             "Настройки модема считаны", true}));
+                                             ToolText::settingsRead(), true}));
     QFile copy(target);
     QVERIFY(copy.open(QIODevice::ReadOnly));
     QCOMPARE(copy.readAll(), modemSettings);
-    QCOMPARE(withoutStamps(log),
-             (QStringList{"Порт открыт", "Связь с модемом установлена", "Чтение настроек запущено",
-                          "Настройки модема считаны"}));
+    QCOMPARE(withoutStamps(log), (QStringList{ToolText::portOpened(), ToolText::connected(),
+                                              ToolText::readStarted(), ToolText::settingsRead()}));
 
     const int commandsAtEnd = sim.commands().size();
     QTest::qWait(quietMs);
@@ -71,7 +71,7 @@ void TestModemSession::jobEndWaitsForTheFrontEnd()
     session.closePort();
     QCOMPARE(closed.size(), 1);
     QVERIFY(!session.isPortOpen());
-    QCOMPARE(withoutStamps(log).constLast(), QStringLiteral("Порт закрыт"));
+    QCOMPARE(withoutStamps(log).constLast(), ToolText::portClosed());
     const int commandsAtClose = sim.commands().size();
     QTest::qWait(quietMs);
     QCOMPARE(sim.commands().size(), commandsAtClose);

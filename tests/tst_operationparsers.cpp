@@ -1,8 +1,8 @@
-#include "protocol/answerclass.h"
 #include "operations/filetransfer.h"
 #include "operations/readsettingsanswer.h"
 #include "operations/restartsteps.h"
 #include "operations/scriptlist.h"
+#include "protocol/answerclass.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,6 +1,7 @@
 #include "operations/clearjob.h"
 #include "operations/filetransfer.h"
 #include "operations/writejob.h"
+#include "protocol/tooltexts.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -20,9 +21,9 @@ const QStringList scriptsOnly{"main.pyo", "config.pyo"};
 constexpr int settingsLimit = 16384;
 // By job: the button's file list, and the texts of its success and failure.
 const QList<QStringList> buttonFiles{scriptsOnly, {"settings.ini"}, {}};
-const QStringList successOf{"Модем прошит", "Загрузка настроек успешно завершена", "Модем очищен"};
-const QStringList failureOf{"Ошибка при прошивке модема", "Ошибка загрузки настроек",
-                            "Ошибка при очистке модема"};
+const QStringList successOf{ToolText::flashed(), ToolText::loaded(), ToolText::cleared()};
+const QStringList failureOf{ToolText::flashFailed(), ToolText::loadFailed(),
+                            ToolText::clearFailed()};
 
 // A command as the tables show it (file bytes as size and hash), its answer wait, and
 // step() as its answer arrives (the progress bar).
@@ -32,6 +33,20 @@ QString sent(const QByteArray &bytes, int wait, int step)
     return (command ? QString::fromUtf8(bytes).replace('\r', "\\r")
                     : QString("%1 bytes %2").arg(bytes.size()).arg(qHash(bytes))) +
            QString(" @%1 #%2").arg(wait).arg(step);
+}
+
+// How a row names the answer at `at` of a run: the command it answers ("at#lscript"), a
+// file's bytes by the name in the write command before them, "again" for a repeat.
+QString answered(const QStringList &run, int at)
+{
+    const auto what = [&run](int i) {
+        const QString entry = run.at(i).section(" @", 0, 0).remove("\\r");
+        return entry.startsWith("at") ? entry : "the bytes of " + run.at(i - 1).section('"', 1, 1);
+    };
+    int repeats = 0;
+    for (int i = 0; i < at; ++i)
+        repeats += what(i) == what(at) ? 1 : 0;
+    return repeats == 0 ? what(at) : QString("%1 (%2 again)").arg(what(at)).arg(repeats);
 }
 
 // The restart and listing every job starts with, then the deletes of `names`, or "ate0"
@@ -69,7 +84,7 @@ Modem scriptedModem(const QStringList &files, int silentEchoes = 0)
     };
 }
 
-// Both jobs as the window holds them: one object of each, restarted for every operation.
+// Both jobs as the session holds them: one object of each, restarted for every job.
 struct Jobs
 {
     WriteJob write;
@@ -89,12 +104,12 @@ struct Jobs
             return clear.start();
         write.start(job == Flash ? WriteJob::Kind::Flash : WriteJob::Kind::LoadSettings, fileList);
     }
-    // Every command the job sends to `modem`, the window's first one included, until it ends.
+    // Every command the job sends to `modem`, the session's first one included, until it ends.
     QStringList play(Job started, const Modem &modem, const QStringList &fileList)
     {
         start(started, fileList);
         QStringList commands;
-        end = JobAction::send("at#escript=\"\"\r", 0); // the window's first command
+        end = JobAction::send("at#escript=\"\"\r", 0); // the session's first command
         while (!end.isEnd() && commands.size() < 100) {
             const QByteArray reply = modem(end.command);
             commands << sent(end.command, end.wait, job == Clear ? clear.step() : write.step());
@@ -203,6 +218,11 @@ void TestOperations::runs_data()
     const QList<QPair<Job, QStringList>> cases{
         {Flash, allThree}, {Flash, scriptsOnly}, {Load, allThree}, {Clear, allThree}};
     constexpr int FlashAll = 0, FlashScripts = 1, LoadAll = 2, ClearAll = 3;
+    const QStringList caseNames{"flash", "flash, modem without settings", "load settings", "clear"};
+    const QList<QPair<QByteArray, QString>> faults{{QByteArray(), "silence"},
+                                                   {"\r\nERROR\r\n", "ERROR"},
+                                                   {"\r\n>>> ", "prompt"},
+                                                   {ok + ">>> ", "OK and prompt"}};
     QList<QStringList> runs;
     for (const auto &[job, files] : cases)
         runs << Jobs(mDir.path()).play(job, scriptedModem(files), buttonFiles[job]);
@@ -210,14 +230,13 @@ void TestOperations::runs_data()
     const auto fail = [&](int c, const QString &what, int at, const QByteArray &fault,
                           const QString &text = {}) {
         const Job job = cases.at(c).first;
-        row(QString("case %1, %2").arg(c).arg(what), job, cases.at(c).second,
-            runs.at(c).mid(0, at + 1), text.isNull() ? failureOf[job] : text, at, fault);
+        row(caseNames.at(c) + ": " + what, job, cases.at(c).second, runs.at(c).mid(0, at + 1),
+            text.isNull() ? failureOf[job] : text, at, fault);
     };
     for (int c = FlashAll; c <= ClearAll; ++c) {
         const Job job = cases.at(c).first;
         for (int at = 0; at < runs.at(c).size(); ++at) {
-            for (const QByteArray &fault :
-                 {QByteArray(), QByteArray("\r\nERROR\r\n"), QByteArray("\r\n>>> "), ok + ">>> "}) {
+            for (const auto &[fault, faultName] : faults) {
                 const int step = runs.at(c).at(at).section('#', -1).toInt();
                 // The echo-off wait absorbs answers without "OK"; the clear job ignores the
                 // prompt; a prompt in the transfer step is the handshake's own business.
@@ -225,12 +244,7 @@ void TestOperations::runs_data()
                      (job == Clear || !fault.contains(">>>"))) ||
                     (job == Clear && fault.contains("OK")) || (step == 6 && fault.contains(">>>")))
                     continue;
-                fail(c,
-                     QString("answer %1 (step %2): %3")
-                         .arg(at)
-                         .arg(step)
-                         .arg(QString(fault.toPercentEncoding())),
-                     at, fault);
+                fail(c, faultName + " to " + answered(runs.at(c), at), at, fault);
             }
         }
     }
@@ -264,13 +278,13 @@ void TestOperations::runs_data()
         for (int i = 0; i < 15; ++i)
             echoes.insert(3, sent("ate0\r", 0, 3));
         const auto &[job, files] = cases.at(c);
-        row(QString("case %1, 15 silent").arg(c), job, files, echoes, {}, -1, {}, 15);
-        row(QString("case %1, 16 silent").arg(c), job, files, echoes.mid(0, 19), failureOf[job], -1,
-            {}, 16);
+        row(caseNames.at(c) + ": 15 silent", job, files, echoes, {}, -1, {}, 15);
+        row(caseNames.at(c) + ": 16 silent", job, files, echoes.mid(0, 19), failureOf[job], -1, {},
+            16);
     }
 }
 
-// The window keeps one object per job and restarts it for every operation, so each row runs
+// The session keeps one object per job and restarts it for every job, so each row runs
 // twice on the same objects. A stray answer before the first start or after an end sends
 // nothing and reports no success. The clear job judges only "OK": its modem adds a prompt.
 void TestOperations::runs()
@@ -314,7 +328,7 @@ void TestOperations::runs()
     }
 }
 
-// A job abandoned inside the echo-off wait leaves no tolerance to the next one. The window
+// A job abandoned inside the echo-off wait leaves no tolerance to the next one. The session
 // logs the start texts as a flash or a load starts.
 void TestOperations::startForgetsEchoWait()
 {

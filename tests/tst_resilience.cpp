@@ -8,6 +8,7 @@
 #include "modalcloser.h"
 #include "modembench.h"
 #include "modemsim.h"
+#include "protocol/tooltexts.h"
 #include "settings/settingsfile.h"
 #include "windowdriver.h"
 
@@ -89,7 +90,7 @@ void TestResilience::fileCutShort()
 {
     QFETCH(QString, fault);
     connect();
-    mUi->button("Прошить")->click();
+    mUi->button(ToolText::flashButton())->click();
     QTRY_VERIFY2_WITH_TIMEOUT(mSim->dataBytesReceived() > 1000, qPrintable(trace()), jobTimeout);
     const int commands = mSim->commands().size();
     QElapsedTimer clock;
@@ -100,17 +101,17 @@ void TestResilience::fileCutShort()
     } else if (fault == QLatin1String("close port")) {
         mUi->closePort();
         QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(mUi->logLines().constLast(), QStringLiteral("Порт закрыт"));
+        QCOMPARE(mUi->logLines().constLast(), ToolText::portClosed());
         QTest::qWait(500);
-        QCOMPARE(mUi->logLines().constLast(), QStringLiteral("Порт закрыт"));
+        QCOMPARE(mUi->logLines().constLast(), ToolText::portClosed());
     } else {
         mSim->hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(!mCloser->seen().isEmpty(), 1000);
-        QCOMPARE(mCloser->seen(), QStringList{"Ошибка|Ошибка при прошивке модема"});
-        QTRY_VERIFY_WITH_TIMEOUT(mUi->countLogLines(LogComposer::noConnectionText()) == 1,
-                                 linkTimeout);
+        QCOMPARE(mCloser->seen(), QStringList{ToolText::failureTitle() + QLatin1Char('|') +
+                                              ToolText::flashFailed()});
+        QTRY_VERIFY_WITH_TIMEOUT(mUi->countLogLines(ToolText::noConnection()) == 1, linkTimeout);
         mUi->closePort();
-        QCOMPARE(mUi->logLines().constLast(), QStringLiteral("Порт закрыт"));
+        QCOMPARE(mUi->logLines().constLast(), ToolText::portClosed());
         mSim->stop();
         QString error;
         QVERIFY2(mSim->start(&error), qPrintable(error));
@@ -129,7 +130,7 @@ void TestResilience::readSettingsOnAFullDisk()
     QVERIFY(TestSupport::writeFile("settings.ini", oldSettings));
     connect();
     FileSizeLimit disk(oldSettings.size() + 10);
-    mUi->button("Считать настройки")->click();
+    mUi->button(ToolText::readButton())->click();
     QTRY_VERIFY2_WITH_TIMEOUT(!mCloser->seen().isEmpty(), qPrintable(trace()), jobTimeout);
     QCOMPARE(mCloser->seen(), QStringList{saveFailure});
     QVERIFY(mUi->logLines().contains(saveFailure.section('|', 1)));
@@ -147,7 +148,7 @@ void TestResilience::floodingScript()
     mSim->setScriptOutput("Stop Script: " + QByteArray("line noise ").repeated(400).left(4096));
     mSim->setScriptOutputIntervalMs(10);
     mSim->startScript();
-    const QString stop = QStringLiteral("!!!Остановка выполнения скрипта: ");
+    const QString stop = ToolText::scriptStopPrefix();
     const auto stopLines = [&] { return mUi->logLines().filter(stop).size(); };
     QTRY_VERIFY2_WITH_TIMEOUT(stopLines() >= 20, qPrintable(trace()), linkTimeout);
     int longest = 0;
@@ -160,7 +161,7 @@ void TestResilience::floodingScript()
     clock.start();
     mUi->closePort();
     QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(mUi->logLines().constLast(), QStringLiteral("Порт закрыт"));
+    QCOMPARE(mUi->logLines().constLast(), ToolText::portClosed());
     mUi->openPort(mSim->portName());
     const int before = stopLines();
     QTRY_VERIFY2_WITH_TIMEOUT(stopLines() > before + 5, qPrintable(trace()), linkTimeout);

@@ -1,16 +1,19 @@
 #include "cli/clirunner.h"
+#include "cli/consolestream.h"
 #include "cli/interruptwatcher.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <cstdio>
+
+namespace {
+constexpr int standardOutput = 1;
+constexpr int standardError = 2;
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    InterruptWatcher::catchSignals();
     QCoreApplication app(argc, argv);
-    QFile out;
-    QFile err;
-    out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    ConsoleStream out(standardOutput);
+    ConsoleStream err(standardError);
     return runCli(app.arguments().mid(1), &out, &err, InterruptWatcher::outputIsTerminal());
 }

@@ -1,6 +1,9 @@
 #include "cliarguments.h"
 
+#include "watcharguments.h"
+
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -29,6 +32,10 @@ std::optional<CliArguments> refuse(QString *error, const QString &reason)
 // The options that take a value, and where each one goes.
 bool takeValue(CliArguments &result, const QString &option, const QString &value, QString *error)
 {
+    if (value.isEmpty()) {
+        *error = QStringLiteral("пустое значение у параметра ") + option;
+        return false;
+    }
     if (option == QLatin1String("--port")) {
         result.ports << value;
     } else if (option == QLatin1String("--settings")) {
@@ -39,8 +46,10 @@ bool takeValue(CliArguments &result, const QString &option, const QString &value
     } else if (option == QLatin1String("--log")) {
         result.logFile = value;
     } else {
-        bool ok = false;
-        const int seconds = value.toInt(&ok);
+        // Digits only: toInt() would also take " 5" or "+5".
+        static const QRegularExpression digits(QStringLiteral("^[0-9]{1,6}$"));
+        bool ok = digits.match(value).hasMatch();
+        const int seconds = ok ? value.toInt(&ok) : 0;
         if (!ok || seconds <= 0 || seconds > maxConnectTimeoutS) {
             *error = QStringLiteral("--connect-timeout: нужно целое число секунд от 1 до 86400: ") +
                      value;
@@ -58,7 +67,7 @@ std::optional<CliArguments> checkJob(CliArguments result, QString *error)
     QSet<QString> seen;
     for (const QString &port : qAsConst(result.ports)) {
         const QString key = CliArguments::portKey(port);
-        if (port.isEmpty() || seen.contains(key))
+        if (seen.contains(key))
             return refuse(error, QStringLiteral("порт указан дважды: ") + port);
         seen.insert(key);
     }
@@ -71,7 +80,33 @@ std::optional<CliArguments> checkJob(CliArguments result, QString *error)
     if (!result.outFile.isEmpty() && result.ports.size() > 1)
         return refuse(error, QStringLiteral("--out допустим только с одним портом; с несколькими "
                                             "копии называются settings-<порт>.ini"));
+    const QString conflict = result.fileConflict();
+    if (!conflict.isEmpty())
+        return refuse(error, conflict);
     return result;
+}
+
+bool isHelp(const QString &argument)
+{
+    return argument == QLatin1String("--help") || argument == QLatin1String("-h");
+}
+
+// One name for a file however it is named: links resolved, also a link to a
+// file not yet written, so that two names of one file compare equal.
+QString fileKey(const QString &path, int linksLeft = 8)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() && linksLeft > 0)
+        return fileKey(info.symLinkTarget(), linksLeft - 1);
+    QString key = info.exists() ? info.canonicalFilePath() : QString();
+    if (key.isEmpty()) {
+        const QString dir = QFileInfo(info.absolutePath()).canonicalFilePath();
+        key = dir.isEmpty() ? info.absoluteFilePath() : dir + QLatin1Char('/') + info.fileName();
+    }
+#ifdef Q_OS_WIN
+    key = key.toCaseFolded();
+#endif
+    return key;
 }
 } // namespace
 
@@ -80,7 +115,7 @@ std::optional<CliArguments> CliArguments::parse(const QStringList &arguments, QS
     CliArguments result;
     if (arguments.isEmpty())
         return refuse(error, QStringLiteral("не указана команда"));
-    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h")))
+    if (isHelp(arguments.first()))
         return result;
     const QString first = arguments.first();
     if (first == QLatin1String("ports")) {
@@ -101,8 +136,13 @@ std::optional<CliArguments> CliArguments::parse(const QStringList &arguments, QS
         const QString option = arguments.at(i);
         if (option == QLatin1String("--json")) {
             result.json = true;
+        } else if (isHelp(option)) {
+            result.command = Command::Help;
+            return result;
         } else if (valued.contains(option)) {
-            if (i + 1 >= arguments.size())
+            // An option in a value's place ("--port -h") means the value is missing.
+            if (i + 1 >= arguments.size() || isHelp(arguments.at(i + 1)) ||
+                arguments.at(i + 1).startsWith(QLatin1String("--")))
                 return refuse(error, QStringLiteral("нет значения у параметра ") + option);
             if (!takeValue(result, option, arguments.at(++i), error))
                 return std::nullopt;
@@ -126,7 +166,8 @@ QString CliArguments::usage()
         "[options]\n"
         "  lorta-flash-cli clear          --port NAME [--port NAME ...]                    "
         "[options]\n"
-        "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n");
+        "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n") +
+           WatchArguments::usage();
 }
 
 QString CliArguments::portKey(const QString &name)
@@ -137,10 +178,39 @@ QString CliArguments::portKey(const QString &name)
         key = key.mid(4);
     return key;
 #else
-    const QString path = name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+    // As the serial port layer names the device: only an absolute path or one
+    // starting with ./ or ../ is taken as it is; "pts/3" is /dev/pts/3.
+    const bool asGiven = name.startsWith(QLatin1Char('/')) ||
+                         name.startsWith(QLatin1String("./")) ||
+                         name.startsWith(QLatin1String("../"));
+    const QString path = asGiven ? name : QStringLiteral("/dev/") + name;
     const QString canonical = QFileInfo(path).canonicalFilePath();
     return canonical.isEmpty() ? path : canonical;
 #endif
+}
+
+// Each file the run writes or sends must be a file of its own: the journal
+// must not land in the settings sent to the modems, nor two ports' copies in one file.
+QString CliArguments::fileConflict() const
+{
+    QList<QPair<QString, QString>> files; // what the file is for, its name
+    if (job == OperationType::Flash || job == OperationType::LoadSettings)
+        files.append({QStringLiteral("--settings"), settingsFile});
+    if (!logFile.isEmpty())
+        files.append({QStringLiteral("--log"), logFile});
+    if (job == OperationType::ReadSettings) {
+        for (const QString &port : ports)
+            files.append({QStringLiteral("копия настроек порта ") + port, readTargetFor(port)});
+    }
+    QHash<QString, QString> owners;
+    for (const auto &file : qAsConst(files)) {
+        const QString key = fileKey(file.second);
+        if (owners.contains(key))
+            return QStringLiteral("один и тот же файл %1 для %2 и для %3")
+                .arg(file.second, owners.value(key), file.first);
+        owners.insert(key, file.first);
+    }
+    return QString();
 }
 
 QString CliArguments::readTargetFor(const QString &port) const

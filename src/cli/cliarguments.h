@@ -34,4 +34,6 @@ struct CliArguments
     static QString portKey(const QString &name);
     // The file read settings stores a port's copy in.
     QString readTargetFor(const QString &port) const;
+    // Why two of the files the run writes or sends are one file, or an empty string.
+    QString fileConflict() const;
 };

@@ -1,22 +1,37 @@
 #include "clioutput.h"
 
+#include "consolestream.h"
+
 #include <QIODevice>
 
 namespace {
 constexpr int progressWidth = 100; // a wrapped line would break the cursor arithmetic
 const char eraseUp[] = "\x1b[%1F\x1b[J";
+const char programPrefix[] = "lorta-flash-cli: ";
+
+QString escapeOf(QChar c)
+{
+    switch (c.unicode()) {
+    case '\n':
+        return QStringLiteral("\\n");
+    case '\r':
+        return QStringLiteral("\\r");
+    case '\t':
+        return QStringLiteral("\\t");
+    default:
+        return QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    }
+}
 } // namespace
 
-CliOutput::CliOutput(QIODevice *events, bool terminal) : mEvents(events), mTerminal(terminal) {}
+CliOutput::CliOutput(QIODevice *out, QIODevice *err, bool json, bool terminal)
+    : mOut(out), mErr(err), mEvents(json ? err : out), mTerminal(terminal && !json)
+{
+}
 
 bool CliOutput::openJournal(const QString &fileName, QString *error)
 {
-    mJournal.setFileName(fileName);
-    if (mJournal.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return true;
-    *error = QStringLiteral("Не удалось открыть журнал ") + fileName + QStringLiteral(": ") +
-             mJournal.errorString();
-    return false;
+    return mJournal.open(fileName, error);
 }
 
 void CliOutput::setPorts(const QStringList &ports)
@@ -24,21 +39,40 @@ void CliOutput::setPorts(const QStringList &ports)
     mPorts = ports;
     mProgress = QVector<QString>(ports.size());
     for (const QString &port : ports)
-        mPortWidth = qMax(mPortWidth, port.size());
+        mPortWidth = qMax(mPortWidth, printable(port).size());
+}
+
+QString CliOutput::printable(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort code = c.unicode();
+        const bool control = code < 0x20 || (code >= 0x7f && code < 0xa0);
+        result += control ? escapeOf(c) : QString(c);
+    }
+    return result;
 }
 
 QString CliOutput::eventLine(const QString &port, const QString &line)
 {
-    return port + QStringLiteral(" | ") + line;
+    return printable(port) + QStringLiteral(" | ") + printable(line);
 }
 
 void CliOutput::event(const QString &port, const QString &line)
 {
-    const QString text = eventLine(port, line) + QLatin1Char('\n');
-    if (mJournal.isOpen())
-        mJournal.write(text.toUtf8());
+    const QByteArray text = (eventLine(port, line) + QLatin1Char('\n')).toUtf8();
+    QString reason;
+    if (mJournal.isOpen() && !mJournalFailed && !mJournal.append(text, &reason)) {
+        // Said once, at once: every later line would fail the same way.
+        mJournalFailed = true;
+        const QString loss = QStringLiteral("не удалось записать журнал ") + mJournal.fileName() +
+                             QStringLiteral(": ") + reason;
+        mLosses << loss;
+        put(mErr, (QLatin1String(programPrefix) + loss + QLatin1Char('\n')).toUtf8());
+    }
     eraseProgress();
-    write(text);
+    put(mEvents, text);
     mDirty = true;
 }
 
@@ -52,7 +86,7 @@ void CliOutput::setProgress(int index, const QString &text)
 
 void CliOutput::redraw()
 {
-    if (!mTerminal || !mDirty)
+    if (!mTerminal || !mDirty || mEvents->bytesToWrite() > 0)
         return;
     eraseProgress();
     drawProgress();
@@ -64,15 +98,71 @@ void CliOutput::clearProgress()
     mDirty = false;
 }
 
-void CliOutput::write(const QString &text)
+void CliOutput::results(const QByteArray &bytes)
 {
-    mEvents->write(text.toUtf8());
+    put(mOut, bytes);
+}
+
+void CliOutput::error(const QString &text)
+{
+    put(mErr, (text + QLatin1Char('\n')).toUtf8());
+}
+
+bool CliOutput::finish(int waitMs)
+{
+    for (QIODevice *device : {mOut, mErr}) {
+        auto *console = qobject_cast<ConsoleStream *>(device);
+        if (console && !console->waitForBytesWritten(waitMs))
+            noteLoss(device, console->lost() ? console->lostReason()
+                                             : QStringLiteral("читатель не принимает вывод"));
+    }
+    if (mLosses.isEmpty())
+        return true;
+    QByteArray report;
+    for (const QString &loss : qAsConst(mLosses))
+        report += (QLatin1String(programPrefix) + loss + QLatin1Char('\n')).toUtf8();
+    if (mJournal.isOpen() && !mJournalFailed) {
+        QString reason;
+        mJournal.append(report, &reason);
+    }
+    QIODevice *remaining = !mLostDevices.contains(mErr) ? mErr : mOut;
+    if (!mLostDevices.contains(remaining)) {
+        remaining->write(report);
+        if (auto *console = qobject_cast<ConsoleStream *>(remaining))
+            console->waitForBytesWritten(waitMs);
+    }
+    return false;
+}
+
+void CliOutput::put(QIODevice *device, const QByteArray &bytes)
+{
+    if (mLostDevices.contains(device))
+        return;
+    if (device->write(bytes) != bytes.size()) {
+        auto *console = qobject_cast<ConsoleStream *>(device);
+        noteLoss(device,
+                 console && console->lost() ? console->lostReason() : device->errorString());
+    }
+}
+
+void CliOutput::noteLoss(QIODevice *device, const QString &reason)
+{
+    if (mLostDevices.contains(device))
+        return;
+    mLostDevices << device;
+    mLosses << QStringLiteral("часть вывода потеряна (%1): %2").arg(streamName(device), reason);
+}
+
+QString CliOutput::streamName(const QIODevice *device) const
+{
+    return device == mOut ? QStringLiteral("стандартный вывод")
+                          : QStringLiteral("стандартный вывод ошибок");
 }
 
 void CliOutput::eraseProgress()
 {
     if (mDrawnLines > 0)
-        write(QString::fromLatin1(eraseUp).arg(mDrawnLines));
+        put(mEvents, QString::fromLatin1(eraseUp).arg(mDrawnLines).toUtf8());
     mDrawnLines = 0;
 }
 
@@ -80,11 +170,12 @@ void CliOutput::drawProgress()
 {
     QString block;
     for (int i = 0; i < mPorts.size(); ++i) {
-        const QString line = QStringLiteral("  ") + mPorts.at(i).leftJustified(mPortWidth) +
-                             QStringLiteral("  ") + mProgress.at(i);
+        const QString line = QStringLiteral("  ") +
+                             printable(mPorts.at(i)).leftJustified(mPortWidth) +
+                             QStringLiteral("  ") + printable(mProgress.at(i));
         block += line.left(progressWidth) + QLatin1Char('\n');
     }
-    write(block);
+    put(mEvents, block.toUtf8());
     mDrawnLines = mPorts.size();
     mDirty = false;
 }

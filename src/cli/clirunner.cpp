@@ -1,7 +1,9 @@
 #include "clirunner.h"
 
 #include "interruptwatcher.h"
+#include "settings/settingsfile.h"
 #include "settingscheck.h"
+#include "watchconsole.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -11,9 +13,12 @@
 #include <QJsonObject>
 #include <QSerialPortInfo>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 constexpr int redrawIntervalMs = 200;
+// How long the end of a run waits for a reader that has stopped reading.
+constexpr int finishWaitMs = 2000;
 
 QString resultWord(const PortResult &result)
 {
@@ -45,8 +50,7 @@ QString portsListing()
 
 CliRunner::CliRunner(const CliArguments &arguments, QIODevice *out, QIODevice *err, bool terminal,
                      QObject *parent)
-    : QObject(parent), mArguments(arguments), mOut(out), mErr(err),
-      mOutput(arguments.json ? err : out, terminal && !arguments.json),
+    : QObject(parent), mArguments(arguments), mOutput(out, err, arguments.json, terminal),
       mTimerRedraw(new QTimer(this))
 {
     mTimerRedraw->setInterval(redrawIntervalMs);
@@ -57,19 +61,42 @@ CliRunner::CliRunner(const CliArguments &arguments, QIODevice *out, QIODevice *e
     });
 }
 
-// The settings file goes into the modems only after it passed, so a bad file
-// leaves every modem as it was. Flash needs it only for a modem without one:
-// a missing default file is then the modem's own failure, as in the window.
-QString CliRunner::preflightProblem() const
+// The settings file is read once, here: the bytes checked are the bytes every
+// modem gets, whatever happens to the file during the run. It goes into the
+// modems only after it passed, so a bad file leaves every modem as it was.
+// Flash needs it only for a modem without one: a missing default file is then
+// the modem's own failure, as in the window.
+QString CliRunner::preflightProblem()
 {
     const bool load = mArguments.job == OperationType::LoadSettings;
     const bool flash = mArguments.job == OperationType::Flash;
+    if (mArguments.job == OperationType::ReadSettings)
+        return readTargetsProblem();
     if (!load && !flash)
         return QString();
-    const QString problem = settingsFileProblem(mArguments.settingsFile);
+    // Without blocking and only when small: a FIFO or a device stays unopened.
+    mSettings = readSmallFile(mArguments.settingsFile, maxSettingsFileBytes);
+    const QString problem = settingsContentProblem(mArguments.settingsFile, mSettings);
     const bool missingDefault =
         flash && !mArguments.settingsGiven && !QFileInfo::exists(mArguments.settingsFile);
     return missingDefault ? QString() : problem;
+}
+
+// A default copy's name is ours: a link planted there would send the modem's
+// settings wherever it points.
+QString CliRunner::readTargetsProblem() const
+{
+    if (!mArguments.outFile.isEmpty())
+        return QString();
+    for (const QString &port : mArguments.ports) {
+        const QString target = mArguments.readTargetFor(port);
+        const QFileInfo info(target);
+        if (info.isSymLink() || (info.exists() && !info.isFile()))
+            return QStringLiteral("Файл ") + target +
+                   QStringLiteral(" не обычный файл (ссылка или устройство); удалите его или "
+                                  "укажите --out");
+    }
+    return QString();
 }
 
 bool CliRunner::start()
@@ -78,14 +105,17 @@ bool CliRunner::start()
     if (problem.isEmpty() && !mArguments.logFile.isEmpty())
         mOutput.openJournal(mArguments.logFile, &problem);
     if (!problem.isEmpty()) {
-        mErr->write((problem + QLatin1Char('\n')).toUtf8());
+        mOutput.error(problem);
+        if (mArguments.json)
+            mOutput.results(errorJson(problem) + '\n');
         mExitCode = Failure;
+        mOutput.finish(finishWaitMs);
         return false;
     }
     mOutput.setPorts(mArguments.ports);
     for (const QString &port : qAsConst(mArguments.ports)) {
         auto *run = new PortRun(port, mArguments.job, mArguments.jobName, this);
-        run->setSettingsSource(mArguments.settingsFile);
+        run->setSettingsContent(mSettings);
         run->setReadTarget(mArguments.readTargetFor(port));
         connect(run, &PortRun::signal_logLine, this,
                 [this](const QString &name, const QString &line) { mOutput.event(name, line); });
@@ -139,12 +169,16 @@ void CliRunner::printResults()
         allOk = allOk && run->result().ok;
     }
     if (mArguments.json) {
+        QByteArray lines;
         for (const PortResult &result : qAsConst(results))
-            mOut->write(resultJson(result) + '\n');
+            lines += resultJson(result) + '\n';
+        mOutput.results(lines);
     } else {
-        mOut->write(resultTable(results).toUtf8());
+        mOutput.results(resultTable(results).toUtf8());
     }
-    mExitCode = mInterrupted ? Interrupted : (allOk ? Success : Failure);
+    // Output that never arrived is a failure too: nobody saw these results.
+    const bool delivered = mOutput.finish(finishWaitMs);
+    mExitCode = mInterrupted ? Interrupted : (allOk && delivered ? Success : Failure);
     emit signal_finished();
 }
 
@@ -153,9 +187,17 @@ QString CliRunner::resultTable(const QList<PortResult> &results)
     QList<QStringList> rows{{QStringLiteral("Порт"), QStringLiteral("Задание"),
                              QStringLiteral("Результат"), QStringLiteral("Время, с"),
                              QStringLiteral("Итог")}};
-    for (const PortResult &r : results)
-        rows << QStringList{r.port, r.job, resultWord(r), QString::number(r.seconds, 'f', 1),
-                            r.text};
+    const bool files = std::any_of(results.cbegin(), results.cend(),
+                                   [](const PortResult &r) { return !r.file.isEmpty(); });
+    if (files)
+        rows.first().insert(4, QStringLiteral("Файл"));
+    for (const PortResult &r : results) {
+        QStringList row{CliOutput::printable(r.port), r.job, resultWord(r),
+                        QString::number(r.seconds, 'f', 1), CliOutput::printable(r.text)};
+        if (files)
+            row.insert(4, CliOutput::printable(r.file));
+        rows << row;
+    }
     QVector<int> widths(rows.first().size() - 1, 0);
     for (const QStringList &row : qAsConst(rows)) {
         for (int i = 0; i < widths.size(); ++i)
@@ -180,15 +222,31 @@ QByteArray CliRunner::resultJson(const PortResult &result)
                              {QStringLiteral("seconds"), result.seconds},
                              {QStringLiteral("text"), result.text},
                              {QStringLiteral("log"), QJsonArray::fromStringList(result.log)}};
+    QJsonObject withFile = object;
+    if (!result.file.isEmpty())
+        withFile.insert(QStringLiteral("file"), result.file);
+    return QJsonDocument(withFile).toJson(QJsonDocument::Compact);
+}
+
+QByteArray CliRunner::errorJson(const QString &error)
+{
+    const QJsonObject object{{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}};
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
 int runCli(const QStringList &arguments, QIODevice *out, QIODevice *err, bool terminal)
 {
+    if (arguments.value(0) == QLatin1String("watch"))
+        return runWatch(arguments.mid(1), out, err, terminal);
+    // First, so that an interruption from the first moment on ends the run as
+    // any other does; the notifier reports it once the loop runs.
+    InterruptWatcher watcher;
     QString error;
     const std::optional<CliArguments> parsed = CliArguments::parse(arguments, &error);
     if (!parsed) {
         err->write(("lorta-flash-cli: " + error + '\n' + CliArguments::usage()).toUtf8());
+        if (arguments.contains(QStringLiteral("--json")))
+            out->write(CliRunner::errorJson(error) + '\n');
         return CliRunner::Usage;
     }
     if (parsed->command == CliArguments::Command::Help) {
@@ -200,11 +258,10 @@ int runCli(const QStringList &arguments, QIODevice *out, QIODevice *err, bool te
         return CliRunner::Success;
     }
     CliRunner runner(*parsed, out, err, terminal);
-    if (!runner.start())
-        return runner.exitCode();
-    InterruptWatcher watcher;
     QObject::connect(&watcher, &InterruptWatcher::signal_interrupted, &runner,
                      &CliRunner::interrupt);
+    if (!runner.start())
+        return runner.exitCode();
     QEventLoop loop;
     QObject::connect(&runner, &CliRunner::signal_finished, &loop, &QEventLoop::quit);
     if (!runner.finished())

@@ -40,6 +40,8 @@ public:
 
     static QString resultTable(const QList<PortResult> &results);
     static QByteArray resultJson(const PortResult &result);
+    // The one JSON object a refused run prints, so that a reader of standard output sees why.
+    static QByteArray errorJson(const QString &error);
 
 signals:
     void signal_finished();
@@ -47,12 +49,12 @@ signals:
 private:
     void slot_run_finished();
     void printResults();
-    QString preflightProblem() const;
+    QString preflightProblem();
+    QString readTargetsProblem() const;
 
     CliArguments mArguments;
-    QIODevice *mOut;
-    QIODevice *mErr;
     CliOutput mOutput;
+    SmallFile mSettings;
     QList<PortRun *> mRuns;
     QTimer *mTimerRedraw;
     bool mInterrupted = false;

@@ -68,30 +68,45 @@ bool InterruptWatcher::outputIsTerminal()
 {
     return _isatty(_fileno(stdout)) != 0;
 }
+
+void InterruptWatcher::catchSignals() {}
 #else
-void InterruptWatcher::install()
+// SIGHUP (a dropped ssh session, a closed terminal) ends the run as SIGTERM
+// does. SIGPIPE is ignored: a reader that goes away makes the output lost, and
+// the run goes on.
+void InterruptWatcher::catchSignals()
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, wakeFds) != 0)
+    ::signal(SIGPIPE, SIG_IGN);
+    if (wakeFds[0] >= 0)
+        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, wakeFds) != 0)
         return;
     ::fcntl(wakeFds[1], F_SETFL, O_NONBLOCK);
+    struct sigaction action = {};
+    action.sa_handler = signalHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(number, &action, nullptr);
+}
+
+void InterruptWatcher::install()
+{
+    catchSignals();
+    if (wakeFds[0] < 0)
+        return;
     auto *notifier = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this] {
         char bytes[16];
         [[maybe_unused]] const ssize_t got = ::read(wakeFds[0], bytes, sizeof bytes);
         emit signal_interrupted();
     });
-    struct sigaction action = {};
-    action.sa_handler = signalHandler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
 }
 
 void InterruptWatcher::uninstall()
 {
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+        ::signal(number, SIG_DFL);
     qDeleteAll(findChildren<QSocketNotifier *>());
     for (int &fd : wakeFds) {
         if (fd >= 0)

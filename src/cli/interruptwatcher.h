@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-// Turns Ctrl+C and SIGTERM (on Windows the console's control events) into a
+// Turns Ctrl+C, SIGTERM and SIGHUP (on Windows the console's control events) into a
 // signal on the event loop, where stopping the ports is safe.
 class InterruptWatcher : public QObject
 {
@@ -14,6 +14,9 @@ public:
 
     // Whether standard output is a terminal (progress lines are drawn only there).
     static bool outputIsTerminal();
+    // Catches the signals at once, before any watcher exists: one that comes
+    // early waits until a watcher's event loop runs. Called first in main.
+    static void catchSignals();
 
 signals:
     void signal_interrupted();

@@ -2,12 +2,18 @@
 
 #include "log/logcomposer.h"
 #include "protocol/jobsteps.h"
+#include "protocol/tooltexts.h"
 
 #include <QTimer>
 
 namespace {
 // 9600 bit/s, ten bits a byte.
 constexpr double lineBytesPerMs = 0.96;
+QString openFailureText(bool heldElsewhere)
+{
+    const QString text = ToolText::portOpenFailed();
+    return heldElsewhere ? text + QStringLiteral(": порт занят другой программой") : text;
+}
 } // namespace
 
 PortRun::PortRun(const QString &port, OperationType job, const QString &jobName, QObject *parent)
@@ -22,7 +28,7 @@ PortRun::PortRun(const QString &port, OperationType job, const QString &jobName,
         emit signal_logLine(mResult.port, line);
     });
     connect(&mSession, &ModemSession::signal_portOpenFailed, this,
-            [this] { finish(false, QStringLiteral("Ошибка при открытии порта")); });
+            [this] { finish(false, openFailureText(mSession.isPortHeldElsewhere())); });
     connect(&mSession, &ModemSession::signal_presence, this,
             &PortRun::slot_mSession_signal_presence);
     connect(&mSession, &ModemSession::signal_progress, this, [this](int step) {
@@ -40,6 +46,13 @@ PortRun::PortRun(const QString &port, OperationType job, const QString &jobName,
     });
     connect(&mSession, &ModemSession::signal_jobEnded, this,
             &PortRun::slot_mSession_signal_jobEnded);
+}
+
+void PortRun::setReadTarget(const QString &fileName)
+{
+    mSession.setReadTarget(fileName);
+    if (mJob == OperationType::ReadSettings)
+        mResult.file = fileName;
 }
 
 void PortRun::start(int connectTimeoutS)
@@ -100,7 +113,7 @@ void PortRun::slot_mSession_signal_jobEnded(OperationType, bool success, const Q
 
 void PortRun::slot_mTimerConnect_timeout()
 {
-    finish(false, LogComposer::noConnectionText());
+    finish(false, ToolText::noConnection());
 }
 
 void PortRun::requestStop()
@@ -145,6 +158,8 @@ void PortRun::complete()
     if (mFinished)
         return;
     mResult.seconds = mClock.elapsed() / 1000.0;
+    if (!mResult.ok)
+        mResult.file.clear(); // no copy was stored
     mFinished = true;
     emit signal_finished();
 }

@@ -18,6 +18,7 @@ struct PortResult
     bool interrupted = false;
     double seconds = 0;
     QString text;
+    QString file; // where read settings stores the modem's settings
     QStringList log;
 };
 
@@ -32,8 +33,8 @@ public:
     PortRun(const QString &port, OperationType job, const QString &jobName,
             QObject *parent = nullptr);
 
-    void setSettingsSource(const QString &fileName) { mSession.setSettingsSource(fileName); }
-    void setReadTarget(const QString &fileName) { mSession.setReadTarget(fileName); }
+    void setSettingsContent(const SmallFile &content) { mSession.setSettingsContent(content); }
+    void setReadTarget(const QString &fileName);
     void start(int connectTimeoutS);
     // An interruption in two halves, so that many ports stop at once.
     void requestStop();

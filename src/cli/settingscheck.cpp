@@ -2,7 +2,6 @@
 
 #include "protocol/modemtext.h"
 #include "settings/settingsfile.h"
-#include "settings/smallfile.h"
 
 #include <QStringList>
 
@@ -20,11 +19,9 @@ QString lineProblem(const QString &fileName, int number, const QString &line)
 }
 } // namespace
 
-QString settingsFileProblem(const QString &fileName)
+QString settingsContentProblem(const QString &fileName, const SmallFile &read)
 {
     const QString file = QStringLiteral("Файл ") + fileName;
-    // Read without blocking and only when small: a FIFO or a device stays unopened.
-    const SmallFile read = readSmallFile(fileName, maxSettingsFileBytes);
     if (read.status == SmallFile::Status::TooLarge)
         return file + QStringLiteral(" слишком большой");
     if (!read.isRead())

@@ -1,20 +1,11 @@
 #include "logcomposer.h"
 
+#include "protocol/tooltexts.h"
 #include "session/presencecounter.h"
 
 namespace {
 constexpr int stampLength = 15; // "hh:mm:ss.zzz : "
 
-const QString &runningPrefix()
-{
-    static const QString text = QStringLiteral("Выполняется скрипт: ");
-    return text;
-}
-const QString &stopPrefix()
-{
-    static const QString text = QStringLiteral("!!!Остановка выполнения скрипта: ");
-    return text;
-}
 const QString &stopMarker()
 {
     static const QString text = QStringLiteral("Stop Script: ");
@@ -35,19 +26,6 @@ QString cutReceived(const QString &text)
 } // namespace
 
 LogComposer::LogComposer() : mVersion(QStringLiteral("[v]\\d{1}\\.\\d{2}")) {}
-
-QString LogComposer::connectedText()
-{
-    static const QString text = QStringLiteral("Связь с модемом установлена");
-    return text;
-}
-
-QString LogComposer::noConnectionText()
-{
-    static const QString text =
-        QStringLiteral("Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт");
-    return text;
-}
 
 QString LogComposer::stamp(const QDateTime &now)
 {
@@ -80,22 +58,23 @@ QString LogComposer::receivedBody(const QString &text, int presenceOkCount,
 {
     const bool stopped = text.contains(stopMarker());
     if (text.contains(QStringLiteral("OK")) && !stopped) {
-        if (lastLine == connectedText() || !PresenceCounter::connectedAt(presenceOkCount))
+        if (lastLine == ToolText::connected() || !PresenceCounter::connectedAt(presenceOkCount))
             return QString();
-        return connectedText();
+        return ToolText::connected();
     }
     const QRegularExpressionMatch version = mVersion.match(text);
     if (version.hasMatch())
-        return runningPrefix() + version.captured(0);
+        return ToolText::scriptRunningPrefix() + version.captured(0);
     if (!stopped) {
-        if (lastLine == noConnectionText() || lastLine.startsWith(runningPrefix()))
+        if (lastLine == ToolText::noConnection() ||
+            lastLine.startsWith(ToolText::scriptRunningPrefix()))
             return QString();
-        return noConnectionText();
+        return ToolText::noConnection();
     }
     // The reason as one clean line: no line ends, no trailing "OK" of the answer.
     QString reason = text.mid(text.indexOf(stopMarker()) + stopMarker().size());
     reason.remove(QLatin1Char('\r'));
     reason.remove(QLatin1Char('\n'));
     reason.remove(QStringLiteral("OK"));
-    return stopPrefix() + cutReceived(reason);
+    return ToolText::scriptStopPrefix() + cutReceived(reason);
 }

@@ -35,9 +35,6 @@ public:
     // The pane's last line without its 15-character stamp (unchanged when not longer).
     static QString withoutStamp(const QString &lastPaneLine);
 
-    static QString connectedText();
-    static QString noConnectionText();
-
 private:
     QString receivedBody(const QString &text, int presenceOkCount, const QString &lastLine) const;
 

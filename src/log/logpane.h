@@ -20,7 +20,6 @@ public:
 
     explicit LogPane(QTextBrowser *view = nullptr) : mView(view) {}
 
-    bool exists() const { return mView != nullptr; }
     QString lastLine() const;
     // Appends a paragraph and keeps following the end when the view was there.
     void append(const QString &line);

@@ -1,16 +1,17 @@
 #include "clearjob.h"
 
 #include "protocol/answerclass.h"
+#include "protocol/tooltexts.h"
 
 namespace {
 QString successText()
 {
-    return QStringLiteral("Модем очищен");
+    return ToolText::cleared();
 }
 
 QString failureText()
 {
-    return QStringLiteral("Ошибка при очистке модема");
+    return ToolText::clearFailed();
 }
 } // namespace
 

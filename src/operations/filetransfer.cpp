@@ -16,6 +16,8 @@ constexpr qint64 minimumBytesWait = 1500;
 SmallFile readFileBytes(const QByteArray &name, const FileSource &source)
 {
     const QString path = source.pathFor(name);
+    if (FileSource::isLocalSettings(name) && source.settingsContent)
+        return *source.settingsContent;
     if (FileSource::isLocalSettings(name))
         return readSmallFile(path, maxSettingsFileBytes);
     QFile file(path);

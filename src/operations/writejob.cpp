@@ -3,6 +3,7 @@
 #include "filetransfer.h"
 #include "protocol/answerclass.h"
 #include "protocol/modemcommands.h"
+#include "protocol/tooltexts.h"
 
 namespace {
 QString settingsName()
@@ -167,18 +168,15 @@ JobAction WriteJob::end(JobAction::Kind kind, const QString &text, bool logText)
 
 QString WriteJob::startText(Kind kind)
 {
-    return kind == Kind::Flash ? QStringLiteral("Прошивка модема запущена")
-                               : QStringLiteral("Загрузка настроек запущена");
+    return kind == Kind::Flash ? ToolText::flashStarted() : ToolText::loadStarted();
 }
 
 QString WriteJob::successText(Kind kind)
 {
-    return kind == Kind::Flash ? QStringLiteral("Модем прошит")
-                               : QStringLiteral("Загрузка настроек успешно завершена");
+    return kind == Kind::Flash ? ToolText::flashed() : ToolText::loaded();
 }
 
 QString WriteJob::failureText(Kind kind)
 {
-    return kind == Kind::Flash ? QStringLiteral("Ошибка при прошивке модема")
-                               : QStringLiteral("Ошибка загрузки настроек");
+    return kind == Kind::Flash ? ToolText::flashFailed() : ToolText::loadFailed();
 }

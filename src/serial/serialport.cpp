@@ -6,6 +6,7 @@
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <sys/file.h>
 #endif
 
 namespace {
@@ -39,6 +40,25 @@ void SerialPort::stopPort()
 {
     QMutexLocker lock(&mMutexStop);
     mStopRequested = true;
+}
+
+bool SerialPort::isHeldElsewhere()
+{
+    QMutexLocker lock(&mMutexState);
+    return mHeldElsewhere;
+}
+
+// One opener a device, also across programs and for root, which the terminal's
+// own exclusive mode lets through: a second flasher, window or watch on the
+// same modem would garble its exchanges and its files. The hold goes with the
+// descriptor. Windows opens a COM port for one opener only by itself.
+bool SerialPort::holdExclusively()
+{
+#ifdef Q_OS_UNIX
+    return ::flock(static_cast<int>(mPort->handle()), LOCK_EX | LOCK_NB) == 0;
+#else
+    return true;
+#endif
 }
 
 bool SerialPort::isPortOpened()
@@ -102,7 +122,13 @@ bool SerialPort::openPort()
     mPort->setParity(QSerialPort::NoParity);
     mPort->setStopBits(QSerialPort::OneStop);
     mPort->setFlowControl(QSerialPort::NoFlowControl);
-    if (!mPort->open(QIODevice::ReadWrite)) {
+    const bool opened = mPort->open(QIODevice::ReadWrite);
+    const bool held = opened && holdExclusively();
+    {
+        QMutexLocker stateLock(&mMutexState);
+        mHeldElsewhere = opened && !held;
+    }
+    if (!held) {
         delete mPort;
         mPort = nullptr;
         portLock.unlock();

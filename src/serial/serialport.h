@@ -23,6 +23,8 @@ public:
     void startPort();
     void stopPort();
     bool isPortOpened();
+    // Whether the last open failed because another program holds the device.
+    bool isHeldElsewhere();
     // Non-blocking hand-over of one command; false while an exchange runs or a command is pending.
     bool setRequest(const QByteArray &data, int wait);
 
@@ -39,6 +41,7 @@ protected:
 
 private:
     bool openPort();
+    bool holdExclusively();
     enum class AnswerWait
     {
         Elapsed,
@@ -55,6 +58,7 @@ private:
 
     QMutex mMutexState;
     bool mPortOpened = false;
+    bool mHeldElsewhere = false;
     QMutex mMutexStop;
     bool mStopRequested = false;
     QMutex mMutexPort;

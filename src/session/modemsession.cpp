@@ -4,6 +4,7 @@
 #include "operations/readsettingsanswer.h"
 #include "protocol/modemcommands.h"
 #include "protocol/modemtext.h"
+#include "protocol/tooltexts.h"
 #include "serial/commandsender.h"
 #include "settings/settingsfile.h"
 
@@ -20,7 +21,7 @@ QString startText(OperationType job)
 {
     switch (job) {
     case OperationType::ReadSettings:
-        return QStringLiteral("Чтение настроек запущено");
+        return ToolText::readStarted();
     case OperationType::LoadSettings:
         return WriteJob::startText(WriteJob::Kind::LoadSettings);
     case OperationType::Flash:
@@ -88,6 +89,13 @@ void ModemSession::setSettingsSource(const QString &fileName)
     mWriteJob.setFileSource(source);
 }
 
+void ModemSession::setSettingsContent(const SmallFile &content)
+{
+    FileSource source;
+    source.settingsContent = content;
+    mWriteJob.setFileSource(source);
+}
+
 void ModemSession::setReadTarget(const QString &fileName)
 {
     mReadTarget = fileName;
@@ -124,14 +132,14 @@ void ModemSession::slot_serial_finished()
     if (!mClosing)
         return; // a failed open, or a close already reported
     mClosing = false;
-    appendLog(QStringLiteral("Порт закрыт"), MessageKind::Status);
+    appendLog(ToolText::portClosed(), MessageKind::Status);
     mPortOpen = false;
     emit signal_portClosed();
 }
 
 void ModemSession::slot_serial_signal_openPort_ok()
 {
-    appendLog(QStringLiteral("Порт открыт"), MessageKind::Status);
+    appendLog(ToolText::portOpened(), MessageKind::Status);
     mPortOpen = true;
     emit signal_portOpened();
     // A new port, maybe a new device: it has to answer five times in a row again.
@@ -142,7 +150,7 @@ void ModemSession::slot_serial_signal_openPort_ok()
 
 void ModemSession::slot_serial_signal_openPort_error()
 {
-    appendLog(QStringLiteral("Ошибка при открытии порта"), MessageKind::Status);
+    appendLog(ToolText::portOpenFailed(), MessageKind::Status);
     emit signal_portOpenFailed();
 }
 
@@ -165,6 +173,15 @@ void ModemSession::resumePresenceCheck()
     startOperation(OperationType::PresenceCheck);
 }
 
+void ModemSession::sendQuery(const QByteArray &command)
+{
+    startOperation(OperationType::None);
+    mQueryPending = true;
+    // Answers to presence commands still in flight are not this query's.
+    mSender->beginOperation();
+    sendCommand(command, 0);
+}
+
 void ModemSession::sendCommand(const QByteArray &command, int wait)
 {
     mSender->send(command, wait == 0 ? ModemCommands::defaultWait : wait,
@@ -175,6 +192,7 @@ void ModemSession::startOperation(OperationType operation)
 {
     mOperation = OperationType::None;
     mPendingOperation = operation;
+    mQueryPending = false;
     mTimerSendCheck->stop();
     mSender->cancel();
     mFileInFlight.clear();
@@ -231,6 +249,12 @@ void ModemSession::slot_mTimerSendCheck_timeout()
 void ModemSession::slot_serial_signal_receivedAnswer(QByteArray data)
 {
     const bool current = mSender->takeAnswer();
+    if (mQueryPending && mPortOpen && current) {
+        mQueryPending = false;
+        appendLog(textUpToZero(data), MessageKind::Received);
+        emit signal_queryAnswered(data);
+        return;
+    }
     if (mOperation == OperationType::None || !mPortOpen || !current)
         return;
     const bool hasOk = data.contains(ModemCommands::ok());
@@ -264,7 +288,7 @@ void ModemSession::handleReadSettingsAnswer(const QByteArray &data)
 {
     const std::optional<QStringList> lines = parseReadSettingsAnswer(data);
     if (!lines) {
-        endJob(false, QStringLiteral("Ошибка чтения настроек"), true);
+        endJob(false, ToolText::readFailed(), true);
         return;
     }
     mOperation = OperationType::None;
@@ -276,7 +300,7 @@ void ModemSession::handleReadSettingsAnswer(const QByteArray &data)
                true);
         return;
     }
-    endJob(true, QStringLiteral("Настройки модема считаны"), true);
+    endJob(true, ToolText::settingsRead(), true);
 }
 
 void ModemSession::carryOut(const JobAction &action)

@@ -31,6 +31,8 @@ public:
 
     // The local settings file that load and flash write into the modem.
     void setSettingsSource(const QString &fileName);
+    // The settings as read and checked once: load and flash send exactly these.
+    void setSettingsContent(const SmallFile &content);
     // Where read settings stores the modem's file.
     void setReadTarget(const QString &fileName);
     QString readTarget() const { return mReadTarget; }
@@ -45,6 +47,8 @@ public:
     void requestClose();
     void finishClose();
     bool isPortOpen() const { return mPortOpen; }
+    // After signal_portOpenFailed: whether another program holds the device.
+    bool isPortHeldElsewhere() { return serial.isHeldElsewhere(); }
 
     // Unchecked, the periodic presence command is not sent.
     void setPresenceCheckEnabled(bool enabled) { mPresenceCheckEnabled = enabled; }
@@ -52,7 +56,10 @@ public:
     // after the start delay.
     void startJob(OperationType job);
     void resumePresenceCheck();
-    OperationType operation() const { return mOperation; }
+    // Stops the presence check and sends one command; its answer comes back by
+    // signal_queryAnswered. For the production line's IMEI query between the
+    // presence check and the job; the window never calls it.
+    void sendQuery(const QByteArray &command);
 
 signals:
     // A finished log line, time stamp included, and the kind of message it shows.
@@ -74,6 +81,8 @@ signals:
     // The job is over; logged tells whether the text went to the log. The
     // session then waits for resumePresenceCheck() (or a close).
     void signal_jobEnded(OperationType job, bool success, QString text, bool logged);
+    // The answer to sendQuery(), possibly empty.
+    void signal_queryAnswered(QByteArray answer);
 
 private slots:
     void slot_mTimerSendCheck_timeout();
@@ -96,7 +105,7 @@ private:
     QTimer *mTimerSendCheck = nullptr;
     QTimer *mTimerOperationStart = nullptr;
     OperationType mOperation = OperationType::None;
-    // The last requested operation sends its first command when the start timer fires.
+    // The last requested job sends its first command when the start timer fires.
     OperationType mPendingOperation = OperationType::None;
     QByteArray mCurrentCommand;
     QString mFileInFlight; // the file whose bytes the next hand-over carries
@@ -106,6 +115,7 @@ private:
     bool mPresenceCheckEnabled = true;
     bool mPortOpen = false;
     bool mClosing = false;
+    bool mQueryPending = false;
     LogComposer mLogComposer;
     QString mLastLine;
     QString mReadTarget;

@@ -2,8 +2,9 @@
 
 #include <QMetaType>
 
-// The job whose answers the main window is waiting for.
-enum class OperationType {
+// The job whose answers the session is waiting for.
+enum class OperationType
+{
     None,          // answers are ignored
     PresenceCheck, // the idle check while the port is open
     ReadSettings,

@@ -1,5 +1,6 @@
 #include "settings/widgetsettings.h"
 
+#include "protocol/tooltexts.h"
 #include "settings/settingsfile.h"
 
 #include <QCheckBox>
@@ -23,7 +24,7 @@ constexpr int controlWidth = 100;
 constexpr int speeds[] = {4800, 9600, 19200, 38400, 57600, 115200};
 QString titleError()
 {
-    return QStringLiteral("Ошибка");
+    return ToolText::failureTitle();
 }
 
 } // namespace
@@ -31,7 +32,7 @@ QString titleError()
 WidgetSettings::WidgetSettings(const QString &fileName, QWidget *parent)
     : QDialog(parent), mFileName(fileName), mWriterLines(writeLinesToFile)
 {
-    setWindowTitle(QStringLiteral("Настройки модема"));
+    setWindowTitle(ToolText::settingsTitle());
     setFixedSize(dialogWidth, dialogHeight);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(layoutGap, layoutGap, layoutGap, layoutGap);
@@ -173,9 +174,10 @@ void WidgetSettings::apply()
     }
     // A line break would split the value's line in two; other control bytes garble it.
     if (holdsControlCharacter()) {
-        QMessageBox::critical(this, titleError(),
-                              QStringLiteral("Значения настроек не могут содержать переводы строк "
-                                             "и другие управляющие символы. Настройки не сохранены"));
+        QMessageBox::critical(
+            this, titleError(),
+            QStringLiteral("Значения настроек не могут содержать переводы строк "
+                           "и другие управляющие символы. Настройки не сохранены"));
         return;
     }
     const bool existed = QFileInfo::exists(mFileName);

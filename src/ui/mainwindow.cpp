@@ -2,6 +2,7 @@
 
 #include "protocol/jobsteps.h"
 #include "protocol/modemtext.h"
+#include "protocol/tooltexts.h"
 #include "settings/portsetting.h"
 #include "settings/widgetsettings.h"
 
@@ -23,11 +24,11 @@ constexpr int baseSpacing = 10;
 
 QString textOpen()
 {
-    return QStringLiteral("Открыть COM-порт");
+    return ToolText::openPortButton();
 }
 QString textClose()
 {
-    return QStringLiteral("Закрыть COM-порт");
+    return ToolText::closePortButton();
 }
 } // namespace
 
@@ -51,8 +52,7 @@ void MainWindow::connectSession()
             &MainWindow::slot_mSession_signal_portOpened);
     connect(&mSession, &ModemSession::signal_portClosed, this,
             &MainWindow::slot_mSession_signal_portClosed);
-    connect(&mSession, &ModemSession::signal_presence, this,
-            &MainWindow::setOperationButtonsEnabled);
+    connect(&mSession, &ModemSession::signal_presence, this, &MainWindow::setJobButtonsEnabled);
     connect(&mSession, &ModemSession::signal_jobStarted, this,
             &MainWindow::slot_mSession_signal_jobStarted);
     connect(&mSession, &ModemSession::signal_progress, mProgress, &QProgressBar::setValue);
@@ -80,7 +80,7 @@ QWidget *MainWindow::buildUi()
 
     layout->addWidget(buildJobRow());
 
-    mButtonClear = new QPushButton(QStringLiteral("Очистить модем"));
+    mButtonClear = new QPushButton(ToolText::clearButton());
     layout->addWidget(mButtonClear);
     mButtonClear->hide();
     mButtonClear->setEnabled(false);
@@ -101,12 +101,12 @@ QWidget *MainWindow::buildUi()
 
 QWidget *MainWindow::buildJobRow()
 {
-    mButtonSettings = new QPushButton(QStringLiteral("Настройки"));
+    mButtonSettings = new QPushButton(ToolText::settingsButton());
     connect(mButtonSettings, &QPushButton::clicked, this,
             [] { openSettingsDialog(QString::fromLatin1(settingsFile)); });
-    mButtonRead = new QPushButton(QStringLiteral("Считать настройки"));
-    mButtonLoad = new QPushButton(QStringLiteral("Загрузить настройки"));
-    mButtonFlash = new QPushButton(QStringLiteral("Прошить"));
+    mButtonRead = new QPushButton(ToolText::readButton());
+    mButtonLoad = new QPushButton(ToolText::loadButton());
+    mButtonFlash = new QPushButton(ToolText::flashButton());
     const QList<QPair<QPushButton *, OperationType>> jobs{
         {mButtonRead, OperationType::ReadSettings},
         {mButtonLoad, OperationType::LoadSettings},
@@ -114,17 +114,17 @@ QWidget *MainWindow::buildJobRow()
     for (const auto &job : jobs) {
         job.first->setEnabled(false);
         connect(job.first, &QPushButton::clicked, this,
-                [this, operation = job.second] { mSession.startJob(operation); });
+                [this, kind = job.second] { mSession.startJob(kind); });
     }
 
-    auto *operationRow = new QWidget;
-    auto *operationLayout = new QHBoxLayout(operationRow);
-    operationLayout->setContentsMargins(0, 0, 0, 0);
-    operationLayout->setSpacing(baseSpacing);
-    operationLayout->addWidget(mButtonSettings);
+    auto *jobRow = new QWidget;
+    auto *jobLayout = new QHBoxLayout(jobRow);
+    jobLayout->setContentsMargins(0, 0, 0, 0);
+    jobLayout->setSpacing(baseSpacing);
+    jobLayout->addWidget(mButtonSettings);
     for (const auto &job : jobs)
-        operationLayout->addWidget(job.first);
-    return operationRow;
+        jobLayout->addWidget(job.first);
+    return jobRow;
 }
 
 QWidget *MainWindow::buildPortRow()
@@ -208,17 +208,17 @@ void MainWindow::slot_mSession_signal_portClosed()
     mButtonOpen->setText(textOpen());
     mWidgetPort->setEnabled(true);
     mButtonSettings->setEnabled(true);
-    setOperationButtonsEnabled(false);
+    setJobButtonsEnabled(false);
     mProgress->hide();
 }
 
 void MainWindow::slot_mSession_signal_jobStarted(OperationType job)
 {
-    // The clear job has always run without the progress bar.
+    // The session reports steps for the write jobs only: a bar for the clear job would stand still.
     if (job == OperationType::Clear)
         return;
     mProgress->setValue(0);
-    setOperationButtonsEnabled(false);
+    setJobButtonsEnabled(false);
     mProgress->show();
 }
 
@@ -229,14 +229,14 @@ void MainWindow::slot_mSession_signal_jobEnded(OperationType job, bool success, 
     if (job == OperationType::ReadSettings && success)
         openSettingsDialog(mSession.readTarget());
     else if (success)
-        QMessageBox::information(this, QStringLiteral("Сообщение"), text);
+        QMessageBox::information(this, ToolText::successTitle(), text);
     else
-        QMessageBox::critical(this, QStringLiteral("Ошибка"), text);
+        QMessageBox::critical(this, ToolText::failureTitle(), text);
     mProgress->hide();
     mSession.resumePresenceCheck();
 }
 
-void MainWindow::setOperationButtonsEnabled(bool enabled)
+void MainWindow::setJobButtonsEnabled(bool enabled)
 {
     for (QPushButton *button : {mButtonRead, mButtonLoad, mButtonFlash, mButtonClear})
         button->setEnabled(enabled);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "log/logpane.h"
-#include "session/operationtype.h"
 #include "session/modemsession.h"
+#include "session/operationtype.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -47,7 +47,7 @@ private:
     QString readPortSetting();
     void writePortSetting(const QString &text);
     void openOrClosePort();
-    void setOperationButtonsEnabled(bool enabled);
+    void setJobButtonsEnabled(bool enabled);
 
     PortLister mPortLister;
     QWidget *mWidgetPort = nullptr;

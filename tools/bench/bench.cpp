@@ -4,6 +4,7 @@
 // short ends, the CPU an idle open port costs, start-up time, memory, and the
 // cost of a log line.
 #include "benchio.h"
+#include "eventwait.h"
 #include "floodbench.h"
 #include "jobfloor.h"
 #include "log/logcomposer.h"
@@ -12,8 +13,10 @@
 #include "modembench.h"
 #include "modemsim.h"
 #include "parallelflash.h"
+#include "protocol/tooltexts.h"
 #include "settings/settingsfile.h"
 #include "ui/mainwindow.h"
+#include "watchbench.h"
 #include "windowdriver.h"
 
 #include <QApplication>
@@ -36,6 +39,7 @@
 
 using TestSupport::ModalCloser;
 using TestSupport::ModemBench;
+using TestSupport::waitServingEvents;
 using TestSupport::WindowDriver;
 
 namespace {
@@ -45,24 +49,6 @@ using BenchIo::residentMiB;
 
 constexpr int stallProbeMs = 2;
 constexpr int idleSeconds = 10;
-
-// Runs the event loop until the condition holds or the time is up, checking
-// it every 10 ms; the thread sleeps in the loop meanwhile, so it adds no CPU.
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    if (condition())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (condition())
-            loop.quit();
-    });
-    check.start(10);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return condition();
-}
 
 void idleFor(int ms)
 {
@@ -178,7 +164,7 @@ void Bench::measureLink()
     QElapsedTimer clock;
     clock.start();
     mUi->openButton()->click();
-    waitFor([this] { return mUi->jobButtonsEnabled(); }, 20000);
+    waitServingEvents([this] { return mUi->jobButtonsEnabled(); }, 20000);
     out(QStringLiteral("%1 %2 ms   (floor 1700 ms: start delay 450 + five 250 ms exchanges)")
             .arg(QStringLiteral("port open -> job buttons enabled:"), -40)
             .arg(clock.elapsed()));
@@ -201,7 +187,7 @@ void Bench::measureIdleCpu()
                 .arg(share, 0, 'f', 2));
     }
     mUi->presenceBox()->setChecked(true);
-    waitFor([this] { return mUi->jobButtonsEnabled(); }, 20000);
+    waitServingEvents([this] { return mUi->jobButtonsEnabled(); }, 20000);
 }
 
 bool Bench::runJob(const JobRun &job)
@@ -214,7 +200,7 @@ bool Bench::runJob(const JobRun &job)
     mStalls.start();
     clock.start();
     mUi->button(job.button)->click();
-    const bool ended = waitFor([&] { return closer.seen().contains(job.box); }, 180000);
+    const bool ended = waitServingEvents([&] { return closer.seen().contains(job.box); }, 180000);
     const qint64 elapsed = clock.elapsed();
     const qint64 stall = mStalls.stop();
     const QList<QByteArray> commands = mSim.commands().mid(before);
@@ -230,7 +216,7 @@ bool Bench::runJob(const JobRun &job)
             .arg(ended ? QString() : QStringLiteral("DID NOT END: ") + closer.seen().join('|')));
     if (mSim.scriptRunning())
         mSim.stopScript("bench");
-    waitFor([this] { return mUi->jobButtonsEnabled(); }, 30000);
+    waitServingEvents([this] { return mUi->jobButtonsEnabled(); }, 30000);
     return ended;
 }
 
@@ -240,8 +226,8 @@ void Bench::measureCutShort()
 {
     const auto flashIntoTheBytes = [this] {
         const qint64 before = mSim.dataBytesReceived();
-        mUi->button(QStringLiteral("Прошить"))->click();
-        return waitFor([&] { return mSim.dataBytesReceived() - before > 1000; }, 60000);
+        mUi->button(ToolText::flashButton())->click();
+        return waitServingEvents([&] { return mSim.dataBytesReceived() - before > 1000; }, 60000);
     };
     if (!flashIntoTheBytes()) {
         out(QStringLiteral("close during a file transfer: THE TRANSFER DID NOT START"));
@@ -258,7 +244,7 @@ void Bench::measureCutShort()
     QString error;
     mSim.start(&error);
     mUi->openPort(mSim.portName());
-    waitFor([this] { return mUi->jobButtonsEnabled(); }, 20000);
+    waitServingEvents([this] { return mUi->jobButtonsEnabled(); }, 20000);
 
     ModalCloser closer;
     if (!flashIntoTheBytes()) {
@@ -267,7 +253,7 @@ void Bench::measureCutShort()
     }
     clock.restart();
     mSim.hangUp();
-    const bool failed = waitFor([&] { return !closer.seen().isEmpty(); }, 60000);
+    const bool failed = waitServingEvents([&] { return !closer.seen().isEmpty(); }, 60000);
     out(QStringLiteral("%1 %2 ms   (target < 1000 ms; %3)")
             .arg(QStringLiteral("lost port -> job's failure box:"), -40)
             .arg(clock.elapsed())
@@ -359,6 +345,8 @@ int main(int argc, char *argv[])
     const QString simulator = QStringLiteral(LORTA_MODEM_SIM_PATH);
     if (app.arguments().contains(QStringLiteral("--parallel")))
         return measureParallelFlash(simulator) ? 0 : 1;
+    if (app.arguments().contains(QStringLiteral("--watch")))
+        return measureWatch() ? 0 : 1;
     constexpr int floodSeconds = 60;
     if (app.arguments().contains(QStringLiteral("--flood-only"))) {
         measureFlood(floodSeconds);
@@ -385,14 +373,14 @@ int main(int argc, char *argv[])
             .arg(QStringLiteral("max GUI stall")));
     bool allEnded = true;
     for (const JobRun &job :
-         {JobRun{QStringLiteral("flash"), QStringLiteral("Прошить"),
-                 QStringLiteral("Сообщение|Модем прошит")},
-          JobRun{QStringLiteral("load settings"), QStringLiteral("Загрузить настройки"),
-                 QStringLiteral("Сообщение|Загрузка настроек успешно завершена")},
-          JobRun{QStringLiteral("read settings"), QStringLiteral("Считать настройки"),
-                 QStringLiteral("Настройки модема|")},
-          JobRun{QStringLiteral("clear"), QStringLiteral("Очистить модем"),
-                 QStringLiteral("Сообщение|Модем очищен")}})
+         {JobRun{QStringLiteral("flash"), ToolText::flashButton(),
+                 ToolText::successTitle() + QLatin1Char('|') + ToolText::flashed()},
+          JobRun{QStringLiteral("load settings"), ToolText::loadButton(),
+                 ToolText::successTitle() + QLatin1Char('|') + ToolText::loaded()},
+          JobRun{QStringLiteral("read settings"), ToolText::readButton(),
+                 ToolText::settingsTitle() + QLatin1Char('|')},
+          JobRun{QStringLiteral("clear"), ToolText::clearButton(),
+                 ToolText::successTitle() + QLatin1Char('|') + ToolText::cleared()}})
         allEnded = bench.runJob(job) && allEnded;
     out(QString());
     bench.measureCutShort();
@@ -404,5 +392,6 @@ int main(int argc, char *argv[])
     measureFlood(floodSeconds);
     out(QString());
     allEnded = measureParallelFlash(simulator) && allEnded;
+    allEnded = measureWatch() && allEnded;
     return allEnded ? 0 : 1;
 }

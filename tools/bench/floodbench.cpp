@@ -1,11 +1,13 @@
 #include "floodbench.h"
 
 #include "benchio.h"
+#include "eventwait.h"
 
 #include "log/logcomposer.h"
 #include "log/logpane.h"
 #include "modembench.h"
 #include "modemsim.h"
+#include "protocol/tooltexts.h"
 #include "windowdriver.h"
 
 #include <QDateTime>
@@ -24,6 +26,7 @@ namespace {
 
 using BenchIo::out;
 using BenchIo::residentMiB;
+using TestSupport::waitServingEvents;
 
 constexpr int probeMs = 2;
 constexpr int floodIntervalMs = 10;
@@ -51,22 +54,13 @@ qint64 runAndMeasureStalls(int ms, const std::function<void()> &probe)
     return longest;
 }
 
-bool runUntil(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition() && clock.elapsed() < timeoutMs)
-        runAndMeasureStalls(10, [] {});
-    return condition();
-}
-
 // Fills the pane the window writes to with lines as long as a flood makes them, up to its
 // character budget, so the run below meets the trims from its start.
 void fillPane(QTextBrowser *view)
 {
     LogPane pane(view);
     const QString line = LogComposer::stamp(QDateTime::currentDateTime()) +
-                         QStringLiteral("!!!Остановка выполнения скрипта: ") +
+                         ToolText::scriptStopPrefix() +
                          QString(LogComposer::maxReceivedCharacters, QLatin1Char('x'));
     while (view->document()->characterCount() + line.size() < LogPane::maxCharacters)
         pane.append(line);
@@ -94,7 +88,7 @@ void measureFlood(int seconds)
     }
     TestSupport::WindowDriver *ui = bench.ui();
     ui->openButton()->click();
-    if (!runUntil([ui] { return ui->jobButtonsEnabled(); }, 20000)) {
+    if (!waitServingEvents([ui] { return ui->jobButtonsEnabled(); }, 20000)) {
         out(QStringLiteral("flood: THE MODEM DID NOT ANSWER"));
         return;
     }
@@ -130,7 +124,8 @@ void measureFlood(int seconds)
     ui->closePort();
     const qint64 closePortMs = clock.elapsed();
     ui->openPort(sim.portName());
-    runUntil([&] { return document->lastBlock().text().contains(QStringLiteral("!!!")); }, 5000);
+    waitServingEvents([&] { return document->lastBlock().text().contains(QStringLiteral("!!!")); },
+                      5000);
     clock.restart();
     bench.destroyWindow();
     const qint64 closeWindowMs = clock.elapsed();

@@ -2,10 +2,11 @@
 
 #include "console.h"
 #include "logecho.h"
-#include "modalwatcher.h"
+#include "modalcloser.h"
 #include "modemreport.h"
 #include "oldmodem.h"
 #include "protocol/jobsteps.h"
+#include "protocol/tooltexts.h"
 #include "settings/settingsfile.h"
 #include "ui/mainwindow.h"
 #include "windowdriver.h"
@@ -18,6 +19,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QWindow>
@@ -33,35 +35,23 @@ constexpr int linkWaitMs = 20000;
 constexpr int scriptWaitMs = 30000;
 constexpr int dialogWaitMs = 15000;
 constexpr int heartbeatMs = 10000;
-constexpr int oldMainSize = 3000;
-constexpr int oldConfigSize = 700;
-
-const char flashedText[] = "Модем прошит";
-const char scriptLinePrefix[] = "Выполняется скрипт: ";
-
-QString text(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 } // namespace
 
 DemoRun::DemoRun(const DemoOptions &options)
-    : mOptions(options), mDeadline(qint64(options.timeoutS) * 1000), mOldDir(QDir::currentPath()),
-      mShots(options.shotsFolder)
+    : mOptions(options), mDeadline(qint64(options.timeoutS) * 1000), mShots(options.shotsFolder),
+      mSim(mBench.sim())
 {
 }
 
-// The window first: its destructor stops the serial worker. Then the sim,
-// whose thread posts to the echo; the working directory goes last.
+// The log echo before the window it reads; the bench then closes the window
+// (its destructor stops the serial worker), stops the modem and goes back to
+// the old working directory.
 DemoRun::~DemoRun()
 {
     mModals.reset();
     mLogEcho.reset();
-    mControls.reset();
-    mWindow.reset();
-    mSim.stop();
-    QDir::setCurrent(mOldDir);
+    mBench.destroyWindow();
 }
 
 int DemoRun::exec()
@@ -87,19 +77,19 @@ int DemoRun::exec()
 
 bool DemoRun::setUp()
 {
-    if (!mDir.isValid())
+    if (mBench.dir().isEmpty())
         return fail(QStringLiteral("cannot create a temporary working directory"));
     if (!mShots.ready())
         return fail(QStringLiteral("cannot create the screenshot folder ") + mShots.folder());
     if (mShots.enabled())
         narrate(QStringLiteral("Screenshots go to ") + mShots.folder());
-    // The tool keeps its local files ("setting", "settings.ini") in its working directory.
-    QDir::setCurrent(mDir.path());
+    // The tool keeps its local files ("setting", "settings.ini") in its working
+    // directory, which the bench has made its temporary one.
     if (!writeLinesToFile(QStringLiteral("settings.ini"), defaultSettings()))
-        return fail(QStringLiteral("cannot write settings.ini into ") + mDir.path());
+        return fail(QStringLiteral("cannot write settings.ini into ") + mBench.dir());
     narrate(QStringLiteral("Working directory %1: the local settings.ini holds the "
                            "tool's default settings")
-                .arg(mDir.path()));
+                .arg(mBench.dir()));
     return true;
 }
 
@@ -107,9 +97,7 @@ bool DemoRun::startModem()
 {
     mSim.setPaced(mOptions.paced);
     mSim.setTrafficLog(mModemEcho.trafficLog());
-    mSim.setFile("main.pyo", OldModem::script("main.pyo", oldMainSize));
-    mSim.setFile("config.pyo", OldModem::script("config.pyo", oldConfigSize));
-    mSim.setFile("settings.ini", OldModem::settings());
+    OldModem::preload(mSim);
     QString error;
     if (!mSim.start(&error))
         return fail(QStringLiteral("the simulated modem did not start: ") + error);
@@ -122,20 +110,23 @@ bool DemoRun::startModem()
 
 bool DemoRun::showWindow()
 {
-    mModals =
-        std::make_unique<ModalWatcher>(modalDwellMs, [this](QWidget *modal) { onModal(modal); });
-    const QString port = mSim.portName();
-    mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; });
-    mControls = std::make_unique<TestSupport::WindowDriver>(mWindow.get());
+    mModals = std::make_unique<TestSupport::ModalCloser>(pollMs);
+    mModals->setDwell(modalDwellMs);
+    mModals->setInspector([this](QWidget *modal) {
+        onModal(modal);
+        return true;
+    });
+    mBench.showWindow();
+    mWindow = mBench.window();
+    mControls = mBench.ui();
     mLogEcho = std::make_unique<LogEcho>(mControls->log()->document());
     narrate(QStringLiteral("Showing the main window (Qt platform \"%1\"); its log pane "
                            "follows as \"log |\", what the modem receives as \"modem <-\"")
                 .arg(QGuiApplication::platformName()));
-    mWindow->show();
     waitUntil([this] { return mWindow->windowHandle() && mWindow->windowHandle()->isExposed(); },
               exposeWaitMs);
     pause(viewerPauseMs);
-    mShots.save(mWindow.get(), QStringLiteral("1-port-closed.png"),
+    mShots.save(mWindow, QStringLiteral("1-port-closed.png"),
                 QStringLiteral("the window at start, port closed"));
     return true;
 }
@@ -147,11 +138,11 @@ bool DemoRun::openPort()
                            "list and pressing \"Открыть COM-порт\"")
                 .arg(port));
     mControls->portList()->setCurrentText(port);
-    QPushButton *open = mControls->button(QStringLiteral("Открыть COM-порт"));
+    QPushButton *open = mControls->button(ToolText::openPortButton());
     if (!open)
         return fail(QStringLiteral("the window has no button \"Открыть COM-порт\""));
     open->click();
-    const QString openError = QStringLiteral("Ошибка при открытии порта");
+    const QString openError = ToolText::portOpenFailed();
     if (!waitUntil([&] { return mControls->portOpen() || mControls->countLogLines(openError) > 0; },
                    openWaitMs) ||
         !mControls->portOpen())
@@ -164,13 +155,13 @@ bool DemoRun::waitForLink()
     narrate(QStringLiteral("Waiting for the presence check: the tool sends \"ate0\" four "
                            "times a second and enables its job buttons after five answers "
                            "with OK in a row"));
-    const QString linked = QStringLiteral("Связь с модемом установлена");
+    const QString linked = ToolText::connected();
     if (!waitUntil(
             [&] { return mControls->jobButtonsEnabled() && mControls->countLogLines(linked) > 0; },
             linkWaitMs))
         return fail(QStringLiteral("the job buttons did not come on (no \"%1\")").arg(linked));
     pause(viewerPauseMs);
-    mShots.save(mWindow.get(), QStringLiteral("2-connected.png"),
+    mShots.save(mWindow, QStringLiteral("2-connected.png"),
                 QStringLiteral("modem connected, job buttons enabled"));
     return true;
 }
@@ -180,7 +171,7 @@ bool DemoRun::flash()
     narrate(QStringLiteral("Pressing \"Прошить\": the tool restarts the modem, lists and "
                            "deletes its scripts, writes main.pyo and config.pyo, keeps the "
                            "modem's settings.ini and starts main.pyo"));
-    QPushButton *flashButton = mControls->button(QStringLiteral("Прошить"));
+    QPushButton *flashButton = mControls->button(ToolText::flashButton());
     if (!flashButton || !flashButton->isEnabled())
         return fail(QStringLiteral("the button \"Прошить\" is missing or disabled"));
     flashButton->click();
@@ -194,7 +185,7 @@ bool DemoRun::flash()
         },
         mDeadline.remainingTime());
     if (!boxSeen())
-        mShots.save(mWindow.get(), QStringLiteral("3-flashing.png"),
+        mShots.save(mWindow, QStringLiteral("3-flashing.png"),
                     QStringLiteral("flash under way, the files going over"));
     return waitForFlashEnd();
 }
@@ -210,7 +201,7 @@ bool DemoRun::waitForFlashEnd()
                     .arg(clock.elapsed() / 1000)
                     .arg(mSim.dataBytesReceived()));
     }
-    const QString expected = QStringLiteral("Сообщение|") + text(flashedText);
+    const QString expected = ToolText::successTitle() + QLatin1Char('|') + ToolText::flashed();
     if (jobBox() != expected)
         return fail(QStringLiteral("the flash ended with the box \"%1\", not \"%2\"")
                         .arg(jobBox(), expected));
@@ -227,23 +218,23 @@ void DemoRun::waitForScript()
         [this] {
             const QStringList lines = mControls->logLines();
             return std::any_of(lines.cbegin(), lines.cend(), [](const QString &line) {
-                return line.startsWith(text(scriptLinePrefix));
+                return line.startsWith(ToolText::scriptRunningPrefix());
             });
         },
         scriptWaitMs);
     if (!seen)
         narrate(QStringLiteral("Note: no \"%1\" line in the log after %2 s")
-                    .arg(text(scriptLinePrefix).trimmed())
+                    .arg(ToolText::scriptRunningPrefix().trimmed())
                     .arg(scriptWaitMs / 1000));
     pause(viewerPauseMs);
-    mShots.save(mWindow.get(), QStringLiteral("5-script-running.png"),
+    mShots.save(mWindow, QStringLiteral("5-script-running.png"),
                 QStringLiteral("after the flash, the new script running"));
 }
 
 bool DemoRun::closePort()
 {
     narrate(QStringLiteral("Closing the port: pressing \"Закрыть COM-порт\""));
-    QPushButton *close = mControls->button(QStringLiteral("Закрыть COM-порт"));
+    QPushButton *close = mControls->button(ToolText::closePortButton());
     if (!close)
         return fail(QStringLiteral("the window has no button \"Закрыть COM-порт\""));
     close->click();
@@ -256,7 +247,7 @@ bool DemoRun::showSettingsDialog()
 {
     narrate(QStringLiteral("Pressing \"Настройки\": the settings dialog on the local "
                            "settings.ini"));
-    QPushButton *settings = mControls->button(QStringLiteral("Настройки"));
+    QPushButton *settings = mControls->button(ToolText::settingsButton());
     if (!settings || !settings->isEnabled())
         return fail(QStringLiteral("the button \"Настройки\" is missing or disabled"));
     const int before = mModals->seen().size();
@@ -265,7 +256,7 @@ bool DemoRun::showSettingsDialog()
     QTimer::singleShot(0, settings, &QPushButton::click);
     if (!waitUntil([&] { return mModals->seen().size() > before; }, dialogWaitMs))
         return fail(QStringLiteral("the settings dialog did not open"));
-    if (mModals->seen().constLast() != QStringLiteral("Настройки модема|"))
+    if (mModals->seen().constLast() != ToolText::settingsTitle() + QLatin1Char('|'))
         return fail(QStringLiteral("\"Настройки\" opened \"%1\"").arg(mModals->seen().constLast()));
     return true;
 }
@@ -287,7 +278,7 @@ void DemoRun::onModal(QWidget *modal)
 {
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
         narrate(QStringLiteral("Message box \"%1\": %2").arg(box->windowTitle(), box->text()));
-        if (box->text() == text(flashedText))
+        if (box->text() == ToolText::flashed())
             mShots.save(box, QStringLiteral("4-flashed-box.png"),
                         QStringLiteral("the box at the end of the flash"));
         narrate(QStringLiteral("Closing the box: Ok"));
@@ -304,8 +295,8 @@ QString DemoRun::jobBox() const
 {
     const QStringList seen = mModals->seen();
     for (const QString &entry : seen) {
-        if (entry.startsWith(QStringLiteral("Сообщение|")) ||
-            entry.startsWith(QStringLiteral("Ошибка|")))
+        if (entry.startsWith(ToolText::successTitle() + QLatin1Char('|')) ||
+            entry.startsWith(ToolText::failureTitle() + QLatin1Char('|')))
             return entry;
     }
     return QString();
@@ -327,19 +318,8 @@ void DemoRun::printModemFiles() const
 // run's deadline. Timers and the worker's answers keep being served meanwhile.
 bool DemoRun::waitUntil(const std::function<bool()> &done, qint64 maxMs)
 {
-    if (done())
-        return true;
-    const QDeadlineTimer limit(std::min(maxMs, mDeadline.remainingTime()));
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(pollMs);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done() || limit.hasExpired())
-            loop.quit();
-    });
-    poll.start();
-    loop.exec();
-    return done();
+    const qint64 left = mDeadline.remainingTime();
+    return QTest::qWaitFor(done, int(left < 0 ? maxMs : std::min(maxMs, left)));
 }
 
 // Lines of the log pane come first: the narration follows what the window shows.

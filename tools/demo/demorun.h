@@ -1,29 +1,29 @@
 #pragma once
 
 #include "demooptions.h"
+#include "modembench.h"
 #include "modemecho.h"
 #include "modemsim.h"
 #include "screenshots.h"
 
 #include <QDeadlineTimer>
 #include <QString>
-#include <QTemporaryDir>
 #include <functional>
 #include <memory>
 
 class LogEcho;
 class MainWindow;
-class ModalWatcher;
 class QWidget;
 namespace TestSupport {
+class ModalCloser;
 class WindowDriver;
-}
+} // namespace TestSupport
 
 // One complete flash as an operator does it, through the real window and the
 // real serial worker, against the simulated modem on a pseudo-terminal; told
 // step by step on the terminal, with screenshots when asked for. The steps
 // run one after another and wait on the event loop; the modal boxes are
-// answered by a ModalWatcher from inside their own event loops.
+// answered by the test kit's ModalCloser from inside their own event loops.
 class DemoRun
 {
 public:
@@ -60,14 +60,13 @@ private:
 
     DemoOptions mOptions;
     QDeadlineTimer mDeadline;
-    QString mOldDir;
-    QTemporaryDir mDir;
     Screenshots mShots;
-    ModemEcho mModemEcho;
-    ModemSim mSim;
-    std::unique_ptr<MainWindow> mWindow;
-    std::unique_ptr<TestSupport::WindowDriver> mControls;
+    ModemEcho mModemEcho; // outlives the modem, whose thread posts to it
+    TestSupport::ModemBench mBench;
+    ModemSim &mSim;
+    MainWindow *mWindow = nullptr;
+    TestSupport::WindowDriver *mControls = nullptr;
     std::unique_ptr<LogEcho> mLogEcho;
-    std::unique_ptr<ModalWatcher> mModals;
+    std::unique_ptr<TestSupport::ModalCloser> mModals;
     QString mFailure;
 };

@@ -5,11 +5,6 @@ void FaultRules::add(const ModemFault &fault)
     mRules.append(Rule{fault, 0});
 }
 
-void FaultRules::clear()
-{
-    mRules.clear();
-}
-
 std::optional<ModemFault> FaultRules::take(int number, const QByteArray &line)
 {
     for (Rule &rule : mRules) {

@@ -11,7 +11,6 @@ class FaultRules
 {
 public:
     void add(const ModemFault &fault);
-    void clear();
     // The first rule that matches command line `number` (1-based) and has not used up
     // its matches; counts the match.
     std::optional<ModemFault> take(int number, const QByteArray &line);

@@ -2,6 +2,7 @@
 // The first line on stdout is the port to open in the program.
 
 #include "modemsim.h"
+#include "oldmodem.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,33 +14,6 @@
 #include <pthread.h>
 
 namespace {
-
-QByteArray demoSettings()
-{
-    const QStringList lines = {
-        QStringLiteral("CRYPT_DATA::0::Шифровать данные (1 - вкл., 0 - выкл.)"),
-        QStringLiteral("DEBUG_SER::0::Вывод отладочной информации в последовательный порт "
-                       "(1 - вкл., 0 - выкл.)"),
-        QStringLiteral("PIN::1234::PIN-код"),
-        QStringLiteral("APN::demo.apn::Точка входа GPRS"),
-        QStringLiteral("GPRS_USER::demo::Имя пользователя GPRS"),
-        QStringLiteral("GPRS_PASSWD::demo::Пароль GPRS"),
-        QStringLiteral("DEST_IP::192.168.1.1::Адрес назначения исходящего соединения"),
-        QStringLiteral("DEST_PORT::4321::Порт назначения исходящего соединения"),
-        QStringLiteral("SER_SP::38400::Скорость последовательного порта (бит/сек)"),
-    };
-    return lines.join(QStringLiteral("\r\n")).toUtf8();
-}
-
-// An "old" compiled script: a marker line and every byte value, so a read-back or a
-// listing shows something that is plainly not the program's payload.
-QByteArray demoScript(const QByteArray &name, int size)
-{
-    QByteArray bytes = "old " + name + " (simulated modem demo)\n";
-    for (int i = 0; bytes.size() < size; ++i)
-        bytes.append(char(i & 0xff));
-    return bytes;
-}
 
 QByteArray printable(const QByteArray &bytes)
 {
@@ -112,9 +86,7 @@ bool configure(ModemSim &sim, const QCommandLineParser &parser)
     if (parser.isSet(QStringLiteral("script-interval")))
         sim.setScriptOutputIntervalMs(parser.value(QStringLiteral("script-interval")).toInt());
     if (parser.isSet(QStringLiteral("demo"))) {
-        sim.setFile("main.pyo", demoScript("main.pyo", 3000));
-        sim.setFile("config.pyo", demoScript("config.pyo", 700));
-        sim.setFile("settings.ini", demoSettings());
+        OldModem::preload(sim);
     }
     if (parser.isSet(QStringLiteral("log"))) {
         sim.setTrafficLog([](bool fromHost, const QByteArray &bytes) {

@@ -183,6 +183,9 @@ void ModemBehaviour::execute(const SimCommand &command, const std::optional<Mode
         send(okAnswer);
         startScript(nowMs);
         break;
+    case Kind::Identity:
+        send(mImei.isEmpty() ? okAnswer : "\r\n" + mImei + "\r\n" + okAnswer);
+        break;
     case Kind::Invalid:
         send(errorAnswer);
         break;

@@ -33,6 +33,8 @@ public:
     void setScriptIntervalMs(int ms) { mScriptIntervalMs = ms > 0 ? ms : 1; }
     void setScriptOutput(const QByteArray &line) { mScriptOutput = line; }
     void setTrafficRecording(bool on) { mRecordTraffic = on; }
+    // What "at+cgsn" answers before its "OK"; empty: only "OK".
+    void setImei(const QByteArray &imei) { mImei = imei; }
 
     void receive(const QByteArray &bytes, qint64 nowMs);
     // Ends a finished restart and prints the running script's output when it is due.
@@ -92,6 +94,7 @@ private:
     QList<Traffic> mTraffic;
     QByteArray mSelectedScript;
     QByteArray mScriptOutput = QByteArrayLiteral("v1.08\r\n");
+    QByteArray mImei = QByteArrayLiteral("490154203237518"); // a valid Luhn digit
     QRandomGenerator mRandom{0x4c4f5254u};
     qint64 mDataBytes = 0;
     qint64 mRestartEndMs = -1;

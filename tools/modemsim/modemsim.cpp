@@ -96,10 +96,10 @@ void ModemSim::setScriptOutput(const QByteArray &line)
     mShared->behaviour.setScriptOutput(line);
 }
 
-void ModemSim::setStorageCapacity(qint64 bytes)
+void ModemSim::setImei(const QByteArray &imei)
 {
     std::lock_guard<std::mutex> lock(mShared->mutex);
-    mShared->behaviour.store().setCapacity(bytes);
+    mShared->behaviour.setImei(imei);
 }
 
 void ModemSim::setTrafficLog(const TrafficLog &log)
@@ -111,18 +111,6 @@ void ModemSim::setFile(const QByteArray &name, const QByteArray &bytes)
 {
     std::lock_guard<std::mutex> lock(mShared->mutex);
     mShared->behaviour.store().set(name, bytes);
-}
-
-void ModemSim::removeFile(const QByteArray &name)
-{
-    std::lock_guard<std::mutex> lock(mShared->mutex);
-    mShared->behaviour.store().remove(name);
-}
-
-void ModemSim::clearFiles()
-{
-    std::lock_guard<std::mutex> lock(mShared->mutex);
-    mShared->behaviour.store().clear();
 }
 
 QList<QPair<QByteArray, QByteArray>> ModemSim::files() const
@@ -200,12 +188,6 @@ void ModemSim::addFault(const Fault &fault)
     mShared->behaviour.faults().add(fault);
 }
 
-void ModemSim::clearFaults()
-{
-    std::lock_guard<std::mutex> lock(mShared->mutex);
-    mShared->behaviour.faults().clear();
-}
-
 void ModemSim::hangUp()
 {
     if (!mServer)
@@ -215,12 +197,6 @@ void ModemSim::hangUp()
     mServer->wake();
     mShared->changed.wait_for(lock, std::chrono::milliseconds(hangUpWaitMs),
                               [this] { return mShared->hungUp; });
-}
-
-bool ModemSim::isHungUp() const
-{
-    std::lock_guard<std::mutex> lock(mShared->mutex);
-    return mShared->hungUp;
 }
 
 QList<QByteArray> ModemSim::commands() const

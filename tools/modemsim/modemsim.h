@@ -45,13 +45,12 @@ public:
     void setRestartSilenceMs(int ms);             // default 3000
     void setScriptOutputIntervalMs(int ms);       // default 2000
     void setScriptOutput(const QByteArray &line); // default "v1.08\r\n"
-    void setStorageCapacity(qint64 bytes);        // default 2 MiB; the listing's free bytes
+    // What "at+cgsn" answers before "OK" (default "490154203237518"); empty: "OK" alone.
+    void setImei(const QByteArray &imei);
     void setTrafficLog(const TrafficLog &log);
 
     void setFile(const QByteArray &name, const QByteArray &bytes); // appended, or replaced in place
-    void removeFile(const QByteArray &name);
-    void clearFiles();
-    QList<QPair<QByteArray, QByteArray>> files() const; // in listing order
+    QList<QPair<QByteArray, QByteArray>> files() const;            // in listing order
     QByteArray file(const QByteArray &name) const;
     bool hasFile(const QByteArray &name) const;
     QByteArray selectedScript() const; // the last name given by at#escript
@@ -65,9 +64,7 @@ public:
     void sendUnsolicited(const QByteArray &bytes);
 
     void addFault(const Fault &fault);
-    void clearFaults();
     void hangUp(); // closes the sim's side now; returns once done; dead until stop()
-    bool isHungUp() const;
 
     QList<QByteArray> commands() const; // received command lines in order, without "\r"
     qint64 dataBytesReceived() const;   // file bytes taken in all write handshakes

@@ -13,7 +13,6 @@ public:
 
     static constexpr qint64 defaultCapacity = 2 * 1024 * 1024;
 
-    void setCapacity(qint64 bytes) { mCapacity = bytes; }
     qint64 freeBytes() const;
     // Whether a file of `size` bytes fits, counting the space of a file it would replace.
     bool fits(const QByteArray &name, qint64 size) const;
@@ -21,7 +20,6 @@ public:
     // Replaces the content of an existing file in place, or appends a new one.
     void set(const QByteArray &name, const QByteArray &content);
     bool remove(const QByteArray &name);
-    void clear() { mEntries.clear(); }
     bool contains(const QByteArray &name) const { return indexOf(name) >= 0; }
     QByteArray content(const QByteArray &name) const;
     const QList<Entry> &entries() const { return mEntries; }

@@ -76,6 +76,8 @@ SimCommand SimCommand::parse(const QByteArray &line)
             return make(Kind::List);
         if (word == "at#execscr")
             return make(Kind::Execute);
+        if (word == "at+cgsn")
+            return make(Kind::Identity);
         return SimCommand();
     }
     if (word == "at#escript")

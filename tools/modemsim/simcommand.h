@@ -19,6 +19,7 @@ struct SimCommand
         Delete,       // at#dscript="name"
         Write,        // at#wscript="name",size[,flag]
         Execute,      // at#execscr
+        Identity,     // at+cgsn: the IMEI
         Invalid,      // unknown or malformed: answered ERROR
     };
 

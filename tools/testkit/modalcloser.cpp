@@ -24,15 +24,25 @@ QString closeModal(QWidget *modal)
 ModalCloser::ModalCloser(int pollMs)
 {
     mTimer.setInterval(pollMs);
-    QObject::connect(&mTimer, &QTimer::timeout, [this] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || (mInspector && !mInspector(modal)))
-            return;
-        const QString seen = closeModal(modal);
-        if (!seen.isNull())
-            mSeen << seen;
-    });
+    QObject::connect(&mTimer, &QTimer::timeout, &mTimer, [this] { onTick(); });
     mTimer.start();
+}
+
+void ModalCloser::onTick()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal)
+        return;
+    if (modal != mModal) {
+        mModal = modal;
+        mShownFor.start();
+    }
+    if (mShownFor.elapsed() < mDwellMs || (mInspector && !mInspector(modal)))
+        return;
+    mModal = nullptr;
+    const QString seen = closeModal(modal);
+    if (!seen.isNull())
+        mSeen << seen;
 }
 
 } // namespace TestSupport

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
@@ -14,8 +16,8 @@ namespace TestSupport {
 QString closeModal(QWidget *modal);
 
 // Closes every modal box or dialog that shows up, recording its window title
-// and text. Runs off a timer on the event loop, so a test or a benchmark that
-// triggers a modal exec() is never stuck waiting on it.
+// and text. Runs off a timer on the event loop, so a test, the demo or a
+// benchmark that triggers a modal exec() is never stuck waiting on it.
 class ModalCloser
 {
 public:
@@ -31,9 +33,17 @@ public:
     {
         mInspector = std::move(inspector);
     }
+    // Leaves each modal on screen this long before it is inspected and closed, so
+    // a viewer of the demo can read it (default 0: at the next tick).
+    void setDwell(int ms) { mDwellMs = ms; }
 
 private:
+    void onTick();
+
     QTimer mTimer;
+    int mDwellMs = 0;
+    QPointer<QWidget> mModal; // the modal being timed for its dwell
+    QElapsedTimer mShownFor;
     QStringList mSeen;
     std::function<bool(QWidget *)> mInspector;
 };

@@ -26,11 +26,16 @@ bool ModemBench::start(QString *error)
 {
     if (!mDir.isValid() || !mSim->start(error))
         return false;
+    showWindow();
+    return true;
+}
+
+void ModemBench::showWindow()
+{
     const QString port = mSim->portName();
     mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; });
     mWindow->show();
     mUi = std::make_unique<WindowDriver>(mWindow.get());
-    return true;
 }
 
 void ModemBench::destroyWindow()

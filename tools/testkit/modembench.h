@@ -26,6 +26,9 @@ public:
     ModemSim &sim() { return *mSim; }
     // Starts the modem and shows the window; false with the reason on failure.
     bool start(QString *error);
+    // Shows the window alone, for a modem started by the caller.
+    void showWindow();
+    QString dir() const { return mDir.path(); }
     MainWindow *window() { return mWindow.get(); }
     WindowDriver *ui() { return mUi.get(); }
     // Closes the window as the process would at exit: the worker is stopped and joined.

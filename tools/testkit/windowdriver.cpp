@@ -1,4 +1,5 @@
 #include "windowdriver.h"
+#include "protocol/tooltexts.h"
 
 #include <algorithm>
 
@@ -7,9 +8,8 @@ namespace TestSupport {
 namespace {
 constexpr int stampLength = 15;
 // Clear is last: the window keeps it hidden, and jobButtonsEnabled() leaves it out.
-const QStringList jobButtons{QStringLiteral("Считать настройки"),
-                             QStringLiteral("Загрузить настройки"), QStringLiteral("Прошить"),
-                             QStringLiteral("Очистить модем")};
+const QStringList jobButtons{ToolText::readButton(), ToolText::loadButton(),
+                             ToolText::flashButton(), ToolText::clearButton()};
 } // namespace
 
 QPushButton *WindowDriver::button(const QString &text) const
@@ -24,8 +24,8 @@ QPushButton *WindowDriver::button(const QString &text) const
 
 QPushButton *WindowDriver::openButton() const
 {
-    QPushButton *b = button(QStringLiteral("Открыть COM-порт"));
-    return b ? b : button(QStringLiteral("Закрыть COM-порт"));
+    QPushButton *b = button(ToolText::openPortButton());
+    return b ? b : button(ToolText::closePortButton());
 }
 
 void WindowDriver::openPort(const QString &portName) const
@@ -44,7 +44,7 @@ void WindowDriver::closePort() const
 
 bool WindowDriver::portOpen() const
 {
-    return openButton()->text() == QStringLiteral("Закрыть COM-порт");
+    return openButton()->text() == ToolText::closePortButton();
 }
 
 bool WindowDriver::jobButtonsEnabled() const

@@ -7,6 +7,8 @@
 // "N passed, N failed"; exits 1 when any check failed.
 
 #include "modemsim.h"
+#include "oldmodem.h"
+#include "protocol/tooltexts.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -19,7 +21,9 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
+#include <unistd.h>
 
 namespace {
 
@@ -31,8 +35,7 @@ constexpr int answerSlackMs = 400; // the worker's write and read waits, and Win
 constexpr int closeLimitMs = 500;
 constexpr int lostLineLimitMs = 1000;
 constexpr int midFileBytes = 2000; // of main.pyo's 12,859
-const QString noLinkLine =
-    QStringLiteral("Нет связи с модемом. Модем не подключен или в модеме выполняется скрипт");
+const QString noLinkLine = ToolText::noConnection();
 
 void out(const QString &line)
 {
@@ -209,18 +212,6 @@ qint64 boxTime(const QString &box)
     return box.section(QLatin1Char(' '), 0, 0).toLongLong();
 }
 
-// A modem that has been in service: old scripts and a settings file of its own.
-const QByteArray oldSettings = QStringLiteral("SERVER_IP::10.0.0.7::IP адрес сервера\r\n"
-                                              "APN::bench.apn::Точка входа GPRS")
-                                   .toUtf8();
-
-void preloadOldModem(ModemSim &sim)
-{
-    sim.setFile("main.pyo", "old main.pyo");
-    sim.setFile("config.pyo", "old config.pyo");
-    sim.setFile("settings.ini", oldSettings);
-}
-
 // One scenario's bench: a fresh modem, its terminal reachable by the target, a
 // working folder, and a driver started in it.
 class Bench
@@ -357,23 +348,24 @@ qint64 flash(const Target &t, Report &r, bool checkPortList)
 {
     out(QStringLiteral("== flash (%1)").arg(t.label));
     Bench bench(t, r);
-    preloadOldModem(bench.sim());
+    OldModem::preload(bench.sim());
     if (!bench.start() || !bench.connect(checkPortList))
         return 0;
     r.check(true, t.label + QStringLiteral(": the presence check connects"),
             QStringLiteral("%1 ms after the open, %2 \"Нет связи\" line(s)")
                 .arg(bench.connectMs())
                 .arg(bench.noLinkLines()));
-    const qint64 pressed = bench.click(QStringLiteral("Прошить"));
+    const qint64 pressed = bench.click(ToolText::flashButton());
     const QString box = bench.nextBox(0, jobMs);
     auto flashedDetail = [](const QString &shown, Bench &b) {
-        return boxText(shown) == QStringLiteral("Сообщение|Модем прошит")
+        return boxText(shown) == ToolText::successTitle() + QLatin1Char('|') + ToolText::flashed()
                    ? boxText(shown)
                    : boxText(shown) + QStringLiteral("; ") + b.trace();
     };
-    const bool flashed = r.check(boxText(box) == QStringLiteral("Сообщение|Модем прошит"),
-                                 t.label + QStringLiteral(": the flash ends in \"Модем прошит\""),
-                                 flashedDetail(box, bench));
+    const bool flashed =
+        r.check(boxText(box) == ToolText::successTitle() + QLatin1Char('|') + ToolText::flashed(),
+                t.label + QStringLiteral(": the flash ends in \"Модем прошит\""),
+                flashedDetail(box, bench));
     const ModemSim &sim = bench.sim();
     r.check(sim.file("main.pyo") == resource(QStringLiteral(":/files/main.pyo")) &&
                 sim.file("config.pyo") == resource(QStringLiteral(":/files/config.pyo")),
@@ -381,7 +373,7 @@ qint64 flash(const Target &t, Report &r, bool checkPortList)
             QStringLiteral("%1 and %2 bytes")
                 .arg(sim.file("main.pyo").size())
                 .arg(sim.file("config.pyo").size()));
-    r.check(sim.file("settings.ini") == oldSettings,
+    r.check(sim.file("settings.ini") == OldModem::settings(),
             t.label + QStringLiteral(": the modem keeps its own settings"));
     return flashed ? boxTime(box) - pressed : 0;
 }
@@ -390,16 +382,16 @@ void readSettings(const Target &t, Report &r)
 {
     out(QStringLiteral("== read settings (%1)").arg(t.label));
     Bench bench(t, r);
-    preloadOldModem(bench.sim());
+    OldModem::preload(bench.sim());
     if (!bench.start() || !bench.connect(false))
         return;
-    bench.click(QStringLiteral("Считать настройки"));
+    bench.click(ToolText::readButton());
     const QString box = bench.nextBox(0, jobMs);
-    r.check(boxText(box) == QStringLiteral("Настройки модема|"),
+    r.check(boxText(box) == ToolText::settingsTitle() + QLatin1Char('|'),
             t.label + QStringLiteral(": read settings opens the dialog on them"),
             boxText(box) + QStringLiteral("; ") + bench.trace());
     QFile local(bench.dir() + QStringLiteral("/settings.ini"));
-    r.check(local.open(QIODevice::ReadOnly) && local.readAll() == oldSettings,
+    r.check(local.open(QIODevice::ReadOnly) && local.readAll() == OldModem::settings(),
             t.label + QStringLiteral(": the modem's settings.ini is stored locally byte for byte"));
 }
 
@@ -409,15 +401,15 @@ void silentModem(const Target &t, Report &r)
 {
     out(QStringLiteral("== modem silent in a write (%1)").arg(t.label));
     Bench bench(t, r);
-    preloadOldModem(bench.sim());
+    OldModem::preload(bench.sim());
     if (!bench.start() || !bench.connect(false))
         return;
     const QByteArray faulted = "at#wscript=\"main.pyo\"";
     bench.sim().addFault(
         ModemFault::onPrefix(faulted, ModemFault::DataStall, 1).afterDataBytes(midFileBytes));
-    bench.click(QStringLiteral("Прошить"));
+    bench.click(ToolText::flashButton());
     const QString box = bench.nextBox(0, jobMs);
-    r.check(boxText(box) == QStringLiteral("Ошибка|Ошибка при прошивке модема"),
+    r.check(boxText(box) == ToolText::failureTitle() + QLatin1Char('|') + ToolText::flashFailed(),
             t.label + QStringLiteral(": a silent modem fails the flash"),
             box.isNull() ? bench.trace() : boxText(box));
     const int atBox = bench.sim().commands().size();
@@ -439,10 +431,10 @@ void cutShort(const Target &t, Report &r, bool hangUp)
     out(QStringLiteral("== %1 in the middle of a file (%2)")
             .arg(hangUp ? "line lost" : "port closed", t.label));
     Bench bench(t, r);
-    preloadOldModem(bench.sim());
+    OldModem::preload(bench.sim());
     if (!bench.start() || !bench.connect(false))
         return;
-    bench.click(QStringLiteral("Прошить"));
+    bench.click(ToolText::flashButton());
     if (!bench.driver().until([&] { return bench.sim().dataBytesReceived() > midFileBytes; },
                               jobMs)) {
         r.check(false, t.label + QStringLiteral(": main.pyo's bytes go out"), bench.trace());
@@ -454,8 +446,8 @@ void cutShort(const Target &t, Report &r, bool hangUp)
         const QString box = bench.nextBox(0, lostLineLimitMs * 5);
         const qint64 ms = box.isNull() ? -1 : boxTime(box) - lost;
         r.check(
-            boxText(box) == QStringLiteral("Ошибка|Ошибка при прошивке модема") && ms >= 0 &&
-                ms <= lostLineLimitMs,
+            boxText(box) == ToolText::failureTitle() + QLatin1Char('|') + ToolText::flashFailed() &&
+                ms >= 0 && ms <= lostLineLimitMs,
             t.label +
                 QStringLiteral(": a lost line fails the flash within %1 ms").arg(lostLineLimitMs),
             box.isNull() ? QStringLiteral("no box; ") + bench.trace()
@@ -472,7 +464,7 @@ void cutShort(const Target &t, Report &r, bool hangUp)
     const QStringList log = bench.driver().log();
     const bool quiet = bench.driver().boxes().isEmpty() &&
                        bench.sim().commands().size() == commands &&
-                       log.value(log.size() - 1) == QStringLiteral("Порт закрыт");
+                       log.value(log.size() - 1) == ToolText::portClosed();
     r.check(quiet,
             t.label + QStringLiteral(": the abandoned job shows no box and sends nothing more"),
             quiet ? QString() : bench.trace());
@@ -484,7 +476,7 @@ void cliReadSettings(const Target &t, const QStringList &cli, Report &r)
     out(QStringLiteral("== lorta-flash-cli read-settings (%1)").arg(t.label));
     QTemporaryDir dir;
     ModemSim sim;
-    preloadOldModem(sim);
+    OldModem::preload(sim);
     QString error;
     if (!sim.start(&error)) {
         r.check(false, QStringLiteral("the simulated modem starts"), error);
@@ -506,10 +498,100 @@ void cliReadSettings(const Target &t, const QStringList &cli, Report &r)
     const QString said = QString::fromUtf8(process.readAll()).trimmed();
     QFile read(dir.path() + QStringLiteral("/read.ini"));
     r.check(finished && process.exitCode() == 0 && read.open(QIODevice::ReadOnly) &&
-                read.readAll() == oldSettings,
+                read.readAll() == OldModem::settings(),
             t.label +
                 QStringLiteral(": lorta-flash-cli reads the settings into a file byte for byte"),
             said.section(QLatin1Char('\n'), -1));
+}
+
+// A process whose standard output is a pipe held here, so that its reader can
+// go away as `| head -1` does.
+class PipedProcess : public QProcess
+{
+public:
+    PipedProcess()
+    {
+        if (::pipe(mFds) == 0)
+            ::fcntl(mFds[0], F_SETFL, O_NONBLOCK);
+    }
+    ~PipedProcess() override
+    {
+        closeEnd(0);
+        closeEnd(1);
+    }
+    bool hasLine()
+    {
+        char buffer[4096];
+        ssize_t got = 0;
+        while (mFds[0] >= 0 && (got = ::read(mFds[0], buffer, sizeof buffer)) > 0)
+            mReceived.append(buffer, static_cast<int>(got));
+        return mReceived.contains('\n');
+    }
+    void closeEnd(int end)
+    {
+        if (mFds[end] >= 0)
+            ::close(mFds[end]);
+        mFds[end] = -1;
+    }
+
+protected:
+    void setupChildProcess() override
+    {
+        ::dup2(mFds[1], STDOUT_FILENO);
+        ::close(mFds[0]);
+    }
+
+private:
+    int mFds[2] = {-1, -1};
+    QByteArray mReceived;
+};
+
+// A flash whose standard output reader goes away after the first line: the
+// modem is flashed all the same, and the run ends with a report in the
+// journal and on stderr, status 1, the journal whole to its last line.
+void cliFlashReaderGone(const Target &t, const QStringList &cli, Report &r)
+{
+    out(QStringLiteral("== lorta-flash-cli flash, its reader goes away (%1)").arg(t.label));
+    QTemporaryDir dir;
+    ModemSim sim;
+    preloadOldModem(sim);
+    QString error;
+    if (!sim.start(&error)) {
+        r.check(false, QStringLiteral("the simulated modem starts"), error);
+        return;
+    }
+    if (!t.link.isEmpty()) {
+        QFile::remove(t.link);
+        QFile::link(sim.portName(), t.link);
+    }
+    PipedProcess process;
+    process.setWorkingDirectory(dir.path());
+    const QFileInfo program(cli.constFirst());
+    process.start(program.exists() ? program.absoluteFilePath() : program.filePath(),
+                  cli.mid(1) + QStringList{QStringLiteral("flash"), QStringLiteral("--port"),
+                                           t.port(sim), QStringLiteral("--log"),
+                                           QStringLiteral("journal.log")});
+    process.closeEnd(1);
+    QElapsedTimer clock;
+    clock.start();
+    while (!process.hasLine() && clock.elapsed() < jobMs && process.state() != QProcess::NotRunning)
+        process.waitForFinished(50);
+    process.closeEnd(0);
+    const bool finished = process.waitForFinished(jobMs);
+    const QString said = QString::fromUtf8(process.readAllStandardError()).trimmed();
+    QFile journal(dir.path() + QStringLiteral("/journal.log"));
+    const QByteArray lines = journal.open(QIODevice::ReadOnly) ? journal.readAll() : QByteArray();
+    const bool flashed = sim.file("main.pyo") == resource(QStringLiteral(":/files/main.pyo")) &&
+                         sim.file("config.pyo") == resource(QStringLiteral(":/files/config.pyo"));
+    r.check(finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 1 &&
+                flashed && lines.endsWith('\n') && lines.contains("часть вывода потеряна") &&
+                said.contains(QStringLiteral("часть вывода потеряна")),
+            t.label + QStringLiteral(": lorta-flash-cli flashes on when its reader goes away, "
+                                     "and says so at the end"),
+            QStringLiteral("exit %1, flashed %2; %3")
+                .arg(process.exitCode())
+                .arg(flashed)
+                .arg(said.section(QLatin1Char('\n'), -1)));
 }
 
 Target wineTarget(const QCommandLineParser &p)
@@ -546,7 +628,7 @@ int main(int argc, char *argv[])
          QStringLiteral("text"), QStringLiteral("Wine")},
         {QStringLiteral("only"),
          QStringLiteral("Comma-separated scenarios: delay, flash, read, "
-                        "silent, close, lost, cli."),
+                        "silent, close, lost, cli, cli-reader."),
          QStringLiteral("list")},
     });
     parser.process(app);
@@ -589,6 +671,9 @@ int main(int argc, char *argv[])
         cutShort(wine, report, true);
     if (wanted("cli") && parser.isSet(QStringLiteral("cli")))
         cliReadSettings(wine, QProcess::splitCommand(parser.value(QStringLiteral("cli"))), report);
+    if (wanted("cli-reader") && parser.isSet(QStringLiteral("cli")))
+        cliFlashReaderGone(wine, QProcess::splitCommand(parser.value(QStringLiteral("cli"))),
+                           report);
 
     out(QStringLiteral("== figures"));
     for (const QString &figure : qAsConst(report.figures))

@@ -19,6 +19,7 @@
 // "box EPOCH_MS TITLE|TEXT" is printed.
 
 #include "modalcloser.h"
+#include "protocol/tooltexts.h"
 #include "serial/serialport.h"
 #include "ui/mainwindow.h"
 #include "windowdriver.h"
@@ -129,13 +130,12 @@ private:
     void open(const QString &port)
     {
         say(QStringLiteral("listed ") + (listedPorts().contains(port) ? "yes" : "no"));
-        const int failuresBefore = mUi.countLogLines(QStringLiteral("Ошибка при открытии порта"));
+        const int failuresBefore = mUi.countLogLines(ToolText::portOpenFailed());
         mUi.openPort(port);
         waitFor(
             [=] {
                 return mUi.portOpen() ||
-                       mUi.countLogLines(QStringLiteral("Ошибка при открытии порта")) >
-                           failuresBefore;
+                       mUi.countLogLines(ToolText::portOpenFailed()) > failuresBefore;
             },
             openTimeoutMs,
             [this](bool, qint64 ms) {

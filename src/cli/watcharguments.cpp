@@ -1,0 +1,79 @@
+#include "watcharguments.h"
+
+namespace {
+constexpr int maxCount = 1000000;
+
+std::optional<WatchArguments> refuse(QString *error, const QString &reason)
+{
+    *error = reason;
+    return std::nullopt;
+}
+
+bool takeValue(WatchArguments &result, QStringList &match, const QString &option,
+               const QString &value, QString *error)
+{
+    if (option == QLatin1String("--match")) {
+        match << value;
+    } else if (option == QLatin1String("--settings")) {
+        result.options.settingsFile = value;
+        result.settingsGiven = true;
+    } else if (option == QLatin1String("--journal")) {
+        result.options.journalFile = value;
+    } else {
+        bool ok = false;
+        const int count = value.toInt(&ok);
+        if (!ok || count <= 0 || count > maxCount) {
+            *error = QStringLiteral("--count: нужно целое число от 1 до 1000000: ") + value;
+            return false;
+        }
+        result.options.count = count;
+    }
+    return true;
+}
+} // namespace
+
+std::optional<WatchArguments> WatchArguments::parse(const QStringList &arguments, QString *error)
+{
+    WatchArguments result;
+    const QString job = arguments.value(0);
+    if (job == QLatin1String("flash"))
+        result.options.job = OperationType::Flash;
+    else if (job == QLatin1String("load-settings"))
+        result.options.job = OperationType::LoadSettings;
+    else
+        return refuse(error, QStringLiteral("watch: нужно задание flash или load-settings"));
+    result.options.jobName = job;
+    const QStringList valued{"--match", "--settings", "--journal", "--count"};
+    QStringList match;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString option = arguments.at(i);
+        if (option == QLatin1String("--json")) {
+            result.json = true;
+        } else if (option == QLatin1String("--include-present")) {
+            result.options.includePresent = true;
+        } else if (valued.contains(option)) {
+            if (i + 1 >= arguments.size())
+                return refuse(error, QStringLiteral("нет значения у параметра ") + option);
+            if (!takeValue(result, match, option, arguments.at(++i), error))
+                return std::nullopt;
+        } else {
+            return refuse(error, QStringLiteral("неизвестный параметр: ") + option);
+        }
+    }
+    QString bad;
+    const std::optional<UsbIdFilter> filter = UsbIdFilter::parse(match, &bad);
+    if (!filter)
+        return refuse(error, QStringLiteral("--match: нужно VID:PID в шестнадцатеричном виде, "
+                                            "например 0403:6001: ") +
+                                 bad);
+    result.options.filter = *filter;
+    return result;
+}
+
+QString WatchArguments::usage()
+{
+    return QStringLiteral("  lorta-flash-cli watch flash|load-settings [--match VID:PID ...] "
+                          "[--include-present]\n"
+                          "                        [--settings FILE] [--journal FILE] "
+                          "[--count N] [--json]\n");
+}

@@ -1,0 +1,198 @@
+#include "watchconsole.h"
+
+#include "interruptwatcher.h"
+#include "settingscheck.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+
+namespace {
+constexpr int redrawIntervalMs = 200;
+
+QString socketLabel(int number, const QString &port)
+{
+    return QStringLiteral("гнездо ") + QString::number(number) + QLatin1Char(' ') + port;
+}
+} // namespace
+
+WatchConsole::WatchConsole(const WatchArguments &arguments, const PortLister &lister,
+                           QIODevice *out, QIODevice *err, bool terminal, QObject *parent)
+    : QObject(parent), mArguments(arguments), mRun(arguments.options, lister), mOut(out), mErr(err),
+      mOutput(arguments.json ? err : out, terminal && !arguments.json),
+      mTimerRedraw(new QTimer(this))
+{
+    mTimerRedraw->setInterval(redrawIntervalMs);
+    connect(mTimerRedraw, &QTimer::timeout, this, [this]() {
+        refreshProgress();
+        mOutput.redraw();
+    });
+    connect(&mRun, &WatchRun::signal_event, this, &WatchConsole::slot_mRun_signal_event);
+    connect(&mRun, &WatchRun::signal_jobEnded, this, &WatchConsole::slot_mRun_signal_jobEnded);
+    connect(&mRun, &WatchRun::signal_finished, this, &WatchConsole::slot_mRun_signal_finished);
+    connect(&mRun, &WatchRun::signal_problem, this, [this](const QString &text) {
+        mOutput.event(QStringLiteral("журнал"), text);
+        json(QStringLiteral("problem"), 0, QString(), {{QStringLiteral("text"), text}});
+    });
+    connect(&mRun, &WatchRun::signal_portAdded, this, [this](int number, const QString &port) {
+        json(QStringLiteral("socket-added"), number, port, {});
+    });
+    connect(&mRun, &WatchRun::signal_portRemoved, this, [this](int number, const QString &port) {
+        slot_mRun_signal_event(number, port, QStringLiteral("Модем вынут"));
+        json(QStringLiteral("socket-removed"), number, port, {});
+    });
+    connect(&mRun, &WatchRun::signal_identified, this, [this](int number, const QString &imei) {
+        json(QStringLiteral("imei"), number, mRun.sockets().value(number)->port().name,
+             {{QStringLiteral("imei"), imei}});
+    });
+    connect(&mRun, &WatchRun::signal_socketChanged, this, [this](int number) {
+        const SocketRun *socket = mRun.sockets().value(number);
+        if (socket->state() == SocketRun::State::Running)
+            json(QStringLiteral("progress"), number, socket->port().name,
+                 {{QStringLiteral("percent"), socket->progress()},
+                  {QStringLiteral("step"), socket->step()}});
+        else if (socket->state() == SocketRun::State::Identifying)
+            json(QStringLiteral("connected"), number, socket->port().name, {});
+    });
+}
+
+QString WatchConsole::settingsProblem() const
+{
+    const QString file = mArguments.options.settingsFile;
+    const bool missingDefault = mArguments.options.job == OperationType::Flash &&
+                                !mArguments.settingsGiven && !QFileInfo::exists(file);
+    return missingDefault ? QString() : settingsFileProblem(file);
+}
+
+bool WatchConsole::start()
+{
+    QString problem = settingsProblem();
+    if (problem.isEmpty())
+        mRun.start(&problem);
+    if (!problem.isEmpty()) {
+        mErr->write((problem + QLatin1Char('\n')).toUtf8());
+        mExitCode = Failure;
+        return false;
+    }
+    mOutput.event(QStringLiteral("watch"),
+                  QStringLiteral("Ждём модемы; журнал ") + mArguments.options.journalFile);
+    mTimerRedraw->start();
+    return true;
+}
+
+void WatchConsole::interrupt()
+{
+    ++mInterrupts;
+    if (mInterrupts == 1) {
+        mOutput.event(QStringLiteral("watch"),
+                      QStringLiteral("Новые модемы не запускаются, идущие задания доводятся до "
+                                     "конца; повторное прерывание остановит всё"));
+        mRun.stopGracefully();
+    } else {
+        mExitCode = Interrupted;
+        mRun.stopNow();
+    }
+}
+
+void WatchConsole::slot_mRun_signal_event(int number, const QString &port, const QString &text)
+{
+    mOutput.event(socketLabel(number, port), text);
+}
+
+void WatchConsole::slot_mRun_signal_jobEnded(const JournalRecord &record)
+{
+    const QString verdict = JournalRecord::resultText(record.result);
+    QString line = QStringLiteral("Итог: ") + verdict;
+    if (!record.text.isEmpty() && record.text != verdict)
+        line += QStringLiteral(" (") + record.text + QLatin1Char(')');
+    if (!record.step.isEmpty())
+        line += QStringLiteral(", шаг ") + record.step;
+    mOutput.event(socketLabel(record.socket, record.port), line);
+    json(QStringLiteral("job-ended"), record.socket, record.port,
+         {{QStringLiteral("serial"), record.serialNumber},
+          {QStringLiteral("imei"), record.imei},
+          {QStringLiteral("job"), record.job},
+          {QStringLiteral("result"), verdict},
+          {QStringLiteral("step"), record.step},
+          {QStringLiteral("text"), record.text},
+          {QStringLiteral("seconds"), record.seconds},
+          {QStringLiteral("sha256"), record.fileHashes.join(QLatin1Char(' '))}});
+}
+
+void WatchConsole::slot_mRun_signal_finished()
+{
+    mTimerRedraw->stop();
+    mOutput.clearProgress();
+    const QString summary = QStringLiteral("Итого: успешно %1, ошибок %2, модемов в час %3\n")
+                                .arg(mRun.succeeded())
+                                .arg(mRun.failed())
+                                .arg(mRun.modemsPerHour(), 0, 'f', 1);
+    mErr->write(summary.toUtf8());
+    json(QStringLiteral("summary"), 0, QString(),
+         {{QStringLiteral("succeeded"), mRun.succeeded()},
+          {QStringLiteral("failed"), mRun.failed()}});
+    if (mExitCode != Interrupted && (mRun.failed() > 0 || mRun.journalFailed()))
+        mExitCode = Failure;
+    emit signal_finished();
+}
+
+void WatchConsole::refreshProgress()
+{
+    QStringList labels;
+    QStringList texts;
+    for (const SocketRun *socket : mRun.sockets()) {
+        labels << socketLabel(socket->number(), socket->port().name);
+        QString text = socket->stateText();
+        if (socket->state() == SocketRun::State::Running)
+            text = QString::number(socket->progress()) + QStringLiteral("% ") + text;
+        texts << text;
+    }
+    labels << QStringLiteral("итого");
+    texts << QStringLiteral("успешно %1 / ошибок %2 / модемов в час %3")
+                 .arg(mRun.succeeded())
+                 .arg(mRun.failed())
+                 .arg(mRun.modemsPerHour(), 0, 'f', 1);
+    if (labels != mLabels) {
+        mLabels = labels;
+        mOutput.setPorts(labels);
+    }
+    for (int i = 0; i < texts.size(); ++i)
+        mOutput.setProgress(i, texts.at(i));
+}
+
+void WatchConsole::json(const QString &event, int number, const QString &port, QJsonObject fields)
+{
+    if (!mArguments.json)
+        return;
+    fields.insert(QStringLiteral("event"), event);
+    if (number > 0) {
+        fields.insert(QStringLiteral("socket"), number);
+        fields.insert(QStringLiteral("port"), port);
+    }
+    mOut->write(QJsonDocument(fields).toJson(QJsonDocument::Compact) + '\n');
+}
+
+int runWatch(const QStringList &arguments, QIODevice *out, QIODevice *err, bool terminal,
+             const PortLister &lister)
+{
+    QString error;
+    const std::optional<WatchArguments> parsed = WatchArguments::parse(arguments, &error);
+    if (!parsed) {
+        err->write(("lorta-flash-cli: " + error + '\n' + WatchArguments::usage()).toUtf8());
+        return 2;
+    }
+    WatchConsole console(*parsed, lister, out, err, terminal);
+    InterruptWatcher watcher;
+    QObject::connect(&watcher, &InterruptWatcher::signal_interrupted, &console,
+                     &WatchConsole::interrupt);
+    if (!console.start())
+        return console.exitCode();
+    QEventLoop loop;
+    QObject::connect(&console, &WatchConsole::signal_finished, &loop, &QEventLoop::quit);
+    if (!console.finished())
+        loop.exec();
+    return console.exitCode();
+}

@@ -1,0 +1,198 @@
+#include "journal.h"
+
+#include <QFileInfo>
+#include <QLocale>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#elif defined(Q_OS_WIN)
+#include <io.h>
+#endif
+
+namespace {
+const char bom[] = "\xEF\xBB\xBF";
+const char lineEnd[] = "\r\n";
+constexpr QChar separator = QLatin1Char(';');
+constexpr int imeiField = 4;
+constexpr int resultField = 6;
+constexpr int socketField = 1;
+constexpr int jobField = 5;
+const char flashJob[] = "flash"; // only a flash makes a modem "flashed"
+constexpr qint64 maxReadBytes = qint64(64) << 20;
+
+// Quotes a field that holds a separator, a quote or a line break; a leading
+// "=", "+", "-" or "@" would make a spreadsheet run the field as a formula.
+QString field(QString text)
+{
+    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.at(0)))
+        text.prepend(QLatin1Char('\''));
+    if (text.contains(separator) || text.contains(QLatin1Char('"')) ||
+        text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')))
+        return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+               QLatin1Char('"');
+    return text;
+}
+
+// The bytes reach the disk, not only the system's cache: a bench PC that loses
+// power keeps every modem it reported.
+bool syncToDisk(QFile &file)
+{
+    if (!file.flush())
+        return false;
+#ifdef Q_OS_UNIX
+    return ::fsync(file.handle()) == 0;
+#elif defined(Q_OS_WIN)
+    return ::_commit(file.handle()) == 0;
+#else
+    return true;
+#endif
+}
+} // namespace
+
+QString JournalRecord::resultText(Result result)
+{
+    switch (result) {
+    case Result::Success:
+        return QStringLiteral("успех");
+    case Result::Failure:
+        return QStringLiteral("ошибка");
+    case Result::Interrupted:
+        return QStringLiteral("прервано");
+    case Result::Unplugged:
+        return QStringLiteral("модем отключён");
+    }
+    return QString();
+}
+
+Journal::Journal() : mClock(&QDateTime::currentDateTime) {}
+
+QByteArray Journal::header()
+{
+    return QStringLiteral("Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
+                          "Результат;Шаг;Текст;Длительность, с;Версия;SHA-256")
+               .toUtf8() +
+           lineEnd;
+}
+
+bool Journal::open(const QString &fileName, QString *error)
+{
+    mFile.close();
+    mFile.setFileName(fileName);
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile()) {
+        *error = QStringLiteral("Журнал ") + fileName + QStringLiteral(" не является файлом");
+        return false;
+    }
+    if (!mFile.open(QIODevice::ReadWrite | QIODevice::Append)) {
+        *error = QStringLiteral("Не удалось открыть журнал ") + fileName +
+                 QStringLiteral(" для записи: ") + mFile.errorString();
+        return false;
+    }
+    if (mFile.size() == 0) {
+        const QByteArray start = QByteArray(bom) + header();
+        if (mFile.write(start) != start.size() || !syncToDisk(mFile)) {
+            *error = QStringLiteral("Не удалось записать журнал ") + fileName;
+            mFile.close();
+            return false;
+        }
+    }
+    readSuccesses();
+    return true;
+}
+
+// Today's successes from the lines already in the file, for the duplicate warning.
+void Journal::readSuccesses()
+{
+    mSuccesses.clear();
+    QFile reader(mFile.fileName());
+    if (!reader.open(QIODevice::ReadOnly))
+        return;
+    if (reader.size() > maxReadBytes)
+        reader.seek(reader.size() - maxReadBytes); // a huge journal: its recent part
+    const QString success = JournalRecord::resultText(JournalRecord::Result::Success);
+    while (!reader.atEnd()) {
+        const QStringList fields = splitLine(QString::fromUtf8(reader.readLine()).trimmed());
+        if (fields.size() <= resultField || fields.at(resultField) != success ||
+            fields.at(jobField) != QLatin1String(flashJob))
+            continue;
+        const QDateTime time = QDateTime::fromString(fields.at(0), Qt::ISODate);
+        if (time.isValid())
+            noteSuccess(fields.at(imeiField), time, fields.at(socketField).toInt());
+    }
+}
+
+void Journal::noteSuccess(const QString &imei, const QDateTime &time, int socket)
+{
+    if (imei.isEmpty())
+        return;
+    const auto found = mSuccesses.constFind(imei);
+    if (found == mSuccesses.constEnd() || found->time <= time)
+        mSuccesses.insert(imei, Success{time, socket});
+}
+
+QByteArray Journal::line(const JournalRecord &record) const
+{
+    const QStringList fields{
+        mClock().toString(Qt::ISODate),
+        QString::number(record.socket),
+        field(record.port),
+        field(record.serialNumber),
+        field(record.imei),
+        field(record.job),
+        JournalRecord::resultText(record.result),
+        field(record.step),
+        field(record.text),
+        QString::number(qRound(record.seconds)),
+        field(mVersion),
+        field(record.fileHashes.join(QLatin1Char(' '))),
+    };
+    return fields.join(separator).toUtf8() + lineEnd;
+}
+
+bool Journal::append(const JournalRecord &record, QString *error)
+{
+    const QByteArray bytes = line(record);
+    if (!mFile.isOpen() || mFile.write(bytes) != bytes.size() || !syncToDisk(mFile)) {
+        *error = QStringLiteral("Не удалось записать в журнал ") + mFile.fileName() +
+                 QStringLiteral(": ") + mFile.errorString();
+        return false;
+    }
+    if (record.result == JournalRecord::Result::Success && record.job == QLatin1String(flashJob))
+        noteSuccess(record.imei, mClock(), record.socket);
+    return true;
+}
+
+QString Journal::duplicateWarning(const QString &imei) const
+{
+    const auto found = mSuccesses.constFind(imei);
+    if (imei.isEmpty() || found == mSuccesses.constEnd() || found->time.date() != mClock().date())
+        return QString();
+    return QStringLiteral("Модем с IMEI ") + imei + QStringLiteral(" уже прошит сегодня в ") +
+           found->time.toString(QStringLiteral("hh:mm")) + QStringLiteral(" (гнездо ") +
+           QString::number(found->socket) + QLatin1Char(')');
+}
+
+QStringList Journal::splitLine(const QString &line)
+{
+    QStringList fields;
+    QString current;
+    bool quoted = false;
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (quoted && c == QLatin1Char('"')) {
+            if (i + 1 < line.size() && line.at(i + 1) == QLatin1Char('"'))
+                current += line.at(++i);
+            else
+                quoted = false;
+        } else if (c == QLatin1Char('"') && current.isEmpty()) {
+            quoted = true;
+        } else if (!quoted && c == separator) {
+            fields.append(current);
+            current.clear();
+        } else if (c != QChar(0xFEFF)) {
+            current += c;
+        }
+    }
+    fields.append(current);
+    return fields;
+}

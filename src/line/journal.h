@@ -1,0 +1,50 @@
+#pragma once
+
+#include "journalrecord.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QHash>
+#include <functional>
+
+// The production journal: one CSV line per modem per job, appended and
+// flushed to the disk when the job ends, never rewritten. UTF-8 with a BOM
+// when created, ";" between fields and CR LF, so that Excel with Russian
+// settings opens it as columns. It also remembers which IMEIs were flashed
+// successfully today, to warn about a modem flashed twice.
+class Journal
+{
+public:
+    using Clock = std::function<QDateTime()>;
+
+    Journal();
+    void setClock(Clock clock) { mClock = std::move(clock); }
+    void setVersion(const QString &version) { mVersion = version; }
+
+    // Opens for appending (creating it with the BOM and the header); false with a reason.
+    bool open(const QString &fileName, QString *error);
+    QString fileName() const { return mFile.fileName(); }
+    // Writes and flushes one line; false with a reason when it did not reach the file.
+    bool append(const JournalRecord &record, QString *error);
+    // "Модем с IMEI … уже прошит сегодня в hh:mm (гнездо N)", or empty.
+    QString duplicateWarning(const QString &imei) const;
+
+    static QByteArray header();
+    QByteArray line(const JournalRecord &record) const;
+    // The fields of one line as line() writes them (quotes undone).
+    static QStringList splitLine(const QString &line);
+
+private:
+    struct Success
+    {
+        QDateTime time;
+        int socket = 0;
+    };
+    void readSuccesses();
+    void noteSuccess(const QString &imei, const QDateTime &time, int socket);
+
+    QFile mFile;
+    Clock mClock;
+    QString mVersion;
+    QHash<QString, Success> mSuccesses; // the latest success of each IMEI
+};

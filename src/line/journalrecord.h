@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+
+// One modem's job as the journal keeps it.
+struct JournalRecord
+{
+    enum class Result
+    {
+        Success,
+        Failure,
+        Interrupted,
+        Unplugged
+    };
+
+    int socket = 0;
+    QString port;
+    QString serialNumber; // the adapter's
+    QString imei;         // empty when the modem did not give a valid one
+    QString job;          // "flash", "load-settings"
+    Result result = Result::Failure;
+    QString step; // where a failed job stopped: the last command or file
+    QString text; // the job's own end text
+    double seconds = 0;
+    QStringList fileHashes; // "name:sha256" of each file written into the modem
+
+    static QString resultText(Result result);
+};
+
+Q_DECLARE_METATYPE(JournalRecord)

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+// The bench's socket numbers: 1, 2, 3 … in the order the USB positions were
+// first seen, kept in a small text file (one "number;position" a line) so a
+// socket keeps its number across plugs, restarts and changing port names.
+class SocketNumbers
+{
+public:
+    // The numbers file that goes with a journal: "lorta-journal.csv" → "lorta-journal.sockets".
+    static QString fileBeside(const QString &journalFile);
+
+    // Reads the file if there is one; false with a reason when it exists but is unreadable.
+    bool load(const QString &fileName, QString *error = nullptr);
+    // The socket's number, a new one (saved at once) for a position not seen before.
+    // A number that could not be saved is still given; *error says why.
+    int numberFor(const QString &key, QString *error = nullptr);
+    int count() const { return mNumbers.size(); }
+
+private:
+    bool save(QString *error) const;
+
+    QString mFileName;
+    QHash<QString, int> mNumbers;
+    int mLast = 0;
+};

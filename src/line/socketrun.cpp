@@ -1,0 +1,286 @@
+#include "socketrun.h"
+
+#include "imeiparser.h"
+#include "openfailurehint.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+
+namespace {
+constexpr int baudRate = 9600;
+constexpr int lastWriteStep = 9; // the write job's steps run 0 to 9
+const char settingsFileName[] = "settings.ini";
+} // namespace
+
+SocketRun::SocketRun(int number, OperationType job, const QString &jobName, QObject *parent)
+    : QObject(parent), mNumber(number), mJob(job), mJobName(jobName),
+      mTimerPullGrace(new QTimer(this))
+{
+    mTimerPullGrace->setSingleShot(true);
+    mTimerPullGrace->setInterval(pullGraceMs);
+    connect(mTimerPullGrace, &QTimer::timeout, this, &SocketRun::slot_mTimerPullGrace_timeout);
+    connect(&mSession, &ModemSession::signal_portOpened, this,
+            &SocketRun::slot_mSession_signal_portOpened);
+    connect(&mSession, &ModemSession::signal_portOpenFailed, this,
+            &SocketRun::slot_mSession_signal_portOpenFailed);
+    connect(&mSession, &ModemSession::signal_portClosed, this,
+            &SocketRun::slot_mSession_signal_portClosed);
+    connect(&mSession, &ModemSession::signal_presence, this,
+            &SocketRun::slot_mSession_signal_presence);
+    connect(&mSession, &ModemSession::signal_queryAnswered, this,
+            &SocketRun::slot_mSession_signal_queryAnswered);
+    connect(&mSession, &ModemSession::signal_commandSent, this,
+            &SocketRun::slot_mSession_signal_commandSent);
+    connect(&mSession, &ModemSession::signal_fileStarted, this,
+            &SocketRun::slot_mSession_signal_fileStarted);
+    connect(&mSession, &ModemSession::signal_progress, this,
+            &SocketRun::slot_mSession_signal_progress);
+    connect(&mSession, &ModemSession::signal_jobEnded, this,
+            &SocketRun::slot_mSession_signal_jobEnded);
+}
+
+void SocketRun::setSettingsSource(const QString &fileName)
+{
+    mSettingsFile = fileName;
+    mSession.setSettingsSource(fileName);
+}
+
+QString SocketRun::stateText() const
+{
+    switch (mState) {
+    case State::Empty:
+        return QStringLiteral("Свободно");
+    case State::Opening:
+        return QStringLiteral("Открываем порт");
+    case State::Waiting:
+        return QStringLiteral("Ждём модем");
+    case State::Identifying:
+        return QStringLiteral("Читаем IMEI");
+    case State::Running:
+        return mStep;
+    case State::Done:
+        return QStringLiteral("Готово, выньте модем");
+    case State::OpenFailed:
+        return QStringLiteral("Порт не открылся");
+    case State::Closing:
+        return QStringLiteral("Закрываем порт");
+    }
+    return QString();
+}
+
+bool SocketRun::busy() const
+{
+    return mState == State::Opening || mState == State::Waiting || mState == State::Identifying ||
+           mState == State::Running || mState == State::Closing;
+}
+
+void SocketRun::plug(const PortEntry &port)
+{
+    if (mState == State::Closing) {
+        mNextPort = port; // opened once the last port has closed
+        return;
+    }
+    mPort = port;
+    if (mAccepting)
+        open();
+}
+
+void SocketRun::open()
+{
+    mImei.clear();
+    mStep.clear();
+    mProgress = 0;
+    setState(State::Opening);
+    mSession.openPort(mPort.systemLocation, baudRate);
+}
+
+void SocketRun::unplug()
+{
+    mNextPort.reset();
+    if (mState == State::Running)
+        endJob(JournalRecord::Result::Unplugged, QStringLiteral("модем отключён"));
+    if (mState == State::Closing) {
+        mAfterClose = State::Empty;
+        return;
+    }
+    if (mSession.isPortOpen() || mState == State::Opening)
+        close(State::Empty);
+    else
+        setState(State::Empty);
+}
+
+void SocketRun::stopAccepting()
+{
+    mAccepting = false;
+    mNextPort.reset();
+    if (mState == State::Opening || mState == State::Waiting || mState == State::Identifying)
+        close(State::Done);
+}
+
+void SocketRun::stopNow()
+{
+    mAccepting = false;
+    mNextPort.reset();
+    if (mState == State::Running && mTimerPullGrace->isActive())
+        endJob(JournalRecord::Result::Failure, mFailureText);
+    else if (mState == State::Running)
+        endJob(JournalRecord::Result::Interrupted, QStringLiteral("прервано оператором"));
+    if (mState != State::Closing && (mSession.isPortOpen() || mState == State::Opening))
+        close(mState == State::Empty ? State::Empty : State::Done);
+}
+
+void SocketRun::close(State after)
+{
+    mAfterClose = after;
+    setState(State::Closing);
+    mSession.requestClose();
+}
+
+void SocketRun::slot_mSession_signal_portOpened()
+{
+    if (mState != State::Opening)
+        return;
+    event(QStringLiteral("Порт открыт, ждём модем"));
+    setState(State::Waiting);
+}
+
+void SocketRun::slot_mSession_signal_portOpenFailed()
+{
+    if (mState == State::Closing) {
+        slot_mSession_signal_portClosed(); // nothing was open, nothing to wait for
+        return;
+    }
+    setState(State::OpenFailed);
+    event(QStringLiteral("Ошибка при открытии порта. ") +
+          OpenFailureHint().explain(mPort.systemLocation));
+}
+
+void SocketRun::slot_mSession_signal_portClosed()
+{
+    if (mState != State::Closing)
+        return;
+    setState(mAfterClose);
+    if (mNextPort && mAccepting) {
+        mPort = *mNextPort;
+        mNextPort.reset();
+        open();
+    }
+}
+
+void SocketRun::slot_mSession_signal_presence(bool connected)
+{
+    if (!connected || mState != State::Waiting)
+        return;
+    event(QStringLiteral("Связь с модемом установлена"));
+    setState(State::Identifying);
+    mSession.sendQuery(imeiQuery());
+}
+
+void SocketRun::slot_mSession_signal_queryAnswered(const QByteArray &answer)
+{
+    if (mState != State::Identifying)
+        return;
+    const std::optional<QString> imei = ImeiParser::parse(answer);
+    mImei = imei.value_or(QString());
+    event(imei ? QStringLiteral("IMEI ") + *imei : QStringLiteral("IMEI не прочитан"));
+    emit signal_identified(mNumber, mImei);
+    if (!mAccepting) {
+        close(State::Done);
+        return;
+    }
+    mFileHashes.clear();
+    mJobClock.start();
+    mStep = QStringLiteral("запуск");
+    setState(State::Running);
+    mSession.startJob(mJob);
+}
+
+// The step a failed job stopped at is the last command or file it sent.
+void SocketRun::slot_mSession_signal_commandSent(const QByteArray &command)
+{
+    if (mState != State::Running)
+        return;
+    mStep = QString::fromLatin1(command).trimmed();
+    emit signal_changed(mNumber);
+}
+
+// The journal's hash of each file written: the same sources the job reads,
+// the built-in scripts and the local settings file.
+void SocketRun::slot_mSession_signal_fileStarted(const QString &name, qint64 size)
+{
+    if (mState != State::Running)
+        return;
+    mStep = QStringLiteral("файл ") + name;
+    QFile file(name == QLatin1String(settingsFileName) ? mSettingsFile
+                                                       : QStringLiteral(":/files/") + name);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.read(size + 1);
+    const QString hash =
+        bytes.size() == size
+            ? QString::fromLatin1(
+                  QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())
+            : QStringLiteral("?"); // changed since it was sent: no hash rather than a wrong one
+    mFileHashes.append(name + QLatin1Char(':') + hash);
+    emit signal_changed(mNumber);
+}
+
+void SocketRun::slot_mSession_signal_progress(int step)
+{
+    if (mState != State::Running)
+        return;
+    mProgress = qBound(0, step * 100 / lastWriteStep, 100);
+    emit signal_changed(mNumber);
+}
+
+void SocketRun::slot_mSession_signal_jobEnded(OperationType job, bool success, const QString &text)
+{
+    if (mState != State::Running || job != mJob)
+        return;
+    if (!success) {
+        mFailureText = text;
+        mTimerPullGrace->start();
+        return;
+    }
+    mProgress = 100;
+    endJob(JournalRecord::Result::Success, text);
+    close(State::Done);
+}
+
+void SocketRun::slot_mTimerPullGrace_timeout()
+{
+    if (mState != State::Running)
+        return;
+    endJob(JournalRecord::Result::Failure, mFailureText);
+    close(State::Done);
+}
+
+void SocketRun::endJob(JournalRecord::Result result, const QString &text)
+{
+    mTimerPullGrace->stop();
+    JournalRecord record;
+    record.socket = mNumber;
+    record.port = mPort.name;
+    record.serialNumber = mPort.serialNumber;
+    record.imei = mImei;
+    record.job = mJobName;
+    record.result = result;
+    if (result != JournalRecord::Result::Success)
+        record.step = mStep;
+    record.text = text;
+    record.seconds = mJobClock.elapsed() / 1000.0;
+    record.fileHashes = mFileHashes;
+    setState(State::Done);
+    emit signal_jobEnded(record);
+}
+
+void SocketRun::setState(State state)
+{
+    mState = state;
+    emit signal_changed(mNumber);
+}
+
+void SocketRun::event(const QString &text)
+{
+    emit signal_event(mNumber, mPort.name, text);
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "journalrecord.h"
+#include "portentry.h"
+#include "session/modemsession.h"
+#include "session/operationtype.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <optional>
+
+// One bench socket: the session of whichever modem is plugged in there. A
+// modem that appears is opened and checked until it answers (no time limit),
+// asked for its IMEI, then given the job; its end is one journal record. The
+// port is then closed and the socket waits for the modem to be taken out.
+// Every close asks the worker and waits for signal_portClosed, never blocking.
+class SocketRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class State
+    {
+        Empty,   // no modem plugged in
+        Opening, // the port is being opened
+        Waiting, // the presence check runs: "Ждём модем"
+        Identifying,
+        Running,
+        Done,       // the job has ended; waiting for the modem to go
+        OpenFailed, // waiting for the modem to go
+        Closing
+    };
+
+    SocketRun(int number, OperationType job, const QString &jobName, QObject *parent = nullptr);
+
+    void setSettingsSource(const QString &fileName);
+    void plug(const PortEntry &port);
+    // The modem's port has gone: a running job ends as "модем отключён".
+    void unplug();
+    // No new job may start here: a socket without a running job closes.
+    void stopAccepting();
+    // Stops at once: a running job ends as "прервано".
+    void stopNow();
+
+    int number() const { return mNumber; }
+    State state() const { return mState; }
+    QString stateText() const;
+    const PortEntry &port() const { return mPort; }
+    QString imei() const { return mImei; }
+    int progress() const { return mProgress; } // percent of the job, by its steps
+    QString step() const { return mStep; }
+    // Open, or about to be opened or closed: the watch cannot end yet.
+    bool busy() const;
+    bool jobRunning() const { return mState == State::Running; }
+
+    static QByteArray imeiQuery() { return QByteArrayLiteral("at+cgsn\r"); }
+    // Longer than the watcher's poll interval.
+    static constexpr int pullGraceMs = 700;
+
+signals:
+    void signal_changed(int number);
+    void signal_event(int number, QString port, QString text);
+    // The modem's IMEI, empty when it gave none.
+    void signal_identified(int number, QString imei);
+    void signal_jobEnded(JournalRecord record);
+
+private slots:
+    void slot_mSession_signal_portOpened();
+    void slot_mSession_signal_portOpenFailed();
+    void slot_mSession_signal_portClosed();
+    void slot_mSession_signal_presence(bool connected);
+    void slot_mSession_signal_queryAnswered(const QByteArray &answer);
+    void slot_mSession_signal_commandSent(const QByteArray &command);
+    void slot_mSession_signal_fileStarted(const QString &name, qint64 size);
+    void slot_mSession_signal_progress(int step);
+    void slot_mSession_signal_jobEnded(OperationType job, bool success, const QString &text);
+    void slot_mTimerPullGrace_timeout();
+
+private:
+    void setState(State state);
+    void open();
+    void close(State after);
+    void endJob(JournalRecord::Result result, const QString &text);
+    void event(const QString &text);
+
+    ModemSession mSession;
+    int mNumber;
+    OperationType mJob;
+    QString mJobName;
+    PortEntry mPort;
+    std::optional<PortEntry> mNextPort; // plugged in while the last one was closing
+    State mState = State::Empty;
+    State mAfterClose = State::Empty;
+    bool mAccepting = true;
+    QString mImei;
+    QString mStep;
+    QString mSettingsFile;
+    QStringList mFileHashes;
+    int mProgress = 0;
+    QElapsedTimer mJobClock;
+    // A pulled modem fails its job before the port list shows it gone; a
+    // failure is recorded only once the list has had time to tell.
+    QTimer *mTimerPullGrace;
+    QString mFailureText;
+};

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "journal.h"
+#include "portwatcher.h"
+#include "socketnumbers.h"
+#include "socketrun.h"
+#include "watchoptions.h"
+
+#include <QElapsedTimer>
+#include <QMap>
+#include <QObject>
+
+// The production line: watches for matching adapters, gives each USB position
+// a socket number and a SocketRun, and journals every job. A front end (the
+// flasher's console, a bench window's socket model) follows it by its signals:
+// signal_socketChanged for a socket's state, step, progress and IMEI, and
+// signal_jobEnded for the verdict. Nothing here blocks the event loop.
+class WatchRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    WatchRun(const WatchOptions &options, const PortLister &lister, QObject *parent = nullptr);
+
+    void setJournalClock(Journal::Clock clock) { mJournal.setClock(std::move(clock)); }
+    // Opens the journal and the socket numbers and starts watching; false with a reason.
+    bool start(QString *error);
+    // First interruption: no new modem starts, running jobs finish.
+    void stopGracefully();
+    // Second one: every port closes now, running jobs end as interrupted.
+    void stopNow();
+
+    bool finished() const { return mFinished; }
+    int succeeded() const { return mSucceeded; }
+    int failed() const { return mFailed; }
+    double modemsPerHour() const;
+    // A journal line could not be written: the watch stopped for that.
+    bool journalFailed() const { return mJournalFailed; }
+    const QMap<int, SocketRun *> &sockets() const { return mSockets; }
+
+signals:
+    void signal_socketAdded(int number);
+    void signal_socketChanged(int number);
+    void signal_portAdded(int number, QString port);
+    void signal_portRemoved(int number, QString port);
+    // A line for the operator about one socket's modem.
+    void signal_event(int number, QString port, QString text);
+    void signal_identified(int number, QString imei);
+    void signal_jobEnded(JournalRecord record);
+    // A problem of the whole watch (the journal, the numbers file).
+    void signal_problem(QString text);
+    void signal_finished();
+
+private slots:
+    void slot_mWatcher_signal_portAdded(const PortEntry &port);
+    void slot_mWatcher_signal_portRemoved(const PortEntry &port);
+    void slot_socket_signal_identified(int number, const QString &imei);
+    void slot_socket_signal_jobEnded(const JournalRecord &record);
+
+private:
+    SocketRun *socketFor(const PortEntry &port);
+    void checkFinished();
+
+    WatchOptions mOptions;
+    PortWatcher *mWatcher;
+    Journal mJournal;
+    SocketNumbers mNumbers;
+    QMap<int, SocketRun *> mSockets;
+    QElapsedTimer mClock;
+    int mSucceeded = 0;
+    int mFailed = 0;
+    bool mAccepting = true;
+    bool mJournalFailed = false;
+    bool mFinished = false;
+};

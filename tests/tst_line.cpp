@@ -1,0 +1,436 @@
+// The production line's widget-free pieces: the IMEI answer, USB positions and
+// the adapter filter, the port watcher over a hand-filled list, the socket
+// numbers file, the journal, the hints for a port that does not open, and the
+// watch's command line.
+#include "cli/watcharguments.h"
+#include "line/imeiparser.h"
+#include "line/journal.h"
+#include "line/openfailurehint.h"
+#include "line/portwatcher.h"
+#include "line/socketnumbers.h"
+#include "line/usbidfilter.h"
+#include "line/usblocation.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+PortEntry port(const QString &name, quint16 vid = 0x0403, quint16 pid = 0x6001,
+               const QString &location = QString())
+{
+    PortEntry entry;
+    entry.name = name;
+    entry.systemLocation = QStringLiteral("/dev/") + name;
+    entry.location = location;
+    entry.vendorId = vid;
+    entry.productId = pid;
+    entry.hasIds = vid != 0;
+    return entry;
+}
+
+QStringList names(const QSignalSpy &spy)
+{
+    QStringList result;
+    for (const QList<QVariant> &arguments : spy)
+        result << arguments.at(0).value<PortEntry>().name;
+    return result;
+}
+
+QByteArray readAll(const QString &fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+JournalRecord record(const QString &imei, JournalRecord::Result result, int socket = 1,
+                     const QString &job = QStringLiteral("flash"))
+{
+    JournalRecord r;
+    r.socket = socket;
+    r.port = QStringLiteral("ttyUSB0");
+    r.serialNumber = QStringLiteral("A10K;\"x\"");
+    r.imei = imei;
+    r.job = job;
+    r.result = result;
+    r.seconds = 46.6;
+    return r;
+}
+} // namespace
+
+class TestLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void imeiFromAnswer_data();
+    void imeiFromAnswer();
+    void usbPositionFromSysfs_data();
+    void usbPositionFromSysfs();
+    void adapterFilter_data();
+    void adapterFilter();
+    void watcherReportsOnlyNewMatchingPorts();
+    void watcherIncludesPresentPortsOnRequest();
+    void socketNumbersSurviveRestartAndDamage();
+    void journalLinesBomOnceFlushedAtOnce();
+    void journalWarnsOfAModemFlashedToday();
+    void journalThatCannotBeOpened();
+    void hintsForAPortThatDoesNotOpen_data();
+    void hintsForAPortThatDoesNotOpen();
+    void hintNamesHoldersAndGrabbersFromProc();
+    void watchArguments_data();
+    void watchArguments();
+};
+
+void TestLine::imeiFromAnswer_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("imei"); // empty: none
+    QTest::newRow("echo off") << QByteArray("\r\n490154203237518\r\n\r\nOK\r\n")
+                              << "490154203237518";
+    QTest::newRow("with echo") << QByteArray("at+cgsn\r\r\n356938035643809\r\n\r\nOK\r\n")
+                               << "356938035643809";
+    QTest::newRow("+CGSN prefix, quoted")
+        << QByteArray("\r\n+CGSN: \"490154203237518\"\r\nOK\r\n") << "490154203237518";
+    QTest::newRow("no digits") << QByteArray("\r\nERROR\r\n") << "";
+    QTest::newRow("only OK") << QByteArray("\r\nOK\r\n") << "";
+    QTest::newRow("empty") << QByteArray() << "";
+    QTest::newRow("14 digits") << QByteArray("\r\n49015420323751\r\nOK\r\n") << "";
+    QTest::newRow("16 digits") << QByteArray("\r\n4901542032375180\r\nOK\r\n") << "";
+    QTest::newRow("bad Luhn digit") << QByteArray("\r\n490154203237519\r\nOK\r\n") << "";
+    QTest::newRow("digits inside text") << QByteArray("\r\nIMEI 490154203237518\r\nOK\r\n") << "";
+    QTest::newRow("after a zero byte") << QByteArray("\r\n") + '\0' + "490154203237518\r\nOK\r\n"
+                                       << "";
+    QTest::newRow("letter among digits") << QByteArray("\r\n49015420323751a\r\nOK\r\n") << "";
+}
+
+void TestLine::imeiFromAnswer()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, imei);
+    QCOMPARE(ImeiParser::parse(answer).value_or(QString()), imei);
+}
+
+void TestLine::usbPositionFromSysfs_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("position");
+    QTest::newRow("ftdi on a hub")
+        << "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1.4/1-1.4:1.0/ttyUSB0"
+        << "1-1.4";
+    QTest::newRow("acm interface") << "/sys/devices/pci0000:00/0000:00:14.0/usb3/3-2/3-2:1.0"
+                                   << "3-2";
+    QTest::newRow("deep hub") << "/sys/devices/x/usb2/2-1/2-1.2/2-1.2.3/2-1.2.3:1.1/ttyUSB3"
+                              << "2-1.2.3";
+    QTest::newRow("no USB") << "/sys/devices/platform/serial8250/tty/ttyS0"
+                            << "";
+}
+
+void TestLine::usbPositionFromSysfs()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, position);
+    QCOMPARE(UsbLocation::fromSysfsPath(path), position);
+}
+
+void TestLine::adapterFilter_data()
+{
+    QTest::addColumn<QStringList>("match");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<bool>("ftdi"); // matches 0403:6001
+    QTest::addColumn<bool>("noIds");
+    QTest::newRow("none: all") << QStringList{} << true << true << true;
+    QTest::newRow("same") << QStringList{"0403:6001"} << true << true << false;
+    QTest::newRow("upper case") << QStringList{"0403:6001", "10C4:EA60"} << true << true << false;
+    QTest::newRow("other") << QStringList{"0403:fe72"} << true << false << false;
+    QTest::newRow("no colon") << QStringList{"04036001"} << false << false << false;
+    QTest::newRow("short") << QStringList{"403:6001"} << false << false << false;
+    QTest::newRow("not hex") << QStringList{"0403:60g1"} << false << false << false;
+}
+
+void TestLine::adapterFilter()
+{
+    QFETCH(QStringList, match);
+    QFETCH(bool, valid);
+    QFETCH(bool, ftdi);
+    QFETCH(bool, noIds);
+    const std::optional<UsbIdFilter> filter = UsbIdFilter::parse(match);
+    QCOMPARE(filter.has_value(), valid);
+    if (!filter)
+        return;
+    QCOMPARE(filter->matches(port(QStringLiteral("ttyUSB0"))), ftdi);
+    QVERIFY(!filter->matches(port(QStringLiteral("ttyUSB1"), 0x0403, 0x6002)) || match.isEmpty());
+    QCOMPARE(filter->matches(port(QStringLiteral("ttyS0"), 0, 0)), noIds);
+}
+
+void TestLine::watcherReportsOnlyNewMatchingPorts()
+{
+    QList<PortEntry> ports{port(QStringLiteral("ttyUSB0")), port(QStringLiteral("ttyS0"), 0, 0)};
+    PortWatcher watcher(PortLister([&ports] { return ports; }));
+    watcher.setFilter(*UsbIdFilter::parse({QStringLiteral("0403:6001")}));
+    QSignalSpy added(&watcher, &PortWatcher::signal_portAdded);
+    QSignalSpy removed(&watcher, &PortWatcher::signal_portRemoved);
+    watcher.start();
+    QCOMPARE(added.count(), 0); // present at start: left alone
+
+    ports << port(QStringLiteral("ttyUSB1")) << port(QStringLiteral("ttyUSB2"), 0x0403, 0xfe72)
+          << port(QStringLiteral("ttyS1"), 0, 0);
+    watcher.poll();
+    QCOMPARE(names(added), QStringList{"ttyUSB1"});
+    watcher.poll();
+    QCOMPARE(added.count(), 1);
+
+    // The port present at start goes and comes back: now it is a new device.
+    ports.removeFirst();
+    watcher.poll();
+    QCOMPARE(removed.count(), 0);
+    ports << port(QStringLiteral("ttyUSB0"));
+    ports.removeAt(1); // ttyUSB1 pulled
+    watcher.poll();
+    QCOMPARE(names(added), (QStringList{"ttyUSB1", "ttyUSB0"}));
+    QCOMPARE(names(removed), QStringList{"ttyUSB1"});
+
+    // The timer polls by itself, twice a second.
+    ports << port(QStringLiteral("ttyUSB5"));
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_COMPARE_WITH_TIMEOUT(added.count(), 3, 2000);
+    QVERIFY(clock.elapsed() < 1000 + 200);
+}
+
+void TestLine::watcherIncludesPresentPortsOnRequest()
+{
+    QList<PortEntry> ports{port(QStringLiteral("ttyUSB0")), port(QStringLiteral("ttyUSB1"))};
+    PortWatcher watcher(PortLister([&ports] { return ports; }));
+    watcher.setIncludePresent(true);
+    QSignalSpy added(&watcher, &PortWatcher::signal_portAdded);
+    watcher.start();
+    QCOMPARE(names(added), (QStringList{"ttyUSB0", "ttyUSB1"}));
+    watcher.stop();
+}
+
+void TestLine::socketNumbersSurviveRestartAndDamage()
+{
+    QTemporaryDir dir;
+    const QString file = SocketNumbers::fileBeside(dir.filePath(QStringLiteral("j.csv")));
+    QCOMPARE(file, dir.filePath(QStringLiteral("j.sockets")));
+    {
+        SocketNumbers numbers;
+        QVERIFY(numbers.load(file));
+        QCOMPARE(numbers.numberFor(QStringLiteral("1-1.4")), 1);
+        QCOMPARE(numbers.numberFor(QStringLiteral("1-1.2")), 2);
+        QCOMPARE(numbers.numberFor(QStringLiteral("1-1.4")), 1);
+    }
+    QFile damage(file);
+    QVERIFY(damage.open(QIODevice::Append));
+    damage.write("garbage\n7;\nx;1-9\n");
+    damage.close();
+    SocketNumbers numbers;
+    QVERIFY(numbers.load(file));
+    QCOMPARE(numbers.count(), 2);
+    QCOMPARE(numbers.numberFor(QStringLiteral("1-1.2")), 2);
+    QCOMPARE(numbers.numberFor(QStringLiteral("ttyS0")), 3);
+    SocketNumbers again;
+    QVERIFY(again.load(file));
+    QCOMPARE(again.numberFor(QStringLiteral("ttyS0")), 3);
+    QCOMPARE(readAll(file), QByteArray("1;1-1.4\n2;1-1.2\n3;ttyS0\n"));
+}
+
+void TestLine::journalLinesBomOnceFlushedAtOnce()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("journal.csv"));
+    const QDateTime now(QDate(2026, 3, 4), QTime(9, 15, 7));
+    QString error;
+    {
+        Journal journal;
+        journal.setClock([now] { return now; });
+        journal.setVersion(QStringLiteral("1.08"));
+        QVERIFY(journal.open(file, &error));
+        JournalRecord failed = record(QString(), JournalRecord::Result::Unplugged, 2);
+        failed.step = QStringLiteral("файл main.pyo");
+        failed.text = QStringLiteral("=cmd|' /C calc'!A0");
+        failed.fileHashes = QStringList{QStringLiteral("settings.ini:ab12")};
+        QVERIFY(journal.append(failed, &error));
+        // On the disk before the journal is closed.
+        QVERIFY(readAll(file).endsWith("\r\n"));
+        QCOMPARE(readAll(file).count("\r\n"), 2);
+    }
+    Journal reopened;
+    reopened.setClock([now] { return now; });
+    QVERIFY(reopened.open(file, &error));
+    QVERIFY(reopened.append(
+        record(QStringLiteral("490154203237518"), JournalRecord::Result::Success), &error));
+    const QByteArray bytes = readAll(file);
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+    QCOMPARE(bytes.count("\xEF\xBB\xBF"), 1);
+    const QList<QByteArray> lines = bytes.mid(3).split('\n');
+    QCOMPARE(lines.size(), 4); // header, two records, nothing after the last CR LF
+    QVERIFY(lines.last().isEmpty());
+    QCOMPARE(lines.at(0), Journal::header().chopped(1));
+    QCOMPARE(QString::fromUtf8(lines.at(1)),
+             QStringLiteral("2026-03-04T09:15:07;2;ttyUSB0;\"A10K;\"\"x\"\"\";;flash;"
+                            "модем отключён;файл main.pyo;'=cmd|' /C calc'!A0;47;1.08;"
+                            "settings.ini:ab12\r"));
+    const QStringList fields = Journal::splitLine(QString::fromUtf8(lines.at(2)).trimmed());
+    QCOMPARE(fields.size(), 12);
+    QCOMPARE(fields.at(3), QStringLiteral("A10K;\"x\""));
+    QCOMPARE(fields.at(4), QStringLiteral("490154203237518"));
+    QCOMPARE(fields.at(6), QStringLiteral("успех"));
+    QCOMPARE(fields.at(10), QString()); // no version set
+}
+
+void TestLine::journalWarnsOfAModemFlashedToday()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("journal.csv"));
+    QDateTime now(QDate(2026, 3, 4), QTime(23, 40));
+    const auto clock = [&now] { return now; };
+    const QString imei = QStringLiteral("490154203237518");
+    const QString other = QStringLiteral("356938035643809");
+    QString error;
+    Journal journal;
+    journal.setClock(clock);
+    QVERIFY(journal.open(file, &error));
+    QVERIFY(journal.append(record(imei, JournalRecord::Result::Failure), &error));
+    QVERIFY(journal.append(
+        record(other, JournalRecord::Result::Success, 1, QStringLiteral("load-settings")), &error));
+    QCOMPARE(journal.duplicateWarning(imei), QString());  // failed: not flashed
+    QCOMPARE(journal.duplicateWarning(other), QString()); // settings only
+    QVERIFY(journal.append(record(imei, JournalRecord::Result::Success, 3), &error));
+    now = now.addSecs(5 * 60);
+    const QString warning =
+        QStringLiteral("Модем с IMEI 490154203237518 уже прошит сегодня в 23:40 (гнездо 3)");
+    QCOMPARE(journal.duplicateWarning(imei), warning);
+    QCOMPARE(journal.duplicateWarning(QString()), QString());
+
+    // A restart reads it back from the file.
+    Journal restarted;
+    restarted.setClock(clock);
+    QVERIFY(restarted.open(file, &error));
+    QCOMPARE(restarted.duplicateWarning(imei), warning);
+    QCOMPARE(restarted.duplicateWarning(other), QString());
+    now = now.addSecs(30 * 60); // past midnight: yesterday's flash
+    QCOMPARE(restarted.duplicateWarning(imei), QString());
+}
+
+void TestLine::journalThatCannotBeOpened()
+{
+    QTemporaryDir dir;
+    QString error;
+    Journal journal;
+    QVERIFY(!journal.open(dir.path(), &error));
+    QVERIFY(error.contains(dir.path()));
+    QVERIFY(!journal.open(dir.filePath(QStringLiteral("missing/journal.csv")), &error));
+    QVERIFY(error.startsWith(QStringLiteral("Не удалось открыть журнал")));
+    QVERIFY(!journal.append(record(QString(), JournalRecord::Result::Success), &error));
+}
+
+void TestLine::hintsForAPortThatDoesNotOpen_data()
+{
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<QStringList>("grabbers");
+    QTest::addColumn<QString>("text");
+    using R = OpenFailureHint::Reason;
+    QTest::newRow("vanished") << int(R::Vanished) << "" << QStringList{}
+                              << "Порт /dev/ttyUSB0 исчез: проверьте кабель и подключите "
+                                 "адаптер снова";
+    QTest::newRow("no permission")
+        << int(R::NoPermission) << "uucp" << QStringList{}
+        << "Порт /dev/ttyUSB0: нет прав; добавьте пользователя в группу uucp (sudo usermod -aG "
+           "uucp $USER), затем выйдите из системы и войдите снова";
+    QTest::newRow("held by minicom, ModemManager running")
+        << int(R::Held) << "minicom" << QStringList{"ModemManager"}
+        << "Порт /dev/ttyUSB0 занят другой программой (minicom): закройте её и подключите модем "
+           "снова. Запущен ModemManager: он захватывает новые USB-порты, остановите его";
+    QTest::newRow("held, nobody found")
+        << int(R::Held) << "" << QStringList{}
+        << "Порт /dev/ttyUSB0 занят другой программой: закройте её и подключите модем снова";
+}
+
+void TestLine::hintsForAPortThatDoesNotOpen()
+{
+    QFETCH(int, reason);
+    QFETCH(QString, detail);
+    QFETCH(QStringList, grabbers);
+    QFETCH(QString, text);
+    QCOMPARE(OpenFailureHint::text(OpenFailureHint::Reason(reason), QStringLiteral("/dev/ttyUSB0"),
+                                   detail, grabbers),
+             text);
+}
+
+// A /proc of three processes: one holds the device, one is brltty, one is neither.
+void TestLine::hintNamesHoldersAndGrabbersFromProc()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("/proc and device files are Linux's");
+#endif
+    QTemporaryDir proc;
+    const QString device = proc.filePath(QStringLiteral("ttyUSB0"));
+    QFile(device).open(QIODevice::WriteOnly);
+    const auto process = [&proc](const QString &pid, const QByteArray &name) {
+        QDir(proc.path()).mkpath(pid + QStringLiteral("/fd"));
+        QFile comm(proc.filePath(pid + QStringLiteral("/comm")));
+        comm.open(QIODevice::WriteOnly);
+        comm.write(name + '\n');
+        return proc.filePath(pid + QStringLiteral("/fd/"));
+    };
+    QVERIFY(QFile::link(device, process(QStringLiteral("412"), "minicom") + QStringLiteral("3")));
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"),
+                        process(QStringLiteral("77"), "brltty") + QStringLiteral("0")));
+    process(QStringLiteral("self"), "ModemManager"); // not a process directory
+    const OpenFailureHint hint(proc.path());
+    QCOMPARE(hint.holders(device), QStringList{"minicom"});
+    QCOMPARE(hint.grabbers(), QStringList{"brltty"});
+    QVERIFY(hint.explain(device).contains(QStringLiteral("(minicom)")));
+    QVERIFY(hint.explain(device).endsWith(QStringLiteral("Запущен brltty: он захватывает новые "
+                                                         "USB-порты, остановите его")));
+    QVERIFY(hint.explain(device + QStringLiteral("x")).contains(QStringLiteral(" исчез")));
+}
+
+void TestLine::watchArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error"); // empty: accepted
+    QTest::newRow("all") << QStringList{"flash",      "--match",   "0403:6001",
+                                        "--match",    "10c4:ea60", "--include-present",
+                                        "--settings", "s.ini",     "--journal",
+                                        "j.csv",      "--count",   "3",
+                                        "--json"}
+                         << "";
+    QTest::newRow("no job") << QStringList{} << "watch: нужно задание flash или load-settings";
+    QTest::newRow("read job") << QStringList{"read-settings"}
+                              << "watch: нужно задание flash или load-settings";
+    QTest::newRow("bad match") << QStringList{"flash", "--match", "FTDI"}
+                               << "--match: нужно VID:PID в шестнадцатеричном виде, например "
+                                  "0403:6001: FTDI";
+    QTest::newRow("zero count") << QStringList{"flash", "--count", "0"}
+                                << "--count: нужно целое число от 1 до 1000000: 0";
+    QTest::newRow("no value") << QStringList{"load-settings", "--journal"}
+                              << "нет значения у параметра --journal";
+    QTest::newRow("port") << QStringList{"flash", "--port", "x"} << "неизвестный параметр: --port";
+}
+
+void TestLine::watchArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    QString reason;
+    const std::optional<WatchArguments> parsed = WatchArguments::parse(arguments, &reason);
+    QCOMPARE(reason, error);
+    QCOMPARE(parsed.has_value(), error.isEmpty());
+    if (!parsed)
+        return;
+    const WatchOptions &options = parsed->options;
+    QCOMPARE(options.job, OperationType::Flash);
+    QVERIFY(options.includePresent && parsed->json && parsed->settingsGiven);
+    QCOMPARE(options.journalFile, QStringLiteral("j.csv"));
+    QCOMPARE(options.settingsFile, QStringLiteral("s.ini"));
+    QCOMPARE(options.count, 3);
+    PortEntry other = port(QStringLiteral("ttyUSB0"), 0x10c4, 0xea60);
+    QVERIFY(options.filter.matches(other) && !options.filter.matches(port("x", 0x0403, 0xfe72)));
+}
+
+QTEST_MAIN(TestLine)
+#include "tst_line.moc"

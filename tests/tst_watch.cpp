@@ -1,0 +1,374 @@
+// The production line end to end: "lorta-flash-cli watch" over a hand-filled
+// port list whose entries point at simulated modems on pseudo-terminals, as
+// adapters plugged into and pulled from the bench's USB positions.
+#include "cli/watchconsole.h"
+#include "filesizelimit.h"
+#include "line/journal.h"
+#include "modemsim.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <functional>
+#include <memory>
+
+namespace {
+constexpr int quietMs = 600;
+const QByteArray imeiA = "490154203237518";
+const QByteArray imeiB = "356938035643809";
+
+QByteArray resourceHash(const QString &name)
+{
+    QFile file(QStringLiteral(":/files/") + name);
+    file.open(QIODevice::ReadOnly);
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
+}
+
+struct WatchResult
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+} // namespace
+
+class TestWatch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void twoSocketsFlashedAndJournaled();
+    void pulledMidJobThenPluggedBackIntoTheSameSocket();
+    void onlyNewMatchingAdaptersAreOpened();
+    void interruptTwiceStopsEveryPort();
+    void journalThatCannotBeWrittenStopsTheWatch();
+
+private:
+    ModemSim *addModem(const QByteArray &imei, bool paced = false);
+    void plug(ModemSim *sim, const QString &location, quint16 pid = 0x6001);
+    void unplug(ModemSim *sim);
+    // Runs the watch; each step is called every 20 ms until it returns true,
+    // then the next one.
+    WatchResult watch(const QStringList &arguments, QList<std::function<bool()>> steps = {});
+    QList<QStringList> journalLines() const;
+
+    std::unique_ptr<QTemporaryDir> mDir;
+    std::vector<std::unique_ptr<ModemSim>> mSims;
+    QList<PortEntry> mPorts;
+    QString mJournal;
+};
+
+void TestWatch::init()
+{
+    mDir = std::make_unique<QTemporaryDir>();
+    mJournal = mDir->filePath(QStringLiteral("journal.csv"));
+    mPorts.clear();
+}
+
+void TestWatch::cleanup()
+{
+    mSims.clear();
+    mDir.reset();
+}
+
+ModemSim *TestWatch::addModem(const QByteArray &imei, bool paced)
+{
+    auto sim = std::make_unique<ModemSim>();
+    sim->setPaced(paced);
+    sim->setRestartSilenceMs(300);
+    sim->setImei(imei);
+    sim->setFile("settings.ini", "APN::modem.apn::Точка входа GPRS");
+    if (!sim->start())
+        qFatal("modem did not start");
+    mSims.push_back(std::move(sim));
+    return mSims.back().get();
+}
+
+void TestWatch::plug(ModemSim *sim, const QString &location, quint16 pid)
+{
+    PortEntry entry;
+    entry.systemLocation = sim->portName();
+    entry.name = QFileInfo(entry.systemLocation).fileName().prepend(QStringLiteral("pts"));
+    entry.location = location;
+    entry.serialNumber = QStringLiteral("FT") + location;
+    entry.vendorId = 0x0403;
+    entry.productId = pid;
+    entry.hasIds = true;
+    mPorts << entry;
+}
+
+void TestWatch::unplug(ModemSim *sim)
+{
+    for (int i = 0; i < mPorts.size(); ++i) {
+        if (mPorts.at(i).systemLocation == sim->portName())
+            mPorts.removeAt(i--);
+    }
+}
+
+WatchResult TestWatch::watch(const QStringList &arguments, QList<std::function<bool()>> steps)
+{
+    QTimer poll;
+    poll.setInterval(20);
+    bool inStep = false; // a step that waits must not be entered again meanwhile
+    connect(&poll, &QTimer::timeout, this, [&steps, &inStep] {
+        if (inStep || steps.isEmpty())
+            return;
+        inStep = true;
+        if (steps.first()())
+            steps.removeFirst();
+        inStep = false;
+    });
+    poll.start();
+    QBuffer out;
+    QBuffer err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    WatchResult result;
+    QFile echo;
+    if (qEnvironmentVariableIsSet("WATCH_ECHO"))
+        echo.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    result.exitCode = runWatch(arguments + QStringList{"--journal", mJournal},
+                               echo.isOpen() ? static_cast<QIODevice *>(&echo) : &out, &err, false,
+                               PortLister([this] { return mPorts; }));
+    result.out = out.data();
+    result.err = err.data();
+    return result;
+}
+
+QList<QStringList> TestWatch::journalLines() const
+{
+    QFile file(mJournal);
+    file.open(QIODevice::ReadOnly);
+    QList<QStringList> lines;
+    const QList<QByteArray> raw = file.readAll().split('\n');
+    for (int i = 1; i < raw.size(); ++i) {
+        if (!raw.at(i).isEmpty())
+            lines << Journal::splitLine(QString::fromUtf8(raw.at(i)).trimmed());
+    }
+    return lines;
+}
+
+// Two adapters plugged after the start, each at its USB position: each is
+// flashed, journaled with its socket, IMEI and the hashes of what it got, and
+// --count 2 ends the watch with 0.
+void TestWatch::twoSocketsFlashedAndJournaled()
+{
+    ModemSim *first = addModem(imeiA);
+    ModemSim *second = addModem(imeiB);
+    const WatchResult result = watch({"flash", "--count", "2", "--json"}, {[&] {
+                                         plug(first, QStringLiteral("1-1.4"));
+                                         plug(second, QStringLiteral("1-1.2"));
+                                         return true;
+                                     }});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QVERIFY(first->hasFile("main.pyo") && second->hasFile("config.pyo"));
+    QCOMPARE(first->commands().mid(0, 1), QList<QByteArray>{"ate0"});
+    QVERIFY(first->commands().contains("at+cgsn"));
+    // The IMEI is asked once, after the presence check and before the job.
+    QCOMPARE(first->commands().count("at+cgsn"), 1);
+    QVERIFY(first->commands().indexOf("at+cgsn") < first->commands().indexOf("at#escript=\"\""));
+
+    const QList<QStringList> lines = journalLines();
+    QCOMPARE(lines.size(), 2);
+    QMap<QString, QStringList> byImei;
+    for (const QStringList &line : lines)
+        byImei.insert(line.at(4), line);
+    const QStringList a = byImei.value(QString::fromLatin1(imeiA));
+    QCOMPARE(a.size(), 12);
+    QVERIFY2(a.at(1) == QLatin1String("1") || a.at(1) == QLatin1String("2"),
+             qPrintable(a.join(';')));
+    QCOMPARE(a.at(2), mPorts.at(0).name);
+    QCOMPARE(a.at(3), QStringLiteral("FT1-1.4"));
+    QCOMPARE(a.at(5), QStringLiteral("flash"));
+    QCOMPARE(a.at(6), QStringLiteral("успех"));
+    QCOMPARE(a.at(7), QString());
+    QCOMPARE(a.at(8), QStringLiteral("Модем прошит"));
+    QCOMPARE(a.at(11), QString("main.pyo:" + resourceHash("main.pyo") +
+                               " config.pyo:" + resourceHash("config.pyo")));
+    QVERIFY(byImei.contains(QString::fromLatin1(imeiB)));
+    QVERIFY(QDateTime::fromString(a.at(0), Qt::ISODate).isValid());
+
+    // The numbers file keeps both positions.
+    QFile numbers(mDir->filePath(QStringLiteral("journal.sockets")));
+    QVERIFY(numbers.open(QIODevice::ReadOnly));
+    QCOMPARE(numbers.readAll().count('\n'), 2);
+
+    const QList<QByteArray> objects = result.out.trimmed().split('\n');
+    QStringList events;
+    for (const QByteArray &object : objects)
+        events << QJsonDocument::fromJson(object).object().value("event").toString();
+    for (const char *event :
+         {"socket-added", "connected", "imei", "progress", "job-ended", "summary"})
+        QVERIFY2(events.contains(QLatin1String(event)), event);
+    QVERIFY(result.err.contains("Итого: успешно 2, ошибок 0"));
+}
+
+// Pulled in the middle of main.pyo: "модем отключён" with the step, within a
+// second. Plugged back at the same position under another port name: the same
+// socket, a fresh job; a second success the same day warns of the duplicate.
+void TestWatch::pulledMidJobThenPluggedBackIntoTheSameSocket()
+{
+    ModemSim *sim = addModem(imeiA, true);
+    QElapsedTimer sincePull;
+    qint64 pullMs = -1;
+    const auto replug = [&] {
+        sim->stop();
+        sim->setPaced(false);
+        sim->stopScript("reset"); // a flashed modem's script takes no commands
+        if (!sim->start())
+            return false;
+        plug(sim, QStringLiteral("2-1"));
+        return true;
+    };
+    const WatchResult result =
+        watch({"flash", "--count", "2"}, {[&] {
+                                              plug(sim, QStringLiteral("2-1"));
+                                              return true;
+                                          },
+                                          [&] {
+                                              if (sim->dataBytesReceived() < 500)
+                                                  return false;
+                                              sincePull.start();
+                                              unplug(sim);
+                                              sim->hangUp();
+                                              return true;
+                                          },
+                                          [&] {
+                                              if (journalLines().isEmpty())
+                                                  return false;
+                                              pullMs = sincePull.elapsed();
+                                              return replug();
+                                          },
+                                          [&] {
+                                              if (journalLines().size() < 2)
+                                                  return false;
+                                              unplug(sim);
+                                              QTest::qWait(quietMs); // the watcher sees it gone
+                                              return replug();
+                                          }});
+    QVERIFY2(result.exitCode == 1, result.out.constData()); // the pulled job counts as failed
+    // Noticed by the twice-a-second listing and journaled within a second.
+    QVERIFY2(pullMs >= 0 && pullMs < 1000, qPrintable(QString::number(pullMs)));
+    const QList<QStringList> lines = journalLines();
+    QVERIFY2(lines.size() == 3, result.out.constData());
+    QCOMPARE(lines.at(0).at(6), QStringLiteral("модем отключён"));
+    QCOMPARE(lines.at(0).at(7), QStringLiteral("файл main.pyo"));
+    QCOMPARE(lines.at(1).at(6), QStringLiteral("успех"));
+    QCOMPARE(lines.at(2).at(6), QStringLiteral("успех"));
+    for (const QStringList &line : lines) {
+        QCOMPARE(line.at(1), QStringLiteral("1"));
+        QCOMPARE(line.at(4), QString::fromLatin1(imeiA));
+    }
+    // The second success of the day is warned of, once, before its job.
+    const QString out = QString::fromUtf8(result.out);
+    QVERIFY2(out.contains(QStringLiteral("Модем с IMEI 490154203237518 уже прошит сегодня в ")),
+             result.out.constData());
+    QCOMPARE(out.count(QStringLiteral("уже прошит сегодня")), 1);
+}
+
+// A GPS already on the PC when the watch starts, and an adapter of another
+// kind plugged during it, never receive a byte.
+void TestWatch::onlyNewMatchingAdaptersAreOpened()
+{
+    ModemSim *present = addModem(imeiB);
+    ModemSim *other = addModem(imeiB);
+    ModemSim *modem = addModem(imeiA);
+    plug(present, QStringLiteral("1-3"));
+    const WatchResult result = watch({"flash", "--match", "0403:6001", "--count", "1"},
+                                     {[&] {
+                                          plug(other, QStringLiteral("1-5"), 0xfe72);
+                                          return true;
+                                      },
+                                      [&] {
+                                          QTest::qWait(quietMs);
+                                          plug(modem, QStringLiteral("1-6"));
+                                          return true;
+                                      }});
+    QVERIFY2(result.exitCode == 0, result.out.constData());
+    QVERIFY(modem->hasFile("main.pyo"));
+    QVERIFY(present->commands().isEmpty());
+    QVERIFY(other->commands().isEmpty());
+    QCOMPARE(journalLines().size(), 1);
+    QCOMPARE(journalLines().at(0).at(1), QStringLiteral("1"));
+}
+
+// The first Ctrl+C starts no new modem and lets the running job go on; the
+// second stops every port within half a second, journals the job as
+// interrupted and exits 130.
+void TestWatch::interruptTwiceStopsEveryPort()
+{
+    ModemSim *writing = addModem(imeiA, true);
+    ModemSim *waiting = addModem(imeiB);
+    waiting->startScript(); // never answers the presence check
+    ModemSim *late = addModem(imeiB);
+    QElapsedTimer sinceSecond;
+    qint64 bytesAtFirst = 0;
+    const WatchResult result = watch(
+        {"flash"}, {[&] {
+                        plug(writing, QStringLiteral("1-1"));
+                        plug(waiting, QStringLiteral("1-2"));
+                        return true;
+                    },
+                    [&] {
+                        if (writing->dataBytesReceived() < 300 || waiting->commands().isEmpty())
+                            return false;
+                        ::raise(SIGINT);
+                        bytesAtFirst = writing->dataBytesReceived();
+                        plug(late, QStringLiteral("1-3"));
+                        return true;
+                    },
+                    [&] {
+                        if (writing->dataBytesReceived() < bytesAtFirst + 500)
+                            return false;
+                        sinceSecond.start();
+                        ::raise(SIGINT);
+                        return true;
+                    }});
+    const qint64 stopMs = sinceSecond.elapsed();
+    QCOMPARE(result.exitCode, 130);
+    QVERIFY2(stopMs < 500, qPrintable(QString::number(stopMs)));
+    const int commandsAtStop = writing->commands().size() + waiting->commands().size();
+    QTest::qWait(quietMs);
+    QCOMPARE(writing->commands().size() + waiting->commands().size(), commandsAtStop);
+    QVERIFY(late->commands().isEmpty());
+    const QList<QStringList> lines = journalLines();
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.at(0).at(6), QStringLiteral("прервано"));
+    QCOMPARE(lines.at(0).at(7), QStringLiteral("файл main.pyo"));
+}
+
+// The journal's disk fills: the job's end is still printed, and the watch
+// ends by itself with 1 rather than flash modems it cannot record.
+void TestWatch::journalThatCannotBeWrittenStopsTheWatch()
+{
+    ModemSim *first = addModem(imeiA);
+    std::unique_ptr<TestSupport::FileSizeLimit> limit;
+    const WatchResult result =
+        watch({"flash"},
+              {[&] {
+                   plug(first, QStringLiteral("1-1"));
+                   // The numbers file is written on the plug.
+                   return true;
+               },
+               [&] {
+                   if (first->commands().isEmpty())
+                       return false;
+                   limit = std::make_unique<TestSupport::FileSizeLimit>(QFileInfo(mJournal).size());
+                   return true;
+               }});
+    limit.reset();
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.out.contains("Не удалось записать в журнал"), result.out.constData());
+    QVERIFY(result.out.contains("Итог: успех"));
+    QVERIFY(journalLines().isEmpty());
+}
+
+QTEST_MAIN(TestWatch)
+#include "tst_watch.moc"
