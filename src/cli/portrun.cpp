@@ -103,9 +103,12 @@ void PortRun::showHandOver(const QString &what, bool file, qint64 size)
     emit signal_progressChanged();
 }
 
+// A failed job names the step it stopped at, as an interrupted one does: with many
+// modems on a bench, where a flash broke off tells whether a modem lost its scripts.
 void PortRun::slot_mSession_signal_jobEnded(OperationType, bool success, const QString &text)
 {
-    finish(success, text);
+    finish(success,
+           success ? text : text + QStringLiteral(" (") + progressText() + QLatin1Char(')'));
 }
 
 void PortRun::slot_mTimerConnect_timeout()

@@ -1,6 +1,7 @@
 #include "watchconsole.h"
 
 #include "interruptwatcher.h"
+#include "settings/settingsfile.h"
 #include "settingscheck.h"
 
 #include <QEventLoop>
@@ -12,6 +13,8 @@
 
 namespace {
 constexpr int redrawIntervalMs = 200;
+// How long the end waits for a slow reader before it reports the output lost.
+constexpr int finishWaitMs = 2000;
 
 QString socketLabel(int number, const QString &port)
 {
@@ -21,9 +24,8 @@ QString socketLabel(int number, const QString &port)
 
 WatchConsole::WatchConsole(const WatchArguments &arguments, const PortLister &lister,
                            QIODevice *out, QIODevice *err, bool terminal, QObject *parent)
-    : QObject(parent), mArguments(arguments), mRun(arguments.options, lister), mOut(out), mErr(err),
-      mOutput(arguments.json ? err : out, terminal && !arguments.json),
-      mTimerRedraw(new QTimer(this))
+    : QObject(parent), mArguments(arguments), mRun(arguments.options, lister),
+      mOutput(out, err, arguments.json, terminal && !arguments.json), mTimerRedraw(new QTimer(this))
 {
     mTimerRedraw->setInterval(redrawIntervalMs);
     connect(mTimerRedraw, &QTimer::timeout, this, [this]() {
@@ -59,21 +61,30 @@ WatchConsole::WatchConsole(const WatchArguments &arguments, const PortLister &li
     });
 }
 
-QString WatchConsole::settingsProblem() const
+// The settings file is read and checked once; every modem gets exactly those
+// bytes, whatever happens to the file while the watch runs.
+QString WatchConsole::readSettings()
 {
     const QString file = mArguments.options.settingsFile;
+    const SmallFile content = readSmallFile(file, maxSettingsFileBytes);
     const bool missingDefault = mArguments.options.job == OperationType::Flash &&
                                 !mArguments.settingsGiven && !QFileInfo::exists(file);
-    return missingDefault ? QString() : settingsFileProblem(file);
+    if (missingDefault)
+        return QString();
+    const QString problem = settingsContentProblem(file, content);
+    if (problem.isEmpty())
+        mRun.setSettingsContent(content);
+    return problem;
 }
 
 bool WatchConsole::start()
 {
-    QString problem = settingsProblem();
+    QString problem = readSettings();
     if (problem.isEmpty())
         mRun.start(&problem);
     if (!problem.isEmpty()) {
-        mErr->write((problem + QLatin1Char('\n')).toUtf8());
+        mOutput.error(problem);
+        mOutput.finish(finishWaitMs);
         mExitCode = Failure;
         return false;
     }
@@ -130,11 +141,12 @@ void WatchConsole::slot_mRun_signal_finished()
                                 .arg(mRun.succeeded())
                                 .arg(mRun.failed())
                                 .arg(mRun.modemsPerHour(), 0, 'f', 1);
-    mErr->write(summary.toUtf8());
+    mOutput.error(summary.trimmed());
     json(QStringLiteral("summary"), 0, QString(),
          {{QStringLiteral("succeeded"), mRun.succeeded()},
           {QStringLiteral("failed"), mRun.failed()}});
-    if (mExitCode != Interrupted && (mRun.failed() > 0 || mRun.journalFailed()))
+    const bool delivered = mOutput.finish(finishWaitMs);
+    if (mExitCode != Interrupted && (mRun.failed() > 0 || mRun.journalFailed() || !delivered))
         mExitCode = Failure;
     emit signal_finished();
 }
@@ -172,7 +184,7 @@ void WatchConsole::json(const QString &event, int number, const QString &port, Q
         fields.insert(QStringLiteral("socket"), number);
         fields.insert(QStringLiteral("port"), port);
     }
-    mOut->write(QJsonDocument(fields).toJson(QJsonDocument::Compact) + '\n');
+    mOutput.results(QJsonDocument(fields).toJson(QJsonDocument::Compact) + '\n');
 }
 
 int runWatch(const QStringList &arguments, QIODevice *out, QIODevice *err, bool terminal,

@@ -48,12 +48,10 @@ private:
     void slot_mRun_signal_finished();
     void refreshProgress();
     void json(const QString &event, int number, const QString &port, QJsonObject fields);
-    QString settingsProblem() const;
+    QString readSettings();
 
     WatchArguments mArguments;
     WatchRun mRun;
-    QIODevice *mOut;
-    QIODevice *mErr;
     CliOutput mOutput;
     QTimer *mTimerRedraw;
     QStringList mLabels; // the live lines' sockets, as last drawn

@@ -2,13 +2,13 @@
 
 #include "imeiparser.h"
 #include "openfailurehint.h"
+#include "protocol/jobsteps.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 
 namespace {
 constexpr int baudRate = 9600;
-constexpr int lastWriteStep = 9; // the write job's steps run 0 to 9
 const char settingsFileName[] = "settings.ini";
 } // namespace
 
@@ -45,13 +45,16 @@ SocketRun::SocketRun(int number, OperationType job, const QString &jobName, QObj
 
 int SocketRun::stepCount()
 {
-    return lastWriteStep + 1;
+    return JobStep::Count;
 }
 
-void SocketRun::setSettingsSource(const QString &fileName)
+void SocketRun::setSettingsSource(const QString &fileName, const std::optional<SmallFile> &content)
 {
     mSettingsFile = fileName;
+    mSettingsContent = content;
     mSession.setSettingsSource(fileName);
+    if (content)
+        mSession.setSettingsContent(*content);
 }
 
 QString SocketRun::stateText() const
@@ -228,11 +231,15 @@ void SocketRun::slot_mSession_signal_fileStarted(const QString &name, qint64 siz
     mBytesFile = name;
     mBytesSent = 0;
     mBytesTotal = size;
-    QFile file(name == QLatin1String(settingsFileName) ? mSettingsFile
-                                                       : QStringLiteral(":/files/") + name);
+    const bool settings = name == QLatin1String(settingsFileName);
     QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.read(size + 1);
+    if (settings && mSettingsContent) {
+        bytes = mSettingsContent->bytes;
+    } else {
+        QFile file(settings ? mSettingsFile : QStringLiteral(":/files/") + name);
+        if (file.open(QIODevice::ReadOnly))
+            bytes = file.read(size + 1);
+    }
     const QString hash =
         bytes.size() == size
             ? QString::fromLatin1(
@@ -246,7 +253,7 @@ void SocketRun::slot_mSession_signal_progress(int step)
 {
     if (mState != State::Running)
         return;
-    mProgress = qBound(0, step * 100 / lastWriteStep, 100);
+    mProgress = qBound(0, step * 100 / JobStep::Last, 100);
     mStepNumber = qBound(1, step + 1, stepCount());
     emit signal_changed(mNumber);
 }

@@ -4,6 +4,7 @@
 #include "portentry.h"
 #include "session/modemsession.h"
 #include "session/operationtype.h"
+#include "settings/smallfile.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -34,7 +35,8 @@ public:
 
     SocketRun(int number, OperationType job, const QString &jobName, QObject *parent = nullptr);
 
-    void setSettingsSource(const QString &fileName);
+    // Where the settings file comes from; content, when given, is what is sent.
+    void setSettingsSource(const QString &fileName, const std::optional<SmallFile> &content);
     void plug(const PortEntry &port);
     // The modem's port has gone: a running job ends as "модем отключён".
     void unplug();
@@ -105,6 +107,7 @@ private:
     QString mImei;
     QString mStep;
     QString mSettingsFile;
+    std::optional<SmallFile> mSettingsContent;
     QStringList mFileHashes;
     int mProgress = 0;
     int mStepNumber = 0;

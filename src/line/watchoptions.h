@@ -1,9 +1,11 @@
 #pragma once
 
 #include "session/operationtype.h"
+#include "settings/smallfile.h"
 #include "usbidfilter.h"
 
 #include <QString>
+#include <optional>
 
 // What a watch does: which job on every matching modem, where it records them.
 struct WatchOptions
@@ -13,6 +15,8 @@ struct WatchOptions
     UsbIdFilter filter;
     bool includePresent = false;
     QString settingsFile = QStringLiteral("settings.ini");
+    // The settings file as read and checked once, sent as it is to every modem.
+    std::optional<SmallFile> settingsContent;
     QString journalFile = QStringLiteral("lorta-journal.csv");
     int count = 0; // successes after which the watch ends; 0: no limit
 };

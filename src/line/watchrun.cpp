@@ -62,7 +62,7 @@ SocketRun *WatchRun::socketFor(const PortEntry &port)
     if (socket)
         return socket;
     socket = new SocketRun(number, mOptions.job, mOptions.jobName, this);
-    socket->setSettingsSource(mOptions.settingsFile);
+    socket->setSettingsSource(mOptions.settingsFile, mOptions.settingsContent);
     connect(socket, &SocketRun::signal_changed, this, [this](int changed) {
         emit signal_socketChanged(changed);
         checkFinished();

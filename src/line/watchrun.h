@@ -23,6 +23,8 @@ public:
     WatchRun(const WatchOptions &options, const PortLister &lister, QObject *parent = nullptr);
 
     void setJournalClock(Journal::Clock clock) { mJournal.setClock(std::move(clock)); }
+    // The settings file as read once; every socket sends exactly these bytes.
+    void setSettingsContent(const SmallFile &content) { mOptions.settingsContent = content; }
     // Opens the journal and the socket numbers and starts watching; false with a reason.
     bool start(QString *error);
     // First interruption: no new modem starts, running jobs finish.

@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <csignal>
@@ -29,6 +30,12 @@ QByteArray printable(const QByteArray &bytes)
             text += c;
     }
     return text;
+}
+
+bool writeWhole(const QString &path, const QByteArray &bytes)
+{
+    QFile out(path);
+    return out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(bytes) == bytes.size();
 }
 
 bool preloadFiles(ModemSim &sim, const QStringList &pairs)
@@ -64,6 +71,10 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("Preload old main.pyo, config.pyo and a settings.ini.")},
         {QStringLiteral("script-running"), QStringLiteral("Start with the script running.")},
         {QStringLiteral("log"), QStringLiteral("Print each command and answer to stderr.")},
+        {QStringLiteral("dump"),
+         QStringLiteral("On exit, write the received command lines to DIR/commands.txt and "
+                        "each modem file to DIR/files/NAME."),
+         QStringLiteral("dir")},
     });
 }
 
@@ -83,6 +94,27 @@ bool configure(ModemSim &sim, const QCommandLineParser &parser)
         });
     }
     return preloadFiles(sim, parser.values(QStringLiteral("file")));
+}
+
+// What the modem ended up with, for a caller that checks a run from outside the process
+// (the USB rig): the command lines as received and every stored file byte for byte.
+bool dumpState(const ModemSim &sim, const QString &dirPath)
+{
+    QDir dir(dirPath);
+    if (!dir.mkpath(QStringLiteral("files")))
+        return false;
+    QByteArray commands;
+    for (const QByteArray &line : sim.commands())
+        commands += printable(line) + '\n';
+    bool ok = writeWhole(dir.filePath(QStringLiteral("commands.txt")), commands);
+    for (const auto &file : sim.files()) {
+        // A name that could leave the folder is skipped rather than written elsewhere.
+        const QString name = QString::fromUtf8(file.first);
+        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')))
+            continue;
+        ok = writeWhole(dir.filePath(QStringLiteral("files/") + name), file.second) && ok;
+    }
+    return ok;
 }
 
 } // namespace
@@ -118,5 +150,11 @@ int main(int argc, char *argv[])
     int signal = 0;
     sigwait(&stopSignals, &signal);
     sim.stop();
+    if (parser.isSet(QStringLiteral("dump")) &&
+        !dumpState(sim, parser.value(QStringLiteral("dump")))) {
+        fprintf(stderr, "lorta-modem-sim: cannot write --dump %s\n",
+                qPrintable(parser.value(QStringLiteral("dump"))));
+        return 1;
+    }
     return 0;
 }

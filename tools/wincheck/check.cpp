@@ -554,7 +554,7 @@ void cliFlashReaderGone(const Target &t, const QStringList &cli, Report &r)
     out(QStringLiteral("== lorta-flash-cli flash, its reader goes away (%1)").arg(t.label));
     QTemporaryDir dir;
     ModemSim sim;
-    preloadOldModem(sim);
+    OldModem::preload(sim);
     QString error;
     if (!sim.start(&error)) {
         r.check(false, QStringLiteral("the simulated modem starts"), error);
