@@ -162,11 +162,11 @@ void TestSocketModel::wholeJobThenPulled()
     QCOMPARE(mModel->index(0, SocketModel::VerdictColumn).data().toString(), QString());
 }
 
-// A modem without room for the scripts: red, with the step and the job's text.
+// A modem that refuses the first script write: red, with the step and the job's text.
 void TestSocketModel::failedJobShowsStepAndReason()
 {
     ModemSim *sim = addModem();
-    sim->setStorageCapacity(1000);
+    sim->addFault(ModemFault::onPrefix("at#wscript", ModemFault::Error, 1));
     startWatch();
     plug(sim->portName(), QStringLiteral("1-2"));
     QTRY_COMPARE_WITH_TIMEOUT(mModel->failed(), 1, jobMs);

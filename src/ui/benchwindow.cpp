@@ -3,6 +3,7 @@
 #include "cli/settingscheck.h"
 #include "line/socketmodel.h"
 #include "line/watchrun.h"
+#include "settings/settingsfile.h"
 #include "tiledelegate.h"
 
 #include <QCheckBox>
@@ -175,12 +176,14 @@ void BenchWindow::buildTop(QWidget *top)
     connect(mButtonStart, &QPushButton::clicked, this, &BenchWindow::slot_mButtonStart_clicked);
 }
 
-// The file is checked as the jobs check it; a refused file cannot start a run.
+// The file is read once and checked as the jobs check it; a refused file
+// cannot start a run, and a run sends the very bytes that were checked.
 void BenchWindow::setSettingsFile(const QString &fileName)
 {
     mEditSettings->setText(QDir::toNativeSeparators(fileName));
+    mSettingsContent = readSmallFile(fileName, maxSettingsFileBytes);
     mSettingsProblem = fileName.isEmpty() ? QStringLiteral("Файл настроек не выбран")
-                                          : settingsFileProblem(fileName);
+                                          : settingsContentProblem(fileName, mSettingsContent);
     mLabelSettingsProblem->setText(mSettingsProblem);
     mButtonStart->setEnabled(running() || mSettingsProblem.isEmpty());
 }
@@ -225,6 +228,7 @@ void BenchWindow::start()
     options.journalFile = mEditJournal->text();
 
     auto *run = new WatchRun(options, mLister, this);
+    run->setSettingsContent(mSettingsContent); // every modem gets the bytes just checked
     connect(run, &WatchRun::signal_problem, mLabelProblem, &QLabel::setText);
     connect(run, &WatchRun::signal_finished, this, &BenchWindow::slot_mRun_signal_finished);
     mModel->setRun(run, flash ? QStringLiteral("Прошивка") : QStringLiteral("Загрузка настроек"));

@@ -2,6 +2,7 @@
 
 #include "line/portlister.h"
 #include "line/watchrun.h"
+#include "settings/smallfile.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -72,6 +73,7 @@ private:
     QTimer *mTimerCounters;
     QTimer *mTimerAdapters;
     QString mSettingsProblem;
+    SmallFile mSettingsContent;
     int mLogRow = -1;
     bool mClosing = false;
 };

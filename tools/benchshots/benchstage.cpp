@@ -14,7 +14,7 @@ const char *const imeis[] = {"490154203237518", "356938035643809", "353918057628
 
 BenchStage::BenchStage()
 {
-    const Role roles[] = {Role::Done,     Role::Flashing, Role::NoRoom, Role::Emptied,
+    const Role roles[] = {Role::Done,     Role::Flashing, Role::Refused, Role::Emptied,
                           Role::Flashing, Role::Done,     Role::Pulled, Role::Emptied};
     for (int i = 0; i < 8; ++i) {
         Socket socket;
@@ -24,8 +24,8 @@ BenchStage::BenchStage()
         socket.sim->setImei(imeis[i]);
         socket.sim->setRestartSilenceMs(300);
         socket.sim->setPaced(socket.role == Role::Flashing || socket.role == Role::Pulled);
-        if (socket.role == Role::NoRoom)
-            socket.sim->setStorageCapacity(1000);
+        if (socket.role == Role::Refused)
+            socket.sim->addFault(ModemFault::onPrefix("at#wscript", ModemFault::Error, 1));
         socket.sim->setFile("settings.ini", "APN::modem.apn::Точка входа GPRS");
         mSockets.push_back(std::move(socket));
     }
@@ -98,7 +98,7 @@ bool BenchStage::advance(const std::function<int(int)> &toneOf, int flashingPerc
             ready = ready && socket.pulled && tone == SocketModel::Idle;
             break;
         case Role::Done:
-        case Role::NoRoom:
+        case Role::Refused:
             ready = ready && (tone == SocketModel::Good || tone == SocketModel::Bad);
             break;
         case Role::Flashing:

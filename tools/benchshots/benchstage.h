@@ -19,7 +19,7 @@ public:
     enum class Role
     {
         Done,
-        NoRoom,
+        Refused,
         Pulled,
         Flashing,
         Emptied
