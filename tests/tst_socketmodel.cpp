@@ -160,6 +160,7 @@ void TestSocketModel::wholeJobThenPulled()
                  QStringLiteral("Ждём модем"));
     QCOMPARE(tile(*mModel, SocketModel::ToneRole).toInt(), int(SocketModel::Idle));
     QCOMPARE(mModel->index(0, SocketModel::VerdictColumn).data().toString(), QString());
+    QCOMPARE(mModel->index(0, SocketModel::ImeiColumn).data().toString(), QString());
 }
 
 // A modem that refuses the first script write: red, with the step and the job's text.

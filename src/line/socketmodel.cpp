@@ -210,7 +210,8 @@ void SocketModel::refresh(Row &row)
         row.adapter = adapterText(socket->port());
         row.ids = idsText(socket->port());
     }
-    row.imei = socket->imei();
+    // A grey tile names no modem: the IMEI goes with the modem, unless its pull is the verdict.
+    row.imei = plugged || row.unplugVerdict ? socket->imei() : QString();
     row.step = socket->step();
     row.progress = state == SocketRun::State::Running ? socket->progress() : -1;
     row.detail.clear();
