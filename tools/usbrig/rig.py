@@ -262,10 +262,10 @@ class Guest:
         self.argv += ["-chardev", "serial,id=%s,path=%s" % (chardev, pty)]
 
     def add_device_at_boot(self, driver, dev_id, chardev, port, serial=None):
-        spec = "%s,id=%s,chardev=%s,bus=xhci.0,port=%d" % (driver, dev_id, chardev, port)
+        device = "%s,id=%s,chardev=%s,bus=xhci.0,port=%d" % (driver, dev_id, chardev, port)
         if serial:
-            spec += ",serial=" + serial
-        self.argv += ["-device", spec]
+            device += ",serial=" + serial
+        self.argv += ["-device", device]
 
     def boot(self, timeout):
         self.proc = subprocess.Popen(self.argv, stdin=subprocess.DEVNULL,

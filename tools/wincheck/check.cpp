@@ -470,22 +470,30 @@ void cutShort(const Target &t, Report &r, bool hangUp)
             quiet ? QString() : bench.trace());
 }
 
+// The old modem started, and the target's port name made to lead to it.
+bool startLinkedModem(ModemSim &sim, const Target &t, Report &r)
+{
+    OldModem::preload(sim);
+    QString error;
+    if (!sim.start(&error)) {
+        r.check(false, QStringLiteral("the simulated modem starts"), error);
+        return false;
+    }
+    if (!t.link.isEmpty()) {
+        QFile::remove(t.link);
+        QFile::link(sim.portName(), t.link);
+    }
+    return true;
+}
+
 // The command-line flasher on the same port: read settings into a file.
 void cliReadSettings(const Target &t, const QStringList &cli, Report &r)
 {
     out(QStringLiteral("== lorta-flash-cli read-settings (%1)").arg(t.label));
     QTemporaryDir dir;
     ModemSim sim;
-    OldModem::preload(sim);
-    QString error;
-    if (!sim.start(&error)) {
-        r.check(false, QStringLiteral("the simulated modem starts"), error);
+    if (!startLinkedModem(sim, t, r))
         return;
-    }
-    if (!t.link.isEmpty()) {
-        QFile::remove(t.link);
-        QFile::link(sim.portName(), t.link);
-    }
     QProcess process;
     process.setWorkingDirectory(dir.path());
     process.setProcessChannelMode(QProcess::MergedChannels);
@@ -554,16 +562,8 @@ void cliFlashReaderGone(const Target &t, const QStringList &cli, Report &r)
     out(QStringLiteral("== lorta-flash-cli flash, its reader goes away (%1)").arg(t.label));
     QTemporaryDir dir;
     ModemSim sim;
-    OldModem::preload(sim);
-    QString error;
-    if (!sim.start(&error)) {
-        r.check(false, QStringLiteral("the simulated modem starts"), error);
+    if (!startLinkedModem(sim, t, r))
         return;
-    }
-    if (!t.link.isEmpty()) {
-        QFile::remove(t.link);
-        QFile::link(sim.portName(), t.link);
-    }
     PipedProcess process;
     process.setWorkingDirectory(dir.path());
     const QFileInfo program(cli.constFirst());
