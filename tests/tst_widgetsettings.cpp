@@ -181,9 +181,13 @@ void TestWidgetSettings::dialog()
         writeBytes(fileName, content);
     TestSupport::ModalCloser closer;
     QStringList shown;
+    bool applied = false;
     closer.setInspector([&](QWidget *modal) {
-        if (!qobject_cast<WidgetSettings *>(modal) || !shown.isEmpty())
+        if (!qobject_cast<WidgetSettings *>(modal))
             return true;
+        // The dialog is closed only once Apply has run, however slow the platform.
+        if (!shown.isEmpty())
+            return applied || !values.isNull();
         for (const char *name : {"checkCrypt", "comboSpeed", "editApn", "editPin", "editDestIp"}) {
             const QWidget *control = modal->findChild<QWidget *>(name);
             shown << control->property(valueOf(control)).toString();
@@ -195,9 +199,16 @@ void TestWidgetSettings::dialog()
             QWidget *control = modal->findChild<QWidget *>(edits.at(i));
             control->setProperty(valueOf(control), edits.at(i + 1));
         }
-        if (values.isNull()) // Apply runs outside the closer; a later tick closes the dialog
-            QMetaObject::invokeMethod(modal->findChild<QPushButton *>("buttonApply"), "click",
-                                      Qt::QueuedConnection);
+        if (values.isNull()) { // Apply runs outside the closer; a later tick closes the dialog
+            QPushButton *apply = modal->findChild<QPushButton *>("buttonApply");
+            QMetaObject::invokeMethod(
+                apply,
+                [apply, &applied] {
+                    apply->click();
+                    applied = true;
+                },
+                Qt::QueuedConnection);
+        }
         return !values.isNull();
     });
     openSettingsDialog(fileName);
