@@ -48,6 +48,7 @@ private slots:
     void pulledMidJobThenPluggedBackIntoTheSameSocket();
     void onlyNewMatchingAdaptersAreOpened();
     void interruptTwiceStopsEveryPort();
+    void jobEndingAfterInterruptionIsCounted();
     void journalThatCannotBeWrittenStopsTheWatch();
 
 private:
@@ -342,6 +343,31 @@ void TestWatch::interruptTwiceStopsEveryPort()
     QCOMPARE(lines.size(), 1);
     QCOMPARE(lines.at(0).at(6), QStringLiteral("прервано"));
     QCOMPARE(lines.at(0).at(7), QStringLiteral("файл main.pyo"));
+}
+
+// A job that ends after the first Ctrl+C is in the summary and the exit status,
+// also when it is the last one: a failure there is never reported as success.
+void TestWatch::jobEndingAfterInterruptionIsCounted()
+{
+    ModemSim *failing = addModem(imeiA);
+    failing->addFault(ModemFault::onPrefix("at#wscript=\"main.pyo\"", ModemFault::Error, 1));
+    const WatchResult result =
+        watch({"flash"}, {[&] {
+                              plug(failing, QStringLiteral("1-1"));
+                              return true;
+                          },
+                          [&] {
+                              // In the restart's silence: the job is far from its end.
+                              if (!failing->commands().contains("at#enhrst=1,0"))
+                                  return false;
+                              ::raise(SIGINT);
+                              return true;
+                          }});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains("Итого: успешно 0, ошибок 1,"), result.err.constData());
+    const QList<QStringList> lines = journalLines();
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.at(0).at(6), QStringLiteral("ошибка"));
 }
 
 // The journal's disk fills: the job's end is still printed, and the watch

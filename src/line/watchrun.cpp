@@ -65,7 +65,10 @@ SocketRun *WatchRun::socketFor(const PortEntry &port)
     socket->setSettingsSource(mOptions.settingsFile, mOptions.settingsContent);
     connect(socket, &SocketRun::signal_changed, this, [this](int changed) {
         emit signal_socketChanged(changed);
-        checkFinished();
+        // A socket is done before it reports the job that ended there: the watch ends
+        // only once that report has been counted and journaled.
+        if (!mAccepting)
+            QMetaObject::invokeMethod(this, &WatchRun::checkFinished, Qt::QueuedConnection);
     });
     connect(socket, &SocketRun::signal_event, this, &WatchRun::signal_event);
     connect(socket, &SocketRun::signal_logLine, this, &WatchRun::signal_logLine);

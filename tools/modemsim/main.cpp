@@ -70,6 +70,10 @@ void addOptions(QCommandLineParser &parser)
         {QStringLiteral("demo"),
          QStringLiteral("Preload old main.pyo, config.pyo and a settings.ini.")},
         {QStringLiteral("script-running"), QStringLiteral("Start with the script running.")},
+        {QStringLiteral("imei"),
+         QStringLiteral("Answer at+cgsn with these digits (default 490154203237518; an empty "
+                        "value: OK alone)."),
+         QStringLiteral("digits")},
         {QStringLiteral("log"), QStringLiteral("Print each command and answer to stderr.")},
         {QStringLiteral("dump"),
          QStringLiteral("On exit, write the received command lines to DIR/commands.txt and "
@@ -88,6 +92,8 @@ bool configure(ModemSim &sim, const QCommandLineParser &parser)
     if (parser.isSet(QStringLiteral("demo"))) {
         OldModem::preload(sim);
     }
+    if (parser.isSet(QStringLiteral("imei")))
+        sim.setImei(parser.value(QStringLiteral("imei")).toLatin1());
     if (parser.isSet(QStringLiteral("log"))) {
         sim.setTrafficLog([](bool fromHost, const QByteArray &bytes) {
             fprintf(stderr, "%s %s\n", fromHost ? "<<" : ">>", printable(bytes).constData());

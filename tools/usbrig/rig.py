@@ -9,6 +9,7 @@ polls a condition with a bound; every child process is ended on exit.
 """
 
 import argparse
+import hashlib
 import json
 import lzma
 import os
@@ -36,6 +37,20 @@ PULL_LATENCY_LIMIT_S = 3.0
 CPU_AFTER_PULL_FLOOR_MS = 100
 CPU_AFTER_PULL_SHARE = 0.5
 STALL_TARGET_MS = 100
+# The production line's checks: four adapters plugged one after another (the second pulled
+# in main.pyo and plugged back), for the watch at root ports of the xhci controller, for the
+# bench window at the ports of an emulated hub (8 ports, on root port 10, there from boot);
+# one adapter plugged before the watch starts; a second braille display plugged while the
+# watch or the bench runs.
+LINE_HUB_PORT = 10
+WATCH_PORTS = ["11", "12", "13", "14"]
+BENCH_PORTS = ["10.2", "10.3", "10.4", "10.5"]
+LINE_PRESENT_PORT = "10.1"
+LINE_BRAILLE_PORT = "15"
+LINE_PULLED = 1  # the index in the ports of the adapter pulled mid-file
+LINE_MODEMS = len(WATCH_PORTS)
+LINE_WAIT_S = 420
+LINE_SETTINGS = "APN::modem.apn::Точка входа GPRS\r\n".encode()
 
 
 class RigError(Exception):
@@ -60,6 +75,37 @@ def read_text(path):
             return f.read()
     except OSError:
         return ""
+
+
+def imei(number):
+    """A 15-digit IMEI with a valid Luhn digit, one for each simulated modem."""
+    body = "35209900%06d" % number
+    total = 0
+    for i, c in enumerate(body):
+        d = int(c) * (2 if i % 2 else 1)
+        total += d - 9 if d > 9 else d
+    return body + str((10 - total % 10) % 10)
+
+
+def read_journal(path):
+    """The production journal's lines as lists of fields, and what is wrong with its form."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as error:
+        return [], ["no journal: %s" % error]
+    problems = []
+    if not data.startswith(b"\xef\xbb\xbf"):
+        problems.append("the journal has no BOM")
+    if data.count(b"\xef\xbb\xbf") != 1:
+        problems.append("the journal has %d BOMs" % data.count(b"\xef\xbb\xbf"))
+    text = data.decode("utf-8-sig", errors="replace")
+    if not text.endswith("\r\n") or text.count("\n") != text.count("\r\n"):
+        problems.append("the journal's lines do not end in CR LF")
+    rows = [l.split(";") for l in text.split("\r\n") if l]
+    if not rows or rows[0][:2] != ["Дата и время", "Гнездо"]:
+        problems.append("the journal has no header")
+    return rows[1:], problems
 
 
 def seconds_of_day(stamp):
@@ -361,11 +407,14 @@ class Rig:
         self.cli = os.path.join(self.build, "src/lorta-flash-cli")
         self.sim_binary = os.path.join(self.build, "tools/modemsim/lorta-modem-sim")
         self.window = os.path.join(self.build, "tools/usbrig/lorta-usbrig-window")
+        self.bench = os.path.join(self.build, "tools/usbrig/lorta-usbrig-bench")
         self.work = args.keep or tempfile.mkdtemp(prefix="lorta-usb-rig-")
         os.makedirs(self.work, exist_ok=True)
         self.sims = {}
         self.guest = None
         self.sink = None
+        self.sink2 = None
+        self.imeis = {}
         self.ref_proc = None
         self.passed = 0
         self.failed = 0
@@ -393,8 +442,9 @@ class Rig:
             if sim.proc.poll() is None:
                 sim.proc.kill()
                 sim.proc.wait()
-        if self.sink is not None:
-            self.sink.stopped = True
+        for sink in (self.sink, self.sink2):
+            if sink is not None:
+                sink.stopped = True
 
     # -- set-up -------------------------------------------------------------------------
 
@@ -413,6 +463,8 @@ class Rig:
         self.sink = ByteSink()
         self.guest.add_chardev("m_braille", self.sink.pty)
         self.guest.add_device_at_boot("usb-braille", "braille", "m_braille", 8)
+        # The bench window's adapters go behind a hub, as on a bench.
+        self.guest.argv += ["-device", "usb-hub,id=hub,bus=xhci.0,port=%d" % LINE_HUB_PORT]
         started = time.monotonic()
         ready = self.guest.boot(self.args.boot_timeout)
         self.figures["boot_s"] = time.monotonic() - started
@@ -432,7 +484,8 @@ class Rig:
                   self.figures["emulation_factor"], flush=True)
 
     def guest_script(self, body):
-        return "source %s\ncli=%s\nwin=%s\n%s" % (self.guest_lib, self.cli, self.window, body)
+        return "source %s\ncli=%s\nwin=%s\nbench=%s\n%s" % (self.guest_lib, self.cli, self.window,
+                                                          self.bench, body)
 
     def run(self, body, timeout=120):
         return self.guest.run(self.guest_script(body), timeout)
@@ -676,11 +729,11 @@ class Rig:
         self.report("h", ok, "bystander %s; %d bytes reached it" % (
             line.strip() or "not listed with " + BRAILLE_VIDPID, self.sink.count))
 
-    def plug_when_free(self, dev_id, chardev, port, serial):
+    def plug_when_free(self, dev_id, chardev, port, serial, driver="usb-serial"):
         """device_del finishes in the background: the id is free again once the guest let go."""
         def plugged():
             try:
-                self.guest.plug(dev_id, chardev, port, serial)
+                self.guest.plug(dev_id, chardev, port, serial, driver)
                 return True
             except RigError:
                 return False
@@ -744,6 +797,249 @@ class Rig:
             ok, text = results.get(letter, (False, "not reached"))
             self.report(label, ok, text)
 
+    # -- the production line: the flasher's watch and the bench window --------------------
+
+    def line_modem(self, name, port, device=None):
+        """A simulated modem with its own IMEI, wired to an adapter plugged at PORT: a new one,
+        or DEVICE plugged back (its USB serial number is the device's)."""
+        device = device or name
+        self.imeis[name] = imei(len(self.imeis) + 1)
+        sim = self.sim(name, "--imei", self.imeis[name])
+        self.guest.chardev_add("m_" + name, sim.pty)
+        self.guest.plug(device, "m_" + name, port, "LORTA-" + device.upper())
+        return sim
+
+    def plug_braille(self):
+        """A second braille display (0403:fe72), plugged while the watch runs: it is new to the
+        watch, so only the adapter filter keeps it silent."""
+        if self.sink2 is None:
+            self.sink2 = ByteSink()
+            self.guest.chardev_add("m_braille2", self.sink2.pty)
+        self.plug_when_free("braille2", "m_braille2", LINE_BRAILLE_PORT, "LORTA-BR2",
+                            driver="usb-braille")
+
+    def line_sequence(self, prefix, ports, pulled_seen):
+        """Plugs four adapters one after another, each once the modem before it has been asked
+        for its IMEI, pulls the second one in main.pyo, waits for PULLED_SEEN (which returns the
+        front end's report of the pull, or nothing yet) and plugs a fresh modem in at the same
+        hub port. Returns the seconds from the pull to the report, and the report."""
+        for index, port in enumerate(ports, 1):
+            sim = self.line_modem("%s%d" % (prefix, index), port)
+            wait_for(lambda: any("at+cgsn" in l for l in sim.log_lines()), 180,
+                     "%s's modem to be asked for its IMEI" % sim.name, interval=0.1)
+        name = "%s%d" % (prefix, LINE_PULLED + 1)
+        self.wait_mid_file(self.sims[name], timeout=200)
+        pulled = self.guest.pull(name)
+        try:
+            report = wait_for(pulled_seen, 30, "the pull of %s to be reported" % name)
+            latency = time.monotonic() - pulled
+        except RigError:
+            report, latency = "", -1.0
+        # The pulled modem waits for the rest of its file: a fresh one goes in, as after a
+        # power cycle, with an IMEI of its own.
+        self.guest.chardev_remove("m_" + name)
+        self.sims[name].stop()
+        self.line_modem(name + "b", ports[LINE_PULLED], device=name)
+        return latency, report
+
+    def line_stop(self, names):
+        """Ends the modems: {name: (commands, files, the lines it received)}."""
+        ended = {}
+        for name in names:
+            sim = self.sims[name]
+            received = [l for l in sim.log_lines() if l.startswith("<< ")]
+            ended[name] = sim.stop() + (received,)
+        return ended
+
+    def line_unplug(self, names):
+        """Pulls the adapters and frees their modems' lines."""
+        for name in names:
+            self.guest.pull(name.rstrip("b"))  # a modem plugged back is on the first's adapter
+        for name in names:
+            self.guest.chardev_remove("m_" + name)
+
+    def line_journal(self, path, prefix, ended):
+        """What is wrong with a production journal after the sequence, and the sockets' numbers."""
+        rows, problems = read_journal(path)
+        names = ["%s%d" % (prefix, i) for i in range(1, LINE_MODEMS + 1)]
+        pulled = names[LINE_PULLED]
+        hashes = " ".join("%s:%s" % (n, hashlib.sha256(self.payload(n)).hexdigest())
+                          for n in ("main.pyo", "config.pyo"))
+        sockets = {}
+        expected = [(n, "успех") for n in names if n != pulled] + \
+            [(pulled, "модем отключён"), (pulled + "b", "успех")]
+        for name, result in expected:
+            serial = "LORTA-" + name.rstrip("b").upper()
+            line = next((r for r in rows if len(r) >= 12 and r[3] == serial and
+                         r[4] == self.imeis[name]), None)
+            if line is None:
+                problems.append("no journal line for %s with IMEI %s" % (serial, self.imeis[name]))
+                continue
+            sockets[name] = line[1]
+            if line[5] != "flash" or line[6] != result:
+                problems.append("%s: %s %s, not %s" % (name, line[5], line[6], result))
+            if result == "успех" and line[11] != hashes:
+                problems.append("%s: journaled hashes %s" % (name, line[11]))
+            if result != "успех" and "main.pyo" not in line[7]:
+                problems.append("%s: failed step %s" % (name, line[7]))
+        if len(rows) != len(expected):
+            problems.append("%d journal lines, %d expected" % (len(rows), len(expected)))
+        if len(set(sockets.get(n) for n in names)) != len(names):
+            problems.append("sockets %s" % sockets)
+        if sockets.get(pulled) != sockets.get(pulled + "b"):
+            problems.append("plugged back as socket %s, was %s" % (sockets.get(pulled + "b"),
+                                                                     sockets.get(pulled)))
+        for name, (_, files, _) in ended.items():
+            if name != pulled and self.flashed(files):
+                problems.append("%s %s" % (name, self.flashed(files)))
+        return problems, sockets
+
+    def line_checks(self):
+        """i: the flasher's watch; j: the bench window. The bench starts once the watch has been
+        interrupted (it takes no new modem then) while the watch's last jobs still run, so the
+        two share the guest's time; each has its own adapters, modems and journal."""
+        watch = self.start_watch()
+        names = ["i%d" % i for i in range(1, LINE_MODEMS + 1)]
+        pulled = names[LINE_PULLED]
+
+        def unplugged_line():
+            lines = read_text(self.watch_out).splitlines()
+            label = next((l.split(" | ")[0] for l in lines
+                          if l.endswith("| IMEI " + self.imeis[pulled])), None)
+            return next((l for l in lines if label and l.startswith(label + " | ") and
+                         "Итог: модем отключён" in l), None)
+        latency, report = self.line_sequence("i", WATCH_PORTS, unplugged_line)
+        # The first interruption while the modem plugged back is being flashed: no new modem
+        # is taken, the running jobs finish, then the summary.
+        wait_for(lambda: any("at#lscript" in l for l in self.sims[pulled + "b"].log_lines()) or
+                 self.guest.finished(watch), 180, "the job of the modem plugged back to start")
+        self.run("kill -INT $(cat $RIG/i/pid)")
+        self.guest.pull("braille2")
+        try:
+            bench_result = self.bench_sequence()
+        finally:
+            rc, out = self.guest.result(watch, LINE_WAIT_S)
+        self.report_watch(names, latency, report, out)
+        self.report_bench(*bench_result)
+        modems = [n + "b" if i == LINE_PULLED else n for i, n in enumerate(names)]
+        self.line_unplug(["i0"] + modems + [m.replace("i", "j") for m in modems])
+
+    def start_watch(self):
+        """The watch started in the guest with one adapter plugged in before it."""
+        folder = os.path.join(self.guest.share, "i")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "settings.ini"), "wb") as f:
+            f.write(LINE_SETTINGS)
+        self.line_modem("i0", LINE_PRESENT_PORT)
+        handle = self.start(
+            "p=$(port_of LORTA-I0 60) || exit 3\necho \"PRESENT $p\"\ncd $RIG/i\n"
+            "$cli watch flash --match %s --journal $RIG/i/journal.csv --settings "
+            "$RIG/i/settings.ini > $RIG/i/watch.out 2> $RIG/i/watch.err & pid=$!\n"
+            "echo $pid > $RIG/i/pid\nwait $pid; echo \"STATUS $?\"\n"
+            "if pgrep -x lorta-flash-cli; then echo 'LEFT yes'; else echo 'LEFT none'; fi"
+            % ADAPTER_VIDPID)
+        self.watch_out = os.path.join(folder, "watch.out")
+        wait_for(lambda: "Ждём модемы" in read_text(self.watch_out) or self.guest.finished(handle),
+                 120, "the watch to start")
+        if self.guest.finished(handle):
+            raise RigError("the watch ended at once: " + read_text(os.path.join(folder, "watch.err")))
+        self.plug_braille()
+        return handle
+
+    def report_watch(self, names, latency, report, out):
+        folder = os.path.join(self.guest.share, "i")
+        pulled = names[LINE_PULLED]
+        modems = names[:LINE_PULLED] + [pulled + "b"] + names[LINE_PULLED + 1:]
+        ended = self.line_stop(modems)
+        present = self.line_stop(["i0"])["i0"]
+        problems, sockets = self.line_journal(os.path.join(folder, "journal.csv"), "i", ended)
+        status = out.split("STATUS ", 1)[1].split()[0] if "STATUS " in out else "?"
+        summary = next((l for l in read_text(os.path.join(folder, "watch.err")).splitlines()
+                        if l.startswith("Итого:")), "")
+        if status != "1":
+            problems.append("exit status %s (1: one job failed)" % status)
+        if not summary.startswith("Итого: успешно %d, ошибок 1," % LINE_MODEMS):
+            problems.append("summary \"%s\"" % summary)
+        if "LEFT none" not in out:
+            problems.append("a flasher process was left")
+        if latency < 0 or latency > PULL_LATENCY_LIMIT_S:
+            problems.append("the pull reported %s" % ("%.2f s after it" % latency
+                                                      if latency >= 0 else "never"))
+        if present[2] or present[0]:
+            problems.append("the adapter plugged before the watch received %s"
+                            % (present[2] or present[0])[0])
+        if self.sink2.count:
+            problems.append("%d bytes reached the braille display" % self.sink2.count)
+        self.figures["i_pull_s"] = latency
+        self.report("i", not problems, "; ".join(problems) or
+                    "sockets %s flashed byte for byte and journaled with their IMEIs; socket %s "
+                    "pulled in main.pyo: \"%s\" %.2f s after the pull (target 1 s), the others "
+                    "unaffected; plugged back: socket %s again, a fresh job, success; the "
+                    "adapter plugged before the watch and the braille display got 0 bytes; "
+                    "SIGINT during that job: it finished, exit status 1, \"%s\""
+                    % (",".join(sockets[n] for n in names), sockets[pulled],
+                       report.split(" | ", 1)[-1], latency, sockets[pulled + "b"], summary))
+
+    def bench_sequence(self):
+        """The bench window started in the guest, then the same plugs and pull as the watch's."""
+        folder = os.path.join(self.guest.share, "j")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "settings.ini"), "wb") as f:
+            f.write(LINE_SETTINGS)
+        handle = self.start("cd $RIG/j && $bench $RIG/j $RIG/j/settings.ini %d > $RIG/j/out.txt "
+                            "2> $RIG/j/err.txt" % LINE_MODEMS)
+        wait_for(lambda: os.path.exists(os.path.join(folder, "started")) or
+                 self.guest.finished(handle), 120, "the bench to start")
+        if self.guest.finished(handle):
+            raise RigError("the bench ended at once: " + read_text(os.path.join(folder, "out.txt")))
+        self.plug_braille()
+        red = os.path.join(folder, "red")
+        latency, report = self.line_sequence("j", BENCH_PORTS,
+                                             lambda: os.path.exists(red) and read_text(red))
+        # The pull is the guest's latest "USB disconnect" (the modem plugged back only connects).
+        _, gone = self.run("last_disconnect")
+        try:
+            self.figures["j_red_after_disconnect_s"] = \
+                seconds_of_day(report.split(" | ")[0]) - seconds_of_day(gone.strip())
+        except ValueError:
+            pass
+        open(os.path.join(folder, "plugs-done"), "w").close()
+        rc, _ = self.guest.result(handle, LINE_WAIT_S)
+        self.guest.pull("braille2")
+        return rc, latency, report
+
+    def report_bench(self, rc, latency, report):
+        folder = os.path.join(self.guest.share, "j")
+        names = ["j%d" % i for i in range(1, LINE_MODEMS + 1)]
+        pulled = names[LINE_PULLED]
+        ended = self.line_stop(names[:LINE_PULLED] + [pulled + "b"] + names[LINE_PULLED + 1:])
+        problems, sockets = self.line_journal(os.path.join(folder, "journal.csv"), "j", ended)
+        out = read_text(os.path.join(folder, "out.txt"))
+        result = next((l.split(" ", 3)[2:] for l in out.splitlines() if l.startswith("RESULT j ")),
+                      ["FAIL", "no result (exit status %d): %s" % (
+                          rc, read_text(os.path.join(folder, "err.txt"))[-400:])])
+        for line in out.splitlines():
+            if line.startswith("FIGURE "):
+                self.figures[line.split()[1]] = int(line.split()[2])
+        if result[0] != "PASS":
+            problems.insert(0, result[1])
+        if "LORTA-" + pulled.upper() not in report.split(" | others:")[0]:
+            problems.append("the red tile is not %s's: %s" % (pulled, report))
+        if latency < 0 or latency > PULL_LATENCY_LIMIT_S:
+            problems.append("the tile turned red %s" % ("%.2f s after the pull" % latency
+                                                        if latency >= 0 else "never"))
+        if self.sink2.count:
+            problems.append("%d bytes reached the braille display" % self.sink2.count)
+        self.figures["j_red_s"] = latency
+        self.report("j", not problems, "; ".join(problems) or
+                    "%s; socket %s's tile red %.2f s after the pull (target 1 s; guest's dmesg "
+                    "clock: %.2f s after \"USB disconnect\"); journal: sockets %s with four "
+                    "IMEIs, byte for byte; braille display 0 bytes; largest event-loop stall "
+                    "%d ms (not judged)"
+                    % (result[1], sockets[pulled], latency,
+                       self.figures.get("j_red_after_disconnect_s", -1),
+                       ",".join(sockets[n] for n in names), self.figures.get("j_stall_ms", -1)))
+
     @staticmethod
     def _request(folder, name):
         return os.path.exists(os.path.join(folder, name + ".want")) and \
@@ -759,10 +1055,11 @@ def main():
     parser.add_argument("--root", required=True)
     parser.add_argument("--kernel-dir", required=True)
     parser.add_argument("--keep", help="keep the rig's files in this folder")
-    parser.add_argument("--only", default="a,b,c,d,e,f,g,h,probe",
-                        help="checks to run (d also runs the window's e and g)")
+    parser.add_argument("--only", default="a,b,c,d,e,f,g,h,i,j,probe",
+                        help="checks to run (d also runs the window's e and g, i and j "
+                        "run together)")
     parser.add_argument("--boot-timeout", type=float, default=240)
-    parser.add_argument("--timeout", type=float, default=780, help="for the whole rig, seconds")
+    parser.add_argument("--timeout", type=float, default=1000, help="for the whole rig, seconds")
     args = parser.parse_args()
     args.kvm = False
     if os.access("/dev/kvm", os.R_OK | os.W_OK) and os.environ.get("LORTA_USB_RIG_KVM") == "1":
@@ -786,9 +1083,10 @@ def main():
         rig.emulation_factor()
         steps = [("a", rig.check_a), ("b", rig.check_b), ("c", rig.check_c),
                  ("e", rig.check_e_cli), ("d", rig.window_checks), ("f", rig.check_f),
-                 ("probe", rig.probe_driver), ("h", rig.check_h)]
+                 ("probe", rig.probe_driver), ("i", rig.line_checks), ("h", rig.check_h)]
         for letter, step in steps:
-            if letter not in wanted and not (letter == "h" and "a" in wanted):
+            if letter not in wanted and not (letter == "h" and "a" in wanted) and \
+                    not (letter == "i" and "j" in wanted):
                 continue
             if letter == "probe":
                 try:
