@@ -3,9 +3,10 @@
 
 Every adapter is QEMU's emulated FTDI chip (usb-serial) bound by the guest kernel's
 ftdi_sio; its other end is a simulated modem's pseudo-terminal on this machine. The
-guest runs the flasher and the window driver from this machine's build through a
-read-only share of the root; commands and results cross a writable share. Every wait
-polls a condition with a bound; every child process is ended on exit.
+guest runs the flasher (also as the production line's watch) and the drivers of the
+window and the bench window from this machine's build through a read-only share of the
+root; commands and results cross a writable share. Every wait polls a condition with a
+bound; every child process is ended on exit.
 """
 
 import argparse
@@ -1059,7 +1060,7 @@ def main():
                         help="checks to run (d also runs the window's e and g, i and j "
                         "run together)")
     parser.add_argument("--boot-timeout", type=float, default=240)
-    parser.add_argument("--timeout", type=float, default=1000, help="for the whole rig, seconds")
+    parser.add_argument("--timeout", type=float, default=900, help="for the whole rig, seconds")
     args = parser.parse_args()
     args.kvm = False
     if os.access("/dev/kvm", os.R_OK | os.W_OK) and os.environ.get("LORTA_USB_RIG_KVM") == "1":
