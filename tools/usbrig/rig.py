@@ -863,6 +863,10 @@ class Rig:
         """What is wrong with a production journal after the sequence, and the sockets' numbers."""
         rows, problems = read_journal(path)
         names = ["%s%d" % (prefix, i) for i in range(1, LINE_MODEMS + 1)]
+        # Only the sequence's adapters ever got a socket: no other port was taken.
+        numbered = read_text(path[:-len(".csv")] + ".sockets").split()
+        if len(numbered) != LINE_MODEMS:
+            problems.append("sockets numbered: %s" % " ".join(numbered))
         pulled = names[LINE_PULLED]
         hashes = " ".join("%s:%s" % (n, hashlib.sha256(self.payload(n)).hexdigest())
                           for n in ("main.pyo", "config.pyo"))
