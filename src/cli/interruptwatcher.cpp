@@ -86,8 +86,15 @@ void InterruptWatcher::catchSignals()
     action.sa_handler = signalHandler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+    sigset_t caught;
+    sigemptyset(&caught);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
         ::sigaction(number, &action, nullptr);
+        sigaddset(&caught, number);
+    }
+    // A parent may start us with these blocked (the mask is inherited across
+    // exec); unblocking hands any that came already to the handler above.
+    ::sigprocmask(SIG_UNBLOCK, &caught, nullptr);
 }
 
 void InterruptWatcher::install()
