@@ -475,9 +475,9 @@ void cutShort(const Target &t, Report &r, bool hangUp)
 }
 
 // The bench window with the modem on the port that is there when it starts
-// (taken, as the operator can ask): one tile for the port, which goes from
-// waiting to green "Готово — снимите модем", the journal's line with the
-// modem's IMEI, both scripts in the modem.
+// (taken, as the operator can ask; the bench sees no other port): the port's
+// tile goes to green "Готово — снимите модем" as socket 1, the journal has the
+// modem's line with its IMEI, both scripts are in the modem.
 void benchWindow(const Target &t, Report &r)
 {
     out(QStringLiteral("== the bench window (%1)").arg(t.label));
@@ -499,7 +499,7 @@ void benchWindow(const Target &t, Report &r)
     r.figure(t.label + QStringLiteral(" USB position of ") + t.port(bench.sim()),
              location.isEmpty() ? QStringLiteral("none, the socket is the port's name") : location);
     const qint64 started = now();
-    driver.send(QStringLiteral("bench ") + bench.dir());
+    driver.send(QStringLiteral("bench %1 %2").arg(bench.dir(), t.port(bench.sim())));
     const QString title = driver.expect(QStringLiteral("bench-up"), replyMs);
     r.check(title.startsWith(QStringLiteral("Стенд Flash ЛОРТА-МОДЕМ")),
             t.label + QStringLiteral(": the bench window shows with its title"), title);
@@ -525,7 +525,6 @@ void benchWindow(const Target &t, Report &r)
     };
     driver.until([&] { return !tileWhere(isDone).isNull() || !tileWhere(isRed).isNull(); }, jobMs);
     const QString green = tileWhere(isDone);
-    // Wine's COM1 is there too and gets a tile of its own: only COM3's states count.
     QStringList states;
     for (const QString &tile : driver.tiles()) {
         if (!tile.section(QLatin1Char('|'), 1, 1).startsWith(port))
@@ -534,8 +533,8 @@ void benchWindow(const Target &t, Report &r)
         if (states.value(states.size() - 1) != state)
             states << state;
     }
-    r.check(!green.isNull(),
-            t.label + QStringLiteral(": the tile of %1 goes to \"%2\"").arg(port, done),
+    r.check(!green.isNull() && green.section(QLatin1Char('|'), 0, 0) == QLatin1String("1"),
+            t.label + QStringLiteral(": socket 1, %1, goes to \"%2\"").arg(port, done),
             QStringLiteral("%1; states: %2")
                 .arg(green.isNull() ? driver.tiles().value(driver.tiles().size() - 1) : green,
                      states.join(QStringLiteral(" → "))));

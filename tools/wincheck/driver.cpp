@@ -13,9 +13,10 @@
 //                              the worker alone: opens PORT, hands over COMMAND
 //                              (default "at") and "\r" with that answer wait,
 //                              "answer MS HEX" or "open-failed"
-//   bench DIR                  the bench window beside the main one: settings
-//                              DIR/settings.ini, journal DIR/journal.csv, ports
-//                              present at its start taken too; "bench-up TITLE",
+//   bench DIR PORT             the bench window beside the main one, over the
+//                              system's port list cut down to PORT: settings
+//                              DIR/settings.ini, journal DIR/journal.csv, the
+//                              port present at its start taken too; "bench-up TITLE",
 //                              then "tile N|PORT|STATE|DETAIL" whenever a tile
 //                              changes, and "bench-start ok" or "bench-start refused TEXT"
 //   location PORT              "location TEXT": the USB position the socket of
@@ -43,6 +44,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -127,7 +129,7 @@ public:
                      rest.section(QLatin1Char(' '), 1, 1).toInt(),
                      rest.section(QLatin1Char(' '), 2).toUtf8());
         else if (command == QLatin1String("bench"))
-            bench(rest);
+            bench(rest.section(QLatin1Char(' '), 0, 0), rest.section(QLatin1Char(' '), 1, 1));
         else if (command == QLatin1String("location"))
             say(QStringLiteral("location ") + UsbLocation::of(rest));
         else if (command == QLatin1String("quit"))
@@ -223,11 +225,20 @@ private:
         worker->startPort();
     }
 
-    // The bench window over the real port list, its journal and settings in dir;
-    // every tile change is reported as the operator would read it.
-    void bench(const QString &dir)
+    // The bench window over the system's port list, its journal and settings in
+    // dir; every tile change is reported as the operator would read it. Only
+    // the modem's port is let through: the present ports are taken, and the
+    // others (Wine's COM1 is the machine's /dev/ttyS0) must not get a command.
+    void bench(const QString &dir, const QString &port)
     {
-        mBench = std::make_unique<BenchWindow>(PortLister(), nullptr);
+        const PortLister lister([port] {
+            QList<PortEntry> ports = PortLister::systemPorts();
+            ports.erase(std::remove_if(ports.begin(), ports.end(),
+                                       [&](const PortEntry &entry) { return entry.name != port; }),
+                        ports.end());
+            return ports;
+        });
+        mBench = std::make_unique<BenchWindow>(lister, nullptr);
         mBench->show();
         say(QStringLiteral("bench-up ") + mBench->windowTitle());
         SocketModel *model = mBench->model();
