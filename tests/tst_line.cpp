@@ -68,6 +68,7 @@ private slots:
     void imeiFromAnswer();
     void usbPositionFromSysfs_data();
     void usbPositionFromSysfs();
+    void usbPositionFromDeviceTree();
     void adapterFilter_data();
     void adapterFilter();
     void watcherReportsOnlyNewMatchingPorts();
@@ -148,6 +149,39 @@ void TestLine::usbPositionFromSysfs()
     QFETCH(QString, path);
     QFETCH(QString, position);
     QCOMPARE(UsbLocation::fromSysfsPath(path), position);
+}
+
+// Which node's location becomes a COM port's socket on Windows.
+void TestLine::usbPositionFromDeviceTree()
+{
+    using Node = UsbLocation::DeviceNode;
+    const QString paths = QStringLiteral("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(4)");
+    const QString info = QStringLiteral("Port_#0004.Hub_#0002");
+    const Node hub{QStringLiteral("USB\\ROOT_HUB30\\4&1"),
+                   {QStringLiteral("PCIROOT(0)#PCI(1400)")},
+                   QString()};
+    const Node ftdi{QStringLiteral("USB\\VID_0403&PID_6001\\A12345"), {paths}, info};
+    const Node ftdiPort{QStringLiteral("FTDIBUS\\VID_0403+PID_6001+A12345A\\0000"), {}, QString()};
+    // The port on the device's own node, one level below it, and on an
+    // interface of a composite device: each time the device's position.
+    QCOMPARE(UsbLocation::fromDeviceChain({ftdi, hub}), paths);
+    QCOMPARE(UsbLocation::fromDeviceChain({ftdiPort, ftdi, hub}), paths);
+    const Node acm{QStringLiteral("USB\\VID_1BC7&PID_1201&MI_00\\6&2"),
+                   {paths + QStringLiteral("#USBMI(0)")},
+                   QStringLiteral("0000.0014.0000.004.000")};
+    const Node composite{QStringLiteral("usb\\vid_1bc7&pid_1201\\0"), {paths}, info};
+    QCOMPARE(UsbLocation::fromDeviceChain({acm, composite, hub}), paths);
+    // Without location paths the location information; an interface alone gives its own.
+    QCOMPARE(UsbLocation::fromDeviceChain({ftdiPort, Node{ftdi.instanceId, {QString()}, info}}),
+             info);
+    QCOMPARE(UsbLocation::fromDeviceChain({acm}), acm.locationPaths.first());
+    // No USB device in the chain: no position, the port keeps its name as its socket.
+    const Node uart{
+        QStringLiteral("ACPI\\PNP0501\\1"), {QStringLiteral("ACPI(_SB_)#ACPI(UAR1)")}, QString()};
+    QCOMPARE(UsbLocation::fromDeviceChain({uart}), QString());
+    QCOMPARE(UsbLocation::fromDeviceChain({}), QString());
+    QCOMPARE(UsbLocation::fromDeviceChain({Node{ftdi.instanceId, {}, QStringLiteral("  ")}}),
+             QString());
 }
 
 void TestLine::adapterFilter_data()
