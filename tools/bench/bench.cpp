@@ -9,6 +9,7 @@
 #include "jobfloor.h"
 #include "log/logcomposer.h"
 #include "log/logpane.h"
+#include "looptrace.h"
 #include "modalcloser.h"
 #include "modembench.h"
 #include "modemsim.h"
@@ -339,7 +340,8 @@ int startupProbe(QApplication &app)
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    TracingApplication app(argc, argv);
+    app.setTracing(app.arguments().contains(QStringLiteral("--trace-loop")));
     if (app.arguments().contains(QStringLiteral("--startup-probe")))
         return startupProbe(app);
     const QString simulator = QStringLiteral(LORTA_MODEM_SIM_PATH);
