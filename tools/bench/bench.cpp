@@ -4,6 +4,7 @@
 // short ends, the CPU an idle open port costs, start-up time, memory, and the
 // cost of a log line.
 #include "benchio.h"
+#include "benchwindowbench.h"
 #include "eventwait.h"
 #include "floodbench.h"
 #include "jobfloor.h"
@@ -16,6 +17,7 @@
 #include "parallelflash.h"
 #include "protocol/tooltexts.h"
 #include "settings/settingsfile.h"
+#include "stallmeter.h"
 #include "ui/mainwindow.h"
 #include "watchbench.h"
 #include "windowdriver.h"
@@ -48,7 +50,6 @@ namespace {
 using BenchIo::out;
 using BenchIo::residentMiB;
 
-constexpr int stallProbeMs = 2;
 constexpr int idleSeconds = 10;
 
 void idleFor(int ms)
@@ -57,37 +58,6 @@ void idleFor(int ms)
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
-
-// The longest time the GUI thread did not get back to its event loop: a
-// precise timer ticks every 2 ms; any gap beyond that was a freeze.
-class StallMeter
-{
-public:
-    StallMeter()
-    {
-        mTimer.setTimerType(Qt::PreciseTimer);
-        mTimer.setInterval(stallProbeMs);
-        QObject::connect(&mTimer, &QTimer::timeout, [this] {
-            mMaxGapMs = std::max(mMaxGapMs, mClock.restart() - stallProbeMs);
-        });
-    }
-    void start()
-    {
-        mMaxGapMs = 0;
-        mClock.start();
-        mTimer.start();
-    }
-    qint64 stop()
-    {
-        mTimer.stop();
-        return mMaxGapMs;
-    }
-
-private:
-    QTimer mTimer;
-    QElapsedTimer mClock;
-    qint64 mMaxGapMs = 0;
-};
 
 // CPU time in ms of the GUI thread and the serial worker thread ("SerialPort"),
 // read from /proc so the simulated modem's own thread is not counted.
@@ -348,7 +318,9 @@ int main(int argc, char *argv[])
     if (app.arguments().contains(QStringLiteral("--parallel")))
         return measureParallelFlash(simulator) ? 0 : 1;
     if (app.arguments().contains(QStringLiteral("--watch")))
-        return measureWatch() ? 0 : 1;
+        return measureWatch(simulator) ? 0 : 1;
+    if (app.arguments().contains(QStringLiteral("--bench-window")))
+        return measureBenchWindow(simulator) ? 0 : 1;
     constexpr int floodSeconds = 60;
     if (app.arguments().contains(QStringLiteral("--flood-only"))) {
         measureFlood(floodSeconds);
@@ -394,6 +366,7 @@ int main(int argc, char *argv[])
     measureFlood(floodSeconds);
     out(QString());
     allEnded = measureParallelFlash(simulator) && allEnded;
-    allEnded = measureWatch() && allEnded;
+    allEnded = measureWatch(simulator) && allEnded;
+    allEnded = measureBenchWindow(simulator) && allEnded;
     return allEnded ? 0 : 1;
 }
