@@ -119,9 +119,9 @@ void WatchRun::slot_socket_signal_identified(int number, const QString &imei)
     emit signal_event(number, mSockets.value(number)->port().name, warning);
 }
 
-// The line goes to the writer thread. Until it is on the disk no other job
-// starts: a line that cannot be written stops the watch before any modem is
-// flashed unrecorded.
+// The verdict is told at once; the line goes to the writer thread. Until it
+// is on the disk no other job starts: a line that cannot be written stops the
+// watch before any modem is flashed unrecorded.
 void WatchRun::slot_socket_signal_jobEnded(const JournalRecord &record)
 {
     if (record.result == JournalRecord::Result::Success)
@@ -136,6 +136,7 @@ void WatchRun::slot_socket_signal_jobEnded(const JournalRecord &record)
     holdJobs(true);
     mWriter.post([journal, bytes, error] { journal->writeLine(bytes, error.get()); },
                  [this, record, time, error] { journalWritten(record, time, *error); });
+    emit signal_jobEnded(record);
 }
 
 // A job that is over but not in the journal must not be followed by others:
@@ -147,12 +148,10 @@ void WatchRun::journalWritten(const JournalRecord &record, const QDateTime &time
     if (!error.isEmpty()) {
         mJournalFailed = true;
         emit signal_problem(error);
-        emit signal_jobEnded(record);
         stopGracefully();
         return;
     }
     mJournal.noteWritten(record, time);
-    emit signal_jobEnded(record);
     if (mOptions.count > 0 && mSucceeded >= mOptions.count)
         stopGracefully();
     if (mAccepting && mLinesPending == 0)

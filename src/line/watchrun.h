@@ -15,9 +15,10 @@
 // a socket number and a SocketRun, and journals every job. A front end (the
 // flasher's console, a bench window's socket model) follows it by its signals:
 // signal_socketChanged for a socket's state, step, progress and IMEI, and
-// signal_jobEnded for the verdict, once the job's journal line is on the disk.
-// Nothing here blocks the event loop: the journal's lines and the numbers file
-// are written on a thread of their own, in order.
+// signal_jobEnded for the verdict. Nothing here blocks the event loop: the
+// journal's lines and the numbers file are written on a thread of their own,
+// in order; no job starts while a line is on its way, and the watch finishes
+// once the last one is on the disk.
 class WatchRun : public QObject
 {
     Q_OBJECT

@@ -1,8 +1,9 @@
 // lorta-bench: runs the real window and worker against the paced simulated
 // modem and prints what an operator would feel: how long each job takes next
 // to its floors, the longest GUI freeze during it, how soon a transfer cut
-// short ends, the CPU an idle open port costs, start-up time, memory, and the
-// cost of a log line.
+// short ends, the CPU an idle open port costs, start-up time, memory, the
+// cost of a log line, and the production line's watch and bench window with 16
+// sockets.
 #include "benchio.h"
 #include "benchwindowbench.h"
 #include "eventwait.h"
