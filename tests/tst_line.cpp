@@ -9,11 +9,16 @@
 #include "line/openfailurehint.h"
 #include "line/portwatcher.h"
 #include "line/socketnumbers.h"
+#include "line/socketrun.h"
 #include "line/usbidfilter.h"
 #include "line/usblocation.h"
+#include "modemsim.h"
 
+#include <QMutex>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 namespace {
@@ -73,6 +78,8 @@ private slots:
     void adapterFilter();
     void watcherReportsOnlyNewMatchingPorts();
     void watcherIncludesPresentPortsOnRequest();
+    void watcherListsOffTheCallersThread();
+    void heldSocketStartsItsJobOnlyWhenReleased();
     void socketNumbersSurviveRestartAndDamage();
     void journalLinesBomOnceFlushedAtOnce();
     void journalFieldsSurviveSeparatorsQuotesAndBreaks();
@@ -260,6 +267,82 @@ void TestLine::watcherIncludesPresentPortsOnRequest()
     watcher.stop();
     ports << port(QStringLiteral("ttyUSB2"));
     QVERIFY(!added.wait(PortWatcher::pollIntervalMs + 200)); // stopped: nothing more is listed
+}
+
+// A lister that may run elsewhere (the system's) is never called on the
+// caller's thread; what it finds is reported there, the ports present at start
+// are still left alone, and nothing is reported after stop().
+void TestLine::watcherListsOffTheCallersThread()
+{
+    QMutex mutex;
+    QList<PortEntry> ports{port(QStringLiteral("ttyUSB0"))};
+    QSet<QThread *> listingThreads;
+    PortWatcher watcher(PortLister(
+        [&] {
+            QMutexLocker lock(&mutex);
+            listingThreads.insert(QThread::currentThread());
+            return ports;
+        },
+        true));
+    QSignalSpy added(&watcher, &PortWatcher::signal_portAdded);
+    QSignalSpy removed(&watcher, &PortWatcher::signal_portRemoved);
+    const auto listed = [&] {
+        QMutexLocker lock(&mutex);
+        return !listingThreads.isEmpty();
+    };
+    watcher.start();
+    QTRY_VERIFY(listed()); // the list present at start has been taken
+    {
+        QMutexLocker lock(&mutex);
+        ports << port(QStringLiteral("ttyUSB1"));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(names(added), QStringList{"ttyUSB1"}, 2000);
+    {
+        QMutexLocker lock(&mutex);
+        ports.removeLast();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(names(removed), QStringList{"ttyUSB1"}, 2000);
+    {
+        QMutexLocker lock(&mutex);
+        QVERIFY(!listingThreads.contains(QThread::currentThread()));
+    }
+
+    watcher.stop();
+    {
+        QMutexLocker lock(&mutex);
+        ports << port(QStringLiteral("ttyUSB2"));
+    }
+    QVERIFY(!added.wait(3 * PortWatcher::pollIntervalMs));
+}
+
+// A held socket reads the modem's IMEI but starts no job until released: the
+// watch holds jobs while a journal line is on its way to the disk.
+void TestLine::heldSocketStartsItsJobOnlyWhenReleased()
+{
+    ModemSim sim;
+    sim.setPaced(false);
+    sim.setImei("490154203237518");
+    QVERIFY(sim.start());
+    SocketRun socket(1, OperationType::Flash, QStringLiteral("flash"));
+    QSignalSpy identified(&socket, &SocketRun::signal_identified);
+    socket.holdJobs(true);
+    PortEntry entry = port(QStringLiteral("pts"));
+    entry.systemLocation = sim.portName();
+    socket.plug(entry);
+    QVERIFY(identified.wait(10000));
+    const int commands = sim.commands().size();
+    QVERIFY(!QTest::qWaitFor(
+        [&] {
+            return socket.state() != SocketRun::State::Identifying ||
+                   sim.commands().size() != commands;
+        },
+        1000));
+
+    socket.holdJobs(false);
+    QVERIFY(socket.jobRunning());
+    QTRY_VERIFY(sim.commands().size() > commands);
+    socket.stopNow();
+    QTRY_VERIFY(!socket.busy());
 }
 
 void TestLine::socketNumbersSurviveRestartAndDamage()
