@@ -103,6 +103,20 @@ private:
     int mFds[2] = {-1, -1};
     QByteArray mReceived;
 };
+
+// A process started with SIGTERM blocked, as a supervisor may start it: a
+// SIGTERM sent at once waits, pending, for the flasher to take it.
+class MaskedProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override
+    {
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGTERM);
+        ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    }
+};
 } // namespace
 
 class TestCliProcess : public QObject
@@ -115,6 +129,7 @@ private slots:
     void readerThatGoesAwayStopsNothing();
     void pausedTerminalHoldsNoPort();
     void hangUpEndsTheRunAsAnInterruption();
+    void terminationBeforeStartUpIsNotLost();
     void secondOpenerOfOneModemIsRefused();
 
 private:
@@ -241,6 +256,21 @@ void TestCliProcess::hangUpEndsTheRunAsAnInterruption()
     QFile file(journal);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains("Прошивка модема запущена"));
+}
+
+// SIGTERM that comes before the flasher is ready: the run still ends as an
+// interruption, with its table, and the modem gets no job command.
+void TestCliProcess::terminationBeforeStartUpIsNotLost()
+{
+    ModemSim *sim = addModem(false);
+    MaskedProcess cli;
+    startCli(cli, {"flash", "--port", sim->portName(), "--connect-timeout", "20"});
+    ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 130);
+    QVERIFY(cli.readAllStandardOutput().contains("Прервано"));
+    QVERIFY(!sim->commands().contains("at#lscript"));
 }
 
 // A flasher holds the modem; a second one, naming the device through a link,

@@ -3,16 +3,22 @@
 // numbers file, the journal, the hints for a port that does not open, and the
 // watch's command line.
 #include "cli/watcharguments.h"
+#include "filesizelimit.h"
 #include "line/imeiparser.h"
 #include "line/journal.h"
 #include "line/openfailurehint.h"
 #include "line/portwatcher.h"
 #include "line/socketnumbers.h"
+#include "line/socketrun.h"
 #include "line/usbidfilter.h"
 #include "line/usblocation.h"
+#include "modemsim.h"
 
+#include <QMutex>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 namespace {
@@ -67,14 +73,18 @@ private slots:
     void imeiFromAnswer();
     void usbPositionFromSysfs_data();
     void usbPositionFromSysfs();
+    void usbPositionFromDeviceTree();
     void adapterFilter_data();
     void adapterFilter();
     void watcherReportsOnlyNewMatchingPorts();
     void watcherIncludesPresentPortsOnRequest();
+    void watcherListsOffTheCallersThread();
+    void heldSocketStartsItsJobOnlyWhenReleased();
     void socketNumbersSurviveRestartAndDamage();
     void journalLinesBomOnceFlushedAtOnce();
+    void journalFieldsSurviveSeparatorsQuotesAndBreaks();
     void journalWarnsOfAModemFlashedToday();
-    void journalThatCannotBeOpened();
+    void journalThatCannotBeOpenedOrWritten();
     void hintsForAPortThatDoesNotOpen_data();
     void hintsForAPortThatDoesNotOpen();
     void hintNamesHoldersAndGrabbersFromProc();
@@ -101,7 +111,15 @@ void TestLine::imeiFromAnswer_data()
     QTest::newRow("digits inside text") << QByteArray("\r\nIMEI 490154203237518\r\nOK\r\n") << "";
     QTest::newRow("after a zero byte") << QByteArray("\r\n") + '\0' + "490154203237518\r\nOK\r\n"
                                        << "";
-    QTest::newRow("letter among digits") << QByteArray("\r\n49015420323751a\r\nOK\r\n") << "";
+    // 'B' weighs 18 where '8' weighs 8: the check digit alone would not refuse it.
+    QTest::newRow("letter among digits") << QByteArray("\r\n49015420323751B\r\nOK\r\n") << "";
+    QTest::newRow("+CGSN without a space")
+        << QByteArray("\r\n+CGSN:490154203237518\r\nOK\r\n") << "490154203237518";
+    QTest::newRow("spaces around")
+        << QByteArray("\r\n  490154203237518 \r\nOK\r\n") << "490154203237518";
+    QTest::newRow("zero byte first") << QByteArray(1, '\0') + "\r\n490154203237518\r\nOK\r\n"
+                                     << "";
+    QTest::newRow("one quote only") << QByteArray("\r\nA490154203237518\"\r\nOK\r\n") << "";
 }
 
 void TestLine::imeiFromAnswer()
@@ -109,6 +127,9 @@ void TestLine::imeiFromAnswer()
     QFETCH(QByteArray, answer);
     QFETCH(QString, imei);
     QCOMPARE(ImeiParser::parse(answer).value_or(QString()), imei);
+    QVERIFY(ImeiParser::luhnValid("79927398713"));
+    QVERIFY(!ImeiParser::luhnValid(""));
+    QVERIFY(!ImeiParser::luhnValid("7992739871B"));
 }
 
 void TestLine::usbPositionFromSysfs_data()
@@ -122,6 +143,10 @@ void TestLine::usbPositionFromSysfs_data()
                                    << "3-2";
     QTest::newRow("deep hub") << "/sys/devices/x/usb2/2-1/2-1.2/2-1.2.3/2-1.2.3:1.1/ttyUSB3"
                               << "2-1.2.3";
+    QTest::newRow("position first") << "1-2/1-2:1.0/ttyUSB0"
+                                    << "1-2";
+    QTest::newRow("position last") << "/sys/devices/x/usb1/1-3"
+                                   << "1-3";
     QTest::newRow("no USB") << "/sys/devices/platform/serial8250/tty/ttyS0"
                             << "";
 }
@@ -131,6 +156,39 @@ void TestLine::usbPositionFromSysfs()
     QFETCH(QString, path);
     QFETCH(QString, position);
     QCOMPARE(UsbLocation::fromSysfsPath(path), position);
+}
+
+// Which node's location becomes a COM port's socket on Windows.
+void TestLine::usbPositionFromDeviceTree()
+{
+    using Node = UsbLocation::DeviceNode;
+    const QString paths = QStringLiteral("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(4)");
+    const QString info = QStringLiteral("Port_#0004.Hub_#0002");
+    const Node hub{QStringLiteral("USB\\ROOT_HUB30\\4&1"),
+                   {QStringLiteral("PCIROOT(0)#PCI(1400)")},
+                   QString()};
+    const Node ftdi{QStringLiteral("USB\\VID_0403&PID_6001\\A12345"), {paths}, info};
+    const Node ftdiPort{QStringLiteral("FTDIBUS\\VID_0403+PID_6001+A12345A\\0000"), {}, QString()};
+    // The port on the device's own node, one level below it, and on an
+    // interface of a composite device: each time the device's position.
+    QCOMPARE(UsbLocation::fromDeviceChain({ftdi, hub}), paths);
+    QCOMPARE(UsbLocation::fromDeviceChain({ftdiPort, ftdi, hub}), paths);
+    const Node acm{QStringLiteral("USB\\VID_1BC7&PID_1201&MI_00\\6&2"),
+                   {paths + QStringLiteral("#USBMI(0)")},
+                   QStringLiteral("0000.0014.0000.004.000")};
+    const Node composite{QStringLiteral("usb\\vid_1bc7&pid_1201\\0"), {paths}, info};
+    QCOMPARE(UsbLocation::fromDeviceChain({acm, composite, hub}), paths);
+    // Without location paths the location information; an interface alone gives its own.
+    QCOMPARE(UsbLocation::fromDeviceChain({ftdiPort, Node{ftdi.instanceId, {QString()}, info}}),
+             info);
+    QCOMPARE(UsbLocation::fromDeviceChain({acm}), acm.locationPaths.first());
+    // No USB device in the chain: no position, the port keeps its name as its socket.
+    const Node uart{
+        QStringLiteral("ACPI\\PNP0501\\1"), {QStringLiteral("ACPI(_SB_)#ACPI(UAR1)")}, QString()};
+    QCOMPARE(UsbLocation::fromDeviceChain({uart}), QString());
+    QCOMPARE(UsbLocation::fromDeviceChain({}), QString());
+    QCOMPARE(UsbLocation::fromDeviceChain({Node{ftdi.instanceId, {}, QStringLiteral("  ")}}),
+             QString());
 }
 
 void TestLine::adapterFilter_data()
@@ -207,6 +265,84 @@ void TestLine::watcherIncludesPresentPortsOnRequest()
     watcher.start();
     QCOMPARE(names(added), (QStringList{"ttyUSB0", "ttyUSB1"}));
     watcher.stop();
+    ports << port(QStringLiteral("ttyUSB2"));
+    QVERIFY(!added.wait(PortWatcher::pollIntervalMs + 200)); // stopped: nothing more is listed
+}
+
+// A lister that may run elsewhere (the system's) is never called on the
+// caller's thread; what it finds is reported there, the ports present at start
+// are still left alone, and nothing is reported after stop().
+void TestLine::watcherListsOffTheCallersThread()
+{
+    QMutex mutex;
+    QList<PortEntry> ports{port(QStringLiteral("ttyUSB0"))};
+    QSet<QThread *> listingThreads;
+    PortWatcher watcher(PortLister(
+        [&] {
+            QMutexLocker lock(&mutex);
+            listingThreads.insert(QThread::currentThread());
+            return ports;
+        },
+        true));
+    QSignalSpy added(&watcher, &PortWatcher::signal_portAdded);
+    QSignalSpy removed(&watcher, &PortWatcher::signal_portRemoved);
+    const auto listed = [&] {
+        QMutexLocker lock(&mutex);
+        return !listingThreads.isEmpty();
+    };
+    watcher.start();
+    QTRY_VERIFY(listed()); // the list present at start has been taken
+    {
+        QMutexLocker lock(&mutex);
+        ports << port(QStringLiteral("ttyUSB1"));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(names(added), QStringList{"ttyUSB1"}, 2000);
+    {
+        QMutexLocker lock(&mutex);
+        ports.removeLast();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(names(removed), QStringList{"ttyUSB1"}, 2000);
+    {
+        QMutexLocker lock(&mutex);
+        QVERIFY(!listingThreads.contains(QThread::currentThread()));
+    }
+
+    watcher.stop();
+    {
+        QMutexLocker lock(&mutex);
+        ports << port(QStringLiteral("ttyUSB2"));
+    }
+    QVERIFY(!added.wait(3 * PortWatcher::pollIntervalMs));
+}
+
+// A held socket reads the modem's IMEI but starts no job until released: the
+// watch holds jobs while a journal line is on its way to the disk.
+void TestLine::heldSocketStartsItsJobOnlyWhenReleased()
+{
+    ModemSim sim;
+    sim.setPaced(false);
+    sim.setImei("490154203237518");
+    QVERIFY(sim.start());
+    SocketRun socket(1, OperationType::Flash, QStringLiteral("flash"));
+    QSignalSpy identified(&socket, &SocketRun::signal_identified);
+    socket.holdJobs(true);
+    PortEntry entry = port(QStringLiteral("pts"));
+    entry.systemLocation = sim.portName();
+    socket.plug(entry);
+    QVERIFY(identified.wait(10000));
+    const int commands = sim.commands().size();
+    QVERIFY(!QTest::qWaitFor(
+        [&] {
+            return socket.state() != SocketRun::State::Identifying ||
+                   sim.commands().size() != commands;
+        },
+        1000));
+
+    socket.holdJobs(false);
+    QVERIFY(socket.jobRunning());
+    QTRY_VERIFY(sim.commands().size() > commands);
+    socket.stopNow();
+    QTRY_VERIFY(!socket.busy());
 }
 
 void TestLine::socketNumbersSurviveRestartAndDamage()
@@ -223,7 +359,7 @@ void TestLine::socketNumbersSurviveRestartAndDamage()
     }
     QFile damage(file);
     QVERIFY(damage.open(QIODevice::Append));
-    damage.write("garbage\n7;\nx;1-9\n");
+    damage.write("garbage\n7;\nx;1-9\n0;1-5\n-4;1-6\n9;1-1.4\n");
     damage.close();
     SocketNumbers numbers;
     QVERIFY(numbers.load(file));
@@ -234,6 +370,17 @@ void TestLine::socketNumbersSurviveRestartAndDamage()
     QVERIFY(again.load(file));
     QCOMPARE(again.numberFor(QStringLiteral("ttyS0")), 3);
     QCOMPARE(readAll(file), QByteArray("1;1-1.4\n2;1-1.2\n3;ttyS0\n"));
+
+    // A numbers file that cannot be read or written is said, with its name.
+    QString error;
+    SocketNumbers unreadable;
+    QVERIFY(!unreadable.load(dir.path(), &error));
+    QCOMPARE(error, QStringLiteral("Не удалось прочитать файл номеров гнёзд ") + dir.path());
+    const QString lost = dir.filePath(QStringLiteral("missing/j.sockets"));
+    SocketNumbers unwritable;
+    QVERIFY(unwritable.load(lost, &error));
+    QCOMPARE(unwritable.numberFor(QStringLiteral("1-1"), &error), 1);
+    QCOMPARE(error, QStringLiteral("Не удалось сохранить номера гнёзд в файл ") + lost);
 }
 
 void TestLine::journalLinesBomOnceFlushedAtOnce()
@@ -280,6 +427,39 @@ void TestLine::journalLinesBomOnceFlushedAtOnce()
     QCOMPARE(fields.at(10), QString()); // no version set
 }
 
+// What a spreadsheet or a script reading the journal gets back: every field as
+// written, whatever separators, quotes or line breaks it holds.
+void TestLine::journalFieldsSurviveSeparatorsQuotesAndBreaks()
+{
+    QCOMPARE(Journal::header(),
+             QStringLiteral("Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
+                            "Результат;Шаг;Текст;Длительность, с;Версия;SHA-256\r\n")
+                 .toUtf8());
+    QCOMPARE(Journal::splitLine(QStringLiteral("a;\"b\"\"\";\"c\"\"\"")),
+             (QStringList{"a", "b\"", "c\""}));
+
+    Journal journal;
+    journal.setClock([] { return QDateTime(QDate(2026, 3, 4), QTime(9, 0)); });
+    const QList<QPair<JournalRecord::Result, QString>> results{
+        {JournalRecord::Result::Success, QStringLiteral("успех")},
+        {JournalRecord::Result::Failure, QStringLiteral("ошибка")},
+        {JournalRecord::Result::Interrupted, QStringLiteral("прервано")},
+        {JournalRecord::Result::Unplugged, QStringLiteral("модем отключён")}};
+    for (const auto &[result, text] : results) {
+        JournalRecord r = record(QStringLiteral("490154203237518"), result);
+        r.port = QStringLiteral("COM;3");
+        r.serialNumber = QStringLiteral("say \"hi\"");
+        r.step = QStringLiteral("at#lscript\n");
+        r.text = QStringLiteral("Stop\rScript");
+        const QByteArray line = journal.line(r);
+        QVERIFY(line.endsWith("\"Stop\rScript\";47;;\r\n"));
+        const QStringList fields = Journal::splitLine(QString::fromUtf8(line.chopped(2)));
+        QCOMPARE(fields.size(), 12);
+        QCOMPARE(fields.mid(2, 2), (QStringList{r.port, r.serialNumber}));
+        QCOMPARE(fields.mid(6, 3), (QStringList{text, r.step, r.text}));
+    }
+}
+
 void TestLine::journalWarnsOfAModemFlashedToday()
 {
     QTemporaryDir dir;
@@ -304,7 +484,11 @@ void TestLine::journalWarnsOfAModemFlashedToday()
     QCOMPARE(journal.duplicateWarning(imei), warning);
     QCOMPARE(journal.duplicateWarning(QString()), QString());
 
-    // A restart reads it back from the file.
+    // A restart reads it back from the file, whose last line a power cut left short.
+    QFile cut(file);
+    QVERIFY(cut.open(QIODevice::Append));
+    cut.write("2026-03-04T23:41:00;2;ttyUSB1;;356938035643809;flash");
+    cut.close();
     Journal restarted;
     restarted.setClock(clock);
     QVERIFY(restarted.open(file, &error));
@@ -314,16 +498,35 @@ void TestLine::journalWarnsOfAModemFlashedToday()
     QCOMPARE(restarted.duplicateWarning(imei), QString());
 }
 
-void TestLine::journalThatCannotBeOpened()
+void TestLine::journalThatCannotBeOpenedOrWritten()
 {
     QTemporaryDir dir;
     QString error;
     Journal journal;
     QVERIFY(!journal.open(dir.path(), &error));
-    QVERIFY(error.contains(dir.path()));
-    QVERIFY(!journal.open(dir.filePath(QStringLiteral("missing/journal.csv")), &error));
-    QVERIFY(error.startsWith(QStringLiteral("Не удалось открыть журнал")));
+    QCOMPARE(error, QStringLiteral("Журнал ") + dir.path() + QStringLiteral(" не является файлом"));
+    const QString missing = dir.filePath(QStringLiteral("missing/journal.csv"));
+    QVERIFY(!journal.open(missing, &error));
+    QVERIFY2(error.startsWith(QStringLiteral("Не удалось открыть журнал ") + missing +
+                              QStringLiteral(" для записи: ")),
+             qPrintable(error));
     QVERIFY(!journal.append(record(QString(), JournalRecord::Result::Success), &error));
+
+    // A disk that is full from the start, and one that fills up later.
+    const QString file = dir.filePath(QStringLiteral("journal.csv"));
+    {
+        const TestSupport::FileSizeLimit full(10);
+        QVERIFY(!journal.open(file, &error));
+        QCOMPARE(error, QStringLiteral("Не удалось записать журнал ") + file);
+        QVERIFY(!journal.append(record(QString(), JournalRecord::Result::Success), &error));
+    }
+    QFile::remove(file);
+    QVERIFY(journal.open(file, &error));
+    const TestSupport::FileSizeLimit full(QFileInfo(file).size());
+    QVERIFY(!journal.append(record(QString(), JournalRecord::Result::Success), &error));
+    QVERIFY2(error.startsWith(QStringLiteral("Не удалось записать в журнал ") + file +
+                              QStringLiteral(": ")),
+             qPrintable(error));
 }
 
 void TestLine::hintsForAPortThatDoesNotOpen_data()
@@ -344,6 +547,15 @@ void TestLine::hintsForAPortThatDoesNotOpen_data()
         << int(R::Held) << "minicom" << QStringList{"ModemManager"}
         << "Порт /dev/ttyUSB0 занят другой программой (minicom): закройте её и подключите модем "
            "снова. Запущен ModemManager: он захватывает новые USB-порты, остановите его";
+    QTest::newRow("no permission, group unknown")
+        << int(R::NoPermission) << "" << QStringList{}
+        << "Порт /dev/ttyUSB0: нет прав; добавьте пользователя в группу dialout (sudo usermod -aG "
+           "dialout $USER), затем выйдите из системы и войдите снова";
+    QTest::newRow("held by two, two grabbers")
+        << int(R::Held) << "minicom, screen" << QStringList{"brltty", "ModemManager"}
+        << "Порт /dev/ttyUSB0 занят другой программой (minicom, screen): закройте её и подключите "
+           "модем снова. Запущен brltty, ModemManager: он захватывает новые USB-порты, остановите "
+           "его";
     QTest::newRow("held, nobody found")
         << int(R::Held) << "" << QStringList{}
         << "Порт /dev/ttyUSB0 занят другой программой: закройте её и подключите модем снова";
@@ -377,15 +589,22 @@ void TestLine::hintNamesHoldersAndGrabbersFromProc()
         return proc.filePath(pid + QStringLiteral("/fd/"));
     };
     QVERIFY(QFile::link(device, process(QStringLiteral("412"), "minicom") + QStringLiteral("3")));
+    QVERIFY(QFile::link(device, process(QStringLiteral("413"), "minicom") + QStringLiteral("4")));
+    QVERIFY(QFile::link(device, process(QStringLiteral("500"), "screen") + QStringLiteral("5")));
     QVERIFY(QFile::link(QStringLiteral("/dev/null"),
                         process(QStringLiteral("77"), "brltty") + QStringLiteral("0")));
-    process(QStringLiteral("self"), "ModemManager"); // not a process directory
+    process(QStringLiteral("78"), "ModemManager");
+    process(QStringLiteral("self"), "gpsd"); // not a process directory
     const OpenFailureHint hint(proc.path());
-    QCOMPARE(hint.holders(device), QStringList{"minicom"});
-    QCOMPARE(hint.grabbers(), QStringList{"brltty"});
-    QVERIFY(hint.explain(device).contains(QStringLiteral("(minicom)")));
-    QVERIFY(hint.explain(device).endsWith(QStringLiteral("Запущен brltty: он захватывает новые "
-                                                         "USB-порты, остановите его")));
+    QCOMPARE(hint.holders(device), (QStringList{"minicom", "screen"}));
+    QCOMPARE(hint.grabbers(), (QStringList{"brltty", "ModemManager"}));
+    // The operator may name the device through a link, as /dev/serial/by-id does.
+    const QString byId = proc.filePath(QStringLiteral("by-id"));
+    QVERIFY(QFile::link(device, byId));
+    QVERIFY(hint.explain(byId).contains(QStringLiteral("(minicom, screen)")));
+    QVERIFY(hint.explain(device).endsWith(QStringLiteral("Запущен brltty, ModemManager: он "
+                                                         "захватывает новые USB-порты, остановите "
+                                                         "его")));
     QVERIFY(hint.explain(device + QStringLiteral("x")).contains(QStringLiteral(" исчез")));
 }
 

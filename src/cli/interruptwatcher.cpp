@@ -3,6 +3,7 @@
 #include <QMetaObject>
 
 #ifdef Q_OS_WIN
+#include <atomic>
 #include <io.h>
 #include <stdio.h>
 #include <windows.h>
@@ -19,14 +20,31 @@
 // set while the watcher lives and cleared when it goes.
 namespace {
 #ifdef Q_OS_WIN
-InterruptWatcher *activeWatcher = nullptr;
+std::atomic<InterruptWatcher *> activeWatcher{nullptr};
+// Set while no run is under way: after a watcher has gone, the report is out.
+HANDLE runEnded = nullptr;
+// Windows ends the process as soon as the handler of a close, log-off or
+// shut-down event returns, and at the latest after five seconds: the handler
+// holds on until the run has stopped its ports and written its report.
+constexpr DWORD closeGraceMs = 4500;
 
 BOOL WINAPI consoleHandler(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
-        return FALSE;
-    if (activeWatcher)
-        QMetaObject::invokeMethod(activeWatcher, "signal_interrupted", Qt::QueuedConnection);
+    const bool closing =
+        event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    InterruptWatcher *watcher = activeWatcher.load();
+    if (!watcher && !closing)
+        return FALSE; // no run: the default, the end of the process
+    // A closing console leaves seconds, not the time a job takes: it counts as
+    // two interruptions, which stop every port at once (a watch finishes its
+    // running jobs on the first).
+    for (int i = 0; watcher && i < (closing ? 2 : 1); ++i)
+        QMetaObject::invokeMethod(watcher, "signal_interrupted", Qt::QueuedConnection);
+    if (closing && WaitForSingleObject(runEnded, closeGraceMs) == WAIT_OBJECT_0) {
+        // The run is returning its own exit status; returning here would let
+        // the system end the process first, with another one.
+        Sleep(closeGraceMs);
+    }
     return TRUE;
 }
 #else
@@ -54,14 +72,21 @@ InterruptWatcher::~InterruptWatcher()
 #ifdef Q_OS_WIN
 void InterruptWatcher::install()
 {
+    if (!runEnded) {
+        runEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        SetConsoleCtrlHandler(consoleHandler, TRUE);
+    }
+    ResetEvent(runEnded);
     activeWatcher = this;
-    SetConsoleCtrlHandler(consoleHandler, TRUE);
 }
 
+// The handler stays registered: a close event being handled keeps the process
+// until the report is out, and one that comes after the run only waits for the
+// exit under way.
 void InterruptWatcher::uninstall()
 {
-    SetConsoleCtrlHandler(consoleHandler, FALSE);
     activeWatcher = nullptr;
+    SetEvent(runEnded);
 }
 
 bool InterruptWatcher::outputIsTerminal()
@@ -86,8 +111,15 @@ void InterruptWatcher::catchSignals()
     action.sa_handler = signalHandler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+    sigset_t caught;
+    sigemptyset(&caught);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
         ::sigaction(number, &action, nullptr);
+        sigaddset(&caught, number);
+    }
+    // A parent may start us with these blocked (the mask is inherited across
+    // exec); unblocking hands any that came already to the handler above.
+    ::sigprocmask(SIG_UNBLOCK, &caught, nullptr);
 }
 
 void InterruptWatcher::install()

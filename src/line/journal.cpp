@@ -78,6 +78,7 @@ bool Journal::open(const QString &fileName, QString *error)
 {
     mFile.close();
     mFile.setFileName(fileName);
+    mFileName = fileName;
     const QFileInfo info(fileName);
     if (info.exists() && !info.isFile()) {
         *error = QStringLiteral("Журнал ") + fileName + QStringLiteral(" не является файлом");
@@ -104,7 +105,7 @@ bool Journal::open(const QString &fileName, QString *error)
 void Journal::readSuccesses()
 {
     mSuccesses.clear();
-    QFile reader(mFile.fileName());
+    QFile reader(mFileName);
     if (!reader.open(QIODevice::ReadOnly))
         return;
     if (reader.size() > maxReadBytes)
@@ -132,8 +133,13 @@ void Journal::noteSuccess(const QString &imei, const QDateTime &time, int socket
 
 QByteArray Journal::line(const JournalRecord &record) const
 {
+    return line(record, mClock());
+}
+
+QByteArray Journal::line(const JournalRecord &record, const QDateTime &time) const
+{
     const QStringList fields{
-        mClock().toString(Qt::ISODate),
+        time.toString(Qt::ISODate),
         QString::number(record.socket),
         field(record.port),
         field(record.serialNumber),
@@ -151,15 +157,27 @@ QByteArray Journal::line(const JournalRecord &record) const
 
 bool Journal::append(const JournalRecord &record, QString *error)
 {
-    const QByteArray bytes = line(record);
+    const QDateTime time = mClock();
+    if (!writeLine(line(record, time), error))
+        return false;
+    noteWritten(record, time);
+    return true;
+}
+
+bool Journal::writeLine(const QByteArray &bytes, QString *error)
+{
     if (!mFile.isOpen() || mFile.write(bytes) != bytes.size() || !syncToDisk(mFile)) {
         *error = QStringLiteral("Не удалось записать в журнал ") + mFile.fileName() +
                  QStringLiteral(": ") + mFile.errorString();
         return false;
     }
-    if (record.result == JournalRecord::Result::Success && record.job == QLatin1String(flashJob))
-        noteSuccess(record.imei, mClock(), record.socket);
     return true;
+}
+
+void Journal::noteWritten(const JournalRecord &record, const QDateTime &time)
+{
+    if (record.result == JournalRecord::Result::Success && record.job == QLatin1String(flashJob))
+        noteSuccess(record.imei, time, record.socket);
 }
 
 QString Journal::duplicateWarning(const QString &imei) const

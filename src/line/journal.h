@@ -23,9 +23,16 @@ public:
 
     // Opens for appending (creating it with the BOM and the header); false with a reason.
     bool open(const QString &fileName, QString *error);
-    QString fileName() const { return mFile.fileName(); }
+    QString fileName() const { return mFileName; }
     // Writes and flushes one line; false with a reason when it did not reach the file.
     bool append(const JournalRecord &record, QString *error);
+    // append() in its parts, for an owner that leaves the disk to another
+    // thread: the line with its time, the write, then the note of a success.
+    QDateTime now() const { return mClock(); }
+    QByteArray line(const JournalRecord &record, const QDateTime &time) const;
+    // Touches only the open file: another thread may call it while nothing else uses the file.
+    bool writeLine(const QByteArray &bytes, QString *error);
+    void noteWritten(const JournalRecord &record, const QDateTime &time);
     // "Модем с IMEI … уже прошит сегодня в hh:mm (гнездо N)", or empty.
     QString duplicateWarning(const QString &imei) const;
 
@@ -44,6 +51,7 @@ private:
     void noteSuccess(const QString &imei, const QDateTime &time, int socket);
 
     QFile mFile;
+    QString mFileName;
     Clock mClock;
     QString mVersion;
     QHash<QString, Success> mSuccesses; // the latest success of each IMEI

@@ -4,9 +4,10 @@
 
 #include <QSerialPortInfo>
 
-PortLister::PortLister() : mSource(&PortLister::systemPorts) {}
+PortLister::PortLister() : mSource(&PortLister::systemPorts), mThreadSafe(true) {}
 
-// QSerialPortInfo reads the system's device lists only; no port is opened.
+// QSerialPortInfo reads the system's device lists only; no port is opened. It
+// and the USB position's lookup are reentrant: any thread may list.
 QList<PortEntry> PortLister::systemPorts()
 {
     QList<PortEntry> ports;

@@ -12,12 +12,19 @@ public:
     using Source = std::function<QList<PortEntry>()>;
 
     PortLister(); // the system's ports
-    explicit PortLister(Source source) : mSource(std::move(source)) {}
+    // threadSafe: the source may be called from another thread than the owner's.
+    explicit PortLister(Source source, bool threadSafe = false)
+        : mSource(std::move(source)), mThreadSafe(threadSafe)
+    {
+    }
 
     QList<PortEntry> ports() const { return mSource(); }
+    // The system's list is; a hand-filled one is only when its maker says so.
+    bool threadSafe() const { return mThreadSafe; }
 
     static QList<PortEntry> systemPorts();
 
 private:
     Source mSource;
+    bool mThreadSafe = false;
 };

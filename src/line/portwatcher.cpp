@@ -1,36 +1,83 @@
 #include "portwatcher.h"
 
+#include "workerthread.h"
+
 #include <QTimer>
+#include <memory>
 
 PortWatcher::PortWatcher(const PortLister &lister, QObject *parent)
     : QObject(parent), mLister(lister), mTimerPoll(new QTimer(this))
 {
     qRegisterMetaType<PortEntry>();
     mTimerPoll->setInterval(pollIntervalMs);
-    connect(mTimerPoll, &QTimer::timeout, this, &PortWatcher::poll);
+    connect(mTimerPoll, &QTimer::timeout, this, &PortWatcher::slot_mTimerPoll_timeout);
+    if (mLister.threadSafe())
+        mThreadList = new WorkerThread(QStringLiteral("PortLister"), this);
 }
 
 void PortWatcher::start()
 {
     mKnown.clear();
     mIgnored.clear();
-    if (!mIncludePresent) {
-        const QList<PortEntry> present = mLister.ports();
-        for (const PortEntry &port : present)
-            mIgnored.insert(port.name);
-    }
-    poll();
+    ++mGeneration;
     mTimerPoll->start();
+    if (mThreadList) {
+        mFirstListing = true;
+        listElsewhere();
+        return;
+    }
+    if (!mIncludePresent)
+        ignorePresent(mLister.ports());
+    poll();
 }
 
 void PortWatcher::stop()
 {
     mTimerPoll->stop();
+    ++mGeneration;
+}
+
+void PortWatcher::ignorePresent(const QList<PortEntry> &ports)
+{
+    for (const PortEntry &port : ports)
+        mIgnored.insert(port.name);
+}
+
+void PortWatcher::slot_mTimerPoll_timeout()
+{
+    if (mThreadList)
+        listElsewhere();
+    else
+        poll();
+}
+
+// One listing at a time: a slow one is not queued up behind by the timer.
+void PortWatcher::listElsewhere()
+{
+    if (mListing)
+        return;
+    mListing = true;
+    const PortLister lister = mLister;
+    const int generation = mGeneration;
+    auto ports = std::make_shared<QList<PortEntry>>();
+    mThreadList->post([lister, ports] { *ports = lister.ports(); },
+                      [this, ports, generation] {
+                          mListing = false;
+                          if (generation != mGeneration)
+                              return; // stopped or restarted meanwhile
+                          if (std::exchange(mFirstListing, false) && !mIncludePresent)
+                              ignorePresent(*ports);
+                          handle(*ports);
+                      });
 }
 
 void PortWatcher::poll()
 {
-    const QList<PortEntry> ports = mLister.ports();
+    handle(mLister.ports());
+}
+
+void PortWatcher::handle(const QList<PortEntry> &ports)
+{
     QSet<QString> names;
     for (const PortEntry &port : ports)
         names.insert(port.name);

@@ -9,9 +9,12 @@
 #include <QSet>
 
 class QTimer;
+class WorkerThread;
 
 // Reports serial ports that appear and disappear, by listing them twice a
-// second (Qt 5 has no hot-plug signal); never opens a port. Only ports the
+// second (Qt 5 has no hot-plug signal); never opens a port. A lister that may
+// run on another thread (the system's: udev and sysfs, milliseconds each time)
+// lists on a thread of its own, the result handled on the owner's. Only ports the
 // filter matches are reported. Ports present at start() are left alone unless
 // includePresent is set: a GPS or a debug console on the bench PC must never
 // receive a command.
@@ -28,7 +31,7 @@ public:
     void setIncludePresent(bool include) { mIncludePresent = include; }
     void start();
     void stop();
-    // One look at the list; the timer calls it, a test may too.
+    // One look at the list, on the calling thread; a test may call it.
     void poll();
 
 signals:
@@ -36,7 +39,17 @@ signals:
     void signal_portRemoved(PortEntry port);
 
 private:
+    void slot_mTimerPoll_timeout();
+    // Lists on the lister's thread; the result comes back to handle().
+    void listElsewhere();
+    void handle(const QList<PortEntry> &ports);
+    void ignorePresent(const QList<PortEntry> &ports);
+
     PortLister mLister;
+    WorkerThread *mThreadList = nullptr; // only for a lister that may run there
+    bool mListing = false;               // a listing is in flight
+    bool mFirstListing = false;          // its result is the list present at start()
+    int mGeneration = 0;                 // a result of an earlier start() is dropped
     UsbIdFilter mFilter;
     QTimer *mTimerPoll;
     QHash<QString, PortEntry> mKnown; // reported ports by name

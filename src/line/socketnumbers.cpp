@@ -47,16 +47,24 @@ bool SocketNumbers::load(const QString &fileName, QString *error)
 
 int SocketNumbers::numberFor(const QString &key, QString *error)
 {
+    bool added = false;
+    const int number = assign(key, &added);
+    if (added)
+        write(mFileName, contents(), error);
+    return number;
+}
+
+int SocketNumbers::assign(const QString &key, bool *added)
+{
     const auto found = mNumbers.constFind(key);
-    if (found != mNumbers.constEnd())
+    *added = found == mNumbers.constEnd();
+    if (!*added)
         return found.value();
     mNumbers.insert(key, ++mLast);
-    save(error);
     return mLast;
 }
 
-// Rewritten whole through a temporary file: a crash leaves the old list or the new one.
-bool SocketNumbers::save(QString *error) const
+QByteArray SocketNumbers::contents() const
 {
     QList<QPair<int, QString>> rows;
     for (auto it = mNumbers.constBegin(); it != mNumbers.constEnd(); ++it)
@@ -65,10 +73,15 @@ bool SocketNumbers::save(QString *error) const
     QByteArray bytes;
     for (const auto &row : rows)
         bytes += QByteArray::number(row.first) + ';' + row.second.toUtf8() + '\n';
-    QSaveFile file(mFileName);
+    return bytes;
+}
+
+bool SocketNumbers::write(const QString &fileName, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(fileName);
     if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
         return true;
     if (error)
-        *error = QStringLiteral("Не удалось сохранить номера гнёзд в файл ") + mFileName;
+        *error = QStringLiteral("Не удалось сохранить номера гнёзд в файл ") + fileName;
     return false;
 }

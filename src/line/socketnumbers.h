@@ -17,11 +17,18 @@ public:
     // The socket's number, a new one (saved at once) for a position not seen before.
     // A number that could not be saved is still given; *error says why.
     int numberFor(const QString &key, QString *error = nullptr);
+    // The same without saving: *added says the position is new and the file
+    // needs contents() written, which an owner may do on another thread.
+    int assign(const QString &key, bool *added);
     int count() const { return mNumbers.size(); }
+    QString fileName() const { return mFileName; }
+    // The file's text for the numbers known now.
+    QByteArray contents() const;
+    // Replaces the file with bytes through a temporary file: a crash leaves the
+    // old list or the new one. Touches nothing else, so any thread may call it.
+    static bool write(const QString &fileName, const QByteArray &bytes, QString *error);
 
 private:
-    bool save(QString *error) const;
-
     QString mFileName;
     QHash<QString, int> mNumbers;
     int mLast = 0;

@@ -100,6 +100,7 @@ void SocketRun::plug(const PortEntry &port)
 void SocketRun::open()
 {
     mImei.clear();
+    mIdentified = false;
     mStep.clear();
     mProgress = 0;
     mStepNumber = 0;
@@ -199,11 +200,27 @@ void SocketRun::slot_mSession_signal_queryAnswered(const QByteArray &answer)
     const std::optional<QString> imei = ImeiParser::parse(answer);
     mImei = imei.value_or(QString());
     event(imei ? QStringLiteral("IMEI ") + *imei : QStringLiteral("IMEI не прочитан"));
+    mIdentified = true;
     emit signal_identified(mNumber, mImei);
+    if (mState != State::Identifying)
+        return; // the watch stopped it meanwhile
     if (!mAccepting) {
         close(State::Done);
         return;
     }
+    if (!mJobHeld)
+        beginJob();
+}
+
+void SocketRun::holdJobs(bool hold)
+{
+    mJobHeld = hold;
+    if (!hold && mState == State::Identifying && mIdentified && mAccepting)
+        beginJob();
+}
+
+void SocketRun::beginJob()
+{
     mFileHashes.clear();
     mJobClock.start();
     mStep = QStringLiteral("запуск");

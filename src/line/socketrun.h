@@ -44,6 +44,10 @@ public:
     void stopAccepting();
     // Stops at once: a running job ends as "прервано".
     void stopNow();
+    // While held, a modem whose IMEI has been read waits before its job starts;
+    // releasing starts it. The watch holds jobs until every journal line
+    // before them has reached the disk, so that none starts unrecorded.
+    void holdJobs(bool hold);
 
     int number() const { return mNumber; }
     State state() const { return mState; }
@@ -91,6 +95,7 @@ private slots:
 private:
     void setState(State state);
     void open();
+    void beginJob();
     void close(State after);
     void endJob(JournalRecord::Result result, const QString &text);
     void event(const QString &text);
@@ -105,6 +110,8 @@ private:
     State mAfterClose = State::Empty;
     bool mAccepting = true;
     QString mImei;
+    bool mIdentified = false; // the IMEI query has been answered
+    bool mJobHeld = false;
     QString mStep;
     QString mSettingsFile;
     std::optional<SmallFile> mSettingsContent;

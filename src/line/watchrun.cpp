@@ -1,5 +1,7 @@
 #include "watchrun.h"
 
+#include <memory>
+
 #ifndef LORTA_VERSION
 #define LORTA_VERSION ""
 #endif
@@ -54,10 +56,21 @@ void WatchRun::stopNow()
 
 SocketRun *WatchRun::socketFor(const PortEntry &port)
 {
-    QString problem;
-    const int number = mNumbers.numberFor(port.socketKey(), &problem);
-    if (!problem.isEmpty())
-        emit signal_problem(problem);
+    bool added = false;
+    const int number = mNumbers.assign(port.socketKey(), &added);
+    if (added) {
+        // Each write carries the whole list as it is now, so the last one wins.
+        const QString fileName = mNumbers.fileName();
+        const QByteArray bytes = mNumbers.contents();
+        auto problem = std::make_shared<QString>();
+        mWriter.post(
+            [fileName, bytes, problem] { SocketNumbers::write(fileName, bytes, problem.get()); },
+            [this, problem] {
+                if (!problem->isEmpty())
+                    emit signal_problem(*problem);
+                checkFinished();
+            });
+    }
     SocketRun *&socket = mSockets[number];
     if (socket)
         return socket;
@@ -74,6 +87,7 @@ SocketRun *WatchRun::socketFor(const PortEntry &port)
     connect(socket, &SocketRun::signal_logLine, this, &WatchRun::signal_logLine);
     connect(socket, &SocketRun::signal_identified, this, &WatchRun::slot_socket_signal_identified);
     connect(socket, &SocketRun::signal_jobEnded, this, &WatchRun::slot_socket_signal_jobEnded);
+    socket->holdJobs(mLinesPending > 0);
     emit signal_socketAdded(number);
     return socket;
 }
@@ -108,30 +122,55 @@ void WatchRun::slot_socket_signal_identified(int number, const QString &imei)
     emit signal_event(number, mSockets.value(number)->port().name, warning);
 }
 
-// A job that is over but not in the journal must not be followed by others:
-// the watch stops taking modems and says so.
+// The verdict is told at once; the line goes to the writer thread. Until it
+// is on the disk no other job starts: a line that cannot be written stops the
+// watch before any modem is flashed unrecorded.
 void WatchRun::slot_socket_signal_jobEnded(const JournalRecord &record)
 {
     if (record.result == JournalRecord::Result::Success)
         ++mSucceeded;
     else
         ++mFailed;
-    QString error;
-    if (!mJournal.append(record, &error)) {
+    const QDateTime time = mJournal.now();
+    const QByteArray bytes = mJournal.line(record, time);
+    Journal *journal = &mJournal;
+    auto error = std::make_shared<QString>();
+    ++mLinesPending;
+    holdJobs(true);
+    mWriter.post([journal, bytes, error] { journal->writeLine(bytes, error.get()); },
+                 [this, record, time, error] { journalWritten(record, time, *error); });
+    emit signal_jobEnded(record);
+}
+
+// A job that is over but not in the journal must not be followed by others:
+// the watch stops taking modems and says so.
+void WatchRun::journalWritten(const JournalRecord &record, const QDateTime &time,
+                              const QString &error)
+{
+    --mLinesPending;
+    if (!error.isEmpty()) {
         mJournalFailed = true;
         emit signal_problem(error);
-        emit signal_jobEnded(record);
         stopGracefully();
         return;
     }
-    emit signal_jobEnded(record);
+    mJournal.noteWritten(record, time);
     if (mOptions.count > 0 && mSucceeded >= mOptions.count)
         stopGracefully();
+    if (mAccepting && mLinesPending == 0)
+        holdJobs(false);
+    checkFinished();
+}
+
+void WatchRun::holdJobs(bool hold)
+{
+    for (SocketRun *socket : qAsConst(mSockets))
+        socket->holdJobs(hold);
 }
 
 void WatchRun::checkFinished()
 {
-    if (mAccepting || mFinished)
+    if (mAccepting || mFinished || mWriter.pending() > 0)
         return;
     for (SocketRun *socket : qAsConst(mSockets)) {
         if (socket->busy())

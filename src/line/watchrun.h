@@ -5,6 +5,7 @@
 #include "socketnumbers.h"
 #include "socketrun.h"
 #include "watchoptions.h"
+#include "workerthread.h"
 
 #include <QElapsedTimer>
 #include <QMap>
@@ -14,7 +15,10 @@
 // a socket number and a SocketRun, and journals every job. A front end (the
 // flasher's console, a bench window's socket model) follows it by its signals:
 // signal_socketChanged for a socket's state, step, progress and IMEI, and
-// signal_jobEnded for the verdict. Nothing here blocks the event loop.
+// signal_jobEnded for the verdict. Nothing here blocks the event loop: the
+// journal's lines and the numbers file are written on a thread of their own,
+// in order; no job starts while a line is on its way, and the watch finishes
+// once the last one is on the disk.
 class WatchRun : public QObject
 {
     Q_OBJECT
@@ -64,6 +68,8 @@ private slots:
 
 private:
     SocketRun *socketFor(const PortEntry &port);
+    void journalWritten(const JournalRecord &record, const QDateTime &time, const QString &error);
+    void holdJobs(bool hold);
     void checkFinished();
 
     WatchOptions mOptions;
@@ -77,4 +83,7 @@ private:
     bool mAccepting = true;
     bool mJournalFailed = false;
     bool mFinished = false;
+    int mLinesPending = 0; // journal lines handed to the writer, not yet on the disk
+    // Declared last, so destroyed first: its tasks use the journal.
+    WorkerThread mWriter{QStringLiteral("WatchWriter")};
 };

@@ -153,9 +153,9 @@ void BenchWindow::buildTop(QWidget *top)
             mStore->value(QStringLiteral("bench/filter"), anyAdapter).toString());
         mCheckIncludePresent->setChecked(false); // taken only when asked for, every run
     }
-    mEditJournal->setText(
+    mEditJournal->setText(QDir::toNativeSeparators(
         mStore ? mStore->value(QStringLiteral("bench/journal"), defaultJournal).toString()
-               : defaultJournal);
+               : defaultJournal));
     setSettingsFile(mStore ? mStore->value(QStringLiteral("bench/settings")).toString()
                            : QString());
 
@@ -171,7 +171,7 @@ void BenchWindow::buildTop(QWidget *top)
             this, QStringLiteral("Журнал"), mEditJournal->text(), QStringLiteral("CSV (*.csv)"),
             nullptr, QFileDialog::DontConfirmOverwrite);
         if (!file.isEmpty())
-            mEditJournal->setText(file);
+            mEditJournal->setText(QDir::toNativeSeparators(file));
     });
     connect(mButtonStart, &QPushButton::clicked, this, &BenchWindow::slot_mButtonStart_clicked);
 }
@@ -225,7 +225,7 @@ void BenchWindow::start()
     }
     options.includePresent = mCheckIncludePresent->isChecked();
     options.settingsFile = file;
-    options.journalFile = mEditJournal->text();
+    options.journalFile = QDir::fromNativeSeparators(mEditJournal->text());
 
     auto *run = new WatchRun(options, mLister, this);
     run->setSettingsContent(mSettingsContent); // every modem gets the bytes just checked
@@ -308,7 +308,8 @@ void BenchWindow::saveChoices() const
     mStore->setValue(QStringLiteral("bench/settings"),
                      QDir::fromNativeSeparators(mEditSettings->text()));
     mStore->setValue(QStringLiteral("bench/filter"), mComboFilter->currentText());
-    mStore->setValue(QStringLiteral("bench/journal"), mEditJournal->text());
+    mStore->setValue(QStringLiteral("bench/journal"),
+                     QDir::fromNativeSeparators(mEditJournal->text()));
 }
 
 bool BenchWindow::jobsRunning() const

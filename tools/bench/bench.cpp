@@ -1,20 +1,24 @@
 // lorta-bench: runs the real window and worker against the paced simulated
 // modem and prints what an operator would feel: how long each job takes next
 // to its floors, the longest GUI freeze during it, how soon a transfer cut
-// short ends, the CPU an idle open port costs, start-up time, memory, and the
-// cost of a log line.
+// short ends, the CPU an idle open port costs, start-up time, memory, the
+// cost of a log line, and the production line's watch and bench window with 16
+// sockets.
 #include "benchio.h"
+#include "benchwindowbench.h"
 #include "eventwait.h"
 #include "floodbench.h"
 #include "jobfloor.h"
 #include "log/logcomposer.h"
 #include "log/logpane.h"
+#include "looptrace.h"
 #include "modalcloser.h"
 #include "modembench.h"
 #include "modemsim.h"
 #include "parallelflash.h"
 #include "protocol/tooltexts.h"
 #include "settings/settingsfile.h"
+#include "stallmeter.h"
 #include "ui/mainwindow.h"
 #include "watchbench.h"
 #include "windowdriver.h"
@@ -47,7 +51,6 @@ namespace {
 using BenchIo::out;
 using BenchIo::residentMiB;
 
-constexpr int stallProbeMs = 2;
 constexpr int idleSeconds = 10;
 
 void idleFor(int ms)
@@ -56,37 +59,6 @@ void idleFor(int ms)
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
-
-// The longest time the GUI thread did not get back to its event loop: a
-// precise timer ticks every 2 ms; any gap beyond that was a freeze.
-class StallMeter
-{
-public:
-    StallMeter()
-    {
-        mTimer.setTimerType(Qt::PreciseTimer);
-        mTimer.setInterval(stallProbeMs);
-        QObject::connect(&mTimer, &QTimer::timeout, [this] {
-            mMaxGapMs = std::max(mMaxGapMs, mClock.restart() - stallProbeMs);
-        });
-    }
-    void start()
-    {
-        mMaxGapMs = 0;
-        mClock.start();
-        mTimer.start();
-    }
-    qint64 stop()
-    {
-        mTimer.stop();
-        return mMaxGapMs;
-    }
-
-private:
-    QTimer mTimer;
-    QElapsedTimer mClock;
-    qint64 mMaxGapMs = 0;
-};
 
 // CPU time in ms of the GUI thread and the serial worker thread ("SerialPort"),
 // read from /proc so the simulated modem's own thread is not counted.
@@ -339,14 +311,17 @@ int startupProbe(QApplication &app)
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    TracingApplication app(argc, argv);
+    app.setTracing(app.arguments().contains(QStringLiteral("--trace-loop")));
     if (app.arguments().contains(QStringLiteral("--startup-probe")))
         return startupProbe(app);
     const QString simulator = QStringLiteral(LORTA_MODEM_SIM_PATH);
     if (app.arguments().contains(QStringLiteral("--parallel")))
         return measureParallelFlash(simulator) ? 0 : 1;
     if (app.arguments().contains(QStringLiteral("--watch")))
-        return measureWatch() ? 0 : 1;
+        return measureWatch(simulator) ? 0 : 1;
+    if (app.arguments().contains(QStringLiteral("--bench-window")))
+        return measureBenchWindow(simulator) ? 0 : 1;
     constexpr int floodSeconds = 60;
     if (app.arguments().contains(QStringLiteral("--flood-only"))) {
         measureFlood(floodSeconds);
@@ -392,6 +367,7 @@ int main(int argc, char *argv[])
     measureFlood(floodSeconds);
     out(QString());
     allEnded = measureParallelFlash(simulator) && allEnded;
-    allEnded = measureWatch() && allEnded;
+    allEnded = measureWatch(simulator) && allEnded;
+    allEnded = measureBenchWindow(simulator) && allEnded;
     return allEnded ? 0 : 1;
 }

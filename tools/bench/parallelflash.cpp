@@ -1,5 +1,6 @@
 #include "parallelflash.h"
 #include "benchio.h"
+#include "modemfarm.h"
 
 #include "cli/clirunner.h"
 
@@ -21,7 +22,6 @@ namespace {
 using BenchIo::out;
 using BenchIo::residentMiB;
 constexpr int stallProbeMs = 2;
-constexpr int simStartMs = 5000;
 
 // CPU time in ms of the whole process, the threads that have ended included:
 // the workers end with their ports. The modems run in processes of their own.
@@ -41,39 +41,6 @@ struct Row
     double cpuMsPerPort = 0;
     double peakMiB = 0;
     qint64 maxStallMs = 0;
-};
-
-// Simulated modems as processes of their own: their work never counts as the flasher's.
-class ModemFarm
-{
-public:
-    bool start(const QString &simulator, int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            auto process = std::make_unique<QProcess>();
-            process->setProgram(simulator);
-            process->setArguments({QStringLiteral("--demo")});
-            process->setStandardErrorFile(QProcess::nullDevice());
-            process->start();
-            if (!process->waitForReadyRead(simStartMs))
-                return false;
-            mPorts << QString::fromUtf8(process->readLine()).trimmed();
-            mProcesses.push_back(std::move(process));
-        }
-        return true;
-    }
-    ~ModemFarm()
-    {
-        for (auto &process : mProcesses) {
-            process->terminate();
-            process->waitForFinished(simStartMs);
-        }
-    }
-    const QStringList &ports() const { return mPorts; }
-
-private:
-    std::vector<std::unique_ptr<QProcess>> mProcesses;
-    QStringList mPorts;
 };
 
 Row flashAtOnce(const QString &simulator, int count)

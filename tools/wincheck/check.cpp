@@ -158,6 +158,7 @@ public:
     }
 
     QStringList boxes() const { return mBoxes; } // "EPOCH_MS TITLE|TEXT"
+    QStringList tiles() const { return mTiles; } // "N|PORT|STATE|DETAIL", as they changed
 
     QStringList log()
     {
@@ -190,6 +191,8 @@ private:
             mBuffer.remove(0, end + 1);
             if (line.startsWith(QLatin1String("box ")))
                 mBoxes << line.mid(4);
+            else if (line.startsWith(QLatin1String("tile ")))
+                mTiles << line.mid(5);
             else
                 mLines << line;
         }
@@ -200,6 +203,7 @@ private:
     QByteArray mBuffer;
     QStringList mLines;
     QStringList mBoxes;
+    QStringList mTiles;
 };
 
 QString boxText(const QString &box)
@@ -470,6 +474,87 @@ void cutShort(const Target &t, Report &r, bool hangUp)
             quiet ? QString() : bench.trace());
 }
 
+// The bench window with the modem on the port that is there when it starts
+// (taken, as the operator can ask; the bench sees no other port): the port's
+// tile goes to green "Готово — снимите модем" as socket 1, the journal has the
+// modem's line with its IMEI, both scripts are in the modem.
+void benchWindow(const Target &t, Report &r)
+{
+    out(QStringLiteral("== the bench window (%1)").arg(t.label));
+    Bench bench(t, r);
+    OldModem::preload(bench.sim());
+    const QByteArray imei = "490154203237518";
+    bench.sim().setImei(imei);
+    if (!bench.start())
+        return;
+    QFile settings(bench.dir() + QStringLiteral("/settings.ini"));
+    if (!settings.open(QIODevice::WriteOnly) || settings.write(OldModem::settings()) < 0)
+        return void(r.check(false, QStringLiteral("the bench's settings file is written")));
+    settings.close();
+    Driver &driver = bench.driver();
+    // Wine's COM3 has no USB device behind it in the device tree: the socket
+    // falls back to the port's name.
+    const QString location =
+        driver.ask(QStringLiteral("location ") + t.port(bench.sim()), QStringLiteral("location"));
+    r.figure(t.label + QStringLiteral(" USB position of ") + t.port(bench.sim()),
+             location.isEmpty() ? QStringLiteral("none, the socket is the port's name") : location);
+    const qint64 started = now();
+    driver.send(QStringLiteral("bench %1 %2").arg(bench.dir(), t.port(bench.sim())));
+    const QString title = driver.expect(QStringLiteral("bench-up"), replyMs);
+    r.check(title.startsWith(QStringLiteral("Стенд Flash ЛОРТА-МОДЕМ")),
+            t.label + QStringLiteral(": the bench window shows with its title"), title);
+    const QString begun = driver.expect(QStringLiteral("bench-start"), replyMs);
+    if (!r.check(begun == QLatin1String("ok"),
+                 t.label + QStringLiteral(": the bench starts its watch"), begun))
+        return;
+    const QString port = t.port(bench.sim());
+    auto tileWhere = [&](const std::function<bool(const QString &)> &state) {
+        const QStringList tiles = driver.tiles();
+        for (const QString &tile : tiles) {
+            if (tile.section(QLatin1Char('|'), 1, 1).startsWith(port) &&
+                state(tile.section(QLatin1Char('|'), 2, 2)))
+                return tile;
+        }
+        return QString();
+    };
+    const QString done = QStringLiteral("Готово — снимите модем");
+    auto isDone = [&](const QString &state) { return state == done; };
+    auto isRed = [](const QString &state) {
+        return state.startsWith(QStringLiteral("Ошибка")) ||
+               state.startsWith(QStringLiteral("Модем отключён"));
+    };
+    driver.until([&] { return !tileWhere(isDone).isNull() || !tileWhere(isRed).isNull(); }, jobMs);
+    const QString green = tileWhere(isDone);
+    QStringList states;
+    for (const QString &tile : driver.tiles()) {
+        if (!tile.section(QLatin1Char('|'), 1, 1).startsWith(port))
+            continue;
+        const QString state = tile.section(QLatin1Char('|'), 2, 2).section(QLatin1Char(':'), 0, 0);
+        if (states.value(states.size() - 1) != state)
+            states << state;
+    }
+    r.check(!green.isNull() && green.section(QLatin1Char('|'), 0, 0) == QLatin1String("1"),
+            t.label + QStringLiteral(": socket 1, %1, goes to \"%2\"").arg(port, done),
+            QStringLiteral("%1; states: %2")
+                .arg(green.isNull() ? driver.tiles().value(driver.tiles().size() - 1) : green,
+                     states.join(QStringLiteral(" → "))));
+    if (!green.isNull())
+        r.figure(t.label + QStringLiteral(" bench: start to green tile"),
+                 QStringLiteral("%1 ms").arg(now() - started));
+    const ModemSim &sim = bench.sim();
+    r.check(sim.file("main.pyo") == resource(QStringLiteral(":/files/main.pyo")) &&
+                sim.file("config.pyo") == resource(QStringLiteral(":/files/config.pyo")),
+            t.label + QStringLiteral(": the bench put both scripts into the modem"));
+    QFile journal(bench.dir() + QStringLiteral("/journal.csv"));
+    const QString lines =
+        journal.open(QIODevice::ReadOnly) ? QString::fromUtf8(journal.readAll()) : QString();
+    const QStringList records = lines.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    const QString record = records.value(records.size() - 1);
+    r.check(records.size() == 2 && record.contains(QString::fromLatin1(imei)) &&
+                record.contains(QStringLiteral(";успех;")) && record.contains(port),
+            t.label + QStringLiteral(": the journal has the modem's line with its IMEI"), record);
+}
+
 // The old modem started, and the target's port name made to lead to it.
 bool startLinkedModem(ModemSim &sim, const Target &t, Report &r)
 {
@@ -594,6 +679,96 @@ void cliFlashReaderGone(const Target &t, const QStringList &cli, Report &r)
                 .arg(said.section(QLatin1Char('\n'), -1)));
 }
 
+// The console of a flash closed in the middle of main.pyo: the close event
+// stops the port at once, and the run still prints its table, writes its
+// journal to the last line and exits 130; nothing more goes to the modem and
+// no other file is left behind. `closer` raises the event in the flasher.
+void cliFlashConsoleClosed(const Target &t, const QStringList &cli, const QStringList &closer,
+                           Report &r)
+{
+    out(QStringLiteral("== lorta-flash-cli flash, its console closed (%1)").arg(t.label));
+    QTemporaryDir dir;
+    ModemSim sim;
+    if (!startLinkedModem(sim, t, r))
+        return;
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    const QFileInfo program(cli.constFirst());
+    process.start(program.exists() ? program.absoluteFilePath() : program.filePath(),
+                  cli.mid(1) + QStringList{QStringLiteral("flash"), QStringLiteral("--port"),
+                                           t.port(sim), QStringLiteral("--log"),
+                                           QStringLiteral("journal.log")});
+    QElapsedTimer clock;
+    clock.start();
+    while (sim.dataBytesReceived() <= midFileBytes && clock.elapsed() < jobMs &&
+           process.state() != QProcess::NotRunning)
+        process.waitForFinished(20);
+    if (sim.dataBytesReceived() <= midFileBytes || process.state() == QProcess::NotRunning) {
+        r.check(false, t.label + QStringLiteral(": lorta-flash-cli sends main.pyo's bytes"),
+                QString::fromUtf8(process.readAllStandardError()));
+        return;
+    }
+    QProcess close;
+    const QFileInfo closeProgram(closer.constFirst());
+    close.start(closeProgram.exists() ? closeProgram.absoluteFilePath() : closeProgram.filePath(),
+                closer.mid(1) + QStringList{QFileInfo(cli.constLast()).fileName()});
+    // "sent PID" once the handler's thread runs; the closer then ends the
+    // flasher as the system would, unless it ends by itself first.
+    QElapsedTimer waiting;
+    waiting.start();
+    while (!close.canReadLine() && close.state() != QProcess::NotRunning &&
+           waiting.elapsed() < replyMs)
+        close.waitForReadyRead(20);
+    const QString closeSaid = QString::fromUtf8(close.readLine()).trimmed();
+    const qint64 sentAt = now();
+    if (!r.check(closeSaid.startsWith(QLatin1String("sent ")),
+                 t.label + QStringLiteral(": the console's close event reaches lorta-flash-cli"),
+                 closeSaid + QString::fromUtf8(close.readAllStandardError()))) {
+        process.kill();
+        process.waitForFinished();
+        return;
+    }
+    const bool finished = process.waitForFinished(jobMs);
+    const qint64 stopMs = std::max<qint64>(0, now() - sentAt);
+    const int commands = sim.commands().size();
+    QElapsedTimer quiet;
+    quiet.start();
+    while (quiet.elapsed() < closeLimitMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    close.waitForFinished(replyMs);
+    const QString ending = QString::fromUtf8(close.readAll()).trimmed();
+    r.check(ending.startsWith(QLatin1String("exited ")),
+            t.label + QStringLiteral(": lorta-flash-cli ends by itself while its close handler "
+                                     "holds on (the system ends it once the handler returns)"),
+            ending);
+    const QString table = QString::fromUtf8(process.readAllStandardOutput());
+    QFile journal(dir.path() + QStringLiteral("/journal.log"));
+    const QByteArray lines = journal.open(QIODevice::ReadOnly) ? journal.readAll() : QByteArray();
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    r.figure(t.label + QStringLiteral(" lorta-flash-cli exit after the close event"),
+             QStringLiteral("%1 ms").arg(stopMs));
+    r.check(finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 130 &&
+                table.contains(QStringLiteral("прервано")) && sim.commands().size() == commands &&
+                !sim.hasFile("config.pyo"),
+            t.label + QStringLiteral(": the close event stops the flash, the table says "
+                                     "\"прервано\", exit 130, nothing more sent"),
+            QStringLiteral("exit %1 after %2 ms, %3 command(s) after the stop; %4")
+                .arg(process.exitCode())
+                .arg(stopMs)
+                .arg(sim.commands().size() - commands)
+                .arg(table.trimmed().section(QLatin1Char('\n'), -1)));
+    r.check(stopMs <= 3 * closeLimitMs,
+            t.label + QStringLiteral(": lorta-flash-cli ends within %1 ms of the close event")
+                          .arg(3 * closeLimitMs),
+            QStringLiteral("%1 ms").arg(stopMs));
+    r.check(lines.endsWith('\n') && lines.contains("Прошивка модема запущена") &&
+                left == QStringList{QStringLiteral("journal.log")},
+            t.label + QStringLiteral(": the journal is whole to its last line, no other file left"),
+            QStringLiteral("files: %1; journal's last line: %2")
+                .arg(left.join(QLatin1Char(' ')),
+                     QString::fromUtf8(lines).trimmed().section(QLatin1Char('\n'), -1)));
+}
+
 Target wineTarget(const QCommandLineParser &p)
 {
     return {p.value(QStringLiteral("label")),
@@ -624,11 +799,15 @@ int main(int argc, char *argv[])
         {QStringLiteral("cli"),
          QStringLiteral("Command that starts lorta-flash-cli the same way as the driver."),
          QStringLiteral("command")},
+        {QStringLiteral("close"),
+         QStringLiteral("Command that raises a console's close event in the program named "
+                        "after it (lorta-win-close)."),
+         QStringLiteral("command")},
         {QStringLiteral("label"), QStringLiteral("How the report names the driver (default Wine)."),
          QStringLiteral("text"), QStringLiteral("Wine")},
         {QStringLiteral("only"),
          QStringLiteral("Comma-separated scenarios: delay, flash, read, "
-                        "silent, close, lost, cli, cli-reader."),
+                        "silent, close, lost, cli, cli-reader, cli-close, bench."),
          QStringLiteral("list")},
     });
     parser.process(app);
@@ -669,11 +848,19 @@ int main(int argc, char *argv[])
         cutShort(wine, report, false);
     if (wanted("lost"))
         cutShort(wine, report, true);
+    if (wanted("bench"))
+        benchWindow(wine, report);
     if (wanted("cli") && parser.isSet(QStringLiteral("cli")))
         cliReadSettings(wine, QProcess::splitCommand(parser.value(QStringLiteral("cli"))), report);
     if (wanted("cli-reader") && parser.isSet(QStringLiteral("cli")))
         cliFlashReaderGone(wine, QProcess::splitCommand(parser.value(QStringLiteral("cli"))),
                            report);
+
+    if (wanted("cli-close") && parser.isSet(QStringLiteral("cli")) &&
+        parser.isSet(QStringLiteral("close")))
+        cliFlashConsoleClosed(wine, QProcess::splitCommand(parser.value(QStringLiteral("cli"))),
+                              QProcess::splitCommand(parser.value(QStringLiteral("close"))),
+                              report);
 
     out(QStringLiteral("== figures"));
     for (const QString &figure : qAsConst(report.figures))

@@ -13,22 +13,38 @@
 //                              the worker alone: opens PORT, hands over COMMAND
 //                              (default "at") and "\r" with that answer wait,
 //                              "answer MS HEX" or "open-failed"
+//   bench DIR PORT             the bench window beside the main one, over the
+//                              system's port list cut down to PORT: settings
+//                              DIR/settings.ini, journal DIR/journal.csv, the
+//                              port present at its start taken too; "bench-up TITLE",
+//                              then "tile N|PORT|STATE|DETAIL" whenever a tile
+//                              changes, and "bench-start ok" or "bench-start refused TEXT"
+//   location PORT              "location TEXT": the USB position the socket of
+//                              PORT is read from (empty without USB)
 //   quit
 //
 // Whenever a modal box or dialog shows, it is closed as an operator would and
 // "box EPOCH_MS TITLE|TEXT" is printed.
 
+#include "line/socketmodel.h"
+#include "line/usblocation.h"
 #include "modalcloser.h"
 #include "protocol/tooltexts.h"
 #include "serial/serialport.h"
+#include "ui/benchwindow.h"
 #include "ui/mainwindow.h"
 #include "windowdriver.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -112,6 +128,10 @@ public:
             exchange(rest.section(QLatin1Char(' '), 0, 0),
                      rest.section(QLatin1Char(' '), 1, 1).toInt(),
                      rest.section(QLatin1Char(' '), 2).toUtf8());
+        else if (command == QLatin1String("bench"))
+            bench(rest.section(QLatin1Char(' '), 0, 0), rest.section(QLatin1Char(' '), 1, 1));
+        else if (command == QLatin1String("location"))
+            say(QStringLiteral("location ") + UsbLocation::of(rest));
         else if (command == QLatin1String("quit"))
             qApp->quit();
         else
@@ -205,7 +225,54 @@ private:
         worker->startPort();
     }
 
+    // The bench window over the system's port list, its journal and settings in
+    // dir; every tile change is reported as the operator would read it. Only
+    // the modem's port is let through: the present ports are taken, and the
+    // others (Wine's COM1 is the machine's /dev/ttyS0) must not get a command.
+    void bench(const QString &dir, const QString &port)
+    {
+        const PortLister lister([port] {
+            QList<PortEntry> ports = PortLister::systemPorts();
+            ports.erase(std::remove_if(ports.begin(), ports.end(),
+                                       [&](const PortEntry &entry) { return entry.name != port; }),
+                        ports.end());
+            return ports;
+        });
+        mBench = std::make_unique<BenchWindow>(lister, nullptr);
+        mBench->show();
+        say(QStringLiteral("bench-up ") + mBench->windowTitle());
+        SocketModel *model = mBench->model();
+        auto report = [model](int row) {
+            const QModelIndex tile = model->index(row, 0);
+            say(QStringLiteral("tile %1|%2|%3|%4")
+                    .arg(tile.data(SocketModel::NumberRole).toInt())
+                    .arg(tile.data(SocketModel::PortRole).toString(),
+                         tile.data(SocketModel::StateTextRole).toString(),
+                         tile.data(SocketModel::DetailRole).toString()));
+        };
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, mBench.get(),
+                         [report](const QModelIndex &, int first, int last) {
+                             for (int row = first; row <= last; ++row)
+                                 report(row);
+                         });
+        QObject::connect(model, &QAbstractItemModel::dataChanged, mBench.get(),
+                         [report](const QModelIndex &from, const QModelIndex &to) {
+                             for (int row = from.row(); row <= to.row(); ++row)
+                                 report(row);
+                         });
+        mBench->setSettingsFile(QDir(dir).filePath(QStringLiteral("settings.ini")));
+        mBench->findChild<QLineEdit *>(QStringLiteral("editJournal"))
+            ->setText(QDir(dir).filePath(QStringLiteral("journal.csv")));
+        mBench->findChild<QCheckBox *>()->setChecked(true);
+        mBench->findChild<QPushButton *>(QStringLiteral("buttonStart"))->click();
+        QLabel *problem = mBench->findChild<QLabel *>(QStringLiteral("labelProblem"));
+        say(mBench->running() ? QStringLiteral("bench-start ok")
+                              : QStringLiteral("bench-start refused ") + mBench->settingsProblem() +
+                                    problem->text());
+    }
+
     MainWindow mWindow;
+    std::unique_ptr<BenchWindow> mBench;
     WindowDriver mUi;
     ModalCloser mCloser;
 };
