@@ -6,11 +6,15 @@
 #include <memory>
 
 PortWatcher::PortWatcher(const PortLister &lister, QObject *parent)
-    : QObject(parent), mLister(lister), mTimerPoll(new QTimer(this))
+    : QObject(parent), mLister(lister), mTimerPoll(new QTimer(this)),
+      mTimerConfirm(new QTimer(this))
 {
     qRegisterMetaType<PortEntry>();
     mTimerPoll->setInterval(pollIntervalMs);
     connect(mTimerPoll, &QTimer::timeout, this, &PortWatcher::slot_mTimerPoll_timeout);
+    mTimerConfirm->setSingleShot(true);
+    mTimerConfirm->setInterval(confirmDelayMs);
+    connect(mTimerConfirm, &QTimer::timeout, this, &PortWatcher::slot_mTimerPoll_timeout);
     if (mLister.threadSafe())
         mThreadList = new WorkerThread(QStringLiteral("PortLister"), this);
 }
@@ -19,6 +23,7 @@ void PortWatcher::start()
 {
     mKnown.clear();
     mIgnored.clear();
+    mMissing.clear();
     ++mGeneration;
     mTimerPoll->start();
     if (mThreadList) {
@@ -34,6 +39,7 @@ void PortWatcher::start()
 void PortWatcher::stop()
 {
     mTimerPoll->stop();
+    mTimerConfirm->stop();
     ++mGeneration;
 }
 
@@ -76,19 +82,34 @@ void PortWatcher::poll()
     handle(mLister.ports());
 }
 
+// The system's list can miss a port that is still there for one look, while
+// another adapter comes or goes: a port is gone only when two listings in a
+// row miss it, the second taken soon after the first.
+bool PortWatcher::confirmedGone(const QSet<QString> &names, const QString &name,
+                                QSet<QString> &missing)
+{
+    if (names.contains(name))
+        return false;
+    if (mMissing.contains(name))
+        return true;
+    missing.insert(name);
+    return false;
+}
+
 void PortWatcher::handle(const QList<PortEntry> &ports)
 {
     QSet<QString> names;
     for (const PortEntry &port : ports)
         names.insert(port.name);
+    QSet<QString> missing;
 
     // A port ignored at start becomes eligible once it has gone: what is
     // plugged in there next is a new device.
     for (auto it = mIgnored.begin(); it != mIgnored.end();)
-        it = names.contains(*it) ? std::next(it) : mIgnored.erase(it);
+        it = confirmedGone(names, *it, missing) ? mIgnored.erase(it) : std::next(it);
 
     for (auto it = mKnown.begin(); it != mKnown.end();) {
-        if (names.contains(it.key())) {
+        if (!confirmedGone(names, it.key(), missing)) {
             ++it;
             continue;
         }
@@ -102,4 +123,7 @@ void PortWatcher::handle(const QList<PortEntry> &ports)
         mKnown.insert(port.name, port);
         emit signal_portAdded(port);
     }
+    mMissing = missing;
+    if (!mMissing.isEmpty())
+        mTimerConfirm->start();
 }

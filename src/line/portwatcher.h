@@ -24,6 +24,9 @@ class PortWatcher : public QObject
 
 public:
     static constexpr int pollIntervalMs = 500;
+    // A port missing from one listing is looked for again this soon; only a
+    // second listing without it makes it gone.
+    static constexpr int confirmDelayMs = 150;
 
     explicit PortWatcher(const PortLister &lister, QObject *parent = nullptr);
 
@@ -43,6 +46,7 @@ private:
     // Lists on the lister's thread; the result comes back to handle().
     void listElsewhere();
     void handle(const QList<PortEntry> &ports);
+    bool confirmedGone(const QSet<QString> &names, const QString &name, QSet<QString> &missing);
     void ignorePresent(const QList<PortEntry> &ports);
 
     PortLister mLister;
@@ -54,5 +58,7 @@ private:
     QTimer *mTimerPoll;
     QHash<QString, PortEntry> mKnown; // reported ports by name
     QSet<QString> mIgnored;           // present at start: left alone until they go
+    QSet<QString> mMissing;           // known or ignored, absent from the last listing
+    QTimer *mTimerConfirm;
     bool mIncludePresent = false;
 };

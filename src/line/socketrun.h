@@ -67,8 +67,9 @@ public:
     bool jobRunning() const { return mState == State::Running; }
 
     static QByteArray imeiQuery() { return QByteArrayLiteral("at+cgsn\r"); }
-    // Longer than the watcher's poll interval.
-    static constexpr int pullGraceMs = 700;
+    // Longer than the watcher takes to see a pulled port: a poll interval, a
+    // confirming listing and the time both listings take on a slow machine.
+    static constexpr int pullGraceMs = 1500;
 
 signals:
     void signal_changed(int number);
