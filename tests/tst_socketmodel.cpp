@@ -139,6 +139,9 @@ void TestSocketModel::wholeJobThenPulled()
     QVERIFY2(states.contains(QStringLiteral("Связь…")), qPrintable(states.join('|')));
     QVERIFY2(states.contains(QStringLiteral("Прошивка: шаг 1 из 10")),
              qPrintable(states.join('|')));
+    QVERIFY2(states.indexOf(QStringLiteral("Ждём модем")) <
+                 states.indexOf(QStringLiteral("Связь…")),
+             qPrintable(states.join('|')));
     QVERIFY2(states.indexOf(QStringLiteral("Связь…")) <
                  states.indexOf(QStringLiteral("Прошивка: шаг 1 из 10")),
              qPrintable(states.join('|')));

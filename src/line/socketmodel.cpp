@@ -228,8 +228,13 @@ void SocketModel::refresh(Row &row)
         row.tone = Idle;
         row.state = mStopping ? QStringLiteral("Остановлено") : QStringLiteral("Ждём модем");
         return;
+    // Grey until the modem answers: an adapter without a modem, or with one
+    // still starting, needs the operator, not patience.
     case SocketRun::State::Opening:
     case SocketRun::State::Waiting:
+        row.tone = Idle;
+        row.state = QStringLiteral("Ждём модем");
+        return;
     case SocketRun::State::Identifying:
         row.tone = Busy;
         row.state = QStringLiteral("Связь…");
