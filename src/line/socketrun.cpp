@@ -157,7 +157,7 @@ void SocketRun::slot_mSession_signal_portOpened()
 {
     if (mState != State::Opening)
         return;
-    event(QStringLiteral("Порт открыт, ждём модем"));
+    announce(QStringLiteral("Порт открыт, ждём модем"));
     setState(State::Waiting);
 }
 
@@ -168,8 +168,8 @@ void SocketRun::slot_mSession_signal_portOpenFailed()
         return;
     }
     setState(State::OpenFailed);
-    event(QStringLiteral("Ошибка при открытии порта. ") +
-          OpenFailureHint().explain(mPort.systemLocation));
+    announce(QStringLiteral("Ошибка при открытии порта. ") +
+             OpenFailureHint().explain(mPort.systemLocation));
 }
 
 void SocketRun::slot_mSession_signal_portClosed()
@@ -188,7 +188,7 @@ void SocketRun::slot_mSession_signal_presence(bool connected)
 {
     if (!connected || mState != State::Waiting)
         return;
-    event(QStringLiteral("Связь с модемом установлена"));
+    announce(QStringLiteral("Связь с модемом установлена"));
     setState(State::Identifying);
     mSession.sendQuery(imeiQuery());
 }
@@ -199,7 +199,7 @@ void SocketRun::slot_mSession_signal_queryAnswered(const QByteArray &answer)
         return;
     const std::optional<QString> imei = ImeiParser::parse(answer);
     mImei = imei.value_or(QString());
-    event(imei ? QStringLiteral("IMEI ") + *imei : QStringLiteral("IMEI не прочитан"));
+    announce(imei ? QStringLiteral("IMEI ") + *imei : QStringLiteral("IMEI не прочитан"));
     mIdentified = true;
     emit signal_identified(mNumber, mImei);
     if (mState != State::Identifying)
@@ -332,7 +332,7 @@ void SocketRun::setState(State state)
     emit signal_changed(mNumber);
 }
 
-void SocketRun::event(const QString &text)
+void SocketRun::announce(const QString &text)
 {
     emit signal_event(mNumber, mPort.name, text);
 }

@@ -99,7 +99,7 @@ private:
     void beginJob();
     void close(State after);
     void endJob(JournalRecord::Result result, const QString &text);
-    void event(const QString &text);
+    void announce(const QString &text);
 
     ModemSession mSession;
     int mNumber;
