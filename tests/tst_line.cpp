@@ -3,7 +3,6 @@
 // numbers file, the journal, the hints for a port that does not open, and the
 // watch's command line.
 #include "cli/watcharguments.h"
-#include "filesizelimit.h"
 #include "line/imeiparser.h"
 #include "line/journal.h"
 #include "line/openfailurehint.h"
@@ -12,7 +11,6 @@
 #include "line/socketrun.h"
 #include "line/usbidfilter.h"
 #include "line/usblocation.h"
-#include "modemsim.h"
 
 #include <QMutex>
 #include <QSet>
@@ -79,12 +77,11 @@ private slots:
     void watcherReportsOnlyNewMatchingPorts();
     void watcherIncludesPresentPortsOnRequest();
     void watcherListsOffTheCallersThread();
-    void heldSocketStartsItsJobOnlyWhenReleased();
     void socketNumbersSurviveRestartAndDamage();
     void journalLinesBomOnceFlushedAtOnce();
     void journalFieldsSurviveSeparatorsQuotesAndBreaks();
     void journalWarnsOfAModemFlashedToday();
-    void journalThatCannotBeOpenedOrWritten();
+    void journalThatCannotBeOpened();
     void hintsForAPortThatDoesNotOpen_data();
     void hintsForAPortThatDoesNotOpen();
     void hintNamesHoldersAndGrabbersFromProc();
@@ -328,36 +325,6 @@ void TestLine::watcherListsOffTheCallersThread()
     QVERIFY(!added.wait(3 * PortWatcher::pollIntervalMs));
 }
 
-// A held socket reads the modem's IMEI but starts no job until released: the
-// watch holds jobs while a journal line is on its way to the disk.
-void TestLine::heldSocketStartsItsJobOnlyWhenReleased()
-{
-    ModemSim sim;
-    sim.setPaced(false);
-    sim.setImei("490154203237518");
-    QVERIFY(sim.start());
-    SocketRun socket(1, OperationType::Flash, QStringLiteral("flash"));
-    QSignalSpy identified(&socket, &SocketRun::signal_identified);
-    socket.holdJobs(true);
-    PortEntry entry = port(QStringLiteral("pts"));
-    entry.systemLocation = sim.portName();
-    socket.plug(entry);
-    QVERIFY(identified.wait(10000));
-    const int commands = sim.commands().size();
-    QVERIFY(!QTest::qWaitFor(
-        [&] {
-            return socket.state() != SocketRun::State::Identifying ||
-                   sim.commands().size() != commands;
-        },
-        1000));
-
-    socket.holdJobs(false);
-    QVERIFY(socket.jobRunning());
-    QTRY_VERIFY(sim.commands().size() > commands);
-    socket.stopNow();
-    QTRY_VERIFY(!socket.busy());
-}
-
 void TestLine::socketNumbersSurviveRestartAndDamage()
 {
     QTemporaryDir dir;
@@ -511,7 +478,7 @@ void TestLine::journalWarnsOfAModemFlashedToday()
     QCOMPARE(restarted.duplicateWarning(imei), QString());
 }
 
-void TestLine::journalThatCannotBeOpenedOrWritten()
+void TestLine::journalThatCannotBeOpened()
 {
     QTemporaryDir dir;
     QString error;
@@ -524,22 +491,6 @@ void TestLine::journalThatCannotBeOpenedOrWritten()
                               QStringLiteral(" для записи: ")),
              qPrintable(error));
     QVERIFY(!journal.append(record(QString(), JournalRecord::Result::Success), &error));
-
-    // A disk that is full from the start, and one that fills up later.
-    const QString file = dir.filePath(QStringLiteral("journal.csv"));
-    {
-        const TestSupport::FileSizeLimit full(10);
-        QVERIFY(!journal.open(file, &error));
-        QCOMPARE(error, QStringLiteral("Не удалось записать журнал ") + file);
-        QVERIFY(!journal.append(record(QString(), JournalRecord::Result::Success), &error));
-    }
-    QFile::remove(file);
-    QVERIFY(journal.open(file, &error));
-    const TestSupport::FileSizeLimit full(QFileInfo(file).size());
-    QVERIFY(!journal.append(record(QString(), JournalRecord::Result::Success), &error));
-    QVERIFY2(error.startsWith(QStringLiteral("Не удалось записать в журнал ") + file +
-                              QStringLiteral(": ")),
-             qPrintable(error));
 }
 
 void TestLine::hintsForAPortThatDoesNotOpen_data()

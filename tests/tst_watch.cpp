@@ -4,6 +4,7 @@
 #include "cli/watchconsole.h"
 #include "filesizelimit.h"
 #include "line/journal.h"
+#include "line/socketrun.h"
 #include "modemsim.h"
 
 #include <QBuffer>
@@ -50,6 +51,8 @@ private slots:
     void interruptTwiceStopsEveryPort();
     void jobEndingAfterInterruptionIsCounted();
     void journalThatCannotBeWrittenStopsTheWatch();
+    void journalOnAFullDisk();
+    void heldSocketStartsItsJobOnlyWhenReleased();
 
 private:
     ModemSim *addModem(const QByteArray &imei, bool paced = false);
@@ -394,6 +397,63 @@ void TestWatch::journalThatCannotBeWrittenStopsTheWatch()
     QVERIFY2(result.out.contains("Не удалось записать в журнал"), result.out.constData());
     QVERIFY(result.out.contains("Итог: успех"));
     QVERIFY(journalLines().isEmpty());
+}
+
+// The journal on a disk that is full from the start, and on one that fills up later.
+void TestWatch::journalOnAFullDisk()
+{
+    QTemporaryDir dir;
+    QString error;
+    Journal journal;
+    JournalRecord record;
+    record.socket = 1;
+    record.port = QStringLiteral("ttyUSB0");
+    record.job = QStringLiteral("flash");
+    const QString file = dir.filePath(QStringLiteral("journal.csv"));
+    {
+        const TestSupport::FileSizeLimit full(10);
+        QVERIFY(!journal.open(file, &error));
+        QCOMPARE(error, QStringLiteral("Не удалось записать журнал ") + file);
+        QVERIFY(!journal.append(record, &error));
+    }
+    QFile::remove(file);
+    QVERIFY(journal.open(file, &error));
+    const TestSupport::FileSizeLimit full(QFileInfo(file).size());
+    QVERIFY(!journal.append(record, &error));
+    QVERIFY2(error.startsWith(QStringLiteral("Не удалось записать в журнал ") + file +
+                              QStringLiteral(": ")),
+             qPrintable(error));
+}
+
+// A held socket reads the modem's IMEI but starts no job until released: the
+// watch holds jobs while a journal line is on its way to the disk.
+void TestWatch::heldSocketStartsItsJobOnlyWhenReleased()
+{
+    ModemSim sim;
+    sim.setPaced(false);
+    sim.setImei("490154203237518");
+    QVERIFY(sim.start());
+    SocketRun socket(1, OperationType::Flash, QStringLiteral("flash"));
+    QSignalSpy identified(&socket, &SocketRun::signal_identified);
+    socket.holdJobs(true);
+    PortEntry entry;
+    entry.name = QStringLiteral("pts");
+    entry.systemLocation = sim.portName();
+    socket.plug(entry);
+    QVERIFY(identified.wait(10000));
+    const int commands = sim.commands().size();
+    QVERIFY(!QTest::qWaitFor(
+        [&] {
+            return socket.state() != SocketRun::State::Identifying ||
+                   sim.commands().size() != commands;
+        },
+        1000));
+
+    socket.holdJobs(false);
+    QVERIFY(socket.jobRunning());
+    QTRY_VERIFY(sim.commands().size() > commands);
+    socket.stopNow();
+    QTRY_VERIFY(!socket.busy());
 }
 
 QTEST_MAIN(TestWatch)
