@@ -49,6 +49,28 @@ qint64 now()
     return QDateTime::currentMSecsSinceEpoch();
 }
 
+// Starts a command (program and arguments) with more arguments. A program named
+// relative to ours is made absolute: the process may run in another folder.
+void startCommand(QProcess &process, const QStringList &command, const QStringList &more = {})
+{
+    const QFileInfo program(command.constFirst());
+    process.start(program.exists() ? program.absoluteFilePath() : program.filePath(),
+                  command.mid(1) + more);
+}
+
+// The arguments of a flash on one port that journals into "journal.log".
+QStringList flashArguments(const QString &port)
+{
+    return {QStringLiteral("flash"), QStringLiteral("--port"), port, QStringLiteral("--log"),
+            QStringLiteral("journal.log")};
+}
+
+QByteArray journalIn(const QTemporaryDir &dir)
+{
+    QFile journal(dir.path() + QStringLiteral("/journal.log"));
+    return journal.open(QIODevice::ReadOnly) ? journal.readAll() : QByteArray();
+}
+
 QByteArray resource(const QString &name)
 {
     QFile file(name);
@@ -95,10 +117,7 @@ public:
     {
         mProcess.setWorkingDirectory(workDir);
         mProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // The driver runs in its own folder: a program named relative to ours is made absolute.
-        const QFileInfo program(target.command.constFirst());
-        mProcess.start(program.exists() ? program.absoluteFilePath() : program.filePath(),
-                       target.command.mid(1));
+        startCommand(mProcess, target.command);
         return mProcess.waitForStarted(driverStartMs) &&
                !expect("driver-up", driverStartMs).isNull();
     }
@@ -582,11 +601,9 @@ void cliReadSettings(const Target &t, const QStringList &cli, Report &r)
     QProcess process;
     process.setWorkingDirectory(dir.path());
     process.setProcessChannelMode(QProcess::MergedChannels);
-    const QFileInfo program(cli.constFirst());
-    process.start(program.exists() ? program.absoluteFilePath() : program.filePath(),
-                  cli.mid(1) + QStringList{QStringLiteral("read-settings"),
-                                           QStringLiteral("--port"), t.port(sim),
-                                           QStringLiteral("--out"), QStringLiteral("read.ini")});
+    startCommand(process, cli,
+                 {QStringLiteral("read-settings"), QStringLiteral("--port"), t.port(sim),
+                  QStringLiteral("--out"), QStringLiteral("read.ini")});
     const bool finished = process.waitForFinished(jobMs);
     const QString said = QString::fromUtf8(process.readAll()).trimmed();
     QFile read(dir.path() + QStringLiteral("/read.ini"));
@@ -651,11 +668,7 @@ void cliFlashReaderGone(const Target &t, const QStringList &cli, Report &r)
         return;
     PipedProcess process;
     process.setWorkingDirectory(dir.path());
-    const QFileInfo program(cli.constFirst());
-    process.start(program.exists() ? program.absoluteFilePath() : program.filePath(),
-                  cli.mid(1) + QStringList{QStringLiteral("flash"), QStringLiteral("--port"),
-                                           t.port(sim), QStringLiteral("--log"),
-                                           QStringLiteral("journal.log")});
+    startCommand(process, cli, flashArguments(t.port(sim)));
     process.closeEnd(1);
     QElapsedTimer clock;
     clock.start();
@@ -664,8 +677,7 @@ void cliFlashReaderGone(const Target &t, const QStringList &cli, Report &r)
     process.closeEnd(0);
     const bool finished = process.waitForFinished(jobMs);
     const QString said = QString::fromUtf8(process.readAllStandardError()).trimmed();
-    QFile journal(dir.path() + QStringLiteral("/journal.log"));
-    const QByteArray lines = journal.open(QIODevice::ReadOnly) ? journal.readAll() : QByteArray();
+    const QByteArray lines = journalIn(dir);
     const bool flashed = sim.file("main.pyo") == resource(QStringLiteral(":/files/main.pyo")) &&
                          sim.file("config.pyo") == resource(QStringLiteral(":/files/config.pyo"));
     r.check(finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 1 &&
@@ -693,11 +705,7 @@ void cliFlashConsoleClosed(const Target &t, const QStringList &cli, const QStrin
         return;
     QProcess process;
     process.setWorkingDirectory(dir.path());
-    const QFileInfo program(cli.constFirst());
-    process.start(program.exists() ? program.absoluteFilePath() : program.filePath(),
-                  cli.mid(1) + QStringList{QStringLiteral("flash"), QStringLiteral("--port"),
-                                           t.port(sim), QStringLiteral("--log"),
-                                           QStringLiteral("journal.log")});
+    startCommand(process, cli, flashArguments(t.port(sim)));
     QElapsedTimer clock;
     clock.start();
     while (sim.dataBytesReceived() <= midFileBytes && clock.elapsed() < jobMs &&
@@ -709,9 +717,7 @@ void cliFlashConsoleClosed(const Target &t, const QStringList &cli, const QStrin
         return;
     }
     QProcess close;
-    const QFileInfo closeProgram(closer.constFirst());
-    close.start(closeProgram.exists() ? closeProgram.absoluteFilePath() : closeProgram.filePath(),
-                closer.mid(1) + QStringList{QFileInfo(cli.constLast()).fileName()});
+    startCommand(close, closer, {QFileInfo(cli.constLast()).fileName()});
     // "sent PID" once the handler's thread runs; the closer then ends the
     // flasher as the system would, unless it ends by itself first.
     QElapsedTimer waiting;
@@ -742,8 +748,7 @@ void cliFlashConsoleClosed(const Target &t, const QStringList &cli, const QStrin
                                      "holds on (the system ends it once the handler returns)"),
             ending);
     const QString table = QString::fromUtf8(process.readAllStandardOutput());
-    QFile journal(dir.path() + QStringLiteral("/journal.log"));
-    const QByteArray lines = journal.open(QIODevice::ReadOnly) ? journal.readAll() : QByteArray();
+    const QByteArray lines = journalIn(dir);
     const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
     r.figure(t.label + QStringLiteral(" lorta-flash-cli exit after the close event"),
              QStringLiteral("%1 ms").arg(stopMs));
