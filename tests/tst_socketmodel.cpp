@@ -145,6 +145,8 @@ void TestSocketModel::wholeJobThenPulled()
     QVERIFY2(states.indexOf(QStringLiteral("Связь…")) <
                  states.indexOf(QStringLiteral("Прошивка: шаг 1 из 10")),
              qPrintable(states.join('|')));
+    // A job that ends goes straight to its verdict, never through "stopped".
+    QVERIFY2(!states.contains(QStringLiteral("Остановлено")), qPrintable(states.join('|')));
     QCOMPARE(mModel->succeeded(), 1);
     QVERIFY(mModel->countersText().startsWith(QStringLiteral("Успешно: 1    Ошибок: 0")));
 

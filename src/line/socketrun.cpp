@@ -322,8 +322,10 @@ void SocketRun::endJob(JournalRecord::Result result, const QString &text)
     record.text = text;
     record.seconds = mJobClock.elapsed() / 1000.0;
     record.fileHashes = mFileHashes;
-    setState(State::Done);
+    // The verdict goes out first, so that no listener sees a job that is over
+    // without its verdict.
     emit signal_jobEnded(record);
+    setState(State::Done);
 }
 
 void SocketRun::setState(State state)

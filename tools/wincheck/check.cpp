@@ -564,10 +564,17 @@ void benchWindow(const Target &t, Report &r)
     r.check(sim.file("main.pyo") == resource(QStringLiteral(":/files/main.pyo")) &&
                 sim.file("config.pyo") == resource(QStringLiteral(":/files/config.pyo")),
             t.label + QStringLiteral(": the bench put both scripts into the modem"));
-    QFile journal(bench.dir() + QStringLiteral("/journal.csv"));
-    const QString lines =
-        journal.open(QIODevice::ReadOnly) ? QString::fromUtf8(journal.readAll()) : QString();
-    const QStringList records = lines.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    // The tile turns green as the job ends; its journal line goes to the disk
+    // on the writer thread a moment later.
+    QStringList records;
+    auto journalLines = [&] {
+        QFile journal(bench.dir() + QStringLiteral("/journal.csv"));
+        const QString lines =
+            journal.open(QIODevice::ReadOnly) ? QString::fromUtf8(journal.readAll()) : QString();
+        records = lines.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        return records.size() >= 2;
+    };
+    driver.until(journalLines, replyMs);
     const QString record = records.value(records.size() - 1);
     r.check(records.size() == 2 && record.contains(QString::fromLatin1(imei)) &&
                 record.contains(QStringLiteral(";успех;")) && record.contains(port),
