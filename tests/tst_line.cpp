@@ -5,6 +5,7 @@
 #include "cli/watcharguments.h"
 #include "line/imeiparser.h"
 #include "line/journal.h"
+#include "line/listingschedule.h"
 #include "line/openfailurehint.h"
 #include "line/portwatcher.h"
 #include "line/socketnumbers.h"
@@ -77,6 +78,8 @@ private slots:
     void watcherReportsOnlyNewMatchingPorts();
     void watcherIncludesPresentPortsOnRequest();
     void watcherListsOffTheCallersThread();
+    void listingOnlyWhenSomethingMayHaveChanged();
+    void watcherSkipsListingsWhileTheSignatureStands();
     void socketNumbersSurviveRestartAndDamage();
     void journalLinesBomOnceFlushedAtOnce();
     void journalFieldsSurviveSeparatorsQuotesAndBreaks();
@@ -323,6 +326,71 @@ void TestLine::watcherListsOffTheCallersThread()
         ports << port(QStringLiteral("ttyUSB2"));
     }
     QVERIFY(!added.wait(3 * PortWatcher::pollIntervalMs));
+}
+
+void TestLine::listingOnlyWhenSomethingMayHaveChanged()
+{
+    constexpr qint64 settle = ListingSchedule::settleMs;
+    constexpr qint64 refresh = ListingSchedule::refreshMs;
+    ListingSchedule schedule;
+    QVERIFY(schedule.needsListing("a", 0));          // the first look lists
+    QVERIFY(schedule.needsListing("a", settle - 1)); // details may still come in
+    QVERIFY(!schedule.needsListing("a", settle));
+    QVERIFY(!schedule.needsListing("a", settle - 1 + refresh - 1));
+    QVERIFY(schedule.needsListing("a", settle - 1 + refresh)); // now and then anyway
+    QVERIFY(!schedule.needsListing("a", settle + refresh));
+    // A change lists at once and for the whole settling time after it.
+    const qint64 changed = 2 * refresh;
+    QVERIFY(schedule.needsListing("b", changed));
+    QVERIFY(schedule.needsListing("b", changed + settle - 1));
+    QVERIFY(!schedule.needsListing("b", changed + settle));
+    QVERIFY(schedule.needsListing("a", changed + settle + 1)); // and back
+    // No signature: every look lists.
+    ListingSchedule blind;
+    for (qint64 at = 0; at < 3 * refresh; at += settle)
+        QVERIFY(blind.needsListing(QByteArray(), at));
+}
+
+// With a signature that stands the watcher stops listing once the settling
+// time is over; a changed signature lists again, at the next look.
+void TestLine::watcherSkipsListingsWhileTheSignatureStands()
+{
+    QMutex mutex;
+    QList<PortEntry> ports{port(QStringLiteral("ttyUSB0"))};
+    QByteArray signature = "one";
+    PortWatcher watcher(PortLister(
+        [&] {
+            QMutexLocker lock(&mutex);
+            return ports;
+        },
+        true,
+        [&] {
+            QMutexLocker lock(&mutex);
+            return signature;
+        }));
+    QSignalSpy added(&watcher, &PortWatcher::signal_portAdded);
+    QSignalSpy removed(&watcher, &PortWatcher::signal_portRemoved);
+    QElapsedTimer clock;
+    clock.start();
+    watcher.start();
+    QTest::qWait(ListingSchedule::settleMs + PortWatcher::pollIntervalMs);
+    {
+        QMutexLocker lock(&mutex);
+        ports << port(QStringLiteral("ttyUSB1"));
+    }
+    QVERIFY(!added.wait(3 * PortWatcher::pollIntervalMs)); // not listed: nothing seemed to change
+    QVERIFY(clock.elapsed() < ListingSchedule::settleMs + ListingSchedule::refreshMs);
+    {
+        QMutexLocker lock(&mutex);
+        signature = "two";
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(names(added), QStringList{"ttyUSB1"}, 1000);
+    {
+        QMutexLocker lock(&mutex);
+        ports.removeLast();
+        signature = "three";
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(names(removed), QStringList{"ttyUSB1"}, 1000);
 }
 
 void TestLine::socketNumbersSurviveRestartAndDamage()

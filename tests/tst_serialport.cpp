@@ -34,6 +34,7 @@ private slots:
     void oneCommandAtATime();
     void unaskedBytesArriveBetweenExchanges();
     void commandPendingAtCloseIsNeverWritten();
+    void idleWorkerWakesForACommandAndAStop();
     void file_data();
     void file();
 
@@ -146,6 +147,31 @@ void TestSerialPort::commandPendingAtCloseIsNeverWritten()
     open(); // a new run starts with an empty hand-over slot
     QTest::qWait(300);
     QCOMPARE(mSim->commands(), QList<QByteArray>{"ate0"});
+}
+
+// A worker with nothing to send sleeps until there is something: a command
+// handed over, or a stop, wakes it at once, not at the end of its sleep.
+void TestSerialPort::idleWorkerWakesForACommandAndAStop()
+{
+    constexpr qint64 promptMs = 400;
+    open();
+    QSignalSpy answers(mPort.get(), &SerialPort::signal_receivedAnswer);
+    QVERIFY(mPort->setRequest("ate0\r", 100));
+    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 3000);
+    QTest::qWait(300); // the pass after the exchange is over: the worker sleeps
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(mPort->setRequest("at\r", 100));
+    QTRY_COMPARE_WITH_TIMEOUT(mSim->commands().size(), 2, 3000);
+    const qint64 commandMs = clock.elapsed();
+    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 2, 3000);
+    QTest::qWait(300);
+    clock.restart();
+    mPort->stopPort();
+    QVERIFY(mPort->wait(5000));
+    const qint64 stopMs = clock.elapsed();
+    QVERIFY2(commandMs < promptMs, qPrintable(QString::number(commandMs)));
+    QVERIFY2(stopMs < promptMs, qPrintable(QString::number(stopMs)));
 }
 
 // A stop or a lost line in the middle of a file's bytes on a paced line ends

@@ -4,7 +4,15 @@
 
 #include <QSerialPortInfo>
 
-PortLister::PortLister() : mSource(&PortLister::systemPorts), mThreadSafe(true) {}
+#ifdef Q_OS_LINUX
+#include <dirent.h>
+#include <sys/stat.h>
+#endif
+
+PortLister::PortLister()
+    : mSource(&PortLister::systemPorts), mSignature(&PortLister::systemSignature), mThreadSafe(true)
+{
+}
 
 // QSerialPortInfo reads the system's device lists only; no port is opened. It
 // and the USB position's lookup are reentrant: any thread may list.
@@ -25,4 +33,26 @@ QList<PortEntry> PortLister::systemPorts()
         ports.append(entry);
     }
     return ports;
+}
+
+QByteArray PortLister::systemSignature()
+{
+#ifdef Q_OS_LINUX
+    struct stat devices
+    {
+    };
+    if (::stat("/dev", &devices) != 0)
+        return QByteArray();
+    QByteArray signature = QByteArray::number(qint64(devices.st_mtim.tv_sec)) + '.' +
+                           QByteArray::number(qint64(devices.st_mtim.tv_nsec));
+    DIR *ttys = ::opendir("/sys/class/tty");
+    if (!ttys)
+        return QByteArray();
+    while (const dirent *entry = ::readdir(ttys))
+        signature += ' ' + QByteArray(entry->d_name);
+    ::closedir(ttys);
+    return signature;
+#else
+    return QByteArray();
+#endif
 }

@@ -2,8 +2,17 @@
 
 #include "workerthread.h"
 
+#include <optional>
+
 #include <QTimer>
-#include <memory>
+
+namespace {
+// Every look tells the schedule what it saw; a forced one lists regardless.
+bool listingDue(ListingSchedule &schedule, const PortLister &lister, qint64 nowMs, bool force)
+{
+    return schedule.needsListing(lister.signature(), nowMs) || force;
+}
+} // namespace
 
 PortWatcher::PortWatcher(const PortLister &lister, QObject *parent)
     : QObject(parent), mLister(lister), mTimerPoll(new QTimer(this)),
@@ -14,7 +23,8 @@ PortWatcher::PortWatcher(const PortLister &lister, QObject *parent)
     connect(mTimerPoll, &QTimer::timeout, this, &PortWatcher::slot_mTimerPoll_timeout);
     mTimerConfirm->setSingleShot(true);
     mTimerConfirm->setInterval(confirmDelayMs);
-    connect(mTimerConfirm, &QTimer::timeout, this, &PortWatcher::slot_mTimerPoll_timeout);
+    connect(mTimerConfirm, &QTimer::timeout, this, &PortWatcher::slot_mTimerConfirm_timeout);
+    mClock.start();
     if (mLister.threadSafe())
         mThreadList = new WorkerThread(QStringLiteral("PortLister"), this);
 }
@@ -28,7 +38,7 @@ void PortWatcher::start()
     mTimerPoll->start();
     if (mThreadList) {
         mFirstListing = true;
-        listElsewhere();
+        listElsewhere(true);
         return;
     }
     if (!mIncludePresent)
@@ -52,29 +62,50 @@ void PortWatcher::ignorePresent(const QList<PortEntry> &ports)
 void PortWatcher::slot_mTimerPoll_timeout()
 {
     if (mThreadList)
-        listElsewhere();
+        listElsewhere(false);
+    else if (listingDue(*mSchedule, mLister, mClock.elapsed(), false))
+        poll();
+}
+
+void PortWatcher::slot_mTimerConfirm_timeout()
+{
+    if (mThreadList)
+        listElsewhere(true);
     else
         poll();
 }
 
-// One listing at a time: a slow one is not queued up behind by the timer.
-void PortWatcher::listElsewhere()
+// One listing at a time: a slow one is not queued up behind by the timer. A
+// look that did not list changes nothing, but a port still to be confirmed
+// gone is looked for again.
+void PortWatcher::listElsewhere(bool force)
 {
     if (mListing)
         return;
     mListing = true;
     const PortLister lister = mLister;
+    const std::shared_ptr<ListingSchedule> schedule = mSchedule;
+    const qint64 nowMs = mClock.elapsed();
     const int generation = mGeneration;
-    auto ports = std::make_shared<QList<PortEntry>>();
-    mThreadList->post([lister, ports] { *ports = lister.ports(); },
-                      [this, ports, generation] {
-                          mListing = false;
-                          if (generation != mGeneration)
-                              return; // stopped or restarted meanwhile
-                          if (std::exchange(mFirstListing, false) && !mIncludePresent)
-                              ignorePresent(*ports);
-                          handle(*ports);
-                      });
+    auto ports = std::make_shared<std::optional<QList<PortEntry>>>();
+    mThreadList->post(
+        [lister, schedule, nowMs, force, ports] {
+            if (listingDue(*schedule, lister, nowMs, force))
+                *ports = lister.ports();
+        },
+        [this, ports, generation] {
+            mListing = false;
+            if (generation != mGeneration)
+                return; // stopped or restarted meanwhile
+            if (!*ports) {
+                if (!mMissing.isEmpty() && !mTimerConfirm->isActive())
+                    mTimerConfirm->start();
+                return;
+            }
+            if (std::exchange(mFirstListing, false) && !mIncludePresent)
+                ignorePresent(**ports);
+            handle(**ports);
+        });
 }
 
 void PortWatcher::poll()

@@ -1,18 +1,23 @@
 #pragma once
 
+#include "listingschedule.h"
 #include "portentry.h"
 #include "portlister.h"
 #include "usbidfilter.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QSet>
+#include <memory>
 
 class QTimer;
 class WorkerThread;
 
-// Reports serial ports that appear and disappear, by listing them twice a
-// second (Qt 5 has no hot-plug signal); never opens a port. A lister that may
+// Reports serial ports that appear and disappear, by looking at them twice a
+// second (Qt 5 has no hot-plug signal); never opens a port. A look lists them
+// only when the lister's signature (or the time) says it may find a change:
+// see ListingSchedule. A first look and a confirming one always list. A lister that may
 // run on another thread (the system's: udev and sysfs, milliseconds each time)
 // lists on a thread of its own, the result handled on the owner's. Only ports the
 // filter matches are reported. Ports present at start() are left alone unless
@@ -43,17 +48,21 @@ signals:
 
 private:
     void slot_mTimerPoll_timeout();
-    // Lists on the lister's thread; the result comes back to handle().
-    void listElsewhere();
+    void slot_mTimerConfirm_timeout();
+    // Lists on the lister's thread, if due or forced; the result comes back to handle().
+    void listElsewhere(bool force);
     void handle(const QList<PortEntry> &ports);
     bool confirmedGone(const QSet<QString> &names, const QString &name, QSet<QString> &missing);
     void ignorePresent(const QList<PortEntry> &ports);
 
     PortLister mLister;
     WorkerThread *mThreadList = nullptr; // only for a lister that may run there
-    bool mListing = false;               // a listing is in flight
-    bool mFirstListing = false;          // its result is the list present at start()
-    int mGeneration = 0;                 // a result of an earlier start() is dropped
+    // Used only where the lister runs: on mThreadList when there is one.
+    std::shared_ptr<ListingSchedule> mSchedule = std::make_shared<ListingSchedule>();
+    QElapsedTimer mClock;
+    bool mListing = false;      // a listing is in flight
+    bool mFirstListing = false; // its result is the list present at start()
+    int mGeneration = 0;        // a result of an earlier start() is dropped
     UsbIdFilter mFilter;
     QTimer *mTimerPoll;
     QHash<QString, PortEntry> mKnown; // reported ports by name

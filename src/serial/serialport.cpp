@@ -5,8 +5,10 @@
 #include <QSerialPort>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -18,7 +20,45 @@ constexpr int passSleep = 5;
 constexpr int unaskedFirstWait = 50;
 constexpr int unaskedSecondWait = 50;
 constexpr int unaskedThirdWait = 30;
+// Longest sleep between passes with nothing to send; a command, a stop, the
+// modem's bytes or a hang-up end it sooner.
+constexpr int idleWait = 1000;
 } // namespace
+
+SerialPort::SerialPort()
+{
+#ifdef Q_OS_UNIX
+    if (::pipe(mWakeFds) != 0) {
+        mWakeFds[0] = mWakeFds[1] = -1;
+        return;
+    }
+    for (int fd : mWakeFds) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+#endif
+}
+
+SerialPort::~SerialPort()
+{
+#ifdef Q_OS_UNIX
+    for (int fd : mWakeFds) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+#endif
+}
+
+// Without a wake-up the worker still looks at least once a pass or a slice.
+void SerialPort::wake()
+{
+#ifdef Q_OS_UNIX
+    const char byte = 1;
+    if (mWakeFds[1] >= 0 && ::write(mWakeFds[1], &byte, 1) < 0) {
+        // Full: a wake-up is pending already.
+    }
+#endif
+}
 
 void SerialPort::setPortSettings(const QString &name, int baud)
 {
@@ -38,8 +78,11 @@ void SerialPort::startPort()
 
 void SerialPort::stopPort()
 {
-    QMutexLocker lock(&mMutexStop);
-    mStopRequested = true;
+    {
+        QMutexLocker lock(&mMutexStop);
+        mStopRequested = true;
+    }
+    wake();
 }
 
 bool SerialPort::isHeldElsewhere()
@@ -78,7 +121,15 @@ bool SerialPort::setRequest(const QByteArray &data, int wait)
         mRequestWait = wait;
     }
     mMutexRequest.unlock();
+    if (accepted)
+        wake();
     return accepted;
+}
+
+bool SerialPort::requestPending()
+{
+    QMutexLocker lock(&mMutexRequest);
+    return mRequestWait != 0 && !mRequestData.isEmpty();
 }
 
 bool SerialPort::stopRequested()
@@ -100,6 +151,7 @@ void SerialPort::run()
         msleep(passSleep);
         collectUnaskedBytes();
         msleep(passSleep);
+        waitIdle();
     }
     closePort();
 }
@@ -195,12 +247,25 @@ SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs, qint64 total, QByt
         const int slice = static_cast<int>(qMin<qint64>(left, answerSlice));
         const qint64 sliceStart = clock.elapsed();
         const bool progressed = mPort->bytesToWrite() > 0 ? mPort->waitForBytesWritten(slice)
-                                                          : mPort->waitForReadyRead(slice);
+                                                          : waitForBytes(static_cast<int>(left));
         answer += mPort->readAll();
         // A wait that gives up at once without an error must not turn this loop into a spin.
         if (!progressed && clock.elapsed() - sliceStart < slice / 2)
             msleep(static_cast<unsigned long>(slice));
     }
+}
+
+// Up to timeoutMs for the modem's bytes; false only for a wait that gave up
+// without a reason. On Unix one sleep on the port that a hang-up or the owner's
+// wake-up (a stop) ends at once; elsewhere one slice, after which the caller
+// looks for a stop or a lost line again.
+bool SerialPort::waitForBytes(int timeoutMs)
+{
+#ifdef Q_OS_UNIX
+    if (mWakeFds[0] >= 0)
+        return !sleepOnPort(timeoutMs) || mPort->waitForReadyRead(0);
+#endif
+    return mPort->waitForReadyRead(qMin(timeoutMs, answerSlice));
 }
 
 void SerialPort::reportBytesWritten(qint64 total, qint64 &reported)
@@ -246,6 +311,40 @@ void SerialPort::collectUnaskedBytes()
     }
     emit signal_receivedData(data);
 }
+
+// Between passes with no command to send the worker sleeps until there is
+// one, or a stop, or bytes from the modem, or a hang-up, instead of waking a
+// few dozen times a second to look: a bench with many ports open stays idle.
+void SerialPort::waitIdle()
+{
+#ifdef Q_OS_UNIX
+    if (mWakeFds[0] < 0)
+        return;
+    drainWake(); // a wake-up for what is already seen to below
+    if (stopRequested() || requestPending() || lineLost())
+        return;
+    sleepOnPort(idleWait);
+#endif
+}
+
+#ifdef Q_OS_UNIX
+// Whether the port has something (bytes, or a hang-up) when the sleep ends.
+bool SerialPort::sleepOnPort(int timeoutMs)
+{
+    pollfd descriptors[2] = {{static_cast<int>(mPort->handle()), POLLIN, 0},
+                             {mWakeFds[0], POLLIN, 0}};
+    const bool ready = ::poll(descriptors, 2, timeoutMs) > 0 && descriptors[0].revents != 0;
+    drainWake();
+    return ready;
+}
+
+void SerialPort::drainWake()
+{
+    char bytes[64];
+    while (::read(mWakeFds[0], bytes, sizeof bytes) > 0) {
+    }
+}
+#endif
 
 void SerialPort::closePort()
 {

@@ -17,7 +17,10 @@ class SerialPort : public QThread
     Q_OBJECT
 
 public:
-    SerialPort() = default;
+    SerialPort();
+    ~SerialPort() override;
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
 
     void setPortSettings(const QString &name, int baud);
     void startPort();
@@ -52,9 +55,20 @@ private:
     AnswerWait waitForAnswer(int delayMs, qint64 total, QByteArray &answer);
     void reportBytesWritten(qint64 total, qint64 &reported);
     bool lineLost() const;
+    bool waitForBytes(int timeoutMs);
     void collectUnaskedBytes();
+    void waitIdle();
+    bool requestPending();
+    void wake();
     void closePort();
     bool stopRequested();
+#ifdef Q_OS_UNIX
+    bool sleepOnPort(int timeoutMs);
+    void drainWake();
+    // A pipe the owner writes to (a command handed over, a stop) to end the
+    // worker's wait on the port at once.
+    int mWakeFds[2] = {-1, -1};
+#endif
 
     QMutex mMutexState;
     bool mPortOpened = false;

@@ -74,12 +74,13 @@ void measureWaiting(const QString &simulator)
         return;
     rig.plugAll();
     rig.waitForFirstCommands(settleMs);
-    // A port open with the presence check running, no answer yet.
-    const QString waiting = QStringLiteral("Связь…");
+    // Every port open with the presence check running (each has had its first
+    // command), no answer yet: the tiles say "Ждём модем".
+    const QString waiting = QStringLiteral("Ждём модем");
     waitServingEvents([&] { return tilesWith(*window, waiting) == sockets; }, settleMs);
     const double percent = idleCpuPercent(idleSeconds);
     out(QStringLiteral("bench window, %1 sockets waiting (ports open, presence check on every "
-                       "one, tiles \"Связь…\"): CPU %2 % of a core, target under 1 %3")
+                       "one, tiles \"Ждём модем\"): CPU %2 % of a core, target under 1 %3")
             .arg(sockets)
             .arg(percent, 0, 'f', 2)
             .arg(tilesWith(*window, waiting) == sockets

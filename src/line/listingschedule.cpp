@@ -1,0 +1,17 @@
+#include "listingschedule.h"
+
+bool ListingSchedule::needsListing(const QByteArray &signature, qint64 nowMs)
+{
+    if (signature.isEmpty())
+        return true;
+    if (!mListed || signature != mSignature) {
+        mSignature = signature;
+        mChangedAt = nowMs;
+    }
+    const bool list = !mListed || nowMs - mChangedAt < settleMs || nowMs - mListedAt >= refreshMs;
+    if (list) {
+        mListed = true;
+        mListedAt = nowMs;
+    }
+    return list;
+}
