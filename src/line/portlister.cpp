@@ -38,13 +38,22 @@ QList<PortEntry> PortLister::systemPorts()
 QByteArray PortLister::systemSignature()
 {
 #ifdef Q_OS_LINUX
-    struct stat devices
-    {
+    // The time a directory last had an entry made or removed; empty without it.
+    const auto changed = [](const char *path) {
+        struct stat directory
+        {
+        };
+        if (::stat(path, &directory) != 0)
+            return QByteArray();
+        return QByteArray::number(qint64(directory.st_mtim.tv_sec)) + '.' +
+               QByteArray::number(qint64(directory.st_mtim.tv_nsec));
     };
-    if (::stat("/dev", &devices) != 0)
+    const QByteArray devices = changed("/dev");
+    if (devices.isEmpty())
         return QByteArray();
-    QByteArray signature = QByteArray::number(qint64(devices.st_mtim.tv_sec)) + '.' +
-                           QByteArray::number(qint64(devices.st_mtim.tv_nsec));
+    // udev's database, where a new port's IDs and serial number appear once
+    // udev has seen to it.
+    QByteArray signature = devices + ' ' + changed("/run/udev/data");
     DIR *ttys = ::opendir("/sys/class/tty");
     if (!ttys)
         return QByteArray();

@@ -26,9 +26,10 @@ public:
     bool threadSafe() const { return mThreadSafe; }
 
     static QList<PortEntry> systemPorts();
-    // On Linux the tty devices the kernel has (their names) and the time the
+    // On Linux the tty devices the kernel has (their names), the time the
     // device directory last changed (a node made or removed, also for a port
-    // pulled and plugged back between two looks); elsewhere none.
+    // pulled and plugged back between two looks) and the time udev's database
+    // did (a port's details filled in); elsewhere none.
     static QByteArray systemSignature();
 
 private:
