@@ -352,7 +352,8 @@ void TestLine::listingOnlyWhenSomethingMayHaveChanged()
 }
 
 // With a signature that stands the watcher stops listing once the settling
-// time is over; a changed signature lists again, at the next look.
+// time is over; a changed signature lists again, at the next look, and so
+// does a look asked for (a job failed: its modem may have been pulled).
 void TestLine::watcherSkipsListingsWhileTheSignatureStands()
 {
     QMutex mutex;
@@ -380,17 +381,20 @@ void TestLine::watcherSkipsListingsWhileTheSignatureStands()
     }
     QVERIFY(!added.wait(3 * PortWatcher::pollIntervalMs)); // not listed: nothing seemed to change
     QVERIFY(clock.elapsed() < ListingSchedule::settleMs + ListingSchedule::refreshMs);
+    watcher.lookNow();
+    QTRY_COMPARE_WITH_TIMEOUT(names(added), QStringList{"ttyUSB1"}, 1000);
     {
         QMutexLocker lock(&mutex);
+        ports << port(QStringLiteral("ttyUSB2"));
         signature = "two";
     }
-    QTRY_COMPARE_WITH_TIMEOUT(names(added), QStringList{"ttyUSB1"}, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(names(added), (QStringList{"ttyUSB1", "ttyUSB2"}), 1000);
     {
         QMutexLocker lock(&mutex);
         ports.removeLast();
         signature = "three";
     }
-    QTRY_COMPARE_WITH_TIMEOUT(names(removed), QStringList{"ttyUSB1"}, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(names(removed), QStringList{"ttyUSB2"}, 1000);
 }
 
 void TestLine::socketNumbersSurviveRestartAndDamage()

@@ -48,6 +48,7 @@ void PortWatcher::start()
 
 void PortWatcher::stop()
 {
+    mListAgain = false;
     mTimerPoll->stop();
     mTimerConfirm->stop();
     ++mGeneration;
@@ -69,19 +70,29 @@ void PortWatcher::slot_mTimerPoll_timeout()
 
 void PortWatcher::slot_mTimerConfirm_timeout()
 {
+    lookNow();
+}
+
+void PortWatcher::lookNow()
+{
+    if (!mTimerPoll->isActive())
+        return; // stopped
     if (mThreadList)
         listElsewhere(true);
     else
         poll();
 }
 
-// One listing at a time: a slow one is not queued up behind by the timer. A
-// look that did not list changes nothing, but a port still to be confirmed
-// gone is looked for again.
+// One listing at a time: a slow one is not queued up behind by the timer, and
+// a listing asked for while one is under way follows it. A look that did not
+// list changes nothing, but a port still to be confirmed gone is looked for
+// again.
 void PortWatcher::listElsewhere(bool force)
 {
-    if (mListing)
+    if (mListing) {
+        mListAgain = mListAgain || force;
         return;
+    }
     mListing = true;
     const PortLister lister = mLister;
     const std::shared_ptr<ListingSchedule> schedule = mSchedule;
@@ -97,6 +108,8 @@ void PortWatcher::listElsewhere(bool force)
             mListing = false;
             if (generation != mGeneration)
                 return; // stopped or restarted meanwhile
+            if (std::exchange(mListAgain, false))
+                QTimer::singleShot(0, this, &PortWatcher::lookNow);
             if (!*ports) {
                 if (!mMissing.isEmpty() && !mTimerConfirm->isActive())
                     mTimerConfirm->start();

@@ -41,6 +41,8 @@ public:
     void stop();
     // One look at the list, on the calling thread; a test may call it.
     void poll();
+    // A full listing now rather than at the next poll (a port may have gone).
+    void lookNow();
 
 signals:
     void signal_portAdded(PortEntry port);
@@ -61,6 +63,7 @@ private:
     std::shared_ptr<ListingSchedule> mSchedule = std::make_shared<ListingSchedule>();
     QElapsedTimer mClock;
     bool mListing = false;      // a listing is in flight
+    bool mListAgain = false;    // a full one is asked for meanwhile
     bool mFirstListing = false; // its result is the list present at start()
     int mGeneration = 0;        // a result of an earlier start() is dropped
     UsbIdFilter mFilter;

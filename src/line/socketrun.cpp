@@ -292,6 +292,7 @@ void SocketRun::slot_mSession_signal_jobEnded(OperationType job, bool success, c
     if (!success) {
         mFailureText = text;
         mTimerPullGrace->start();
+        emit signal_pullSuspected(mNumber);
         return;
     }
     mProgress = 100;

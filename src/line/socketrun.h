@@ -79,6 +79,8 @@ signals:
     void signal_jobEnded(JournalRecord record);
     // The session's own time-stamped log line, as the window shows it.
     void signal_logLine(int number, QString line);
+    // A job failed: its modem may have been pulled, which the ports show.
+    void signal_pullSuspected(int number);
 
 private slots:
     void slot_mSession_signal_portOpened();

@@ -87,6 +87,10 @@ SocketRun *WatchRun::socketFor(const PortEntry &port)
     connect(socket, &SocketRun::signal_logLine, this, &WatchRun::signal_logLine);
     connect(socket, &SocketRun::signal_identified, this, &WatchRun::slot_socket_signal_identified);
     connect(socket, &SocketRun::signal_jobEnded, this, &WatchRun::slot_socket_signal_jobEnded);
+    // A pulled modem's failure comes at once: its port's absence is looked for
+    // at once too, not at the next poll.
+    connect(socket, &SocketRun::signal_pullSuspected, mWatcher, &PortWatcher::lookNow,
+            Qt::QueuedConnection);
     socket->holdJobs(mLinesPending > 0);
     emit signal_socketAdded(number);
     return socket;
