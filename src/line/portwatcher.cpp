@@ -23,7 +23,7 @@ PortWatcher::PortWatcher(const PortLister &lister, QObject *parent)
     connect(mTimerPoll, &QTimer::timeout, this, &PortWatcher::slot_mTimerPoll_timeout);
     mTimerConfirm->setSingleShot(true);
     mTimerConfirm->setInterval(confirmDelayMs);
-    connect(mTimerConfirm, &QTimer::timeout, this, &PortWatcher::slot_mTimerConfirm_timeout);
+    connect(mTimerConfirm, &QTimer::timeout, this, &PortWatcher::lookNow);
     mClock.start();
     if (mLister.threadSafe())
         mThreadList = new WorkerThread(QStringLiteral("PortLister"), this);
@@ -68,11 +68,6 @@ void PortWatcher::slot_mTimerPoll_timeout()
         poll();
 }
 
-void PortWatcher::slot_mTimerConfirm_timeout()
-{
-    lookNow();
-}
-
 void PortWatcher::lookNow()
 {
     if (!mTimerPoll->isActive())
@@ -84,9 +79,8 @@ void PortWatcher::lookNow()
 }
 
 // One listing at a time: a slow one is not queued up behind by the timer, and
-// a listing asked for while one is under way follows it. A look that did not
-// list changes nothing, but a port still to be confirmed gone is looked for
-// again.
+// a full listing asked for while one is under way (a confirming one too)
+// follows it. A look that did not list changes nothing.
 void PortWatcher::listElsewhere(bool force)
 {
     if (mListing) {
@@ -110,11 +104,8 @@ void PortWatcher::listElsewhere(bool force)
                 return; // stopped or restarted meanwhile
             if (std::exchange(mListAgain, false))
                 QTimer::singleShot(0, this, &PortWatcher::lookNow);
-            if (!*ports) {
-                if (!mMissing.isEmpty() && !mTimerConfirm->isActive())
-                    mTimerConfirm->start();
+            if (!*ports)
                 return;
-            }
             if (std::exchange(mFirstListing, false) && !mIncludePresent)
                 ignorePresent(**ports);
             handle(**ports);

@@ -50,7 +50,6 @@ signals:
 
 private:
     void slot_mTimerPoll_timeout();
-    void slot_mTimerConfirm_timeout();
     // Lists on the lister's thread, if due or forced; the result comes back to handle().
     void listElsewhere(bool force);
     void handle(const QList<PortEntry> &ports);
