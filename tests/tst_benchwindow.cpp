@@ -1,8 +1,10 @@
 // The bench window offscreen over a real watch: a hand-filled port list and
-// simulated modems on pseudo-terminals.
+// simulated modems on pseudo-terminals, on the fast timing.
 #include "line/socketmodel.h"
 #include "modalcloser.h"
 #include "modemsim.h"
+#include "socketbench.h"
+#include "testtiming.h"
 #include "ui/benchwindow.h"
 
 #include <QCheckBox>
@@ -15,6 +17,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+
+using TestSupport::fastMs;
+using TestSupport::schedulingSlackMs;
 
 namespace {
 constexpr int jobMs = 90000;
@@ -48,50 +53,25 @@ private slots:
     void closingWhileJobsRunAsksOnceAndStopsQuickly();
 
 private:
-    ModemSim *addModem();
-    void plug(ModemSim *sim, const QString &location);
+    ModemSim *addModem() { return mBench->addModem("490154203237518", true); }
+    void plug(ModemSim *sim, const QString &location) { mBench->plug(sim, location); }
     std::unique_ptr<BenchWindow> makeWindow();
     QString writeFile(const QString &name, const QByteArray &bytes);
 
     std::unique_ptr<QTemporaryDir> mDir;
-    std::vector<std::unique_ptr<ModemSim>> mSims;
-    QList<PortEntry> mPorts;
+    std::unique_ptr<TestSupport::SocketBench> mBench;
 };
 
 void TestBenchWindow::init()
 {
     mDir = std::make_unique<QTemporaryDir>();
-    mPorts.clear();
+    mBench = std::make_unique<TestSupport::SocketBench>(TestSupport::fastScale);
 }
 
 void TestBenchWindow::cleanup()
 {
-    mSims.clear();
+    mBench.reset();
     mDir.reset();
-}
-
-ModemSim *TestBenchWindow::addModem()
-{
-    auto sim = std::make_unique<ModemSim>();
-    sim->setRestartSilenceMs(300);
-    sim->setImei("490154203237518");
-    sim->setFile("settings.ini", settingsText);
-    if (!sim->start())
-        qFatal("modem did not start");
-    mSims.push_back(std::move(sim));
-    return mSims.back().get();
-}
-
-void TestBenchWindow::plug(ModemSim *sim, const QString &location)
-{
-    PortEntry entry;
-    entry.systemLocation = sim->portName();
-    entry.name = QFileInfo(entry.systemLocation).fileName().prepend(QStringLiteral("pts"));
-    entry.location = location;
-    entry.vendorId = 0x0403;
-    entry.productId = 0x6001;
-    entry.hasIds = true;
-    mPorts << entry;
 }
 
 QString TestBenchWindow::writeFile(const QString &name, const QByteArray &bytes)
@@ -105,7 +85,8 @@ QString TestBenchWindow::writeFile(const QString &name, const QByteArray &bytes)
 
 std::unique_ptr<BenchWindow> TestBenchWindow::makeWindow()
 {
-    auto window = std::make_unique<BenchWindow>(PortLister([this] { return mPorts; }), nullptr);
+    auto window =
+        std::make_unique<BenchWindow>(mBench->lister(), nullptr, TestSupport::fastTiming());
     window->findChild<QLineEdit *>(QStringLiteral("editJournal"))
         ->setText(mDir->filePath(QStringLiteral("j.csv")));
     window->setSettingsFile(writeFile(QStringLiteral("settings.ini"), settingsText));
@@ -203,11 +184,12 @@ void TestBenchWindow::closingWhileJobsRunAsksOnceAndStopsQuickly()
     });
     window->close();
     QTRY_VERIFY(!window->isVisible());
-    QVERIFY2(sinceYes.elapsed() < 500, qPrintable(QString::number(sinceYes.elapsed())));
+    QVERIFY2(sinceYes.elapsed() < fastMs(500) + schedulingSlackMs,
+             qPrintable(QString::number(sinceYes.elapsed())));
     QCOMPARE(asked, 1);
     // Bytes already handed to the port still drain; no command follows them.
     const int commandsAtClose = writing->commands().size();
-    QTest::qWait(600);
+    QTest::qWait(fastMs(600));
     QCOMPARE(writing->commands().size(), commandsAtClose);
 }
 

@@ -1,9 +1,11 @@
 // The command-line flasher end to end: its own sessions and workers against
-// simulated modems on pseudo-terminals, several at once.
+// simulated modems on pseudo-terminals, several at once, on the fast timing.
 #include "cli/clirunner.h"
 #include "filesizelimit.h"
 #include "modemsim.h"
 #include "protocol/tooltexts.h"
+#include "socketbench.h"
+#include "testtiming.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -15,9 +17,12 @@
 #include <memory>
 #include <sys/stat.h>
 
+using TestSupport::fastMs;
+using TestSupport::schedulingSlackMs;
+
 namespace {
 // Longer than the start delay or a presence command's answer wait, with room to spare.
-constexpr int quietMs = 600;
+constexpr int quietMs = fastMs(600);
 const QByteArray modemSettings = "APN::modem.apn::Точка входа GPRS";
 const QByteArray goodSettings = "DEST_IP::10.0.0.1::IP адрес сервера\r\nAPN::internet::Точка "
                                 "входа GPRS";
@@ -66,12 +71,12 @@ private slots:
     void controlCharactersShownEscaped();
 
 private:
-    ModemSim *addModem();
+    ModemSim *addModem(bool paced = false);
     CliRun run(const QStringList &arguments);
 
     std::unique_ptr<QTemporaryDir> mDir;
     QString mOldDir;
-    std::vector<std::unique_ptr<ModemSim>> mSims;
+    std::unique_ptr<TestSupport::SocketBench> mBench;
 };
 
 void TestCli::init()
@@ -79,28 +84,23 @@ void TestCli::init()
     mDir = std::make_unique<QTemporaryDir>();
     mOldDir = QDir::currentPath();
     QDir::setCurrent(mDir->path());
+    mBench = std::make_unique<TestSupport::SocketBench>(TestSupport::fastScale);
 }
 
 void TestCli::cleanup()
 {
-    mSims.clear();
+    mBench.reset();
     QDir::setCurrent(mOldDir);
     mDir.reset();
 }
 
-ModemSim *TestCli::addModem()
+ModemSim *TestCli::addModem(bool paced)
 {
-    auto sim = std::make_unique<ModemSim>();
-    sim->setPaced(false);
-    sim->setRestartSilenceMs(300);
+    ModemSim *sim = mBench->addModem("490154203237518", paced);
     sim->setFile("main.pyo", "old main");
     sim->setFile("config.pyo", "old config");
     sim->setFile("settings.ini", modemSettings);
-    QString error;
-    if (!sim->start(&error))
-        qFatal("modem: %s", qPrintable(error));
-    mSims.push_back(std::move(sim));
-    return mSims.back().get();
+    return sim;
 }
 
 CliRun TestCli::run(const QStringList &arguments)
@@ -110,7 +110,7 @@ CliRun TestCli::run(const QStringList &arguments)
     out.open(QIODevice::WriteOnly);
     err.open(QIODevice::WriteOnly);
     CliRun result;
-    result.exitCode = runCli(arguments, &out, &err, false);
+    result.exitCode = runCli(arguments, &out, &err, false, TestSupport::fastTiming());
     result.out = out.data();
     result.err = err.data();
     return result;
@@ -249,7 +249,7 @@ void TestCli::portsAtOnceEachWithItsOwnEnd()
 
     const CliRun result =
         run({"flash", "--port", healthy->portName(), "--port", stalling->portName(), "--port",
-             busy->portName(), "--connect-timeout", "5"});
+             busy->portName(), "--connect-timeout", "1"});
     QVERIFY2(result.exitCode == 1, result.out.constData());
 
     const QList<QByteArray> flash{
@@ -300,16 +300,13 @@ void TestCli::portsAtOnceEachWithItsOwnEnd()
 // to any modem, and the run ends with 130 and the step each port was at.
 void TestCli::interruptStopsEveryPortAtOnce()
 {
-    ModemSim *writing = addModem();
-    writing->stop();
-    writing->setPaced(true);
-    QVERIFY(writing->start());
+    ModemSim *writing = addModem(true);
     ModemSim *waiting = addModem();
     waiting->startScript();
 
     QElapsedTimer sinceInterrupt;
     QTimer poll;
-    poll.setInterval(20);
+    poll.setInterval(fastMs(100));
     connect(&poll, &QTimer::timeout, this, [&] {
         if (writing->dataBytesReceived() > 1000 && !sinceInterrupt.isValid()) {
             sinceInterrupt.start();
@@ -324,7 +321,7 @@ void TestCli::interruptStopsEveryPortAtOnce()
     const qint64 stopMs = sinceInterrupt.elapsed();
     poll.stop();
     QCOMPARE(result.exitCode, 130);
-    QVERIFY2(stopMs < 500, qPrintable(QString::number(stopMs)));
+    QVERIFY2(stopMs < fastMs(500) + schedulingSlackMs, qPrintable(QString::number(stopMs)));
 
     const int commandsAtStop = writing->commands().size() + waiting->commands().size();
     QTest::qWait(quietMs);

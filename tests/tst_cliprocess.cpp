@@ -1,8 +1,11 @@
 // The flasher as a process of its own, where what happens around it is real:
 // a reader that goes away, a terminal paused with ^S, SIGHUP, a second
 // flasher on the same modem. Each against simulated modems on pseudo-terminals.
+// The program runs on the product's waits, so its one whole flash, against a
+// modem paced at 9600 bit/s, pins them end to end.
 #include "cli/clirunner.h"
 #include "modemsim.h"
+#include "socketbench.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -138,32 +141,26 @@ private:
     bool waitForData(ModemSim *sim, qint64 bytes);
 
     std::unique_ptr<QTemporaryDir> mDir;
-    std::vector<std::unique_ptr<ModemSim>> mSims;
+    std::unique_ptr<TestSupport::SocketBench> mBench;
 };
 
 void TestCliProcess::init()
 {
     mDir = std::make_unique<QTemporaryDir>();
+    mBench = std::make_unique<TestSupport::SocketBench>();
 }
 
 void TestCliProcess::cleanup()
 {
-    mSims.clear();
+    mBench.reset();
     mDir.reset();
 }
 
 ModemSim *TestCliProcess::addModem(bool paced)
 {
-    auto sim = std::make_unique<ModemSim>();
-    sim->setPaced(paced);
-    sim->setRestartSilenceMs(300);
+    ModemSim *sim = mBench->addModem("490154203237518", paced);
     sim->setFile("main.pyo", "old main");
-    sim->setFile("settings.ini", "APN::modem.apn::Точка входа GPRS");
-    QString error;
-    if (!sim->start(&error))
-        qFatal("modem: %s", qPrintable(error));
-    mSims.push_back(std::move(sim));
-    return mSims.back().get();
+    return sim;
 }
 
 void TestCliProcess::startCli(QProcess &process, const QStringList &arguments)
@@ -183,7 +180,7 @@ bool TestCliProcess::waitForData(ModemSim *sim, qint64 bytes)
 // standard error and in the exit status.
 void TestCliProcess::readerThatGoesAwayStopsNothing()
 {
-    ModemSim *sim = addModem(false);
+    ModemSim *sim = addModem(true);
     PipedProcess cli;
     startCli(cli, {"flash", "--port", sim->portName(), "--connect-timeout", "20"});
     cli.closeWriter();
@@ -280,7 +277,8 @@ void TestCliProcess::secondOpenerOfOneModemIsRefused()
     ModemSim *sim = addModem(true);
     QProcess first;
     startCli(first, {"flash", "--port", sim->portName()});
-    QVERIFY(waitForData(sim, 100));
+    // Its first command: it has the port open, and holds it.
+    QVERIFY(QTest::qWaitFor([&] { return !sim->commands().isEmpty(); }, flashTimeoutMs));
     const QString link = mDir->filePath(QStringLiteral("modem-link"));
     QVERIFY(QFile::link(sim->portName(), link));
 

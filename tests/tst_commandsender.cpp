@@ -35,7 +35,7 @@ private slots:
 // Five answers with "OK" in a row connect; one without starts over, and so does a new port.
 void TestCommandSender::presenceRule()
 {
-    PresenceCounter counter;
+    PresenceCounter counter(5);
     for (int i = 1; i <= 20; ++i) {
         counter.count(i != 3);
         QCOMPARE(counter.connected(), i >= 8);
@@ -52,7 +52,7 @@ void TestCommandSender::refusedCommands()
 {
     FakeSlot slot;
     slot.busy = true;
-    CommandSender sender(slot.handOver());
+    CommandSender sender(slot.handOver(), Timing::Ms(5));
     QSignalSpy handed(&sender, &CommandSender::signal_handedOver);
     sender.send("ate0\r", 250, CommandSender::Delivery::Droppable);
     QVERIFY(!sender.isRetrying());
@@ -84,7 +84,7 @@ void TestCommandSender::answersOlderThanTheOperationAreStale()
 {
     FakeSlot slot;
     slot.busy = true;
-    CommandSender sender(slot.handOver());
+    CommandSender sender(slot.handOver(), Timing::Ms(5));
     sender.send("abandoned\r", 250, CommandSender::Delivery::Guaranteed);
     const auto presence = [&] {
         slot.busy = false;

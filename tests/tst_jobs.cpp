@@ -4,11 +4,13 @@
 // fault strikes once, at an early step of a job or in the idle presence check;
 // the step machines' own tests cover every other step. A failed job ends in its
 // box, sends nothing more and leaves the local files alone; after any job the
-// presence check takes over again.
+// presence check takes over again. The window and the modem run on the fast
+// timing.
 #include "modalcloser.h"
 #include "modembench.h"
 #include "modemsim.h"
 #include "protocol/tooltexts.h"
+#include "testtiming.h"
 #include "windowdriver.h"
 
 #include <QtTest>
@@ -54,7 +56,7 @@ private:
 
 void TestJobs::init()
 {
-    mBench = std::make_unique<TestSupport::ModemBench>();
+    mBench = std::make_unique<TestSupport::ModemBench>(TestSupport::fastScale);
     mSim = &mBench->sim();
     mSim->setPaced(false);
     mSim->setRestartSilenceMs(500);

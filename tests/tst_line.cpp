@@ -1,7 +1,7 @@
 // The production line's widget-free pieces: the IMEI answer, USB positions and
 // the adapter filter, the port watcher over a hand-filled list, the socket
 // numbers file, the journal, the hints for a port that does not open, and the
-// watch's command line.
+// watch's command line. The watcher runs on the fast timing.
 #include "cli/watcharguments.h"
 #include "line/imeiparser.h"
 #include "line/journal.h"
@@ -12,6 +12,7 @@
 #include "line/socketrun.h"
 #include "line/usbidfilter.h"
 #include "line/usblocation.h"
+#include "testtiming.h"
 
 #include <QMutex>
 #include <QSet>
@@ -20,7 +21,12 @@
 #include <QThread>
 #include <QtTest>
 
+using TestSupport::fastMs;
+using TestSupport::schedulingSlackMs;
+
 namespace {
+const Timing fast = TestSupport::fastTiming();
+
 PortEntry port(const QString &name, quint16 vid = 0x0403, quint16 pid = 0x6001,
                const QString &location = QString())
 {
@@ -224,7 +230,7 @@ void TestLine::adapterFilter()
 void TestLine::watcherReportsOnlyNewMatchingPorts()
 {
     QList<PortEntry> ports{port(QStringLiteral("ttyUSB0")), port(QStringLiteral("ttyS0"), 0, 0)};
-    PortWatcher watcher(PortLister([&ports] { return ports; }));
+    PortWatcher watcher(PortLister([&ports] { return ports; }), fast);
     watcher.setFilter(*UsbIdFilter::parse({QStringLiteral("0403:6001")}));
     QSignalSpy added(&watcher, &PortWatcher::signal_portAdded);
     QSignalSpy removed(&watcher, &PortWatcher::signal_portRemoved);
@@ -266,20 +272,20 @@ void TestLine::watcherReportsOnlyNewMatchingPorts()
     QElapsedTimer clock;
     clock.start();
     QTRY_COMPARE_WITH_TIMEOUT(added.count(), 3, 2000);
-    QVERIFY(clock.elapsed() < 1000 + 200);
+    QVERIFY(clock.elapsed() < fastMs(1000) + schedulingSlackMs);
 }
 
 void TestLine::watcherIncludesPresentPortsOnRequest()
 {
     QList<PortEntry> ports{port(QStringLiteral("ttyUSB0")), port(QStringLiteral("ttyUSB1"))};
-    PortWatcher watcher(PortLister([&ports] { return ports; }));
+    PortWatcher watcher(PortLister([&ports] { return ports; }), fast);
     watcher.setIncludePresent(true);
     QSignalSpy added(&watcher, &PortWatcher::signal_portAdded);
     watcher.start();
     QCOMPARE(names(added), (QStringList{"ttyUSB0", "ttyUSB1"}));
     watcher.stop();
     ports << port(QStringLiteral("ttyUSB2"));
-    QVERIFY(!added.wait(PortWatcher::pollIntervalMs + 200)); // stopped: nothing more is listed
+    QVERIFY(!added.wait(msOf(fast.portPoll) + fastMs(200))); // stopped: nothing more is listed
 }
 
 // A lister that may run elsewhere (the system's) is never called on the
@@ -291,12 +297,13 @@ void TestLine::watcherListsOffTheCallersThread()
     QList<PortEntry> ports{port(QStringLiteral("ttyUSB0"))};
     QSet<QThread *> listingThreads;
     PortWatcher watcher(PortLister(
-        [&] {
-            QMutexLocker lock(&mutex);
-            listingThreads.insert(QThread::currentThread());
-            return ports;
-        },
-        true));
+                            [&] {
+                                QMutexLocker lock(&mutex);
+                                listingThreads.insert(QThread::currentThread());
+                                return ports;
+                            },
+                            true),
+                        fast);
     QSignalSpy added(&watcher, &PortWatcher::signal_portAdded);
     QSignalSpy removed(&watcher, &PortWatcher::signal_portRemoved);
     const auto listed = [&] {
@@ -325,14 +332,14 @@ void TestLine::watcherListsOffTheCallersThread()
         QMutexLocker lock(&mutex);
         ports << port(QStringLiteral("ttyUSB2"));
     }
-    QVERIFY(!added.wait(3 * PortWatcher::pollIntervalMs));
+    QVERIFY(!added.wait(3 * msOf(fast.portPoll)));
 }
 
 void TestLine::listingOnlyWhenSomethingMayHaveChanged()
 {
-    constexpr qint64 settle = ListingSchedule::settleMs;
-    constexpr qint64 refresh = ListingSchedule::refreshMs;
-    ListingSchedule schedule;
+    const qint64 settle = Timing().listingSettle.count();
+    const qint64 refresh = Timing().listingRefresh.count();
+    ListingSchedule schedule(Timing().listingSettle, Timing().listingRefresh);
     QVERIFY(schedule.needsListing("a", 0));          // the first look lists
     QVERIFY(schedule.needsListing("a", settle - 1)); // details may still come in
     QVERIFY(!schedule.needsListing("a", settle));
@@ -346,7 +353,7 @@ void TestLine::listingOnlyWhenSomethingMayHaveChanged()
     QVERIFY(!schedule.needsListing("b", changed + settle));
     QVERIFY(schedule.needsListing("a", changed + settle + 1)); // and back
     // No signature: every look lists.
-    ListingSchedule blind;
+    ListingSchedule blind(Timing().listingSettle, Timing().listingRefresh);
     for (qint64 at = 0; at < 3 * refresh; at += settle)
         QVERIFY(blind.needsListing(QByteArray(), at));
 }
@@ -360,41 +367,45 @@ void TestLine::watcherSkipsListingsWhileTheSignatureStands()
     QList<PortEntry> ports{port(QStringLiteral("ttyUSB0"))};
     QByteArray signature = "one";
     PortWatcher watcher(PortLister(
-        [&] {
-            QMutexLocker lock(&mutex);
-            return ports;
-        },
-        true,
-        [&] {
-            QMutexLocker lock(&mutex);
-            return signature;
-        }));
+                            [&] {
+                                QMutexLocker lock(&mutex);
+                                return ports;
+                            },
+                            true,
+                            [&] {
+                                QMutexLocker lock(&mutex);
+                                return signature;
+                            }),
+                        fast);
     QSignalSpy added(&watcher, &PortWatcher::signal_portAdded);
     QSignalSpy removed(&watcher, &PortWatcher::signal_portRemoved);
     QElapsedTimer clock;
     clock.start();
     watcher.start();
-    QTest::qWait(ListingSchedule::settleMs + PortWatcher::pollIntervalMs);
+    QTest::qWait(msOf(fast.listingSettle + fast.portPoll));
     {
         QMutexLocker lock(&mutex);
         ports << port(QStringLiteral("ttyUSB1"));
     }
-    QVERIFY(!added.wait(3 * PortWatcher::pollIntervalMs)); // not listed: nothing seemed to change
-    QVERIFY(clock.elapsed() < ListingSchedule::settleMs + ListingSchedule::refreshMs);
+    QVERIFY(!added.wait(3 * msOf(fast.portPoll))); // not listed: nothing seemed to change
+    QVERIFY(clock.elapsed() < msOf(fast.listingSettle + fast.listingRefresh));
     watcher.lookNow();
-    QTRY_COMPARE_WITH_TIMEOUT(names(added), QStringList{"ttyUSB1"}, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(names(added), QStringList{"ttyUSB1"},
+                              fastMs(1000) + schedulingSlackMs);
     {
         QMutexLocker lock(&mutex);
         ports << port(QStringLiteral("ttyUSB2"));
         signature = "two";
     }
-    QTRY_COMPARE_WITH_TIMEOUT(names(added), (QStringList{"ttyUSB1", "ttyUSB2"}), 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(names(added), (QStringList{"ttyUSB1", "ttyUSB2"}),
+                              fastMs(1000) + schedulingSlackMs);
     {
         QMutexLocker lock(&mutex);
         ports.removeLast();
         signature = "three";
     }
-    QTRY_COMPARE_WITH_TIMEOUT(names(removed), QStringList{"ttyUSB2"}, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(names(removed), QStringList{"ttyUSB2"},
+                              fastMs(1000) + schedulingSlackMs);
 }
 
 void TestLine::socketNumbersSurviveRestartAndDamage()

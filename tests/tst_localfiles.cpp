@@ -108,7 +108,7 @@ QString statusText(SmallFile::Status status)
 // Plays a load or flash job up to its listing: the text it ends with there, before any delete.
 QString preflight(WriteJob::Kind kind, const QString &dir)
 {
-    WriteJob job(FileSource{dir});
+    WriteJob job(Timing(), FileSource{dir});
     job.start(kind, kind == WriteJob::Kind::Flash ? QStringList{"main.pyo", "config.pyo"}
                                                   : QStringList{"settings.ini"});
     for (int i = 0; i < 4; ++i)

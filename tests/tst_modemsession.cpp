@@ -1,8 +1,10 @@
 // The modem session without any widget: its own worker against the simulated
-// modem on a pseudo-terminal, driven and observed through its calls and signals.
+// modem on a pseudo-terminal, driven and observed through its calls and signals,
+// on the fast timing.
 #include "modemsim.h"
 #include "protocol/tooltexts.h"
 #include "session/modemsession.h"
+#include "testtiming.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -10,7 +12,7 @@
 namespace {
 constexpr int linkTimeout = 10000;
 // Longer than the start delay or a presence command's answer wait, with room to spare.
-constexpr int quietMs = 600;
+constexpr int quietMs = TestSupport::fastMs(600);
 const QByteArray modemSettings = "APN::modem.apn::Точка входа GPRS";
 
 QStringList withoutStamps(const QSignalSpy &spy)
@@ -37,10 +39,11 @@ void TestModemSession::jobEndWaitsForTheFrontEnd()
 {
     QTemporaryDir dir;
     ModemSim sim;
+    sim.setTimeScale(TestSupport::fastScale);
     sim.setPaced(false);
     sim.setFile("settings.ini", modemSettings);
     QVERIFY(sim.start());
-    ModemSession session;
+    ModemSession session(TestSupport::fastTiming());
     const QString target = dir.filePath(QStringLiteral("copy.ini"));
     session.setReadTarget(target);
     QSignalSpy log(&session, &ModemSession::signal_logLine);

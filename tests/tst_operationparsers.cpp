@@ -20,7 +20,7 @@ private slots:
 // What each parser makes of an answer, as text: "class" whether it holds "OK" and the
 // prompt; "list" the names of a listing and whether the jobs may put them into delete
 // commands; "read" the lines a settings read keeps, or "failed" when the answer has no final
-// "OK" or holds no settings file; "wait" the answer wait for file bytes of the answer's size.
+// "OK" or holds no settings file.
 void TestOperationParsers::parsers_data()
 {
     QTest::addColumn<QString>("parser");
@@ -94,12 +94,6 @@ void TestOperationParsers::parsers_data()
     for (int i = 0; noise.size() < 4096; ++i)
         noise += char(1 + (i * 7919) % 255);
     row("read", "4 KB of line noise", "\r\n<<<" + noise + "\r\nOK\r\n", "failed");
-    const QList<QPair<qint64, int>> waits{
-        {0, 1500},    {500, 1500},    {501, 1503}, {1000, 3000},
-        {1001, 2002}, {12859, 25718}, {-1, 1500},  {qint64(1) << 40, INT_MAX}};
-    for (const auto &[size, wait] : waits)
-        row("wait", qPrintable(QString::number(size)), QByteArray::number(size),
-            QString::number(wait));
 }
 
 void TestOperationParsers::parsers()
@@ -109,7 +103,7 @@ void TestOperationParsers::parsers()
     const auto shown = [](const QStringList &list) {
         return list.isEmpty() ? "none" : list.join('|');
     };
-    QString result = QString::number(fileBytesWait(answer.toLongLong()));
+    QString result;
     if (parser == "class")
         result = QString(AnswerClass::of(answer).hasOk() ? "OK " : "- ") +
                  (AnswerClass::of(answer).hasPrompt() ? ">>>" : "-");

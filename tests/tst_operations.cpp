@@ -53,19 +53,19 @@ QString answered(const QStringList &run, int at)
 // when there is nothing to delete.
 QStringList opening(const QStringList &names)
 {
-    QStringList list{sent("at#escript=\"\"\r", 0, 0), sent("at#startmodescr=0\r", 0, 1),
-                     sent("at#enhrst=1,0\r", 0, 2), sent("ate0\r", 0, 3),
+    QStringList list{sent("at#escript=\"\"\r", 250, 0), sent("at#startmodescr=0\r", 250, 1),
+                     sent("at#enhrst=1,0\r", 250, 2), sent("ate0\r", 250, 3),
                      sent("at#lscript\r", 2000, 4)};
     for (const QString &name : names)
         list << sent("at#dscript=\"" + name.toUtf8() + "\"\r", 500, 5);
-    return names.isEmpty() ? list << sent("ate0\r", 0, 5) : list;
+    return names.isEmpty() ? list << sent("ate0\r", 250, 5) : list;
 }
 
 QStringList write(const QByteArray &name, const QByteArray &bytes, bool flag)
 {
     const QByteArray command = "at#wscript=\"" + name + "\"," + QByteArray::number(bytes.size());
     return {sent(command + (flag ? ",1\r" : "\r"), 1500, 6),
-            sent(bytes, fileBytesWait(bytes.size()), 6)};
+            sent(bytes, msOf(Timing().fileBytesAnswerWait(bytes.size())), 6)};
 }
 
 // A healthy modem holding the given files: silent to the first few "ate0" after
@@ -92,7 +92,9 @@ struct Jobs
     Job job = Flash;
     JobAction end; // of the last answer
 
-    explicit Jobs(const QString &localDir) : write(FileSource{localDir}) {}
+    explicit Jobs(const QString &localDir) : write(Timing(), FileSource{localDir}), clear(Timing())
+    {
+    }
     JobAction answer(const QByteArray &a)
     {
         return end = job == Clear ? clear.onAnswer(a) : write.onAnswer(a);
@@ -109,7 +111,8 @@ struct Jobs
     {
         start(started, fileList);
         QStringList commands;
-        end = JobAction::send("at#escript=\"\"\r", 0); // the session's first command
+        // The session's first command.
+        end = JobAction::send("at#escript=\"\"\r", Timing().answer.unselectScript);
         while (!end.isEnd() && commands.size() < 100) {
             const QByteArray reply = modem(end.command);
             commands << sent(end.command, end.wait, job == Clear ? clear.step() : write.step());
@@ -194,9 +197,9 @@ void TestOperations::runs_data()
     };
     const QStringList scripts = write("main.pyo", mMain, true) + write("config.pyo", mConfig, true);
     const QStringList settings = write("settings.ini", mSettings, false);
-    const QStringList startMain{sent("at#startmodescr=1,10\r", 0, 7),
-                                sent("at#escript=\"main.pyo\"\r", 0, 8),
-                                sent("at#execscr\r", 0, 9)};
+    const QStringList startMain{sent("at#startmodescr=1,10\r", 250, 7),
+                                sent("at#escript=\"main.pyo\"\r", 250, 8),
+                                sent("at#execscr\r", 250, 9)};
     row("flash keeps the modem's settings", Flash, allThree,
         opening(scriptsOnly) + scripts + startMain);
     row("flash writes the local settings first", Flash, scriptsOnly,
@@ -276,7 +279,7 @@ void TestOperations::runs_data()
     for (const int c : {FlashAll, ClearAll}) {
         QStringList echoes = runs.at(c);
         for (int i = 0; i < 15; ++i)
-            echoes.insert(3, sent("ate0\r", 0, 3));
+            echoes.insert(3, sent("ate0\r", 250, 3));
         const auto &[job, files] = cases.at(c);
         row(caseNames.at(c) + ": 15 silent", job, files, echoes, {}, -1, {}, 15);
         row(caseNames.at(c) + ": 16 silent", job, files, echoes.mid(0, 19), failureOf[job], -1, {},

@@ -2,7 +2,7 @@
 // paced simulated modem: the port closed or the line lost in the middle of a
 // file's bytes, a disk that takes no more bytes ("Применить" on a full disk
 // is the dialog's failed save, with the writer's own full-disk cases), and a
-// script that floods the line.
+// script that floods the line. The window and the modem run on the fast timing.
 #include "filesizelimit.h"
 #include "log/logcomposer.h"
 #include "modalcloser.h"
@@ -10,15 +10,18 @@
 #include "modemsim.h"
 #include "protocol/tooltexts.h"
 #include "settings/settingsfile.h"
+#include "testtiming.h"
 #include "windowdriver.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
 #include <algorithm>
 
+using TestSupport::fastMs;
 using TestSupport::FileSizeLimit;
 using TestSupport::ModalCloser;
 using TestSupport::readFile;
+using TestSupport::schedulingSlackMs;
 
 namespace {
 constexpr int linkTimeout = 15000;
@@ -53,7 +56,7 @@ private:
 
 void TestResilience::init()
 {
-    mBench = std::make_unique<TestSupport::ModemBench>();
+    mBench = std::make_unique<TestSupport::ModemBench>(TestSupport::fastScale);
     mSim = &mBench->sim();
     mSim->setRestartSilenceMs(300);
     mSim->setFile("settings.ini", defaultSettings().join("\r\n").toUtf8());
@@ -97,16 +100,18 @@ void TestResilience::fileCutShort()
     clock.start();
     if (fault == QLatin1String("close window")) {
         mBench->destroyWindow();
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < fastMs(1000) + schedulingSlackMs,
+                 qPrintable(QString::number(clock.elapsed())));
     } else if (fault == QLatin1String("close port")) {
         mUi->closePort();
-        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < fastMs(500) + schedulingSlackMs,
+                 qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(mUi->logLines().constLast(), ToolText::portClosed());
-        QTest::qWait(500);
+        QTest::qWait(fastMs(500));
         QCOMPARE(mUi->logLines().constLast(), ToolText::portClosed());
     } else {
         mSim->hangUp();
-        QTRY_VERIFY_WITH_TIMEOUT(!mCloser->seen().isEmpty(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!mCloser->seen().isEmpty(), fastMs(1000) + schedulingSlackMs);
         QCOMPARE(mCloser->seen(), QStringList{ToolText::failureTitle() + QLatin1Char('|') +
                                               ToolText::flashFailed()});
         QTRY_VERIFY_WITH_TIMEOUT(mUi->countLogLines(ToolText::noConnection()) == 1, linkTimeout);
@@ -146,7 +151,8 @@ void TestResilience::floodingScript()
     mSim->setPaced(false);
     connect();
     mSim->setScriptOutput("Stop Script: " + QByteArray("line noise ").repeated(400).left(4096));
-    mSim->setScriptOutputIntervalMs(10);
+    // Every 10 ms of the test's own time, as fast as at real time.
+    mSim->setScriptOutputIntervalMs(10 * TestSupport::fastScale);
     mSim->startScript();
     const QString stop = ToolText::scriptStopPrefix();
     const auto stopLines = [&] { return mUi->logLines().filter(stop).size(); };
@@ -160,14 +166,16 @@ void TestResilience::floodingScript()
     QElapsedTimer clock;
     clock.start();
     mUi->closePort();
-    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < fastMs(500) + schedulingSlackMs,
+             qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(mUi->logLines().constLast(), ToolText::portClosed());
     mUi->openPort(mSim->portName());
     const int before = stopLines();
     QTRY_VERIFY2_WITH_TIMEOUT(stopLines() > before + 5, qPrintable(trace()), linkTimeout);
     clock.restart();
     mBench->destroyWindow();
-    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < fastMs(1000) + schedulingSlackMs,
+             qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_MAIN(TestResilience)

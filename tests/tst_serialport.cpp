@@ -52,7 +52,7 @@ void TestSerialPort::init()
     mSim->setPaced(false);
     QString error;
     QVERIFY2(mSim->start(&error), qPrintable(error));
-    mPort = std::make_unique<SerialPort>();
+    mPort = std::make_unique<SerialPort>(Timing().worker);
 }
 
 void TestSerialPort::cleanup()

@@ -1,12 +1,18 @@
 // The bench's socket model fed by a real watch: a hand-filled port list whose
-// entries point at simulated modems on pseudo-terminals, plugged and pulled.
+// entries point at simulated modems on pseudo-terminals, plugged and pulled,
+// all on the fast timing.
 #include "line/socketmodel.h"
 #include "line/watchrun.h"
 #include "modemsim.h"
+#include "socketbench.h"
+#include "testtiming.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+
+using TestSupport::fastMs;
+using TestSupport::schedulingSlackMs;
 
 namespace {
 const QByteArray imeiA = "490154203237518";
@@ -31,16 +37,18 @@ private slots:
     void portThatDoesNotOpenShowsItsHint();
 
 private:
-    ModemSim *addModem(bool paced = false);
-    void plug(const QString &systemLocation, const QString &location);
-    void unplug(const QString &systemLocation);
+    ModemSim *addModem(bool paced = false) { return mBench->addModem(imeiA, paced); }
+    void plug(const QString &systemLocation, const QString &location)
+    {
+        mBench->plugPort(systemLocation, location);
+    }
+    void unplug(const QString &systemLocation) { mBench->unplugPort(systemLocation); }
     void startWatch();
     // Every state text a tile showed, in order, without repeats.
     QStringList statesSeen() const { return mStates; }
 
     std::unique_ptr<QTemporaryDir> mDir;
-    std::vector<std::unique_ptr<ModemSim>> mSims;
-    QList<PortEntry> mPorts;
+    std::unique_ptr<TestSupport::SocketBench> mBench;
     std::unique_ptr<WatchRun> mRun;
     std::unique_ptr<SocketModel> mModel;
     QStringList mStates;
@@ -49,7 +57,7 @@ private:
 void TestSocketModel::init()
 {
     mDir = std::make_unique<QTemporaryDir>();
-    mPorts.clear();
+    mBench = std::make_unique<TestSupport::SocketBench>(TestSupport::fastScale);
     mStates.clear();
 }
 
@@ -57,42 +65,8 @@ void TestSocketModel::cleanup()
 {
     mModel.reset();
     mRun.reset();
-    mSims.clear();
+    mBench.reset();
     mDir.reset();
-}
-
-ModemSim *TestSocketModel::addModem(bool paced)
-{
-    auto sim = std::make_unique<ModemSim>();
-    sim->setPaced(paced);
-    sim->setRestartSilenceMs(300);
-    sim->setImei(imeiA);
-    sim->setFile("settings.ini", "APN::modem.apn::Точка входа GPRS");
-    if (!sim->start())
-        qFatal("modem did not start");
-    mSims.push_back(std::move(sim));
-    return mSims.back().get();
-}
-
-void TestSocketModel::plug(const QString &systemLocation, const QString &location)
-{
-    PortEntry entry;
-    entry.systemLocation = systemLocation;
-    entry.name = QFileInfo(systemLocation).fileName().prepend(QStringLiteral("pts"));
-    entry.location = location;
-    entry.serialNumber = QStringLiteral("FT") + location;
-    entry.vendorId = 0x0403;
-    entry.productId = 0x6001;
-    entry.hasIds = true;
-    mPorts << entry;
-}
-
-void TestSocketModel::unplug(const QString &systemLocation)
-{
-    for (int i = 0; i < mPorts.size(); ++i) {
-        if (mPorts.at(i).systemLocation == systemLocation)
-            mPorts.removeAt(i--);
-    }
 }
 
 void TestSocketModel::startWatch()
@@ -100,7 +74,8 @@ void TestSocketModel::startWatch()
     WatchOptions options;
     options.journalFile = mDir->filePath(QStringLiteral("journal.csv"));
     options.settingsFile = mDir->filePath(QStringLiteral("settings.ini"));
-    mRun = std::make_unique<WatchRun>(options, PortLister([this] { return mPorts; }));
+    options.timing = TestSupport::fastTiming();
+    mRun = std::make_unique<WatchRun>(options, mBench->lister());
     mModel = std::make_unique<SocketModel>();
     mModel->setRun(mRun.get());
     connect(mModel.get(), &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &top) {
@@ -158,7 +133,7 @@ void TestSocketModel::wholeJobThenPulled()
         QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
 
     // The verdict stands until the modem is taken out.
-    QTest::qWait(700);
+    QTest::qWait(fastMs(700));
     QCOMPARE(tile(*mModel, SocketModel::ToneRole).toInt(), int(SocketModel::Good));
     unplug(sim->portName());
     QTRY_COMPARE(tile(*mModel, SocketModel::StateTextRole).toString(),
@@ -199,10 +174,10 @@ void TestSocketModel::pulledMidJobThenPluggedBack()
     unplug(sim->portName());
     QTRY_VERIFY2_WITH_TIMEOUT(tile(*mModel, SocketModel::StateTextRole).toString() ==
                                   QStringLiteral("Модем отключён во время прошивки"),
-                              qPrintable(statesSeen().join('|')), 1000);
+                              qPrintable(statesSeen().join('|')), fastMs(1000) + schedulingSlackMs);
     sim->hangUp();
     QCOMPARE(tile(*mModel, SocketModel::ToneRole).toInt(), int(SocketModel::Bad));
-    QTest::qWait(700); // the socket is empty by now and still says what happened
+    QTest::qWait(fastMs(700)); // the socket is empty by now and still says what happened
     QCOMPARE(tile(*mModel, SocketModel::ToneRole).toInt(), int(SocketModel::Bad));
 
     sim->stop();

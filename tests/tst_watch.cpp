@@ -1,11 +1,14 @@
 // The production line end to end: "lorta-flash-cli watch" over a hand-filled
 // port list whose entries point at simulated modems on pseudo-terminals, as
-// adapters plugged into and pulled from the bench's USB positions.
+// adapters plugged into and pulled from the bench's USB positions. The watch
+// and the modems run on the fast timing.
 #include "cli/watchconsole.h"
 #include "filesizelimit.h"
 #include "line/journal.h"
 #include "line/socketrun.h"
 #include "modemsim.h"
+#include "socketbench.h"
+#include "testtiming.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -18,8 +21,11 @@
 #include <functional>
 #include <memory>
 
+using TestSupport::fastMs;
+using TestSupport::schedulingSlackMs;
+
 namespace {
-constexpr int quietMs = 600;
+constexpr int quietMs = fastMs(600);
 const QByteArray imeiA = "490154203237518";
 const QByteArray imeiB = "356938035643809";
 
@@ -55,17 +61,22 @@ private slots:
     void heldSocketStartsItsJobOnlyWhenReleased();
 
 private:
-    ModemSim *addModem(const QByteArray &imei, bool paced = false);
-    void plug(ModemSim *sim, const QString &location, quint16 pid = 0x6001);
-    void unplug(ModemSim *sim);
-    // Runs the watch; each step is called every 20 ms until it returns true,
-    // then the next one.
+    ModemSim *addModem(const QByteArray &imei, bool paced = false)
+    {
+        return mBench->addModem(imei, paced);
+    }
+    void plug(ModemSim *sim, const QString &location, quint16 pid = 0x6001)
+    {
+        mBench->plug(sim, location, pid);
+    }
+    void unplug(ModemSim *sim) { mBench->unplug(sim); }
+    // Runs the watch; each step is called every few milliseconds until it
+    // returns true, then the next one.
     WatchResult watch(const QStringList &arguments, QList<std::function<bool()>> steps = {});
     QList<QStringList> journalLines() const;
 
     std::unique_ptr<QTemporaryDir> mDir;
-    std::vector<std::unique_ptr<ModemSim>> mSims;
-    QList<PortEntry> mPorts;
+    std::unique_ptr<TestSupport::SocketBench> mBench;
     QString mJournal;
 };
 
@@ -73,53 +84,19 @@ void TestWatch::init()
 {
     mDir = std::make_unique<QTemporaryDir>();
     mJournal = mDir->filePath(QStringLiteral("journal.csv"));
-    mPorts.clear();
+    mBench = std::make_unique<TestSupport::SocketBench>(TestSupport::fastScale);
 }
 
 void TestWatch::cleanup()
 {
-    mSims.clear();
+    mBench.reset();
     mDir.reset();
-}
-
-ModemSim *TestWatch::addModem(const QByteArray &imei, bool paced)
-{
-    auto sim = std::make_unique<ModemSim>();
-    sim->setPaced(paced);
-    sim->setRestartSilenceMs(300);
-    sim->setImei(imei);
-    sim->setFile("settings.ini", "APN::modem.apn::Точка входа GPRS");
-    if (!sim->start())
-        qFatal("modem did not start");
-    mSims.push_back(std::move(sim));
-    return mSims.back().get();
-}
-
-void TestWatch::plug(ModemSim *sim, const QString &location, quint16 pid)
-{
-    PortEntry entry;
-    entry.systemLocation = sim->portName();
-    entry.name = QFileInfo(entry.systemLocation).fileName().prepend(QStringLiteral("pts"));
-    entry.location = location;
-    entry.serialNumber = QStringLiteral("FT") + location;
-    entry.vendorId = 0x0403;
-    entry.productId = pid;
-    entry.hasIds = true;
-    mPorts << entry;
-}
-
-void TestWatch::unplug(ModemSim *sim)
-{
-    for (int i = 0; i < mPorts.size(); ++i) {
-        if (mPorts.at(i).systemLocation == sim->portName())
-            mPorts.removeAt(i--);
-    }
 }
 
 WatchResult TestWatch::watch(const QStringList &arguments, QList<std::function<bool()>> steps)
 {
     QTimer poll;
-    poll.setInterval(20);
+    poll.setInterval(fastMs(100));
     bool inStep = false; // a step that waits must not be entered again meanwhile
     connect(&poll, &QTimer::timeout, this, [&steps, &inStep] {
         if (inStep || steps.isEmpty())
@@ -140,7 +117,7 @@ WatchResult TestWatch::watch(const QStringList &arguments, QList<std::function<b
         echo.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
     result.exitCode = runWatch(arguments + QStringList{"--journal", mJournal},
                                echo.isOpen() ? static_cast<QIODevice *>(&echo) : &out, &err, false,
-                               PortLister([this] { return mPorts; }));
+                               TestSupport::fastTiming(), mBench->lister());
     result.out = out.data();
     result.err = err.data();
     return result;
@@ -188,7 +165,7 @@ void TestWatch::twoSocketsFlashedAndJournaled()
     QCOMPARE(a.size(), 12);
     QVERIFY2(a.at(1) == QLatin1String("1") || a.at(1) == QLatin1String("2"),
              qPrintable(a.join(';')));
-    QCOMPARE(a.at(2), mPorts.at(0).name);
+    QCOMPARE(a.at(2), mBench->ports().at(0).name);
     QCOMPARE(a.at(3), QStringLiteral("FT1-1.4"));
     QCOMPARE(a.at(5), QStringLiteral("flash"));
     QCOMPARE(a.at(6), QStringLiteral("успех"));
@@ -259,7 +236,8 @@ void TestWatch::pulledMidJobThenPluggedBackIntoTheSameSocket()
                                           }});
     QVERIFY2(result.exitCode == 1, result.out.constData()); // the pulled job counts as failed
     // Noticed by the twice-a-second listing and journaled within a second.
-    QVERIFY2(pullMs >= 0 && pullMs < 1000, qPrintable(QString::number(pullMs)));
+    QVERIFY2(pullMs >= 0 && pullMs < fastMs(1000) + schedulingSlackMs,
+             qPrintable(QString::number(pullMs)));
     const QList<QStringList> lines = journalLines();
     QVERIFY2(lines.size() == 3, result.out.constData());
     QCOMPARE(lines.at(0).at(6), QStringLiteral("модем отключён"));
@@ -337,7 +315,7 @@ void TestWatch::interruptTwiceStopsEveryPort()
                     }});
     const qint64 stopMs = sinceSecond.elapsed();
     QCOMPARE(result.exitCode, 130);
-    QVERIFY2(stopMs < 500, qPrintable(QString::number(stopMs)));
+    QVERIFY2(stopMs < fastMs(500) + schedulingSlackMs, qPrintable(QString::number(stopMs)));
     const int commandsAtStop = writing->commands().size() + waiting->commands().size();
     QTest::qWait(quietMs);
     QCOMPARE(writing->commands().size() + waiting->commands().size(), commandsAtStop);
@@ -429,11 +407,8 @@ void TestWatch::journalOnAFullDisk()
 // watch holds jobs while a journal line is on its way to the disk.
 void TestWatch::heldSocketStartsItsJobOnlyWhenReleased()
 {
-    ModemSim sim;
-    sim.setPaced(false);
-    sim.setImei("490154203237518");
-    QVERIFY(sim.start());
-    SocketRun socket(1, OperationType::Flash, QStringLiteral("flash"));
+    ModemSim &sim = *addModem("490154203237518");
+    SocketRun socket(1, OperationType::Flash, QStringLiteral("flash"), TestSupport::fastTiming());
     QSignalSpy identified(&socket, &SocketRun::signal_identified);
     socket.holdJobs(true);
     PortEntry entry;
@@ -447,7 +422,7 @@ void TestWatch::heldSocketStartsItsJobOnlyWhenReleased()
             return socket.state() != SocketRun::State::Identifying ||
                    sim.commands().size() != commands;
         },
-        1000));
+        fastMs(1000)));
 
     socket.holdJobs(false);
     QVERIFY(socket.jobRunning());

@@ -15,5 +15,6 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     ConsoleStream out(standardOutput);
     ConsoleStream err(standardError);
-    return runCli(app.arguments().mid(1), &out, &err, InterruptWatcher::outputIsTerminal());
+    return runCli(app.arguments().mid(1), &out, &err, InterruptWatcher::outputIsTerminal(),
+                  Timing());
 }

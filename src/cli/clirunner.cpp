@@ -16,10 +16,6 @@
 #include <algorithm>
 
 namespace {
-constexpr int redrawIntervalMs = 200;
-// How long the end of a run waits for a reader that has stopped reading.
-constexpr int finishWaitMs = 2000;
-
 QString resultWord(const PortResult &result)
 {
     if (result.interrupted)
@@ -48,12 +44,12 @@ QString portsListing()
 }
 } // namespace
 
-CliRunner::CliRunner(const CliArguments &arguments, QIODevice *out, QIODevice *err, bool terminal,
-                     QObject *parent)
-    : QObject(parent), mArguments(arguments), mOutput(out, err, arguments.json, terminal),
-      mTimerRedraw(new QTimer(this))
+CliRunner::CliRunner(const CliArguments &arguments, const Timing &timing, QIODevice *out,
+                     QIODevice *err, bool terminal, QObject *parent)
+    : QObject(parent), mArguments(arguments), mTiming(timing),
+      mOutput(out, err, arguments.json, terminal), mTimerRedraw(new QTimer(this))
 {
-    mTimerRedraw->setInterval(redrawIntervalMs);
+    mTimerRedraw->setInterval(timing.redraw);
     connect(mTimerRedraw, &QTimer::timeout, this, [this] {
         for (int i = 0; i < mRuns.size(); ++i)
             mOutput.setProgress(i, mRuns.at(i)->progressText());
@@ -109,12 +105,12 @@ bool CliRunner::start()
         if (mArguments.json)
             mOutput.results(errorJson(problem) + '\n');
         mExitCode = Failure;
-        mOutput.finish(finishWaitMs);
+        mOutput.finish(msOf(mTiming.outputFinish));
         return false;
     }
     mOutput.setPorts(mArguments.ports);
     for (const QString &port : qAsConst(mArguments.ports)) {
-        auto *run = new PortRun(port, mArguments.job, mArguments.jobName, this);
+        auto *run = new PortRun(port, mArguments.job, mArguments.jobName, mTiming, this);
         run->setSettingsContent(mSettings);
         run->setReadTarget(mArguments.readTargetFor(port));
         connect(run, &PortRun::signal_logLine, this,
@@ -177,7 +173,8 @@ void CliRunner::printResults()
         mOutput.results(resultTable(results).toUtf8());
     }
     // Output that never arrived is a failure too: nobody saw these results.
-    const bool delivered = mOutput.finish(finishWaitMs);
+    // How long the end waits for a reader that has stopped reading.
+    const bool delivered = mOutput.finish(msOf(mTiming.outputFinish));
     mExitCode = mInterrupted ? Interrupted : (allOk && delivered ? Success : Failure);
     emit signal_finished();
 }
@@ -234,10 +231,11 @@ QByteArray CliRunner::errorJson(const QString &error)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-int runCli(const QStringList &arguments, QIODevice *out, QIODevice *err, bool terminal)
+int runCli(const QStringList &arguments, QIODevice *out, QIODevice *err, bool terminal,
+           const Timing &timing)
 {
     if (arguments.value(0) == QLatin1String("watch"))
-        return runWatch(arguments.mid(1), out, err, terminal);
+        return runWatch(arguments.mid(1), out, err, terminal, timing);
     // First, so that an interruption from the first moment on ends the run as
     // any other does; the notifier reports it once the loop runs.
     InterruptWatcher watcher;
@@ -257,7 +255,7 @@ int runCli(const QStringList &arguments, QIODevice *out, QIODevice *err, bool te
         out->write(portsListing().toUtf8());
         return CliRunner::Success;
     }
-    CliRunner runner(*parsed, out, err, terminal);
+    CliRunner runner(*parsed, timing, out, err, terminal);
     QObject::connect(&watcher, &InterruptWatcher::signal_interrupted, &runner,
                      &CliRunner::interrupt);
     if (!runner.start())

@@ -26,8 +26,8 @@ public:
         Interrupted = 130
     };
 
-    CliRunner(const CliArguments &arguments, QIODevice *out, QIODevice *err, bool terminal,
-              QObject *parent = nullptr);
+    CliRunner(const CliArguments &arguments, const Timing &timing, QIODevice *out, QIODevice *err,
+              bool terminal, QObject *parent = nullptr);
 
     // Checks the files, starts every port; false when nothing could start
     // (the reason is printed) and the run is over with exitCode().
@@ -53,6 +53,7 @@ private:
     QString readTargetsProblem() const;
 
     CliArguments mArguments;
+    Timing mTiming;
     CliOutput mOutput;
     SmallFile mSettings;
     QList<PortRun *> mRuns;
@@ -62,5 +63,7 @@ private:
     int mExitCode = Success;
 };
 
-// The whole command: parses, lists ports or runs a job until it ends; the exit status.
-int runCli(const QStringList &arguments, QIODevice *out, QIODevice *err, bool terminal);
+// The whole command: parses, lists ports or runs a job until it ends; the exit
+// status. The program's timing is the default one; tests scale it.
+int runCli(const QStringList &arguments, QIODevice *out, QIODevice *err, bool terminal,
+           const Timing &timing);

@@ -16,8 +16,9 @@ QString openFailureText(bool heldElsewhere)
 }
 } // namespace
 
-PortRun::PortRun(const QString &port, OperationType job, const QString &jobName, QObject *parent)
-    : QObject(parent), mTimerConnect(new QTimer(this)), mJob(job)
+PortRun::PortRun(const QString &port, OperationType job, const QString &jobName,
+                 const Timing &timing, QObject *parent)
+    : QObject(parent), mSession(timing), mTimerConnect(new QTimer(this)), mJob(job)
 {
     mResult.port = port;
     mResult.job = jobName;

@@ -30,7 +30,7 @@ class PortRun : public QObject
     Q_OBJECT
 
 public:
-    PortRun(const QString &port, OperationType job, const QString &jobName,
+    PortRun(const QString &port, OperationType job, const QString &jobName, const Timing &timing,
             QObject *parent = nullptr);
 
     void setSettingsContent(const SmallFile &content) { mSession.setSettingsContent(content); }

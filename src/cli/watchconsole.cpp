@@ -12,10 +12,6 @@
 #include <QTimer>
 
 namespace {
-constexpr int redrawIntervalMs = 200;
-// How long the end waits for a slow reader before it reports the output lost.
-constexpr int finishWaitMs = 2000;
-
 QString socketLabel(int number, const QString &port)
 {
     return QStringLiteral("гнездо ") + QString::number(number) + QLatin1Char(' ') + port;
@@ -27,7 +23,7 @@ WatchConsole::WatchConsole(const WatchArguments &arguments, const PortLister &li
     : QObject(parent), mArguments(arguments), mRun(arguments.options, lister),
       mOutput(out, err, arguments.json, terminal && !arguments.json), mTimerRedraw(new QTimer(this))
 {
-    mTimerRedraw->setInterval(redrawIntervalMs);
+    mTimerRedraw->setInterval(arguments.options.timing.redraw);
     connect(mTimerRedraw, &QTimer::timeout, this, [this]() {
         refreshProgress();
         mOutput.redraw();
@@ -84,7 +80,7 @@ bool WatchConsole::start()
         mRun.start(&problem);
     if (!problem.isEmpty()) {
         mOutput.error(problem);
-        mOutput.finish(finishWaitMs);
+        mOutput.finish(msOf(mArguments.options.timing.outputFinish));
         mExitCode = Failure;
         return false;
     }
@@ -145,7 +141,8 @@ void WatchConsole::slot_mRun_signal_finished()
     json(QStringLiteral("summary"), 0, QString(),
          {{QStringLiteral("succeeded"), mRun.succeeded()},
           {QStringLiteral("failed"), mRun.failed()}});
-    const bool delivered = mOutput.finish(finishWaitMs);
+    // How long the end waits for a slow reader before it reports the output lost.
+    const bool delivered = mOutput.finish(msOf(mArguments.options.timing.outputFinish));
     if (mExitCode != Interrupted && (mRun.failed() > 0 || mRun.journalFailed() || !delivered))
         mExitCode = Failure;
     emit signal_finished();
@@ -188,14 +185,15 @@ void WatchConsole::json(const QString &event, int number, const QString &port, Q
 }
 
 int runWatch(const QStringList &arguments, QIODevice *out, QIODevice *err, bool terminal,
-             const PortLister &lister)
+             const Timing &timing, const PortLister &lister)
 {
     QString error;
-    const std::optional<WatchArguments> parsed = WatchArguments::parse(arguments, &error);
+    std::optional<WatchArguments> parsed = WatchArguments::parse(arguments, &error);
     if (!parsed) {
         err->write(("lorta-flash-cli: " + error + '\n' + WatchArguments::usage()).toUtf8());
         return 2;
     }
+    parsed->options.timing = timing;
     WatchConsole console(*parsed, lister, out, err, terminal);
     InterruptWatcher watcher;
     QObject::connect(&watcher, &InterruptWatcher::signal_interrupted, &console,

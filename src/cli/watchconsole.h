@@ -61,4 +61,4 @@ private:
 
 // "lorta-flash-cli watch …": runs until the watch ends; the exit status.
 int runWatch(const QStringList &arguments, QIODevice *out, QIODevice *err, bool terminal,
-             const PortLister &lister = PortLister());
+             const Timing &timing, const PortLister &lister = PortLister());

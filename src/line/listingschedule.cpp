@@ -8,7 +8,7 @@ bool ListingSchedule::needsListing(const QByteArray &signature, qint64 nowMs)
         mSignature = signature;
         mChangedAt = nowMs;
     }
-    const bool list = !mListed || nowMs - mChangedAt < settleMs || nowMs - mListedAt >= refreshMs;
+    const bool list = !mListed || nowMs - mChangedAt < mSettleMs || nowMs - mListedAt >= mRefreshMs;
     if (list) {
         mListed = true;
         mListedAt = nowMs;

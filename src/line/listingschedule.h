@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/timing.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -14,13 +16,19 @@
 class ListingSchedule
 {
 public:
-    static constexpr qint64 settleMs = 3000;
-    static constexpr qint64 refreshMs = 30000;
+    // settle: how long after a change every look lists; refresh: the longest
+    // time between two listings.
+    ListingSchedule(Timing::Ms settle, Timing::Ms refresh)
+        : mSettleMs(settle.count()), mRefreshMs(refresh.count())
+    {
+    }
 
     // Whether to list now; a yes counts as the listing taken at nowMs.
     bool needsListing(const QByteArray &signature, qint64 nowMs);
 
 private:
+    qint64 mSettleMs;
+    qint64 mRefreshMs;
     QByteArray mSignature;
     bool mListed = false;
     qint64 mChangedAt = 0;

@@ -14,15 +14,16 @@ bool listingDue(ListingSchedule &schedule, const PortLister &lister, qint64 nowM
 }
 } // namespace
 
-PortWatcher::PortWatcher(const PortLister &lister, QObject *parent)
-    : QObject(parent), mLister(lister), mTimerPoll(new QTimer(this)),
-      mTimerConfirm(new QTimer(this))
+PortWatcher::PortWatcher(const PortLister &lister, const Timing &timing, QObject *parent)
+    : QObject(parent), mLister(lister),
+      mSchedule(std::make_shared<ListingSchedule>(timing.listingSettle, timing.listingRefresh)),
+      mTimerPoll(new QTimer(this)), mTimerConfirm(new QTimer(this))
 {
     qRegisterMetaType<PortEntry>();
-    mTimerPoll->setInterval(pollIntervalMs);
+    mTimerPoll->setInterval(timing.portPoll);
     connect(mTimerPoll, &QTimer::timeout, this, &PortWatcher::slot_mTimerPoll_timeout);
     mTimerConfirm->setSingleShot(true);
-    mTimerConfirm->setInterval(confirmDelayMs);
+    mTimerConfirm->setInterval(timing.portConfirm);
     connect(mTimerConfirm, &QTimer::timeout, this, &PortWatcher::lookNow);
     mClock.start();
     if (mLister.threadSafe())

@@ -28,12 +28,10 @@ class PortWatcher : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int pollIntervalMs = 500;
-    // A port missing from one listing is looked for again this soon; only a
-    // second listing without it makes it gone.
-    static constexpr int confirmDelayMs = 150;
-
-    explicit PortWatcher(const PortLister &lister, QObject *parent = nullptr);
+    // Looks every portPoll; a port missing from one listing is looked for
+    // again after portConfirm, and only a second listing without it makes it
+    // gone.
+    PortWatcher(const PortLister &lister, const Timing &timing, QObject *parent = nullptr);
 
     void setFilter(const UsbIdFilter &filter) { mFilter = filter; }
     void setIncludePresent(bool include) { mIncludePresent = include; }
@@ -59,7 +57,7 @@ private:
     PortLister mLister;
     WorkerThread *mThreadList = nullptr; // only for a lister that may run there
     // Used only where the lister runs: on mThreadList when there is one.
-    std::shared_ptr<ListingSchedule> mSchedule = std::make_shared<ListingSchedule>();
+    std::shared_ptr<ListingSchedule> mSchedule;
     QElapsedTimer mClock;
     bool mListing = false;      // a listing is in flight
     bool mListAgain = false;    // a full one is asked for meanwhile

@@ -3,6 +3,7 @@
 #include "imeiparser.h"
 #include "openfailurehint.h"
 #include "protocol/jobsteps.h"
+#include "protocol/modemcommands.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -12,12 +13,13 @@ constexpr int baudRate = 9600;
 const char settingsFileName[] = "settings.ini";
 } // namespace
 
-SocketRun::SocketRun(int number, OperationType job, const QString &jobName, QObject *parent)
-    : QObject(parent), mNumber(number), mJob(job), mJobName(jobName),
+SocketRun::SocketRun(int number, OperationType job, const QString &jobName, const Timing &timing,
+                     QObject *parent)
+    : QObject(parent), mSession(timing), mNumber(number), mJob(job), mJobName(jobName),
       mTimerPullGrace(new QTimer(this))
 {
     mTimerPullGrace->setSingleShot(true);
-    mTimerPullGrace->setInterval(pullGraceMs);
+    mTimerPullGrace->setInterval(timing.pullGrace);
     connect(mTimerPullGrace, &QTimer::timeout, this, &SocketRun::slot_mTimerPullGrace_timeout);
     connect(&mSession, &ModemSession::signal_portOpened, this,
             &SocketRun::slot_mSession_signal_portOpened);
@@ -190,7 +192,7 @@ void SocketRun::slot_mSession_signal_presence(bool connected)
         return;
     announce(QStringLiteral("Связь с модемом установлена"));
     setState(State::Identifying);
-    mSession.sendQuery(imeiQuery());
+    mSession.sendQuery(ModemCommands::imeiQuery(), mSession.timing().answer.imeiQuery);
 }
 
 void SocketRun::slot_mSession_signal_queryAnswered(const QByteArray &answer)

@@ -33,7 +33,8 @@ public:
         Closing
     };
 
-    SocketRun(int number, OperationType job, const QString &jobName, QObject *parent = nullptr);
+    SocketRun(int number, OperationType job, const QString &jobName, const Timing &timing,
+              QObject *parent = nullptr);
 
     // Where the settings file comes from; content, when given, is what is sent.
     void setSettingsSource(const QString &fileName, const std::optional<SmallFile> &content);
@@ -65,11 +66,6 @@ public:
     // Open, or about to be opened or closed: the watch cannot end yet.
     bool busy() const;
     bool jobRunning() const { return mState == State::Running; }
-
-    static QByteArray imeiQuery() { return QByteArrayLiteral("at+cgsn\r"); }
-    // Longer than the watcher takes to see a pulled port: a poll interval, a
-    // confirming listing and the time both listings take on a slow machine.
-    static constexpr int pullGraceMs = 1500;
 
 signals:
     void signal_changed(int number);
@@ -126,7 +122,9 @@ private:
     QString mBytesFile;
     QElapsedTimer mJobClock;
     // A pulled modem fails its job before the port list shows it gone; a
-    // failure is recorded only once the list has had time to tell.
+    // failure is recorded only once the list has had time to tell: the grace
+    // is longer than a poll interval, a confirming listing and the time both
+    // listings take on a slow machine.
     QTimer *mTimerPullGrace;
     QString mFailureText;
 };

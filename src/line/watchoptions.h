@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/timing.h"
 #include "session/operationtype.h"
 #include "settings/smallfile.h"
 #include "usbidfilter.h"
@@ -19,4 +20,6 @@ struct WatchOptions
     std::optional<SmallFile> settingsContent;
     QString journalFile = QStringLiteral("lorta-journal.csv");
     int count = 0; // successes after which the watch ends; 0: no limit
+    // The modem's and the line's waits: always the product's but in tests.
+    Timing timing;
 };

@@ -7,7 +7,7 @@
 #endif
 
 WatchRun::WatchRun(const WatchOptions &options, const PortLister &lister, QObject *parent)
-    : QObject(parent), mOptions(options), mWatcher(new PortWatcher(lister, this))
+    : QObject(parent), mOptions(options), mWatcher(new PortWatcher(lister, options.timing, this))
 {
     qRegisterMetaType<JournalRecord>();
     mWatcher->setFilter(options.filter);
@@ -74,7 +74,7 @@ SocketRun *WatchRun::socketFor(const PortEntry &port)
     SocketRun *&socket = mSockets[number];
     if (socket)
         return socket;
-    socket = new SocketRun(number, mOptions.job, mOptions.jobName, this);
+    socket = new SocketRun(number, mOptions.job, mOptions.jobName, mOptions.timing, this);
     socket->setSettingsSource(mOptions.settingsFile, mOptions.settingsContent);
     connect(socket, &SocketRun::signal_changed, this, [this](int changed) {
         emit signal_socketChanged(changed);

@@ -1,7 +1,6 @@
 #include "logcomposer.h"
 
 #include "protocol/tooltexts.h"
-#include "session/presencecounter.h"
 
 namespace {
 constexpr int stampLength = 15; // "hh:mm:ss.zzz : "
@@ -38,8 +37,7 @@ QString LogComposer::withoutStamp(const QString &lastPaneLine)
 }
 
 QString LogComposer::compose(const QDateTime &now, const QString &text, MessageKind kind,
-                             bool presenceCheck, int presenceOkCount,
-                             const QString &lastPaneLine) const
+                             bool presenceCheck, bool connected, const QString &lastPaneLine) const
 {
     QString line = stamp(now);
     const int bare = line.size();
@@ -48,17 +46,17 @@ QString LogComposer::compose(const QDateTime &now, const QString &text, MessageK
         line.replace(QLatin1Char('\n'), QLatin1Char(' '));
         line.replace(QLatin1Char('\r'), QLatin1Char(' '));
     } else if (kind == MessageKind::Received && presenceCheck) {
-        line += receivedBody(text, presenceOkCount, withoutStamp(lastPaneLine));
+        line += receivedBody(text, connected, withoutStamp(lastPaneLine));
     }
     return line.size() > bare ? line : QString();
 }
 
-QString LogComposer::receivedBody(const QString &text, int presenceOkCount,
+QString LogComposer::receivedBody(const QString &text, bool connected,
                                   const QString &lastLine) const
 {
     const bool stopped = text.contains(stopMarker());
     if (text.contains(QStringLiteral("OK")) && !stopped) {
-        if (lastLine == ToolText::connected() || !PresenceCounter::connectedAt(presenceOkCount))
+        if (lastLine == ToolText::connected() || !connected)
             return QString();
         return ToolText::connected();
     }

@@ -27,16 +27,18 @@ public:
     LogComposer();
 
     // The whole line to append, or an empty string when there is nothing to show.
-    // lastPaneLine is the pane's last line as shown, stamp included.
+    // connected: the presence check counts the modem connected (five answers
+    // with "OK" in a row). lastPaneLine is the pane's last line as shown, stamp
+    // included.
     QString compose(const QDateTime &now, const QString &text, MessageKind kind, bool presenceCheck,
-                    int presenceOkCount, const QString &lastPaneLine) const;
+                    bool connected, const QString &lastPaneLine) const;
 
     static QString stamp(const QDateTime &now);
     // The pane's last line without its 15-character stamp (unchanged when not longer).
     static QString withoutStamp(const QString &lastPaneLine);
 
 private:
-    QString receivedBody(const QString &text, int presenceOkCount, const QString &lastLine) const;
+    QString receivedBody(const QString &text, bool connected, const QString &lastLine) const;
 
     const QRegularExpression mVersion;
 };

@@ -14,7 +14,7 @@
 class ClearJob
 {
 public:
-    ClearJob() = default;
+    explicit ClearJob(const Timing &timing) : mSteps(timing.answer) {}
 
     void start();
     JobAction onAnswer(const QByteArray &answer);

@@ -3,15 +3,6 @@
 #include "settings/settingsfile.h"
 
 #include <QFile>
-#include <algorithm>
-#include <limits>
-
-namespace {
-constexpr qint64 smallFileLimit = 1000;
-constexpr qint64 smallFileMsPerByte = 3;
-constexpr qint64 largeFileMsPerByte = 2;
-constexpr qint64 minimumBytesWait = 1500;
-} // namespace
 
 SmallFile readFileBytes(const QByteArray &name, const FileSource &source)
 {
@@ -48,11 +39,4 @@ QByteArray makeWriteCommand(const QByteArray &name, QByteArray &fileBytes, const
 QByteArray makeDeleteCommand(const QByteArray &name)
 {
     return "at#dscript=\"" + name + "\"\r";
-}
-
-int fileBytesWait(qint64 size)
-{
-    const qint64 perByte = size <= smallFileLimit ? smallFileMsPerByte : largeFileMsPerByte;
-    const qint64 wait = std::max(minimumBytesWait, perByte * std::max<qint64>(size, 0));
-    return int(std::min<qint64>(wait, std::numeric_limits<int>::max()));
 }

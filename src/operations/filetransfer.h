@@ -23,7 +23,3 @@ QByteArray makeWriteCommand(const QByteArray &name, QByteArray &fileBytes,
 
 // "at#dscript=\"" name "\"\r"; the name is not checked here.
 QByteArray makeDeleteCommand(const QByteArray &name);
-
-// Answer wait in ms for a file's bytes: at 9600 bit/s a byte takes about 1 ms,
-// so 3 ms per byte up to 1000 bytes, 2 ms per byte from 1001, never below 1500.
-int fileBytesWait(qint64 size);

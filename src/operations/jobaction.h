@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/timing.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -17,18 +19,18 @@ struct JobAction
     Kind kind = Kind::Send;
     QByteArray command;   // Send: bytes for sendCommand (a command or a file's bytes)
     QString fileName;     // Send: the file whose bytes these are; empty for a command
-    int wait = 0;         // Send: answer wait in ms, 0 for the default 250 ms
+    int wait = 0;         // Send: answer wait in ms
     QString text;         // Succeed / Fail: the box text
     bool logText = false; // Succeed / Fail: log the text as a status line before the box
 
-    static JobAction send(const QByteArray &command, int wait)
+    static JobAction send(const QByteArray &command, Timing::Ms wait)
     {
         JobAction a;
         a.command = command;
-        a.wait = wait;
+        a.wait = msOf(wait);
         return a;
     }
-    static JobAction sendFile(const QString &name, const QByteArray &bytes, int wait)
+    static JobAction sendFile(const QString &name, const QByteArray &bytes, Timing::Ms wait)
     {
         JobAction a = send(bytes, wait);
         a.fileName = name;

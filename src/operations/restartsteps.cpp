@@ -25,22 +25,22 @@ JobAction RestartSteps::onRestartAnswer(bool hasOk)
     case JobStep::Deselect:
         mEchoRetries = 0;
         mStep = JobStep::StartModeOff;
-        return JobAction::send(ModemCommands::startModeOff(), usualWait);
+        return JobAction::send(ModemCommands::startModeOff(), mWaits.startModeOff);
     case JobStep::StartModeOff:
         mStep = JobStep::Restart;
-        return JobAction::send(ModemCommands::restart(), usualWait);
+        return JobAction::send(ModemCommands::restart(), mWaits.restart);
     case JobStep::Restart:
         mEchoRetries = echoRetriesAfterRestart;
         mStep = JobStep::EchoOff;
-        return JobAction::send(ModemCommands::echoOff(), usualWait);
+        return JobAction::send(ModemCommands::echoOff(), mWaits.echoOff);
     default:
         if (!hasOk) {
             --mEchoRetries;
-            return JobAction::send(ModemCommands::echoOff(), usualWait);
+            return JobAction::send(ModemCommands::echoOff(), mWaits.echoOff);
         }
         mEchoRetries = 0;
         mStep = JobStep::Listing;
-        return JobAction::send(ModemCommands::listScripts(), ModemCommands::listWait);
+        return JobAction::send(ModemCommands::listScripts(), mWaits.listScripts);
     }
 }
 
@@ -57,12 +57,12 @@ JobAction RestartSteps::startDeleting(const QStringList &names)
     mDeleteList = names;
     mStep = JobStep::Deleting;
     if (mDeleteList.isEmpty())
-        return JobAction::send(ModemCommands::echoOff(), usualWait);
+        return JobAction::send(ModemCommands::echoOff(), mWaits.echoOff);
     return deleteNext();
 }
 
 JobAction RestartSteps::deleteNext()
 {
     const QString name = mDeleteList.takeFirst();
-    return JobAction::send(makeDeleteCommand(name.toUtf8()), ModemCommands::deleteWait);
+    return JobAction::send(makeDeleteCommand(name.toUtf8()), mWaits.deleteScript);
 }

@@ -2,6 +2,7 @@
 
 #include "jobaction.h"
 #include "protocol/jobsteps.h"
+#include "protocol/timing.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -14,7 +15,7 @@
 class RestartSteps
 {
 public:
-    static constexpr int usualWait = 0; // asks the sender for its default answer wait
+    explicit RestartSteps(const Timing::AnswerWaits &waits) : mWaits(waits) {}
 
     void start();
     int step() const { return mStep; }
@@ -37,6 +38,7 @@ public:
     JobAction deleteNext();
 
 private:
+    Timing::AnswerWaits mWaits;
     int mStep = JobStep::Deselect;
     int mEchoRetries = 0;
     QStringList mDeleteList;

@@ -36,7 +36,10 @@ QString fileProblem(const QString &name, const SmallFile &file)
 }
 } // namespace
 
-WriteJob::WriteJob(const FileSource &source) : mFileSource(source) {}
+WriteJob::WriteJob(const Timing &timing, const FileSource &source)
+    : mTiming(timing), mFileSource(source), mSteps(timing.answer)
+{
+}
 
 void WriteJob::start(Kind kind, const QStringList &fileList)
 {
@@ -69,10 +72,10 @@ JobAction WriteJob::onAnswer(const QByteArray &answer)
         return onDeletingAnswer();
     case JobStep::StartModeOn:
         mSteps.setStep(JobStep::SelectMain);
-        return JobAction::send(ModemCommands::selectMain(), RestartSteps::usualWait);
+        return JobAction::send(ModemCommands::selectMain(), mTiming.answer.selectMain);
     case JobStep::SelectMain:
         mSteps.setStep(JobStep::Execute);
-        return JobAction::send(ModemCommands::execScript(), RestartSteps::usualWait);
+        return JobAction::send(ModemCommands::execScript(), mTiming.answer.execScript);
     case JobStep::Execute:
         return end(JobAction::Kind::Succeed, successText(mKind), true);
     default:
@@ -125,14 +128,15 @@ JobAction WriteJob::onTransferAnswer(const AnswerClass &answer)
     if (mBytesSent)
         return fail();
     mBytesSent = true;
-    return JobAction::sendFile(mFileName, mFileBytes, fileBytesWait(mFileBytes.size()));
+    return JobAction::sendFile(mFileName, mFileBytes,
+                               mTiming.fileBytesAnswerWait(mFileBytes.size()));
 }
 
 JobAction WriteJob::writeNextFileOrFinish()
 {
     if (mWriteList.isEmpty()) {
         mSteps.setStep(JobStep::StartModeOn);
-        return JobAction::send(ModemCommands::startModeOn(), RestartSteps::usualWait);
+        return JobAction::send(ModemCommands::startModeOn(), mTiming.answer.startModeOn);
     }
     const QString name = mWriteList.constFirst();
     // Checked again before sending, as the file may have changed since the check before the
@@ -146,7 +150,7 @@ JobAction WriteJob::writeNextFileOrFinish()
     mWriteList.removeFirst();
     mBytesSent = false;
     return JobAction::send(writeCommandFor(name.toUtf8(), mFileBytes.size()),
-                           ModemCommands::writeCommandWait);
+                           mTiming.answer.writeScript);
 }
 
 // The message for the first file of the write list that cannot be written, or an empty string.

@@ -28,7 +28,7 @@ public:
         Flash
     };
 
-    explicit WriteJob(const FileSource &source = FileSource());
+    explicit WriteJob(const Timing &timing, const FileSource &source = FileSource());
     void setFileSource(const FileSource &source) { mFileSource = source; }
 
     // fileList: the names written after the ones chosen from the listing.
@@ -50,6 +50,7 @@ private:
     JobAction end(JobAction::Kind kind, const QString &text, bool logText);
     JobAction fail() { return end(JobAction::Kind::Fail, failureText(mKind), true); }
 
+    Timing mTiming;
     FileSource mFileSource;
     Kind mKind = Kind::Flash;
     QStringList mFileList;

@@ -2,17 +2,12 @@
 
 #include <QTimer>
 
-namespace {
-// How often a refused hand-over is tried again. An exchange holds the worker
-// for its answer delay, so a few milliseconds keep the delay short without
-// waking the GUI thread needlessly.
-constexpr int retryIntervalMs = 5;
-} // namespace
-
-CommandSender::CommandSender(HandOver handOver, QObject *parent)
+// An exchange holds the worker for its answer delay, so a retry every few
+// milliseconds keeps the delay short without waking the GUI thread needlessly.
+CommandSender::CommandSender(HandOver handOver, Timing::Ms retryInterval, QObject *parent)
     : QObject(parent), mHandOver(std::move(handOver)), mTimerRetry(new QTimer(this))
 {
-    mTimerRetry->setInterval(retryIntervalMs);
+    mTimerRetry->setInterval(retryInterval);
     connect(mTimerRetry, &QTimer::timeout, this, &CommandSender::slot_mTimerRetry_timeout);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/timing.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -20,12 +22,14 @@ class CommandSender : public QObject
 
 public:
     using HandOver = std::function<bool(const QByteArray &command, int wait)>;
-    enum class Delivery {
+    enum class Delivery
+    {
         Droppable, // dropped when the worker is busy (the periodic presence command)
         Guaranteed // retried until the worker takes it
     };
 
-    explicit CommandSender(HandOver handOver, QObject *parent = nullptr);
+    // A refused hand-over is tried again every retryInterval.
+    CommandSender(HandOver handOver, Timing::Ms retryInterval, QObject *parent = nullptr);
 
     void send(const QByteArray &command, int wait, Delivery delivery);
     // Drops the commands still waiting for the worker.

@@ -11,21 +11,7 @@
 #include <unistd.h>
 #endif
 
-namespace {
-// Waits of the worker loop, in milliseconds.
-constexpr int writeWait = 100;
-constexpr int firstReadWait = 100;
-constexpr int answerSlice = 20; // how soon a stop or a lost line ends an answer delay
-constexpr int passSleep = 5;
-constexpr int unaskedFirstWait = 50;
-constexpr int unaskedSecondWait = 50;
-constexpr int unaskedThirdWait = 30;
-// Longest sleep between passes with nothing to send; a command, a stop, the
-// modem's bytes or a hang-up end it sooner.
-constexpr int idleWait = 1000;
-} // namespace
-
-SerialPort::SerialPort()
+SerialPort::SerialPort(const Timing::WorkerWaits &waits) : mWaits(waits)
 {
 #ifdef Q_OS_UNIX
     if (::pipe(mWakeFds) != 0) {
@@ -148,9 +134,9 @@ void SerialPort::run()
             if (mRequestWait != 0 && !mRequestData.isEmpty())
                 exchangeCommand();
         }
-        msleep(passSleep);
+        msleep(static_cast<unsigned long>(msOf(mWaits.passSleep)));
         collectUnaskedBytes();
-        msleep(passSleep);
+        msleep(static_cast<unsigned long>(msOf(mWaits.passSleep)));
         waitIdle();
     }
     closePort();
@@ -208,7 +194,7 @@ void SerialPort::exchangeCommand()
 {
     QMutexLocker portLock(&mMutexPort);
     mPort->write(mRequestData);
-    mPort->waitForBytesWritten(writeWait);
+    mPort->waitForBytesWritten(msOf(mWaits.write));
     const qint64 total = mRequestData.size();
     mRequestData.clear();
     QByteArray answer;
@@ -217,7 +203,7 @@ void SerialPort::exchangeCommand()
     if (outcome != AnswerWait::Stopped) {
         // Only a silent modem is given the extra first-read wait.
         if (outcome == AnswerWait::Elapsed)
-            mPort->waitForReadyRead(answer.isEmpty() ? firstReadWait : 0);
+            mPort->waitForReadyRead(answer.isEmpty() ? msOf(mWaits.firstRead) : 0);
         answer += mPort->readAll();
         emit signal_receivedAnswer(answer);
     }
@@ -244,7 +230,7 @@ SerialPort::AnswerWait SerialPort::waitForAnswer(int delayMs, qint64 total, QByt
         const qint64 left = delayMs - clock.elapsed();
         if (left <= 0)
             return AnswerWait::Elapsed;
-        const int slice = static_cast<int>(qMin<qint64>(left, answerSlice));
+        const int slice = static_cast<int>(qMin<qint64>(left, msOf(mWaits.answerSlice)));
         const qint64 sliceStart = clock.elapsed();
         const bool progressed = mPort->bytesToWrite() > 0 ? mPort->waitForBytesWritten(slice)
                                                           : waitForBytes(static_cast<int>(left));
@@ -265,7 +251,7 @@ bool SerialPort::waitForBytes(int timeoutMs)
     if (mWakeFds[0] >= 0)
         return !sleepOnPort(timeoutMs) || mPort->waitForReadyRead(0);
 #endif
-    return mPort->waitForReadyRead(qMin(timeoutMs, answerSlice));
+    return mPort->waitForReadyRead(qMin(timeoutMs, msOf(mWaits.answerSlice)));
 }
 
 void SerialPort::reportBytesWritten(qint64 total, qint64 &reported)
@@ -298,15 +284,15 @@ void SerialPort::collectUnaskedBytes()
 {
     if (lineLost())
         return;
-    mPort->waitForReadyRead(unaskedFirstWait);
+    mPort->waitForReadyRead(msOf(mWaits.unaskedFirst));
     QByteArray data = mPort->readAll();
     if (data.isEmpty())
         return;
-    mPort->waitForReadyRead(unaskedSecondWait);
+    mPort->waitForReadyRead(msOf(mWaits.unaskedSecond));
     const QByteArray second = mPort->readAll();
     if (!second.isEmpty()) {
         data += second;
-        mPort->waitForReadyRead(unaskedThirdWait);
+        mPort->waitForReadyRead(msOf(mWaits.unaskedThird));
         data += mPort->readAll();
     }
     emit signal_receivedData(data);
@@ -323,7 +309,7 @@ void SerialPort::waitIdle()
     drainWake(); // a wake-up for what is already seen to below
     if (stopRequested() || requestPending() || lineLost())
         return;
-    sleepOnPort(idleWait);
+    sleepOnPort(msOf(mWaits.idleSleep));
 #endif
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/timing.h"
+
 #include <QByteArray>
 #include <QMutex>
 #include <QString>
@@ -17,7 +19,8 @@ class SerialPort : public QThread
     Q_OBJECT
 
 public:
-    SerialPort();
+    // The waits around each exchange are the product's unless a test scales them.
+    explicit SerialPort(const Timing::WorkerWaits &waits);
     ~SerialPort() override;
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;
@@ -70,6 +73,7 @@ private:
     int mWakeFds[2] = {-1, -1};
 #endif
 
+    const Timing::WorkerWaits mWaits;
     QMutex mMutexState;
     bool mPortOpened = false;
     bool mHeldElsewhere = false;

@@ -13,8 +13,6 @@
 #include <utility>
 
 namespace {
-constexpr int presenceIntervalMs = 250;
-constexpr int startDelayExtraMs = 200;
 const char settingsFile[] = "settings.ini";
 
 QString startText(OperationType job)
@@ -32,8 +30,9 @@ QString startText(OperationType job)
 }
 } // namespace
 
-ModemSession::ModemSession(QObject *parent)
-    : QObject(parent), mReadTarget(QString::fromLatin1(settingsFile))
+ModemSession::ModemSession(const Timing &timing, QObject *parent)
+    : QObject(parent), mTiming(timing), serial(timing.worker), mPresence(timing.presenceAnswers),
+      mReadTarget(QString::fromLatin1(settingsFile)), mWriteJob(timing), mClearJob(timing)
 {
     // The signals carry these, also to queued receivers and signal spies.
     qRegisterMetaType<OperationType>();
@@ -54,17 +53,17 @@ ModemSession::ModemSession(QObject *parent)
             Qt::QueuedConnection);
 
     mTimerSendCheck = new QTimer(this);
-    mTimerSendCheck->setInterval(presenceIntervalMs);
+    mTimerSendCheck->setInterval(timing.presenceInterval);
     connect(mTimerSendCheck, &QTimer::timeout, this, &ModemSession::slot_mTimerSendCheck_timeout);
 
     mTimerOperationStart = new QTimer(this);
-    mTimerOperationStart->setInterval(mTimerSendCheck->interval() + startDelayExtraMs);
+    mTimerOperationStart->setInterval(mTimerSendCheck->interval() + msOf(timing.startDelayExtra));
     connect(mTimerOperationStart, &QTimer::timeout, this,
             &ModemSession::slot_mTimerOperationStart_timeout);
 
     mSender = new CommandSender(
         [this](const QByteArray &command, int wait) { return serial.setRequest(command, wait); },
-        this);
+        timing.handOverRetry, this);
     connect(mSender, &CommandSender::signal_handedOver, this, [this](const QByteArray &command) {
         appendLog(textUpToZero(command), MessageKind::Sent);
         if (mFileInFlight.isEmpty())
@@ -173,18 +172,19 @@ void ModemSession::resumePresenceCheck()
     startOperation(OperationType::PresenceCheck);
 }
 
-void ModemSession::sendQuery(const QByteArray &command)
+void ModemSession::sendQuery(const QByteArray &command, Timing::Ms wait)
 {
     startOperation(OperationType::None);
     mQueryPending = true;
     // Answers to presence commands still in flight are not this query's.
     mSender->beginOperation();
-    sendCommand(command, 0);
+    sendCommand(command, msOf(wait));
 }
 
-void ModemSession::sendCommand(const QByteArray &command, int wait)
+// A wait of 0 stands for the usual one: the worker takes only a command with a wait.
+void ModemSession::sendCommand(const QByteArray &command, int waitMs)
 {
-    mSender->send(command, wait == 0 ? ModemCommands::defaultWait : wait,
+    mSender->send(command, waitMs == 0 ? msOf(mTiming.answer.usual) : waitMs,
                   CommandSender::Delivery::Guaranteed);
 }
 
@@ -204,20 +204,25 @@ void ModemSession::startOperation(OperationType operation)
     switch (operation) {
     case OperationType::PresenceCheck:
         mCurrentCommand = ModemCommands::echoOff();
+        mCurrentWait = mTiming.answer.echoOff;
         break;
     case OperationType::ReadSettings:
         mCurrentCommand = ModemCommands::readSettings();
+        mCurrentWait = mTiming.answer.readSettings;
         break;
     case OperationType::LoadSettings:
         mCurrentCommand = ModemCommands::unselectScript();
+        mCurrentWait = mTiming.answer.unselectScript;
         mWriteJob.start(WriteJob::Kind::LoadSettings, mFileList);
         break;
     case OperationType::Flash:
         mCurrentCommand = ModemCommands::unselectScript();
+        mCurrentWait = mTiming.answer.unselectScript;
         mWriteJob.start(WriteJob::Kind::Flash, mFileList);
         break;
     case OperationType::Clear:
         mCurrentCommand = ModemCommands::unselectScript();
+        mCurrentWait = mTiming.answer.unselectScript;
         mClearJob.start();
         break;
     case OperationType::None:
@@ -231,8 +236,7 @@ void ModemSession::slot_mTimerOperationStart_timeout()
     mTimerOperationStart->stop();
     mOperation = mPendingOperation;
     mSender->beginOperation();
-    sendCommand(mCurrentCommand,
-                mOperation == OperationType::ReadSettings ? ModemCommands::readWait : 0);
+    sendCommand(mCurrentCommand, msOf(mCurrentWait));
     if (mOperation == OperationType::PresenceCheck)
         mTimerSendCheck->start();
 }
@@ -242,7 +246,7 @@ void ModemSession::slot_mTimerSendCheck_timeout()
     if (!mPresenceCheckEnabled)
         return;
     // A refused presence command is not retried: the next tick sends a fresh one.
-    mSender->send(ModemCommands::echoOff(), ModemCommands::defaultWait,
+    mSender->send(ModemCommands::echoOff(), msOf(mTiming.answer.echoOff),
                   CommandSender::Delivery::Droppable);
 }
 
@@ -326,7 +330,7 @@ void ModemSession::appendLog(const QString &text, MessageKind kind)
 {
     const QString line = mLogComposer.compose(QDateTime::currentDateTime(), text, kind,
                                               mOperation == OperationType::PresenceCheck,
-                                              mPresence.value(), mLastLine);
+                                              mPresence.connected(), mLastLine);
     if (line.isEmpty())
         return;
     mLastLine = line;

@@ -3,6 +3,7 @@
 #include "log/logcomposer.h"
 #include "operations/clearjob.h"
 #include "operations/writejob.h"
+#include "protocol/timing.h"
 #include "serial/serialport.h"
 #include "session/operationtype.h"
 #include "session/presencecounter.h"
@@ -25,7 +26,8 @@ class ModemSession : public QObject
     Q_OBJECT
 
 public:
-    explicit ModemSession(QObject *parent = nullptr);
+    // Every wait comes from timing: the product's, or a scaled one in a test.
+    explicit ModemSession(const Timing &timing, QObject *parent = nullptr);
     // Stops the worker and waits for it, so the port is closed on return.
     ~ModemSession() override;
 
@@ -56,10 +58,11 @@ public:
     // after the start delay.
     void startJob(OperationType job);
     void resumePresenceCheck();
-    // Stops the presence check and sends one command; its answer comes back by
-    // signal_queryAnswered. For the production line's IMEI query between the
-    // presence check and the job; the window never calls it.
-    void sendQuery(const QByteArray &command);
+    // Stops the presence check and sends one command with its answer wait; the
+    // answer comes back by signal_queryAnswered. For the production line's IMEI
+    // query between the presence check and the job; the window never calls it.
+    void sendQuery(const QByteArray &command, Timing::Ms wait);
+    const Timing &timing() const { return mTiming; }
 
 signals:
     // A finished log line, time stamp included, and the kind of message it shows.
@@ -93,13 +96,14 @@ private slots:
     void slot_serial_finished();
 
 private:
-    void sendCommand(const QByteArray &command, int wait);
+    void sendCommand(const QByteArray &command, int waitMs);
     void startOperation(OperationType operation);
     void appendLog(const QString &text, MessageKind kind);
     void handleReadSettingsAnswer(const QByteArray &data);
     void carryOut(const JobAction &action);
     void endJob(bool success, const QString &text, bool logText);
 
+    const Timing mTiming;
     SerialPort serial;
     CommandSender *mSender = nullptr;
     QTimer *mTimerSendCheck = nullptr;
@@ -108,7 +112,8 @@ private:
     // The last requested job sends its first command when the start timer fires.
     OperationType mPendingOperation = OperationType::None;
     QByteArray mCurrentCommand;
-    QString mFileInFlight; // the file whose bytes the next hand-over carries
+    Timing::Ms mCurrentWait{0}; // the first command's answer wait
+    QString mFileInFlight;      // the file whose bytes the next hand-over carries
     OperationType mJob = OperationType::None;
     QStringList mFileList;
     PresenceCounter mPresence;

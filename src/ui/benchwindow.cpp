@@ -25,9 +25,6 @@
 #include <QVBoxLayout>
 
 namespace {
-constexpr int countersIntervalMs = 1000;
-constexpr int adaptersIntervalMs = 2000;
-constexpr int closeWithinMs = 500;
 const QString anyAdapter = QStringLiteral("любой");
 
 QString hexId(quint16 id)
@@ -36,9 +33,11 @@ QString hexId(quint16 id)
 }
 } // namespace
 
-BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, QWidget *parent)
-    : QMainWindow(parent), mLister(lister), mStore(store), mModel(new SocketModel(this)),
-      mTimerCounters(new QTimer(this)), mTimerAdapters(new QTimer(this))
+BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timing &timing,
+                         QWidget *parent)
+    : QMainWindow(parent), mLister(lister), mTiming(timing), mStore(store),
+      mModel(new SocketModel(this)), mTimerCounters(new QTimer(this)),
+      mTimerAdapters(new QTimer(this))
 {
     setWindowTitle(QStringLiteral("Стенд Flash ЛОРТА-МОДЕМ v1.08"));
     auto *central = new QWidget(this);
@@ -90,10 +89,10 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, QWidget *pa
     connect(mModel, &SocketModel::signal_countersChanged, this,
             [this] { mLabelCounters->setText(mModel->countersText()); });
     connect(mModel, &QAbstractItemModel::modelReset, this, [this] { showLog(-1); });
-    mTimerCounters->setInterval(countersIntervalMs);
+    mTimerCounters->setInterval(timing.benchCounters);
     connect(mTimerCounters, &QTimer::timeout, this,
             [this] { mLabelCounters->setText(mModel->countersText()); });
-    mTimerAdapters->setInterval(adaptersIntervalMs);
+    mTimerAdapters->setInterval(timing.benchAdapters);
     connect(mTimerAdapters, &QTimer::timeout, this, &BenchWindow::refreshAdapters);
     mTimerAdapters->start();
     mLabelCounters->setText(mModel->countersText());
@@ -226,6 +225,7 @@ void BenchWindow::start()
     options.includePresent = mCheckIncludePresent->isChecked();
     options.settingsFile = file;
     options.journalFile = QDir::fromNativeSeparators(mEditJournal->text());
+    options.timing = mTiming;
 
     auto *run = new WatchRun(options, mLister, this);
     run->setSettingsContent(mSettingsContent); // every modem gets the bytes just checked
@@ -343,7 +343,7 @@ void BenchWindow::closeEvent(QCloseEvent *event)
     if (!mClosing) {
         mClosing = true;
         mRun->stopNow();
-        QTimer::singleShot(closeWithinMs, this, [this] {
+        QTimer::singleShot(mTiming.benchCloseWithin, this, [this] {
             mRun = nullptr; // its sockets finish closing on their own threads
             close();
         });

@@ -28,8 +28,10 @@ class BenchWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    // store keeps the operator's choices between runs; it may be null.
-    BenchWindow(const PortLister &lister, QSettings *store, QWidget *parent = nullptr);
+    // store keeps the operator's choices between runs; it may be null. The
+    // watch runs on the product's timing unless a test scales it.
+    BenchWindow(const PortLister &lister, QSettings *store, const Timing &timing = Timing(),
+                QWidget *parent = nullptr);
 
     // The file dialog's choice; checked at once, the reason shown when refused.
     void setSettingsFile(const QString &fileName);
@@ -53,6 +55,7 @@ private:
     bool jobsRunning() const;
 
     PortLister mLister;
+    Timing mTiming;
     QSettings *mStore;
     SocketModel *mModel;
     QPointer<WatchRun> mRun;

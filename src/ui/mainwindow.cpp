@@ -32,10 +32,10 @@ QString textClose()
 }
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : MainWindow(&MainWindow::systemPorts, parent) {}
+MainWindow::MainWindow(QWidget *parent) : MainWindow(&MainWindow::systemPorts, Timing(), parent) {}
 
-MainWindow::MainWindow(PortLister portLister, QWidget *parent)
-    : QMainWindow(parent), mPortLister(std::move(portLister))
+MainWindow::MainWindow(PortLister portLister, const Timing &timing, QWidget *parent)
+    : QMainWindow(parent), mPortLister(std::move(portLister)), mSession(timing)
 {
     setWindowTitle(QStringLiteral("Flash ЛОРТА-МОДЕМ"));
     setFixedSize(600, 400);

@@ -27,8 +27,10 @@ public:
     using PortLister = std::function<QStringList()>;
 
     explicit MainWindow(QWidget *parent = nullptr);
-    // For tools and tests that offer other ports than the system's (a pseudo-terminal).
-    explicit MainWindow(PortLister portLister, QWidget *parent = nullptr);
+    // For tools and tests that offer other ports than the system's (a
+    // pseudo-terminal), and that may run the modem's waits scaled.
+    explicit MainWindow(PortLister portLister, const Timing &timing = Timing(),
+                        QWidget *parent = nullptr);
 
     static QStringList systemPorts();
 

@@ -177,7 +177,7 @@ bool Bench::runJob(const JobRun &job)
     const qint64 stall = mStalls.stop();
     const QList<QByteArray> commands = mSim.commands().mid(before);
     const JobFloor floor = JobFloor::of(commands, mSim.dataBytesReceived() - dataBefore,
-                                        mSim.bytesSent() - sentBefore);
+                                        mSim.bytesSent() - sentBefore, Timing());
     out(QStringLiteral("%1 %2 ms  %3 ms  %4 ms  %5 %  %6 ms  %7")
             .arg(job.name, -20)
             .arg(elapsed, 8)

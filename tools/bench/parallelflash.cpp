@@ -75,7 +75,7 @@ Row flashAtOnce(const QString &simulator, int count)
     gap.start();
     probe.start();
     // The first probe ticks inside the flasher's own event loop.
-    row.ok = runCli(arguments, &events, &errors, false) == CliRunner::Success;
+    row.ok = runCli(arguments, &events, &errors, false, Timing()) == CliRunner::Success;
     probe.stop();
     row.seconds = clock.elapsed() / 1000.0;
     row.cpuMsPerPort = (flasherCpuMs() - cpuBefore) / count;

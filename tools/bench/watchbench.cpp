@@ -86,7 +86,7 @@ void measureListing()
     QString error;
     if (!run.start(&error))
         return;
-    const int settleSeconds = static_cast<int>(ListingSchedule::settleMs / 1000) + 1;
+    const int settleSeconds = static_cast<int>(options.timing.listingSettle.count() / 1000) + 1;
     const double starting = idleCpuPercent(settleSeconds);
     const double percent = idleCpuPercent(idleSeconds);
     out(QStringLiteral("watch, %1 sockets known, no adapter plugged (the system's ports looked "

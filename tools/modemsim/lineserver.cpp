@@ -34,6 +34,13 @@ LineServer::LineServer(SharedModem &modem, PtyEndpoint &pty, const TrafficLog &l
 {
 }
 
+void LineServer::setTimeScale(int divisor)
+{
+    const qint64 byteNs = LinePacer::lineByteNs / std::max(1, divisor);
+    mInputPacer.setByteNs(byteNs);
+    mOutputPacer.setByteNs(byteNs);
+}
+
 void LineServer::setPaced(bool paced)
 {
     mPaced = paced;
@@ -189,7 +196,7 @@ int LineServer::outputChunk() const
 qint64 LineServer::outputChunkDueNs() const
 {
     // The pacer is mid-burst here: pumpOutput() asked it for an allowance.
-    return mOutputPacer.deadline() + qint64(outputChunk() - 1) * LinePacer::byteNs;
+    return mOutputPacer.deadline() + qint64(outputChunk() - 1) * mOutputPacer.byteNs();
 }
 
 void LineServer::pumpInput(qint64 nowNs)

@@ -5,6 +5,8 @@
 #include "sharedmodem.h"
 #include "simclock.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int hangUpWaitMs = 2000;
@@ -17,7 +19,9 @@ qint64 nowMs()
 } // namespace
 
 ModemSim::ModemSim()
-    : mShared(std::make_unique<SharedModem>()), mPty(std::make_unique<PtyEndpoint>())
+    : mShared(std::make_unique<SharedModem>()), mPty(std::make_unique<PtyEndpoint>()),
+      mRestartSilenceMs(ModemBehaviour::defaultRestartSilenceMs),
+      mScriptIntervalMs(ModemBehaviour::defaultScriptIntervalMs)
 {
 }
 
@@ -43,6 +47,7 @@ bool ModemSim::start(QString *error)
     }
     mServer = std::make_unique<LineServer>(*mShared, *mPty, mLog);
     mServer->setPaced(mPaced);
+    mServer->setTimeScale(mTimeScale);
     LineServer *server = mServer.get();
     mThread = std::thread([server] { server->run(); });
     return true;
@@ -75,17 +80,34 @@ void ModemSim::setPaced(bool paced)
         mServer->setPaced(paced);
 }
 
+void ModemSim::setTimeScale(int divisor)
+{
+    mTimeScale = std::max(1, divisor);
+    applyTimes();
+}
+
 void ModemSim::setRestartSilenceMs(int ms)
 {
-    std::lock_guard<std::mutex> lock(mShared->mutex);
-    mShared->behaviour.setRestartSilenceMs(ms);
+    mRestartSilenceMs = ms;
+    applyTimes();
 }
 
 void ModemSim::setScriptOutputIntervalMs(int ms)
 {
+    mScriptIntervalMs = ms;
+    applyTimes();
+}
+
+// Rounded up, so that no time of the real modem becomes none at all.
+void ModemSim::applyTimes()
+{
+    const auto scaled = [this](int ms) {
+        return ms <= 0 ? ms : (ms + mTimeScale - 1) / mTimeScale;
+    };
     {
         std::lock_guard<std::mutex> lock(mShared->mutex);
-        mShared->behaviour.setScriptIntervalMs(ms);
+        mShared->behaviour.setRestartSilenceMs(scaled(mRestartSilenceMs));
+        mShared->behaviour.setScriptIntervalMs(scaled(mScriptIntervalMs));
     }
     wakeServer();
 }

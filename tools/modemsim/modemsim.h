@@ -41,7 +41,12 @@ public:
     bool isRunning() const;
     QString portName() const; // the slave path, e.g. /dev/pts/7; empty while stopped
 
-    void setPaced(bool paced);                    // default true: 9600 bit/s, 10 bits a byte
+    void setPaced(bool paced); // default true: 9600 bit/s, 10 bits a byte
+    // Before start(): the modem runs this many times faster, for a tool whose
+    // waits are scaled as much: the line's pace, its restart silence and its
+    // script's interval are divided by it. The times set below stay in the
+    // real modem's milliseconds.
+    void setTimeScale(int divisor);
     void setRestartSilenceMs(int ms);             // default 3000
     void setScriptOutputIntervalMs(int ms);       // default 2000
     void setScriptOutput(const QByteArray &line); // default "v1.08\r\n"
@@ -77,6 +82,11 @@ private:
     std::unique_ptr<PtyEndpoint> mPty;
     std::unique_ptr<LineServer> mServer;
     std::thread mThread;
+    void applyTimes();
+
     TrafficLog mLog;
     bool mPaced = true;
+    int mTimeScale = 1;
+    int mRestartSilenceMs;
+    int mScriptIntervalMs;
 };

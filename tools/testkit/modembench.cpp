@@ -10,8 +10,10 @@
 
 namespace TestSupport {
 
-ModemBench::ModemBench() : mOldDir(QDir::currentPath()), mSim(std::make_unique<ModemSim>())
+ModemBench::ModemBench(int timeScale)
+    : mTimeScale(timeScale), mOldDir(QDir::currentPath()), mSim(std::make_unique<ModemSim>())
 {
+    mSim->setTimeScale(timeScale);
     QDir::setCurrent(mDir.path());
 }
 
@@ -33,7 +35,8 @@ bool ModemBench::start(QString *error)
 void ModemBench::showWindow()
 {
     const QString port = mSim->portName();
-    mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; });
+    mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; },
+                                           Timing().scaled(mTimeScale));
     mWindow->show();
     mUi = std::make_unique<WindowDriver>(mWindow.get());
 }

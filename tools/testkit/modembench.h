@@ -14,10 +14,12 @@ class WindowDriver;
 // The bench of an end-to-end test: a temporary working directory (the tool's
 // local files land there), a simulated modem on a pseudo-terminal, and the
 // real window offering that modem's port. Configure the modem, then start().
+// With a time scale the window's waits are that many times shorter and the
+// modem that many times faster (see testtiming.h).
 class ModemBench
 {
 public:
-    ModemBench();
+    explicit ModemBench(int timeScale = 1);
     ~ModemBench(); // the window (and its worker) first, then the modem
 
     ModemBench(const ModemBench &) = delete;
@@ -35,6 +37,7 @@ public:
     void destroyWindow();
 
 private:
+    int mTimeScale;
     QString mOldDir;
     QTemporaryDir mDir;
     std::unique_ptr<ModemSim> mSim;

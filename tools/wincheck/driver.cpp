@@ -199,7 +199,7 @@ private:
         if (command.isEmpty())
             command = "at";
         command += '\r';
-        auto worker = std::make_shared<SerialPort>();
+        auto worker = std::make_shared<SerialPort>(Timing().worker);
         auto clock = std::make_shared<QElapsedTimer>();
         auto finish = [worker](const QString &reply) {
             say(reply);
