@@ -8,6 +8,7 @@
 #include "modembench.h"
 #include "modemsim.h"
 #include "protocol/tooltexts.h"
+#include "stallmeter.h"
 #include "windowdriver.h"
 
 #include <QDateTime>
@@ -28,30 +29,22 @@ using BenchIo::out;
 using BenchIo::residentMiB;
 using TestSupport::waitServingEvents;
 
-constexpr int probeMs = 2;
 constexpr int floodIntervalMs = 10;
 constexpr int floodBytes = 4096;
 constexpr int settleMs = 10000; // memory is compared from here on
 constexpr int msPerMinute = 60000;
 
-// Runs the event loop for ms, calling the probe every 2 ms on a precise timer; returns the
-// longest time beyond that interval the GUI thread did not get back to its loop.
+// Runs the event loop for ms, calling the probe at every tick of the stall meter; returns
+// the longest time beyond its interval the GUI thread did not get back to its loop.
 qint64 runAndMeasureStalls(int ms, const std::function<void()> &probe)
 {
+    StallMeter stalls;
+    stalls.setOnTick(probe);
     QEventLoop loop;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QElapsedTimer gap;
-    qint64 longest = 0;
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        longest = std::max(longest, gap.restart() - probeMs);
-        probe();
-    });
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    gap.start();
-    tick.start(probeMs);
+    stalls.start();
     loop.exec();
-    return longest;
+    return stalls.stop();
 }
 
 // Fills the pane the window writes to with lines as long as a flood makes them, up to its

@@ -25,23 +25,10 @@ bool WatchRig::start(Modems modems)
     return mFarm.start(mSimulator, sockets, arguments, mDir.path());
 }
 
-PortLister WatchRig::lister() const
-{
-    return PortLister([this] { return mPorts; });
-}
-
 void WatchRig::plugAll()
 {
-    for (int i = 0; i < sockets; ++i) {
-        PortEntry entry;
-        entry.systemLocation = mFarm.ports().at(i);
-        entry.name = entry.systemLocation;
-        entry.location = QStringLiteral("1-1.%1").arg(i + 1);
-        entry.vendorId = 0x0403;
-        entry.productId = 0x6001;
-        entry.hasIds = true;
-        mPorts << entry;
-    }
+    for (int i = 0; i < sockets; ++i)
+        mBench.plugPort(mFarm.ports().at(i), QStringLiteral("1-1.%1").arg(i + 1));
     mSincePlug.start();
 }
 

@@ -3,6 +3,7 @@
 #include "line/portlister.h"
 #include "line/watchoptions.h"
 #include "modemfarm.h"
+#include "socketbench.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -25,7 +26,7 @@ public:
     explicit WatchRig(const QString &simulator) : mSimulator(simulator) {}
     bool start(Modems modems);
     // The ports plugged so far; called on the event loop's thread only.
-    PortLister lister() const;
+    PortLister lister() const { return mBench.lister(); }
     void plugAll();
     // The milliseconds from plugAll() to each modem's first command, sorted;
     // -1 for a modem that got none in time.
@@ -39,7 +40,7 @@ private:
     QString mSimulator;
     ModemFarm mFarm;
     QTemporaryDir mDir;
-    QList<PortEntry> mPorts;
+    TestSupport::SocketBench mBench; // only the port list: the modems are the farm's
     QElapsedTimer mSincePlug;
 };
 

@@ -53,7 +53,7 @@ int main(int argc, char *argv[])
         return 1;
     settings.close();
 
-    BenchWindow window(PortLister([&stage] { return stage.ports(); }), nullptr);
+    BenchWindow window(stage.lister(), nullptr);
     window.findChild<QLineEdit *>(QStringLiteral("editJournal"))
         ->setText(dir.filePath(QStringLiteral("lorta-journal.csv")));
     window.setSettingsFile(settings.fileName());

@@ -3,8 +3,6 @@
 #include "line/socketmodel.h"
 #include "modemsim.h"
 
-#include <QFileInfo>
-
 namespace {
 constexpr int pullAfterBytes = 700;
 const char *const imeis[] = {"490154203237518", "356938035643809", "353918057628402",
@@ -12,59 +10,42 @@ const char *const imeis[] = {"490154203237518", "356938035643809", "353918057628
                              "867530012345674", "351756051523999"};
 } // namespace
 
-BenchStage::BenchStage()
-{
-    const Role roles[] = {Role::Done,     Role::Flashing, Role::Refused, Role::Emptied,
-                          Role::Flashing, Role::Done,     Role::Pulled, Role::Emptied};
-    for (int i = 0; i < 8; ++i) {
-        Socket socket;
-        socket.role = roles[i];
-        socket.location = QStringLiteral("1-1.%1").arg(i + 1);
-        socket.sim = std::make_unique<ModemSim>();
-        socket.sim->setImei(imeis[i]);
-        socket.sim->setRestartSilenceMs(300);
-        socket.sim->setPaced(socket.role == Role::Flashing || socket.role == Role::Pulled);
-        if (socket.role == Role::Refused)
-            socket.sim->addFault(ModemFault::onPrefix("at#wscript", ModemFault::Error, 1));
-        socket.sim->setFile("settings.ini", "APN::modem.apn::Точка входа GPRS");
-        mSockets.push_back(std::move(socket));
-    }
-}
+BenchStage::BenchStage() = default;
 
 BenchStage::~BenchStage() = default;
 
-bool BenchStage::start(QString *error)
+bool BenchStage::start(QString *)
 {
-    for (Socket &socket : mSockets) {
-        if (!socket.sim->start(error))
-            return false;
+    const Role roles[] = {Role::Done,     Role::Flashing, Role::Refused, Role::Emptied,
+                          Role::Flashing, Role::Done,     Role::Pulled,  Role::Emptied};
+    for (int i = 0; i < 8; ++i) {
+        Socket socket{roles[i], nullptr};
+        const bool paced = socket.role == Role::Flashing || socket.role == Role::Pulled;
+        socket.sim = mBench.addModem(imeis[i], paced);
+        if (socket.role == Role::Refused)
+            socket.sim->addFault(ModemFault::onPrefix("at#wscript", ModemFault::Error, 1));
         if (socket.role == Role::Flashing)
             socket.sim->startScript(); // no answer to the presence check until released
-        plug(socket);
+        mSockets.push_back(socket);
+        plug(mSockets.back());
     }
     return true;
 }
 
-void BenchStage::plug(Socket &socket)
+// Named as a bench PC names its adapters, for the screenshots.
+void BenchStage::plug(const Socket &socket)
 {
-    PortEntry entry;
-    entry.systemLocation = socket.sim->portName();
-    entry.name = QStringLiteral("ttyUSB%1").arg(&socket - mSockets.data());
-    entry.location = socket.location;
-    entry.serialNumber = QStringLiteral("FT6Z%1").arg(4100 + (&socket - mSockets.data()));
-    entry.vendorId = 0x0403;
-    entry.productId = 0x6001;
-    entry.hasIds = true;
-    mPorts << entry;
-    socket.plugged = true;
+    const int index = int(&socket - mSockets.data());
+    PortEntry entry = TestSupport::SocketBench::entry(socket.sim->portName(),
+                                                      QStringLiteral("1-1.%1").arg(index + 1));
+    entry.name = QStringLiteral("ttyUSB%1").arg(index);
+    entry.serialNumber = QStringLiteral("FT6Z%1").arg(4100 + index);
+    mBench.plugEntry(entry);
 }
 
 void BenchStage::unplug(Socket &socket)
 {
-    for (int i = 0; i < mPorts.size(); ++i) {
-        if (mPorts.at(i).systemLocation == socket.sim->portName())
-            mPorts.removeAt(i--);
-    }
+    mBench.unplug(socket.sim);
     socket.pulled = true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "line/portentry.h"
+#include "socketbench.h"
 
 #include <QList>
 #include <QString>
@@ -29,7 +30,7 @@ public:
     ~BenchStage();
 
     bool start(QString *error);
-    QList<PortEntry> ports() const { return mPorts; }
+    PortLister lister() const { return mBench.lister(); }
     // Moves every socket on towards its state, given what each tile shows
     // (its SocketModel tone, by socket index); true once all are there.
     bool advance(const std::function<int(int)> &toneOf, int flashingPercent);
@@ -38,15 +39,13 @@ private:
     struct Socket
     {
         Role role;
-        std::unique_ptr<ModemSim> sim;
-        QString location;
-        bool plugged = false;
+        ModemSim *sim;
         bool pulled = false;
     };
 
-    void plug(Socket &socket);
+    void plug(const Socket &socket);
     void unplug(Socket &socket);
 
+    TestSupport::SocketBench mBench;
     std::vector<Socket> mSockets;
-    QList<PortEntry> mPorts;
 };

@@ -33,6 +33,14 @@ PortEntry SocketBench::plug(ModemSim *sim, const QString &location, quint16 prod
 PortEntry SocketBench::plugPort(const QString &systemLocation, const QString &location,
                                 quint16 productId)
 {
+    const PortEntry plugged = entry(systemLocation, location, productId);
+    plugEntry(plugged);
+    return plugged;
+}
+
+PortEntry SocketBench::entry(const QString &systemLocation, const QString &location,
+                             quint16 productId)
+{
     PortEntry entry;
     entry.systemLocation = systemLocation;
     entry.name = QFileInfo(systemLocation).fileName().prepend(QStringLiteral("pts"));
@@ -41,7 +49,6 @@ PortEntry SocketBench::plugPort(const QString &systemLocation, const QString &lo
     entry.vendorId = ftdiVendor;
     entry.productId = productId;
     entry.hasIds = true;
-    *mPorts << entry;
     return entry;
 }
 

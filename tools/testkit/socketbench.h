@@ -36,6 +36,10 @@ public:
     PortEntry plug(ModemSim *sim, const QString &location, quint16 productId = ftdiProduct);
     PortEntry plugPort(const QString &systemLocation, const QString &location,
                        quint16 productId = ftdiProduct);
+    // An entry as plugPort() makes it, for a caller that names it otherwise.
+    static PortEntry entry(const QString &systemLocation, const QString &location,
+                           quint16 productId = ftdiProduct);
+    void plugEntry(const PortEntry &entry) { *mPorts << entry; }
     void unplug(ModemSim *sim);
     void unplugPort(const QString &systemLocation);
 

@@ -55,7 +55,7 @@ int BenchRig::exec()
                qPrintable(mWindow->findChild<QLabel *>(QStringLiteral("labelProblem"))->text()));
         return 1;
     }
-    mStalls.restart();
+    mStalls.start();
     mHost.post(QStringLiteral("started"), now().toUtf8());
     const bool green = waitFor(
         [this] {
@@ -63,8 +63,8 @@ int BenchRig::exec()
                    countTone(SocketModel::Good) == mTiles;
         },
         benchWaitMs);
-    const qint64 stallMs = mStalls.largestStallMs();
-    const QString stallEnd = mStalls.largestStallEnd();
+    const qint64 stallMs = mStalls.largestMs();
+    const QString stallEnd = mStalls.largestEnd();
     const QString counters = mWindow->model()->countersText();
     const bool stopped = stop();
     mWindow->grab().save(mFolder + QStringLiteral("/bench.png"));

@@ -42,7 +42,7 @@ private:
     HostLink mHost;
     std::unique_ptr<BenchWindow> mWindow;
     TestSupport::ModalCloser mModals;
-    StallMeter mStalls;
+    StallMeter mStalls{5}; // the guest runs ten times slower: a coarser probe
     QTimer mTimerNote;
     QStringList mRed;               // each tile that turned red, as it was then
     QMap<int, QStringList> mStates; // each socket's states in the order shown

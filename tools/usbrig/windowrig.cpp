@@ -83,7 +83,7 @@ bool WindowRig::pullDuringFlash()
         result(QStringLiteral("d"), false, QStringLiteral("no link to the modem"));
         return false;
     }
-    mStalls.restart();
+    mStalls.start();
     mUi->button(flashButton)->click();
     const bool boxed =
         waitFor([this] { return mModals.seen().contains(flashFailedBox); }, flashWaitMs);
@@ -128,7 +128,7 @@ bool WindowRig::pullWhileConnected(const QString &letter, const QString &when, b
         }
     }
     const int linesBefore = mUi->logLines().size();
-    mStalls.restart();
+    mStalls.start();
     if (!askHost(QStringLiteral("pull"), hostWaitMs)) {
         result(letter, false, QStringLiteral("the host did not pull the adapter"));
         return false;
@@ -203,7 +203,7 @@ bool WindowRig::closeAndRefresh(qint64 *closeMs, qint64 *refreshMs, qint64 *stal
     const bool closed = waitFor([this] { return !mUi->portOpen(); }, closeWaitMs);
     *closeMs = clock.restart();
     QTest::qWait(20); // lets the meter's next tick see a close that held the loop
-    *stallMs = mStalls.largestStallMs();
+    *stallMs = mStalls.largestMs();
     clock.restart();
     mUi->button(refreshButton)->click();
     *refreshMs = clock.elapsed();
@@ -247,8 +247,8 @@ void WindowRig::result(const QString &letter, bool ok, const QString &text)
 
 void WindowRig::printLog()
 {
-    printf("STALL %lld ms ending %s\n", static_cast<long long>(mStalls.largestStallMs()),
-           qPrintable(mStalls.largestStallEnd()));
+    printf("STALL %lld ms ending %s\n", static_cast<long long>(mStalls.largestMs()),
+           qPrintable(mStalls.largestEnd()));
     printf("LOG %s\n", qPrintable(mUi->log()
                                       ->toPlainText()
                                       .split(QLatin1Char('\n'))
