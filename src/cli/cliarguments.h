@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/modemfiles.h"
 #include "session/operationtype.h"
 
 #include <QString>
@@ -20,7 +21,7 @@ struct CliArguments
     OperationType job = OperationType::None;
     QString jobName;
     QStringList ports;
-    QString settingsFile = QStringLiteral("settings.ini");
+    QString settingsFile = ModemFiles::settings();
     bool settingsGiven = false;
     QString outFile;
     int connectTimeoutS = 10;

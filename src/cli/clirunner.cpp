@@ -1,8 +1,8 @@
 #include "clirunner.h"
 
 #include "interruptwatcher.h"
+#include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
-#include "settingscheck.h"
 #include "watchconsole.h"
 
 #include <QEventLoop>

@@ -2,13 +2,13 @@
 
 #include "log/logcomposer.h"
 #include "protocol/jobsteps.h"
+#include "protocol/modemfiles.h"
 #include "protocol/tooltexts.h"
 
 #include <QTimer>
 
 namespace {
-// 9600 bit/s, ten bits a byte.
-constexpr double lineBytesPerMs = 0.96;
+constexpr double lineBytesPerMs = ModemLine::baudRate / (ModemLine::bitsPerByte * 1000.0);
 QString openFailureText(bool heldElsewhere)
 {
     const QString text = ToolText::portOpenFailed();
@@ -60,7 +60,7 @@ void PortRun::start(int connectTimeoutS)
 {
     mClock.start();
     mTimerConnect->start(connectTimeoutS * 1000);
-    mSession.openPort(mResult.port, 9600);
+    mSession.openPort(mResult.port, ModemLine::baudRate);
 }
 
 void PortRun::slot_mSession_signal_presence(bool connected)

@@ -1,8 +1,8 @@
 #include "watchconsole.h"
 
 #include "interruptwatcher.h"
+#include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
-#include "settingscheck.h"
 
 #include <QEventLoop>
 #include <QFileInfo>

@@ -1,13 +1,6 @@
 #include "journal.h"
 
-#include <QFileInfo>
-#include <QLocale>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#elif defined(Q_OS_WIN)
-#include <io.h>
-#endif
+#include <QFile>
 
 namespace {
 const char bom[] = "\xEF\xBB\xBF";
@@ -31,21 +24,6 @@ QString field(QString text)
         return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
                QLatin1Char('"');
     return text;
-}
-
-// The bytes reach the disk, not only the system's cache: a bench PC that loses
-// power keeps every modem it reported.
-bool syncToDisk(QFile &file)
-{
-    if (!file.flush())
-        return false;
-#ifdef Q_OS_UNIX
-    return ::fsync(file.handle()) == 0;
-#elif defined(Q_OS_WIN)
-    return ::_commit(file.handle()) == 0;
-#else
-    return true;
-#endif
 }
 } // namespace
 
@@ -77,21 +55,18 @@ QByteArray Journal::header()
 bool Journal::open(const QString &fileName, QString *error)
 {
     mFile.close();
-    mFile.setFileName(fileName);
     mFileName = fileName;
-    const QFileInfo info(fileName);
-    if (info.exists() && !info.isFile()) {
-        *error = QStringLiteral("Журнал ") + fileName + QStringLiteral(" не является файлом");
-        return false;
-    }
-    if (!mFile.open(QIODevice::ReadWrite | QIODevice::Append)) {
-        *error = QStringLiteral("Не удалось открыть журнал ") + fileName +
-                 QStringLiteral(" для записи: ") + mFile.errorString();
+    QString reason;
+    if (!mFile.openRegular(fileName, &reason)) {
+        *error = reason == AppendJournal::notRegular()
+                     ? QStringLiteral("Журнал ") + fileName + QStringLiteral(" не является файлом")
+                     : QStringLiteral("Не удалось открыть журнал ") + fileName +
+                           QStringLiteral(" для записи: ") + reason;
         return false;
     }
     if (mFile.size() == 0) {
         const QByteArray start = QByteArray(bom) + header();
-        if (mFile.write(start) != start.size() || !syncToDisk(mFile)) {
+        if (!mFile.append(start, &reason) || !mFile.syncToDisk(&reason)) {
             *error = QStringLiteral("Не удалось записать журнал ") + fileName;
             mFile.close();
             return false;
@@ -166,9 +141,10 @@ bool Journal::append(const JournalRecord &record, QString *error)
 
 bool Journal::writeLine(const QByteArray &bytes, QString *error)
 {
-    if (!mFile.isOpen() || mFile.write(bytes) != bytes.size() || !syncToDisk(mFile)) {
-        *error = QStringLiteral("Не удалось записать в журнал ") + mFile.fileName() +
-                 QStringLiteral(": ") + mFile.errorString();
+    QString reason;
+    if (!mFile.append(bytes, &reason) || !mFile.syncToDisk(&reason)) {
+        *error = QStringLiteral("Не удалось записать в журнал ") + mFileName +
+                 QStringLiteral(": ") + reason;
         return false;
     }
     return true;

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "journalrecord.h"
+#include "log/appendjournal.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QHash>
 #include <functional>
 
@@ -50,7 +50,7 @@ private:
     void readSuccesses();
     void noteSuccess(const QString &imei, const QDateTime &time, int socket);
 
-    QFile mFile;
+    AppendJournal mFile;
     QString mFileName;
     Clock mClock;
     QString mVersion;

@@ -1,6 +1,7 @@
 #include "socketmodel.h"
 
 #include "log/logcomposer.h"
+#include "sockettexts.h"
 #include "watchrun.h"
 
 #include <QDateTime>
@@ -36,23 +37,6 @@ QString durationText(double seconds)
     return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
-QString verdictText(const JournalRecord &record)
-{
-    switch (record.result) {
-    case JournalRecord::Result::Success:
-        return QStringLiteral("Готово — снимите модем");
-    case JournalRecord::Result::Unplugged:
-        return QStringLiteral("Модем отключён во время прошивки");
-    case JournalRecord::Result::Interrupted:
-        return QStringLiteral("Прервано: ") + record.step;
-    case JournalRecord::Result::Failure:
-        break;
-    }
-    QString reason = record.step;
-    if (!record.text.isEmpty())
-        reason += (reason.isEmpty() ? QString() : QStringLiteral(" — ")) + record.text;
-    return QStringLiteral("Ошибка: ") + reason;
-}
 } // namespace
 
 SocketModel::SocketModel(QObject *parent) : QAbstractTableModel(parent) {}
@@ -179,7 +163,7 @@ void SocketModel::slot_run_signal_jobEnded(const JournalRecord &record)
     if (row < 0)
         return;
     Row &shown = mRows[row];
-    shown.verdict = verdictText(record);
+    shown.verdict = SocketText::verdict(record);
     shown.tone = record.result == JournalRecord::Result::Success ? Good : Bad;
     shown.seconds = record.seconds;
     shown.verdictKept = true;
@@ -226,27 +210,27 @@ void SocketModel::refresh(Row &row)
     case SocketRun::State::Empty:
     case SocketRun::State::Closing:
         row.tone = Idle;
-        row.state = mStopping ? QStringLiteral("Остановлено") : QStringLiteral("Ждём модем");
+        row.state = mStopping ? SocketText::stopped() : SocketText::waiting();
         return;
     // Grey until the modem answers: an adapter without a modem, or with one
     // still starting, needs the operator, not patience.
     case SocketRun::State::Opening:
     case SocketRun::State::Waiting:
         row.tone = Idle;
-        row.state = QStringLiteral("Ждём модем");
+        row.state = SocketText::waiting();
         return;
     case SocketRun::State::Identifying:
         row.tone = Busy;
-        row.state = QStringLiteral("Связь…");
+        row.state = SocketText::identifying();
         return;
     case SocketRun::State::OpenFailed:
         row.tone = Bad;
-        row.state = QStringLiteral("Порт не открылся");
+        row.state = SocketText::openFailed();
         row.detail = row.hint;
         return;
     case SocketRun::State::Done:
         row.tone = Idle;
-        row.state = QStringLiteral("Остановлено");
+        row.state = SocketText::stopped();
         return;
     case SocketRun::State::Running:
         break;

@@ -4,13 +4,13 @@
 #include "openfailurehint.h"
 #include "protocol/jobsteps.h"
 #include "protocol/modemcommands.h"
+#include "protocol/modemfiles.h"
+#include "sockettexts.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 
 namespace {
-constexpr int baudRate = 9600;
-const char settingsFileName[] = "settings.ini";
 } // namespace
 
 SocketRun::SocketRun(int number, OperationType job, const QString &jobName, const Timing &timing,
@@ -63,21 +63,21 @@ QString SocketRun::stateText() const
 {
     switch (mState) {
     case State::Empty:
-        return QStringLiteral("Свободно");
+        return SocketText::empty();
     case State::Opening:
-        return QStringLiteral("Открываем порт");
+        return SocketText::opening();
     case State::Waiting:
-        return QStringLiteral("Ждём модем");
+        return SocketText::waiting();
     case State::Identifying:
-        return QStringLiteral("Читаем IMEI");
+        return SocketText::identifying();
     case State::Running:
         return mStep;
     case State::Done:
-        return QStringLiteral("Готово, выньте модем");
+        return mVerdict.isEmpty() ? SocketText::stopped() : mVerdict;
     case State::OpenFailed:
-        return QStringLiteral("Порт не открылся");
+        return SocketText::openFailed();
     case State::Closing:
-        return QStringLiteral("Закрываем порт");
+        return SocketText::closing();
     }
     return QString();
 }
@@ -101,6 +101,7 @@ void SocketRun::plug(const PortEntry &port)
 
 void SocketRun::open()
 {
+    mVerdict.clear();
     mImei.clear();
     mIdentified = false;
     mStep.clear();
@@ -110,7 +111,7 @@ void SocketRun::open()
     mBytesTotal = 0;
     mBytesFile.clear();
     setState(State::Opening);
-    mSession.openPort(mPort.systemLocation, baudRate);
+    mSession.openPort(mPort.systemLocation, ModemLine::baudRate);
 }
 
 void SocketRun::unplug()
@@ -250,7 +251,7 @@ void SocketRun::slot_mSession_signal_fileStarted(const QString &name, qint64 siz
     mBytesFile = name;
     mBytesSent = 0;
     mBytesTotal = size;
-    const bool settings = name == QLatin1String(settingsFileName);
+    const bool settings = name == ModemFiles::settings();
     QByteArray bytes;
     if (settings && mSettingsContent) {
         bytes = mSettingsContent->bytes;
@@ -327,6 +328,7 @@ void SocketRun::endJob(JournalRecord::Result result, const QString &text)
     record.fileHashes = mFileHashes;
     // The verdict goes out first, so that no listener sees a job that is over
     // without its verdict.
+    mVerdict = SocketText::verdict(record);
     emit signal_jobEnded(record);
     setState(State::Done);
 }

@@ -127,4 +127,5 @@ private:
     // listings take on a slow machine.
     QTimer *mTimerPullGrace;
     QString mFailureText;
+    QString mVerdict; // of the last job, until the next modem
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/modemfiles.h"
 #include "protocol/timing.h"
 #include "session/operationtype.h"
 #include "settings/smallfile.h"
@@ -15,7 +16,7 @@ struct WatchOptions
     QString jobName = QStringLiteral("flash");
     UsbIdFilter filter;
     bool includePresent = false;
-    QString settingsFile = QStringLiteral("settings.ini");
+    QString settingsFile = ModemFiles::settings();
     // The settings file as read and checked once, sent as it is to every modem.
     std::optional<SmallFile> settingsContent;
     QString journalFile = QStringLiteral("lorta-journal.csv");

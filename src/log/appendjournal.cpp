@@ -9,13 +9,14 @@
 #else
 #include <QFileInfo>
 #endif
+#ifdef Q_OS_WIN
+#include <io.h>
+#endif
 
-namespace {
-QString notRegularText()
+QString AppendJournal::notRegular()
 {
     return QStringLiteral("это не обычный файл");
 }
-} // namespace
 
 bool AppendJournal::open(const QString &fileName, QString *error)
 {
@@ -36,13 +37,14 @@ bool AppendJournal::openRegular(const QString &fileName, QString *reason)
                           O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     // ENXIO: a FIFO that nobody reads.
     if (fd < 0) {
-        *reason = errno == ENXIO ? notRegularText() : QString::fromLocal8Bit(::strerror(errno));
+        *reason = errno == ENXIO || errno == EISDIR ? notRegular()
+                                                    : QString::fromLocal8Bit(::strerror(errno));
         return false;
     }
     struct stat status = {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
-        *reason = notRegularText();
+        *reason = notRegular();
         return false;
     }
     mFileName = fileName;
@@ -58,7 +60,7 @@ bool AppendJournal::openRegular(const QString &fileName, QString *reason)
 {
     const QFileInfo info(fileName);
     if (info.exists() && !info.isFile()) {
-        *reason = notRegularText();
+        *reason = notRegular();
         return false;
     }
     mFileName = fileName;
@@ -81,4 +83,18 @@ bool AppendJournal::append(const QByteArray &line, QString *error)
     *error = mFile.error() == QFileDevice::NoError ? QStringLiteral("строка записана не целиком")
                                                    : mFile.errorString();
     return false;
+}
+
+bool AppendJournal::syncToDisk(QString *error)
+{
+#ifdef Q_OS_UNIX
+    const bool synced = mFile.isOpen() && mFile.flush() && ::fsync(mFile.handle()) == 0;
+#elif defined(Q_OS_WIN)
+    const bool synced = mFile.isOpen() && mFile.flush() && ::_commit(mFile.handle()) == 0;
+#else
+    const bool synced = mFile.isOpen() && mFile.flush();
+#endif
+    if (!synced)
+        *error = mFile.errorString();
+    return synced;
 }

@@ -11,16 +11,22 @@
 class AppendJournal
 {
 public:
-    // False with a reason when the file cannot be opened for appending.
+    // False with a whole sentence when the file cannot be opened for appending.
     bool open(const QString &fileName, QString *error);
+    // The same, with the bare reason: notRegular() or the system's.
+    bool openRegular(const QString &fileName, QString *reason);
+    static QString notRegular();
     bool isOpen() const { return mFile.isOpen(); }
+    void close() { mFile.close(); }
     QString fileName() const { return mFileName; }
+    qint64 size() const { return mFile.size(); }
     // False with a reason when the line did not reach the file whole.
     bool append(const QByteArray &line, QString *error);
+    // Everything appended reaches the disk, not only the system's cache: a PC
+    // that loses power keeps it. False with a reason.
+    bool syncToDisk(QString *error);
 
 private:
-    bool openRegular(const QString &fileName, QString *reason);
-
     QFile mFile;
     QString mFileName;
 };

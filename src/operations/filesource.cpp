@@ -1,10 +1,8 @@
 #include "filesource.h"
 
-#include <QDir>
+#include "protocol/modemfiles.h"
 
-namespace {
-const QByteArray localSettingsName = QByteArrayLiteral("settings.ini");
-}
+#include <QDir>
 
 QString FileSource::pathFor(const QByteArray &name) const
 {
@@ -12,11 +10,12 @@ QString FileSource::pathFor(const QByteArray &name) const
         return resourcePrefix + QString::fromUtf8(name);
     if (!settingsFile.isEmpty())
         return settingsFile;
-    const QString fileName = QString::fromUtf8(localSettingsName);
+    const QString fileName = ModemFiles::settings();
     return localDir.isEmpty() ? fileName : QDir(localDir).filePath(fileName);
 }
 
 bool FileSource::isLocalSettings(const QByteArray &name)
 {
-    return name == localSettingsName; // exact case: "Settings.ini" is a resource name
+    // Exact case: "Settings.ini" is a resource name.
+    return name == ModemFiles::settings().toLatin1();
 }

@@ -3,14 +3,10 @@
 #include "filetransfer.h"
 #include "protocol/answerclass.h"
 #include "protocol/modemcommands.h"
+#include "protocol/modemfiles.h"
 #include "protocol/tooltexts.h"
 
 namespace {
-QString settingsName()
-{
-    return QStringLiteral("settings.ini");
-}
-
 QString notFoundText(const QString &name)
 {
     return QStringLiteral("Файл ") + name + QStringLiteral(" не найден");
@@ -92,12 +88,12 @@ JobAction WriteJob::onListing(const QByteArray &answer)
     const bool deleteSettings = mKind == Kind::LoadSettings;
     QStringList deletes;
     for (const QString &name : *names) {
-        if ((name == settingsName()) == deleteSettings)
+        if ((name == ModemFiles::settings()) == deleteSettings)
             deletes.append(name);
     }
     mWriteList.clear();
-    if (mKind == Kind::LoadSettings || !names->contains(settingsName()))
-        mWriteList.append(settingsName());
+    if (mKind == Kind::LoadSettings || !names->contains(ModemFiles::settings()))
+        mWriteList.append(ModemFiles::settings());
     mWriteList += mFileList;
     // Refuse before the first delete, so a job that cannot write its files
     // leaves the modem with all of them.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "modemfiles.h"
+
 #include <QByteArray>
 
 // Every command the tool sends to the modem, byte for byte. Each ends in "\r".
@@ -11,7 +13,7 @@ inline const QByteArray echoOff()
 }
 inline const QByteArray readSettings()
 {
-    return QByteArrayLiteral("at#rscript=\"settings.ini\"\r");
+    return "at#rscript=\"" + ModemFiles::settings().toLatin1() + "\"\r";
 }
 inline const QByteArray unselectScript()
 {
@@ -35,7 +37,7 @@ inline const QByteArray startModeOn()
 }
 inline const QByteArray selectMain()
 {
-    return QByteArrayLiteral("at#escript=\"main.pyo\"\r");
+    return "at#escript=\"" + ModemFiles::mainScript().toLatin1() + "\"\r";
 }
 inline const QByteArray execScript()
 {

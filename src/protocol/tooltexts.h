@@ -78,6 +78,12 @@ inline QString readFailed()
 {
     return QStringLiteral("Ошибка чтения настроек");
 }
+// Settings read from the modem or edited in the dialog that could not be stored.
+inline QString settingsNotStored(const QString &fileName)
+{
+    return QStringLiteral("Не удалось открыть файл ") + fileName +
+           QStringLiteral(" и сохранить настройки");
+}
 inline QString cleared()
 {
     return QStringLiteral("Модем очищен");

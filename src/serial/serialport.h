@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/modemfiles.h"
 #include "protocol/timing.h"
 
 #include <QByteArray>
@@ -87,5 +88,5 @@ private:
     int mRequestWait = 0;
     QMutex mMutexSettings;
     QString mPortName;
-    int mBaudRate = 9600;
+    int mBaudRate = ModemLine::baudRate;
 };

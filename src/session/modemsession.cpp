@@ -3,6 +3,7 @@
 #include "operations/jobaction.h"
 #include "operations/readsettingsanswer.h"
 #include "protocol/modemcommands.h"
+#include "protocol/modemfiles.h"
 #include "protocol/modemtext.h"
 #include "protocol/tooltexts.h"
 #include "serial/commandsender.h"
@@ -13,7 +14,6 @@
 #include <utility>
 
 namespace {
-const char settingsFile[] = "settings.ini";
 
 QString startText(OperationType job)
 {
@@ -32,7 +32,7 @@ QString startText(OperationType job)
 
 ModemSession::ModemSession(const Timing &timing, QObject *parent)
     : QObject(parent), mTiming(timing), serial(timing.worker), mPresence(timing.presenceAnswers),
-      mReadTarget(QString::fromLatin1(settingsFile)), mWriteJob(timing), mClearJob(timing)
+      mReadTarget(ModemFiles::settings()), mWriteJob(timing), mClearJob(timing)
 {
     // The signals carry these, also to queued receivers and signal spies.
     qRegisterMetaType<OperationType>();
@@ -157,9 +157,9 @@ void ModemSession::startJob(OperationType job)
 {
     mJob = job;
     if (job == OperationType::LoadSettings)
-        mFileList = QStringList{QString::fromLatin1(settingsFile)};
+        mFileList = QStringList{ModemFiles::settings()};
     else if (job == OperationType::Flash)
-        mFileList = QStringList{QStringLiteral("main.pyo"), QStringLiteral("config.pyo")};
+        mFileList = ModemFiles::scripts();
     startOperation(job);
     emit signal_jobStarted(job);
     const QString text = startText(job);
@@ -298,10 +298,7 @@ void ModemSession::handleReadSettingsAnswer(const QByteArray &data)
     mOperation = OperationType::None;
     if (!writeLinesToFile(mReadTarget, *lines)) {
         // The modem's settings could not be stored: saying "read" would be a lie.
-        endJob(false,
-               QStringLiteral("Не удалось открыть файл ") + mReadTarget +
-                   QStringLiteral(" и сохранить настройки"),
-               true);
+        endJob(false, ToolText::settingsNotStored(mReadTarget), true);
         return;
     }
     endJob(true, ToolText::settingsRead(), true);

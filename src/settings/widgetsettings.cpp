@@ -1,5 +1,6 @@
 #include "settings/widgetsettings.h"
 
+#include "protocol/modemfiles.h"
 #include "protocol/tooltexts.h"
 #include "settings/settingsfile.h"
 
@@ -21,7 +22,6 @@ constexpr int dialogWidth = 400;
 constexpr int dialogHeight = 300;
 constexpr int layoutGap = 10;
 constexpr int controlWidth = 100;
-constexpr int speeds[] = {4800, 9600, 19200, 38400, 57600, 115200};
 QString titleError()
 {
     return ToolText::failureTitle();
@@ -75,7 +75,7 @@ void WidgetSettings::buildControls()
 {
     mComboSpeed = addRow<QComboBox>(QStringLiteral("Скорость компорта:"), "comboSpeed");
     mComboSpeed->setFixedWidth(controlWidth);
-    for (int speed : speeds)
+    for (int speed : ModemLine::speeds())
         mComboSpeed->addItem(QString::number(speed), speed);
     mEditDestIp = addLineEditRow(QStringLiteral("IP адрес сервера:"), "editDestIp");
     mEditDestPort = addLineEditRow(QStringLiteral("TCP порт сервера:"), "editDestPort");
@@ -198,9 +198,7 @@ void WidgetSettings::apply()
 
 void WidgetSettings::failSaving()
 {
-    QMessageBox::critical(this, titleError(),
-                          QStringLiteral("Не удалось открыть файл ") + mFileName +
-                              QStringLiteral(" и сохранить настройки"));
+    QMessageBox::critical(this, titleError(), ToolText::settingsNotStored(mFileName));
     accept();
 }
 

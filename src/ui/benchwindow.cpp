@@ -1,8 +1,8 @@
 #include "benchwindow.h"
 
-#include "cli/settingscheck.h"
 #include "line/socketmodel.h"
 #include "line/watchrun.h"
+#include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
 #include "tiledelegate.h"
 

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "protocol/jobsteps.h"
+#include "protocol/modemfiles.h"
 #include "protocol/modemtext.h"
 #include "protocol/tooltexts.h"
 #include "settings/portsetting.h"
@@ -19,7 +20,6 @@
 
 namespace {
 const char portSettingFile[] = "setting";
-const char settingsFile[] = "settings.ini";
 constexpr int baseSpacing = 10;
 
 QString textOpen()
@@ -103,7 +103,7 @@ QWidget *MainWindow::buildJobRow()
 {
     mButtonSettings = new QPushButton(ToolText::settingsButton());
     connect(mButtonSettings, &QPushButton::clicked, this,
-            [] { openSettingsDialog(QString::fromLatin1(settingsFile)); });
+            [] { openSettingsDialog(ModemFiles::settings()); });
     mButtonRead = new QPushButton(ToolText::readButton());
     mButtonLoad = new QPushButton(ToolText::loadButton());
     mButtonFlash = new QPushButton(ToolText::flashButton());
@@ -152,9 +152,9 @@ QWidget *MainWindow::buildPortRow()
 
     mComboBaud = new QComboBox;
     row->addWidget(mComboBaud);
-    for (int baud : {4800, 9600, 19200, 38400, 57600, 115200})
+    for (int baud : ModemLine::speeds())
         mComboBaud->addItem(QString::number(baud), baud);
-    mComboBaud->setCurrentIndex(mComboBaud->findData(9600));
+    mComboBaud->setCurrentIndex(mComboBaud->findData(ModemLine::baudRate));
     mComboBaud->hide();
     return mWidgetPort;
 }

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "journalrecord.h"
+
+#include <QString>
+
+// How a socket's states and verdicts are worded, on the bench window's tiles
+// and in the flasher's live lines alike.
+namespace SocketText {
+
+inline QString empty()
+{
+    return QStringLiteral("Свободно");
+}
+inline QString opening()
+{
+    return QStringLiteral("Открываем порт");
+}
+inline QString waiting()
+{
+    return QStringLiteral("Ждём модем");
+}
+// The modem answered; its IMEI is being read.
+inline QString identifying()
+{
+    return QStringLiteral("Связь…");
+}
+inline QString openFailed()
+{
+    return QStringLiteral("Порт не открылся");
+}
+inline QString closing()
+{
+    return QStringLiteral("Закрываем порт");
+}
+// No job and no verdict: the watch has stopped taking modems.
+inline QString stopped()
+{
+    return QStringLiteral("Остановлено");
+}
+
+// What a job's end says to the operator at the socket.
+inline QString verdict(const JournalRecord &record)
+{
+    switch (record.result) {
+    case JournalRecord::Result::Success:
+        return QStringLiteral("Готово — снимите модем");
+    case JournalRecord::Result::Unplugged:
+        return QStringLiteral("Модем отключён во время прошивки");
+    case JournalRecord::Result::Interrupted:
+        return QStringLiteral("Прервано: ") + record.step;
+    case JournalRecord::Result::Failure:
+        break;
+    }
+    QString reason = record.step;
+    if (!record.text.isEmpty())
+        reason += (reason.isEmpty() ? QString() : QStringLiteral(" — ")) + record.text;
+    return QStringLiteral("Ошибка: ") + reason;
+}
+
+} // namespace SocketText
