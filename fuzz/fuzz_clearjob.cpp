@@ -6,7 +6,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    ClearJob job;
+    ClearJob job{Timing()};
     job.start();
     Fuzz::drive(
         job, Fuzz::bytes(data, size),

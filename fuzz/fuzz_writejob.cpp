@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             file.isRead() && (flash || name == "settings.ini"))
             files.insert(name, file.bytes);
     }
-    WriteJob job(source);
+    WriteJob job(Timing(), source);
     job.start(flash ? WriteJob::Kind::Flash : WriteJob::Kind::LoadSettings,
               flash ? scripts : QStringList{"settings.ini"});
     const QList<QList<QByteArray>> complete{{"main.pyo", "config.pyo"},

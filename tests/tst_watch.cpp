@@ -36,6 +36,19 @@ QByteArray resourceHash(const QString &name)
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
 }
 
+// The watch's standard output, kept for the test and, with WATCH_ECHO set,
+// shown as it comes.
+class WatchOutput : public QBuffer
+{
+protected:
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        if (qEnvironmentVariableIsSet("WATCH_ECHO"))
+            fwrite(data, 1, size_t(size), stdout);
+        return QBuffer::writeData(data, size);
+    }
+};
+
 struct WatchResult
 {
     int exitCode = -1;
@@ -74,9 +87,12 @@ private:
     // returns true, then the next one.
     WatchResult watch(const QStringList &arguments, QList<std::function<bool()>> steps = {});
     QList<QStringList> journalLines() const;
+    // How often the watch's output has said this so far.
+    int said(const QString &text) const { return QString::fromUtf8(mOut->data()).count(text); }
 
     std::unique_ptr<QTemporaryDir> mDir;
     std::unique_ptr<TestSupport::SocketBench> mBench;
+    WatchOutput *mOut = nullptr; // while a watch runs
     QString mJournal;
 };
 
@@ -107,17 +123,15 @@ WatchResult TestWatch::watch(const QStringList &arguments, QList<std::function<b
         inStep = false;
     });
     poll.start();
-    QBuffer out;
+    WatchOutput out;
     QBuffer err;
     out.open(QIODevice::WriteOnly);
     err.open(QIODevice::WriteOnly);
+    mOut = &out;
     WatchResult result;
-    QFile echo;
-    if (qEnvironmentVariableIsSet("WATCH_ECHO"))
-        echo.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    result.exitCode = runWatch(arguments + QStringList{"--journal", mJournal},
-                               echo.isOpen() ? static_cast<QIODevice *>(&echo) : &out, &err, false,
+    result.exitCode = runWatch(arguments + QStringList{"--journal", mJournal}, &out, &err, false,
                                TestSupport::fastTiming(), mBench->lister());
+    mOut = nullptr;
     result.out = out.data();
     result.err = err.data();
     return result;
@@ -231,7 +245,14 @@ void TestWatch::pulledMidJobThenPluggedBackIntoTheSameSocket()
                                               if (journalLines().size() < 2)
                                                   return false;
                                               unplug(sim);
-                                              QTest::qWait(quietMs); // the watcher sees it gone
+                                              return true;
+                                          },
+                                          [&] {
+                                              // The watcher has seen it gone: a
+                                              // pseudo-terminal may come back under the
+                                              // same name.
+                                              if (said(QStringLiteral("Модем вынут")) < 2)
+                                                  return false;
                                               return replug();
                                           }});
     QVERIFY2(result.exitCode == 1, result.out.constData()); // the pulled job counts as failed
