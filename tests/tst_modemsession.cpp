@@ -53,7 +53,10 @@ void TestModemSession::jobEndWaitsForTheFrontEnd()
 
     session.openPort(sim.portName(), 9600);
     QTRY_VERIFY_WITH_TIMEOUT(!presence.isEmpty() && presence.last().at(0).toBool(), linkTimeout);
-    QCOMPARE(presence.size(), 5);
+    // Connected with the fifth answer, not before (more may have come since).
+    QVERIFY(presence.size() >= 5);
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(presence.at(i).at(0).toBool(), i == 4);
     session.startJob(OperationType::ReadSettings);
     QTRY_VERIFY_WITH_TIMEOUT(!ended.isEmpty(), linkTimeout);
     QCOMPARE(ended.first(), (QList<QVariant>{QVariant::fromValue(OperationType::ReadSettings), true,
