@@ -86,7 +86,9 @@ private slots:
     void watcherListsOffTheCallersThread();
     void listingOnlyWhenSomethingMayHaveChanged();
     void watcherSkipsListingsWhileTheSignatureStands();
-    void socketNumbersSurviveRestartAndDamage();
+    void socketNumbersSurviveRestart();
+    void socketNumbersRefused_data();
+    void socketNumbersRefused();
     void journalLinesBomOnceFlushedAtOnce();
     void journalFieldsSurviveSeparatorsQuotesAndBreaks();
     void journalWarnsOfAModemFlashedToday();
@@ -126,6 +128,16 @@ void TestLine::imeiFromAnswer_data()
     QTest::newRow("zero byte first") << QByteArray(1, '\0') + "\r\n490154203237518\r\nOK\r\n"
                                      << "";
     QTest::newRow("one quote only") << QByteArray("\r\nA490154203237518\"\r\nOK\r\n") << "";
+    // Only an answer that ends in OK and names one modem gives an IMEI.
+    QTest::newRow("digits, then ERROR")
+        << QByteArray("\r\n490154203237518\r\n\r\nERROR\r\n") << "";
+    QTest::newRow("cut short before OK") << QByteArray("\r\n490154203237518\r\n") << "";
+    QTest::newRow("two numbers") << QByteArray("\r\n490154203237518\r\n356938035643809\r\nOK\r\n")
+                                 << "";
+    QTest::newRow("a second, damaged number")
+        << QByteArray("\r\n490154203237518\r\n490154203237519\r\nOK\r\n") << "";
+    QTest::newRow("a short number beside it")
+        << QByteArray("\r\n+CGSN: 1\r\n490154203237518\r\nOK\r\n") << "490154203237518";
 }
 
 void TestLine::imeiFromAnswer()
@@ -408,7 +420,7 @@ void TestLine::watcherSkipsListingsWhileTheSignatureStands()
                               fastMs(1000) + schedulingSlackMs);
 }
 
-void TestLine::socketNumbersSurviveRestartAndDamage()
+void TestLine::socketNumbersSurviveRestart()
 {
     QTemporaryDir dir;
     const QString file = SocketNumbers::fileBeside(dir.filePath(QStringLiteral("j.csv")));
@@ -420,30 +432,80 @@ void TestLine::socketNumbersSurviveRestartAndDamage()
         QCOMPARE(numbers.numberFor(QStringLiteral("1-1.2")), 2);
         QCOMPARE(numbers.numberFor(QStringLiteral("1-1.4")), 1);
     }
-    QFile damage(file);
-    QVERIFY(damage.open(QIODevice::Append));
-    damage.write("garbage\n7;\nx;1-9\n0;1-5\n-4;1-6\n9;1-1.4\n");
-    damage.close();
+    // As the engineer edits it: blanks, an empty line, a line end of CR LF, a number of theirs.
+    QFile edited(file);
+    QVERIFY(edited.open(QIODevice::Append));
+    edited.write("\r\n 7 ; 1-3 \r\n");
+    edited.close();
     SocketNumbers numbers;
     QVERIFY(numbers.load(file));
-    QCOMPARE(numbers.count(), 2);
-    QCOMPARE(numbers.numberFor(QStringLiteral("1-1.2")), 2);
-    QCOMPARE(numbers.numberFor(QStringLiteral("ttyS0")), 3);
+    QCOMPARE(numbers.count(), 3);
+    QCOMPARE(numbers.numberFor(QStringLiteral("1-3")), 7);
+    QCOMPARE(numbers.numberFor(QStringLiteral("ttyS0")), 8);
     SocketNumbers again;
     QVERIFY(again.load(file));
-    QCOMPARE(again.numberFor(QStringLiteral("ttyS0")), 3);
-    QCOMPARE(readAll(file), QByteArray("1;1-1.4\n2;1-1.2\n3;ttyS0\n"));
+    QCOMPARE(again.numberFor(QStringLiteral("ttyS0")), 8);
+    QCOMPARE(readAll(file), QByteArray("1;1-1.4\n2;1-1.2\n7;1-3\n8;ttyS0\n"));
+
+    // Past 9999 the lowest free number is given.
+    QVERIFY(SocketNumbers::write(file, "9999;1-9\n1;1-1\n", nullptr));
+    SocketNumbers full;
+    QVERIFY(full.load(file));
+    QCOMPARE(full.numberFor(QStringLiteral("1-2")), 2);
 
     // A numbers file that cannot be read or written is said, with its name.
     QString error;
     SocketNumbers unreadable;
     QVERIFY(!unreadable.load(dir.path(), &error));
-    QCOMPARE(error, QStringLiteral("Не удалось прочитать файл номеров гнёзд ") + dir.path());
+    QVERIFY2(error.startsWith(QStringLiteral("Файл номеров гнёзд ") + dir.path() +
+                              QStringLiteral(": не удалось прочитать")),
+             qPrintable(error));
     const QString lost = dir.filePath(QStringLiteral("missing/j.sockets"));
     SocketNumbers unwritable;
     QVERIFY(unwritable.load(lost, &error));
     QCOMPARE(unwritable.numberFor(QStringLiteral("1-1"), &error), 1);
     QCOMPARE(error, QStringLiteral("Не удалось сохранить номера гнёзд в файл ") + lost);
+}
+
+void TestLine::socketNumbersRefused_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("one number, two ports")
+        << QByteArray("1;ttyUSB11\n1;ttyUSB12\n") << "строка 2: номер 1 уже дан в строке 1";
+    QTest::newRow("one port, two numbers")
+        << QByteArray("1;1-1.4\n2;1-1.2\n3;1-1.4\n")
+        << "строка 3: позиция 1-1.4 уже названа в строке 1";
+    QTest::newRow("too large") << QByteArray("2147483647;ttyUSB20\n")
+                               << "строка 1: номер гнезда 2147483647 не от 1 до 9999";
+    QTest::newRow("over 9999") << QByteArray("1;a\n10000;b\n")
+                               << "строка 2: номер гнезда 10000 не от 1 до 9999";
+    QTest::newRow("zero") << QByteArray("0;1-5\n") << "строка 1: номер гнезда 0 не от 1 до 9999";
+    QTest::newRow("negative") << QByteArray("-4;1-6\n") << "строка 1: не «номер;позиция»: -4;1-6";
+    QTest::newRow("no position") << QByteArray("7;\n") << "строка 1: не «номер;позиция»: 7;";
+    QTest::newRow("garbage with a control character")
+        << QByteArray("ok;\x1b[2J\n") << "строка 1: не «номер;позиция»: ok;\\x1b[2J";
+    QTest::newRow("a line without end") << QByteArray("1;") + QByteArray(300, 'x')
+                                        << "строка 1: длиннее 256 знаков";
+    QTest::newRow("over a megabyte") << QByteArray((1 << 20) + 1, '\n')
+                                     << "больше 1 МБ: это не файл номеров";
+}
+
+// Refused whole at the start, with the line to mend, and nothing of it kept.
+void TestLine::socketNumbersRefused()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, problem);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("j.sockets"));
+    QVERIFY(SocketNumbers::write(file, bytes, nullptr));
+    SocketNumbers numbers;
+    QString error;
+    QVERIFY(!numbers.load(file, &error));
+    QVERIFY2(error.startsWith(QStringLiteral("Файл номеров гнёзд ") + file + QStringLiteral(": ") +
+                              problem + QStringLiteral(". Исправьте файл")),
+             qPrintable(error));
+    QCOMPARE(numbers.count(), 0);
 }
 
 void TestLine::journalLinesBomOnceFlushedAtOnce()
@@ -491,7 +553,8 @@ void TestLine::journalLinesBomOnceFlushedAtOnce()
 }
 
 // What a spreadsheet or a script reading the journal gets back: every field as
-// written, whatever separators, quotes or line breaks it holds.
+// written, whatever separators or quotes it holds; a line break inside a field
+// is shown escaped, so every record stays one line.
 void TestLine::journalFieldsSurviveSeparatorsQuotesAndBreaks()
 {
     QCOMPARE(Journal::header(),
@@ -515,11 +578,12 @@ void TestLine::journalFieldsSurviveSeparatorsQuotesAndBreaks()
         r.step = QStringLiteral("at#lscript\n");
         r.text = QStringLiteral("Stop\rScript");
         const QByteArray line = journal.line(r);
-        QVERIFY(line.endsWith("\"Stop\rScript\";47;;\r\n"));
+        QVERIFY(line.endsWith(";Stop\\rScript;47;;\r\n"));
+        QCOMPARE(line.count('\n'), 1);
         const QStringList fields = Journal::splitLine(QString::fromUtf8(line.chopped(2)));
         QCOMPARE(fields.size(), 12);
         QCOMPARE(fields.mid(2, 2), (QStringList{r.port, r.serialNumber}));
-        QCOMPARE(fields.mid(6, 3), (QStringList{text, r.step, r.text}));
+        QCOMPARE(fields.mid(6, 3), (QStringList{text, "at#lscript\\n", "Stop\\rScript"}));
     }
 }
 

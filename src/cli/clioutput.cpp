@@ -1,6 +1,7 @@
 #include "clioutput.h"
 
 #include "consolestream.h"
+#include "protocol/modemtext.h"
 
 #include <QIODevice>
 
@@ -9,19 +10,6 @@ constexpr int progressWidth = 100; // a wrapped line would break the cursor arit
 const char eraseUp[] = "\x1b[%1F\x1b[J";
 const char programPrefix[] = "lorta-flash-cli: ";
 
-QString escapeOf(QChar c)
-{
-    switch (c.unicode()) {
-    case '\n':
-        return QStringLiteral("\\n");
-    case '\r':
-        return QStringLiteral("\\r");
-    case '\t':
-        return QStringLiteral("\\t");
-    default:
-        return QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-    }
-}
 } // namespace
 
 CliOutput::CliOutput(QIODevice *out, QIODevice *err, bool json, bool terminal)
@@ -44,14 +32,7 @@ void CliOutput::setPorts(const QStringList &ports)
 
 QString CliOutput::printable(const QString &text)
 {
-    QString result;
-    result.reserve(text.size());
-    for (const QChar c : text) {
-        const ushort code = c.unicode();
-        const bool control = code < 0x20 || (code >= 0x7f && code < 0xa0);
-        result += control ? escapeOf(c) : QString(c);
-    }
-    return result;
+    return printableText(text);
 }
 
 QString CliOutput::eventLine(const QString &port, const QString &line)

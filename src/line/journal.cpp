@@ -1,5 +1,7 @@
 #include "journal.h"
 
+#include "protocol/modemtext.h"
+
 #include <QFile>
 
 namespace {
@@ -13,14 +15,27 @@ constexpr int jobField = 5;
 const char flashJob[] = "flash"; // only a flash makes a modem "flashed"
 constexpr qint64 maxReadBytes = qint64(64) << 20;
 
-// Quotes a field that holds a separator, a quote or a line break; a leading
-// "=", "+", "-" or "@" would make a spreadsheet run the field as a formula.
-QString field(QString text)
+// Whether a spreadsheet would run the field as a formula: a "=", "+", "-" or
+// "@" first, also behind blanks or control characters.
+bool formulaTrigger(const QString &text)
 {
-    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.at(0)))
+    for (const QChar c : text) {
+        if (c.isSpace() || c.category() == QChar::Other_Control)
+            continue;
+        return QStringLiteral("=+-@").contains(c);
+    }
+    return false;
+}
+
+// A field from outside as one line: control characters escaped as on the
+// console, a formula trigger made text, and quoted when it holds a separator
+// or a quote.
+QString field(const QString &raw)
+{
+    QString text = printableText(raw);
+    if (formulaTrigger(raw))
         text.prepend(QLatin1Char('\''));
-    if (text.contains(separator) || text.contains(QLatin1Char('"')) ||
-        text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')))
+    if (text.contains(separator) || text.contains(QLatin1Char('"')))
         return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
                QLatin1Char('"');
     return text;

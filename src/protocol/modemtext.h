@@ -9,3 +9,9 @@ inline QString textUpToZero(const QByteArray &bytes)
     const int zero = bytes.indexOf('\0');
     return QString::fromUtf8(zero < 0 ? bytes : bytes.left(zero));
 }
+
+// Text from outside (a modem's answer, an adapter's serial number, a port's
+// name) as one line that cannot act on a terminal or a spreadsheet's line
+// structure: every control character shown as an escape ("\n", "\r", "\t",
+// "\x1b", and C1 codes as "\x9b").
+QString printableText(const QString &text);
