@@ -740,12 +740,38 @@ void TestLine::watchArguments_data()
     QTest::newRow("no value") << QStringList{"load-settings", "--journal"}
                               << "нет значения у параметра --journal";
     QTest::newRow("port") << QStringList{"flash", "--port", "x"} << "неизвестный параметр: --port";
+    QTest::newRow("empty journal") << QStringList{"flash", "--journal", ""}
+                                   << "пустое значение у параметра --journal";
+    QTest::newRow("count with a blank") << QStringList{"flash", "--count", " 5"}
+                                        << "--count: нужно целое число от 1 до 1000000:  5";
+    QTest::newRow("count with a sign") << QStringList{"flash", "--count", "+5"}
+                                       << "--count: нужно целое число от 1 до 1000000: +5";
+    // Every file of the run is a file of its own.
+    QTest::newRow("journal is the settings file")
+        << QStringList{"flash", "--journal", "settings.ini"}
+        << "один и тот же файл settings.ini для --settings и для --journal";
+    QTest::newRow("journal is its own numbers file")
+        << QStringList{"flash", "--journal", "x.sockets"}
+        << "один и тот же файл x.sockets для --journal и для номеров гнёзд журнала";
+    QTest::newRow("settings are the numbers file")
+        << QStringList{"load-settings", "--settings", "j.sockets", "--journal", "j.csv"}
+        << "один и тот же файл j.sockets для --settings и для номеров гнёзд журнала";
+    QTest::newRow("journal through a link to the settings")
+        << QStringList{"flash", "--settings", "LINK_TARGET", "--journal", "LINK"}
+        << "один и тот же файл LINK для --settings и для --journal";
 }
 
 void TestLine::watchArguments()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("s.ini"));
+    const QString link = dir.filePath(QStringLiteral("journal.csv"));
+    QVERIFY(QFile::link(target, link)); // a link to a file not yet written
+    arguments.replaceInStrings(QStringLiteral("LINK_TARGET"), target);
+    arguments.replaceInStrings(QStringLiteral("LINK"), link);
+    error.replace(QStringLiteral("LINK"), link);
     QString reason;
     const std::optional<WatchArguments> parsed = WatchArguments::parse(arguments, &reason);
     QCOMPARE(reason, error);

@@ -1,5 +1,6 @@
 #include "cliarguments.h"
 
+#include "line/runfiles.h"
 #include "watcharguments.h"
 
 #include <QFileInfo>
@@ -91,23 +92,6 @@ bool isHelp(const QString &argument)
     return argument == QLatin1String("--help") || argument == QLatin1String("-h");
 }
 
-// One name for a file however it is named: links resolved, also a link to a
-// file not yet written, so that two names of one file compare equal.
-QString fileKey(const QString &path, int linksLeft = 8)
-{
-    const QFileInfo info(path);
-    if (info.isSymLink() && linksLeft > 0)
-        return fileKey(info.symLinkTarget(), linksLeft - 1);
-    QString key = info.exists() ? info.canonicalFilePath() : QString();
-    if (key.isEmpty()) {
-        const QString dir = QFileInfo(info.absolutePath()).canonicalFilePath();
-        key = dir.isEmpty() ? info.absoluteFilePath() : dir + QLatin1Char('/') + info.fileName();
-    }
-#ifdef Q_OS_WIN
-    key = key.toCaseFolded();
-#endif
-    return key;
-}
 } // namespace
 
 std::optional<CliArguments> CliArguments::parse(const QStringList &arguments, QString *error)
@@ -202,15 +186,7 @@ QString CliArguments::fileConflict() const
         for (const QString &port : ports)
             files.append({QStringLiteral("копия настроек порта ") + port, readTargetFor(port)});
     }
-    QHash<QString, QString> owners;
-    for (const auto &file : qAsConst(files)) {
-        const QString key = fileKey(file.second);
-        if (owners.contains(key))
-            return QStringLiteral("один и тот же файл %1 для %2 и для %3")
-                .arg(file.second, owners.value(key), file.first);
-        owners.insert(key, file.first);
-    }
-    return QString();
+    return RunFiles::conflict(files);
 }
 
 QString CliArguments::readTargetFor(const QString &port) const

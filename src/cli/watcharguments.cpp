@@ -1,5 +1,7 @@
 #include "watcharguments.h"
 
+#include <QRegularExpression>
+
 namespace {
 constexpr int maxCount = 1000000;
 
@@ -12,6 +14,10 @@ std::optional<WatchArguments> refuse(QString *error, const QString &reason)
 bool takeValue(WatchArguments &result, QStringList &match, const QString &option,
                const QString &value, QString *error)
 {
+    if (value.isEmpty()) {
+        *error = QStringLiteral("пустое значение у параметра ") + option;
+        return false;
+    }
     if (option == QLatin1String("--match")) {
         match << value;
     } else if (option == QLatin1String("--settings")) {
@@ -20,8 +26,10 @@ bool takeValue(WatchArguments &result, QStringList &match, const QString &option
     } else if (option == QLatin1String("--journal")) {
         result.options.journalFile = value;
     } else {
-        bool ok = false;
-        const int count = value.toInt(&ok);
+        // Digits only: toInt() would also take " 5" or "+5".
+        static const QRegularExpression digits(QStringLiteral("^[0-9]{1,7}$"));
+        bool ok = digits.match(value).hasMatch();
+        const int count = ok ? value.toInt(&ok) : 0;
         if (!ok || count <= 0 || count > maxCount) {
             *error = QStringLiteral("--count: нужно целое число от 1 до 1000000: ") + value;
             return false;
@@ -67,6 +75,9 @@ std::optional<WatchArguments> WatchArguments::parse(const QStringList &arguments
                                             "например 0403:6001: ") +
                                  bad);
     result.options.filter = *filter;
+    const QString conflict = result.options.fileConflict();
+    if (!conflict.isEmpty())
+        return refuse(error, conflict);
     return result;
 }
 

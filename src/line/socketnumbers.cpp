@@ -25,7 +25,10 @@ QString shown(const QString &text)
 QString SocketNumbers::fileBeside(const QString &journalFile)
 {
     const QFileInfo info(journalFile);
-    return info.dir().filePath(info.completeBaseName() + QStringLiteral(".sockets"));
+    const QString name = info.completeBaseName() + QStringLiteral(".sockets");
+    return info.path() == QLatin1String(".") && !journalFile.startsWith(QLatin1String("./"))
+               ? name
+               : info.dir().filePath(name);
 }
 
 bool SocketNumbers::load(const QString &fileName, QString *error)

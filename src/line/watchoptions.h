@@ -23,4 +23,8 @@ struct WatchOptions
     int count = 0; // successes after which the watch ends; 0: no limit
     // The modem's and the line's waits: always the product's but in tests.
     Timing timing;
+
+    // Why two of the run's files (the journal, its socket numbers, the
+    // settings file) are one file, or an empty string.
+    QString fileConflict() const;
 };

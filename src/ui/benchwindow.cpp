@@ -226,6 +226,11 @@ void BenchWindow::start()
     options.settingsFile = file;
     options.journalFile = QDir::fromNativeSeparators(mEditJournal->text());
     options.timing = mTiming;
+    const QString conflict = options.fileConflict();
+    if (!conflict.isEmpty()) {
+        mLabelProblem->setText(conflict);
+        return;
+    }
 
     auto *run = new WatchRun(options, mLister, this);
     run->setSettingsContent(mSettingsContent); // every modem gets the bytes just checked
