@@ -129,8 +129,7 @@ void TestLine::imeiFromAnswer_data()
                                      << "";
     QTest::newRow("one quote only") << QByteArray("\r\nA490154203237518\"\r\nOK\r\n") << "";
     // Only an answer that ends in OK and names one modem gives an IMEI.
-    QTest::newRow("digits, then ERROR")
-        << QByteArray("\r\n490154203237518\r\n\r\nERROR\r\n") << "";
+    QTest::newRow("digits, then ERROR") << QByteArray("\r\n490154203237518\r\n\r\nERROR\r\n") << "";
     QTest::newRow("cut short before OK") << QByteArray("\r\n490154203237518\r\n") << "";
     QTest::newRow("two numbers") << QByteArray("\r\n490154203237518\r\n356938035643809\r\nOK\r\n")
                                  << "";
@@ -473,9 +472,8 @@ void TestLine::socketNumbersRefused_data()
     QTest::addColumn<QString>("problem");
     QTest::newRow("one number, two ports")
         << QByteArray("1;ttyUSB11\n1;ttyUSB12\n") << "строка 2: номер 1 уже дан в строке 1";
-    QTest::newRow("one port, two numbers")
-        << QByteArray("1;1-1.4\n2;1-1.2\n3;1-1.4\n")
-        << "строка 3: позиция 1-1.4 уже названа в строке 1";
+    QTest::newRow("one port, two numbers") << QByteArray("1;1-1.4\n2;1-1.2\n3;1-1.4\n")
+                                           << "строка 3: позиция 1-1.4 уже названа в строке 1";
     QTest::newRow("too large") << QByteArray("2147483647;ttyUSB20\n")
                                << "строка 1: номер гнезда 2147483647 не от 1 до 9999";
     QTest::newRow("over 9999") << QByteArray("1;a\n10000;b\n")
@@ -485,10 +483,10 @@ void TestLine::socketNumbersRefused_data()
     QTest::newRow("no position") << QByteArray("7;\n") << "строка 1: не «номер;позиция»: 7;";
     QTest::newRow("garbage with a control character")
         << QByteArray("ok;\x1b[2J\n") << "строка 1: не «номер;позиция»: ok;\\x1b[2J";
-    QTest::newRow("a line without end") << QByteArray("1;") + QByteArray(300, 'x')
-                                        << "строка 1: длиннее 256 знаков";
-    QTest::newRow("over a megabyte") << QByteArray((1 << 20) + 1, '\n')
-                                     << "больше 1 МБ: это не файл номеров";
+    QTest::newRow("a line without end")
+        << QByteArray("1;") + QByteArray(300, 'x') << "строка 1: длиннее 256 знаков";
+    QTest::newRow("over a megabyte")
+        << QByteArray((1 << 20) + 1, '\n') << "больше 1 МБ: это не файл номеров";
 }
 
 // Refused whole at the start, with the line to mend, and nothing of it kept.
@@ -612,6 +610,7 @@ void TestLine::journalWarnsOfAModemFlashedToday()
     QCOMPARE(journal.duplicateWarning(QString()), QString());
 
     // A restart reads it back from the file, whose last line a power cut left short.
+    journal.close();
     QFile cut(file);
     QVERIFY(cut.open(QIODevice::Append));
     cut.write("2026-03-04T23:41:00;2;ttyUSB1;;356938035643809;flash");
@@ -623,6 +622,9 @@ void TestLine::journalWarnsOfAModemFlashedToday()
     QCOMPARE(restarted.duplicateWarning(other), QString());
     now = now.addSecs(30 * 60); // past midnight: yesterday's flash
     QCOMPARE(restarted.duplicateWarning(imei), QString());
+    // The short line is ended first: the next record is a line of its own.
+    QVERIFY(restarted.append(record(other, JournalRecord::Result::Success), &error));
+    QVERIFY(readAll(file).contains(";flash\r\n2026-03-05T00:15:00;1;"));
 }
 
 void TestLine::journalThatCannotBeOpened()
@@ -740,8 +742,8 @@ void TestLine::watchArguments_data()
     QTest::newRow("no value") << QStringList{"load-settings", "--journal"}
                               << "нет значения у параметра --journal";
     QTest::newRow("port") << QStringList{"flash", "--port", "x"} << "неизвестный параметр: --port";
-    QTest::newRow("empty journal") << QStringList{"flash", "--journal", ""}
-                                   << "пустое значение у параметра --journal";
+    QTest::newRow("empty journal")
+        << QStringList{"flash", "--journal", ""} << "пустое значение у параметра --journal";
     QTest::newRow("count with a blank") << QStringList{"flash", "--count", " 5"}
                                         << "--count: нужно целое число от 1 до 1000000:  5";
     QTest::newRow("count with a sign") << QStringList{"flash", "--count", "+5"}

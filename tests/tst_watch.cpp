@@ -412,7 +412,8 @@ void TestWatch::journalOnAFullDisk()
     {
         const TestSupport::FileSizeLimit full(10);
         QVERIFY(!journal.open(file, &error));
-        QCOMPARE(error, QStringLiteral("Не удалось записать журнал ") + file);
+        QCOMPARE(error, QStringLiteral("Не удалось записать журнал ") + file +
+                            QStringLiteral(": файл достиг предельного размера"));
         QVERIFY(!journal.append(record, &error));
     }
     QFile::remove(file);

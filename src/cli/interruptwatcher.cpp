@@ -98,10 +98,12 @@ void InterruptWatcher::catchSignals() {}
 #else
 // SIGHUP (a dropped ssh session, a closed terminal) ends the run as SIGTERM
 // does. SIGPIPE is ignored: a reader that goes away makes the output lost, and
-// the run goes on.
+// the run goes on. So is SIGXFSZ: a journal past the system's file-size limit
+// is a failed write the run reports and whose record it keeps, not its end.
 void InterruptWatcher::catchSignals()
 {
     ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
     if (wakeFds[0] >= 0)
         return;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, wakeFds) != 0)

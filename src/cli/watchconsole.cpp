@@ -35,6 +35,15 @@ WatchConsole::WatchConsole(const WatchArguments &arguments, const PortLister &li
         mOutput.event(QStringLiteral("журнал"), text);
         json(QStringLiteral("problem"), 0, QString(), {{QStringLiteral("text"), text}});
     });
+    // A record the journal did not take goes out whole, so the operator can keep it.
+    connect(&mRun, &WatchRun::signal_recordUnwritten, this,
+            [this](const JournalRecord &record, const QByteArray &line, const QString &reason) {
+                const QString text = QString::fromUtf8(line).trimmed();
+                mOutput.error(QStringLiteral("не записан в журнал (") + reason +
+                              QStringLiteral("): ") + text);
+                json(QStringLiteral("unwritten"), record.socket, record.port,
+                     {{QStringLiteral("line"), text}, {QStringLiteral("reason"), reason}});
+            });
     connect(&mRun, &WatchRun::signal_portAdded, this, [this](int number, const QString &port) {
         json(QStringLiteral("socket-added"), number, port, {});
     });
@@ -133,14 +142,18 @@ void WatchConsole::slot_mRun_signal_finished()
 {
     mTimerRedraw->stop();
     mOutput.clearProgress();
-    const QString summary = QStringLiteral("Итого: успешно %1, ошибок %2, модемов в час %3\n")
-                                .arg(mRun.succeeded())
-                                .arg(mRun.failed())
-                                .arg(mRun.modemsPerHour(), 0, 'f', 1);
-    mOutput.error(summary.trimmed());
+    const int unwritten = mRun.unwrittenLines().size();
+    QString summary = QStringLiteral("Итого: успешно %1, ошибок %2, модемов в час %3")
+                          .arg(mRun.succeeded())
+                          .arg(mRun.failed())
+                          .arg(mRun.modemsPerHour(), 0, 'f', 1);
+    if (unwritten > 0)
+        summary += QStringLiteral(", не записан в журнал: %1").arg(unwritten);
+    mOutput.error(summary);
     json(QStringLiteral("summary"), 0, QString(),
          {{QStringLiteral("succeeded"), mRun.succeeded()},
-          {QStringLiteral("failed"), mRun.failed()}});
+          {QStringLiteral("failed"), mRun.failed()},
+          {QStringLiteral("unwritten"), unwritten}});
     // How long the end waits for a slow reader before it reports the output lost.
     const bool delivered = mOutput.finish(msOf(mArguments.options.timing.outputFinish));
     if (mExitCode != Interrupted && (mRun.failed() > 0 || mRun.journalFailed() || !delivered))

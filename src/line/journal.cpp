@@ -1,8 +1,10 @@
 #include "journal.h"
 
+#include "procinfo.h"
 #include "protocol/modemtext.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 const char bom[] = "\xEF\xBB\xBF";
@@ -69,25 +71,61 @@ QByteArray Journal::header()
 
 bool Journal::open(const QString &fileName, QString *error)
 {
-    mFile.close();
     mFileName = fileName;
+    if (!openFile(error))
+        return false;
+    readSuccesses();
+    return true;
+}
+
+// The file at the journal's name, held, ready for whole lines.
+bool Journal::openFile(QString *error)
+{
+    mFile.close();
     QString reason;
-    if (!mFile.openRegular(fileName, &reason)) {
+    if (!mFile.openRegular(mFileName, &reason)) {
         *error = reason == AppendJournal::notRegular()
-                     ? QStringLiteral("Журнал ") + fileName + QStringLiteral(" не является файлом")
-                     : QStringLiteral("Не удалось открыть журнал ") + fileName +
+                     ? QStringLiteral("Журнал ") + mFileName + QStringLiteral(" не является файлом")
+                     : QStringLiteral("Не удалось открыть журнал ") + mFileName +
                            QStringLiteral(" для записи: ") + reason;
         return false;
     }
-    if (mFile.size() == 0) {
-        const QByteArray start = QByteArray(bom) + header();
-        if (!mFile.append(start, &reason) || !mFile.syncToDisk(&reason)) {
-            *error = QStringLiteral("Не удалось записать журнал ") + fileName;
-            mFile.close();
-            return false;
-        }
+    // Held before anything is written: two benches starting together on a
+    // new journal would each write its header.
+    if (!mFile.holdExclusively()) {
+        const QString holder = ProcInfo::lockHolder(mFileName);
+        mFile.close();
+        *error = QStringLiteral("Не удалось открыть журнал ") + mFileName +
+                 QStringLiteral(": журнал уже ведёт другой стенд") +
+                 (holder.isEmpty() ? QString() : QStringLiteral(": ") + holder) +
+                 QStringLiteral("; у каждого стенда свой журнал");
+        return false;
     }
-    readSuccesses();
+    if (!startWholeLines(&reason)) {
+        *error = QStringLiteral("Не удалось записать журнал ") + mFileName + QStringLiteral(": ") +
+                 reason;
+        mFile.close();
+        return false;
+    }
+    return true;
+}
+
+// An empty file gets the BOM and the header; one whose last line has no end
+// (a line torn before it could be cut off, an editor's save) gets one, so the
+// next record is a line of its own.
+bool Journal::startWholeLines(QString *reason)
+{
+    const qint64 size = mFile.size();
+    QByteArray start;
+    if (size == 0)
+        start = QByteArray(bom) + header();
+    else if (!mFile.endsWithLineEnd())
+        start = lineEnd;
+    if (!start.isEmpty() && (!mFile.append(start, reason) || !mFile.syncToDisk(reason))) {
+        mFile.truncateTo(size);
+        return false;
+    }
+    mWrittenSize = mFile.size();
     return true;
 }
 
@@ -154,15 +192,42 @@ bool Journal::append(const JournalRecord &record, QString *error)
     return true;
 }
 
-bool Journal::writeLine(const QByteArray &bytes, QString *error)
+bool Journal::writeLine(const QByteArray &bytes, QString *error, QStringList *notes)
 {
+    QStringList found;
     QString reason;
-    if (!mFile.append(bytes, &reason) || !mFile.syncToDisk(&reason)) {
-        *error = QStringLiteral("Не удалось записать в журнал ") + mFileName +
-                 QStringLiteral(": ") + reason;
-        return false;
+    bool ready = mFile.isOpen();
+    if (ready && !mFile.stillAtItsName()) {
+        // Never into a file that is no longer the journal: the one there now takes the line.
+        const bool gone = !QFileInfo::exists(mFileName);
+        found << QStringLiteral("Журнал ") + mFileName +
+                     (gone ? QStringLiteral(" удалён") : QStringLiteral(" заменён другим файлом")) +
+                     QStringLiteral(": записи продолжаются в файле ") + mFileName;
+        ready = openFile(&reason);
+        if (!ready)
+            reason = gone ? QStringLiteral("файл удалён") : reason;
+    } else if (ready && mFile.size() < mWrittenSize) {
+        found << QStringLiteral("Журнал ") + mFileName +
+                     QStringLiteral(" укорочен извне: записи продолжаются с новой строки");
+        ready = startWholeLines(&reason);
+    } else if (!ready) {
+        reason = QStringLiteral("журнал не открыт");
     }
-    return true;
+    if (notes)
+        *notes << found;
+    const qint64 before = mFile.size();
+    if (ready && mFile.append(bytes, &reason) && mFile.syncToDisk(&reason)) {
+        mWrittenSize = mFile.size();
+        return true;
+    }
+    // A torn line is cut off again: the file keeps whole lines only.
+    if (ready && mFile.truncateTo(before)) {
+        QString ignored;
+        mFile.syncToDisk(&ignored);
+    }
+    *error =
+        QStringLiteral("Не удалось записать в журнал ") + mFileName + QStringLiteral(": ") + reason;
+    return false;
 }
 
 void Journal::noteWritten(const JournalRecord &record, const QDateTime &time)

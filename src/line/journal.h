@@ -12,6 +12,13 @@
 // when created, ";" between fields and CR LF, so that Excel with Russian
 // settings opens it as columns. It also remembers which IMEIs were flashed
 // successfully today, to warn about a modem flashed twice.
+//
+// One journal has one writer: the file is held for this journal alone while
+// it is open, and a second bench on it is refused. Every line goes into the
+// file found at the journal's name: one renamed, replaced or deleted meanwhile
+// is left alone and a new one started there, one emptied gets its header
+// again, and a line that does not go in whole is cut off again, so the file
+// holds whole lines only.
 class Journal
 {
 public:
@@ -21,8 +28,10 @@ public:
     void setClock(Clock clock) { mClock = std::move(clock); }
     void setVersion(const QString &version) { mVersion = version; }
 
-    // Opens for appending (creating it with the BOM and the header); false with a reason.
+    // Opens for appending (creating it with the BOM and the header) and holds
+    // it; false with a reason.
     bool open(const QString &fileName, QString *error);
+    void close() { mFile.close(); }
     QString fileName() const { return mFileName; }
     // Writes and flushes one line; false with a reason when it did not reach the file.
     bool append(const JournalRecord &record, QString *error);
@@ -31,7 +40,8 @@ public:
     QDateTime now() const { return mClock(); }
     QByteArray line(const JournalRecord &record, const QDateTime &time) const;
     // Touches only the open file: another thread may call it while nothing else uses the file.
-    bool writeLine(const QByteArray &bytes, QString *error);
+    // notes: what was found and done about the file on the way, for the operator.
+    bool writeLine(const QByteArray &bytes, QString *error, QStringList *notes = nullptr);
     void noteWritten(const JournalRecord &record, const QDateTime &time);
     // "Модем с IMEI … уже прошит сегодня в hh:mm (гнездо N)", or empty.
     QString duplicateWarning(const QString &imei) const;
@@ -47,11 +57,14 @@ private:
         QDateTime time;
         int socket = 0;
     };
+    bool openFile(QString *error);
+    bool startWholeLines(QString *reason);
     void readSuccesses();
     void noteSuccess(const QString &imei, const QDateTime &time, int socket);
 
     AppendJournal mFile;
     QString mFileName;
+    qint64 mWrittenSize = 0; // the file's size after this journal's last line
     Clock mClock;
     QString mVersion;
     QHash<QString, Success> mSuccesses; // the latest success of each IMEI

@@ -1,5 +1,7 @@
 #include "openfailurehint.h"
 
+#include "procinfo.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,26 +15,6 @@
 namespace {
 const QStringList knownGrabbers{QStringLiteral("ModemManager"), QStringLiteral("brltty")};
 
-QString processName(const QString &procDir)
-{
-    QFile comm(procDir + QStringLiteral("/comm"));
-    if (!comm.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(comm.read(256)).trimmed();
-}
-
-QStringList processDirs(const QString &procRoot)
-{
-    QStringList dirs;
-    const QStringList names = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &name : names) {
-        bool numeric = false;
-        name.toLongLong(&numeric);
-        if (numeric)
-            dirs.append(procRoot + QLatin1Char('/') + name);
-    }
-    return dirs;
-}
 } // namespace
 
 QString OpenFailureHint::explain(const QString &devicePath) const
@@ -99,14 +81,14 @@ QStringList OpenFailureHint::holders(const QString &devicePath) const
 {
     const QString target = QFileInfo(devicePath).canonicalFilePath();
     QStringList names;
-    const QStringList dirs = processDirs(mProcRoot);
+    const QStringList dirs = ProcInfo::processDirs(mProcRoot);
     for (const QString &dir : dirs) {
         const QFileInfoList fds =
             QDir(dir + QStringLiteral("/fd"))
                 .entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
         for (const QFileInfo &fd : fds) {
             if (fd.symLinkTarget() == target || fd.symLinkTarget() == devicePath) {
-                const QString name = processName(dir);
+                const QString name = ProcInfo::processName(dir);
                 if (!name.isEmpty() && !names.contains(name))
                     names.append(name);
                 break;
@@ -119,9 +101,9 @@ QStringList OpenFailureHint::holders(const QString &devicePath) const
 QStringList OpenFailureHint::grabbers() const
 {
     QStringList found;
-    const QStringList dirs = processDirs(mProcRoot);
+    const QStringList dirs = ProcInfo::processDirs(mProcRoot);
     for (const QString &dir : dirs) {
-        const QString name = processName(dir);
+        const QString name = ProcInfo::processName(dir);
         if (knownGrabbers.contains(name) && !found.contains(name))
             found.append(name);
     }

@@ -62,13 +62,21 @@ void SocketModel::setRun(WatchRun *run, const QString &jobTitle)
     connect(run, &WatchRun::signal_event, this, &SocketModel::slot_run_signal_event);
     connect(run, &WatchRun::signal_logLine, this, &SocketModel::appendLog);
     connect(run, &WatchRun::signal_jobEnded, this, &SocketModel::slot_run_signal_jobEnded);
-    connect(run, &WatchRun::signal_duplicate, this, [this](int number, const QString &warning) {
-        const int row = rowOf(number);
-        if (row < 0)
-            return;
-        mRows[row].warning = warning;
-        changed(row);
-    });
+    connect(run, &WatchRun::signal_duplicate, this, &SocketModel::warn);
+    // The tile keeps what the journal did not take.
+    connect(run, &WatchRun::signal_recordUnwritten, this,
+            [this](const JournalRecord &record, const QByteArray &, const QString &reason) {
+                warn(record.socket, QStringLiteral("Не записано в журнал: ") + reason);
+            });
+}
+
+void SocketModel::warn(int number, const QString &warning)
+{
+    const int row = rowOf(number);
+    if (row < 0)
+        return;
+    mRows[row].warning = warning;
+    changed(row);
 }
 
 void SocketModel::setStopping(bool stopping)

@@ -105,6 +105,7 @@ private:
     void slot_run_signal_event(int number, const QString &port, const QString &text);
     void slot_run_signal_jobEnded(const JournalRecord &record);
     void refresh(Row &row);
+    void warn(int number, const QString &warning);
     void appendLog(int number, const QString &line);
     void changed(int row);
     QVariant tileData(const Row &row, int role) const;

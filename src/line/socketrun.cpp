@@ -102,6 +102,7 @@ void SocketRun::plug(const PortEntry &port)
 void SocketRun::open()
 {
     mVerdict.clear();
+    mNotes.clear();
     mImei.clear();
     mIdentified = false;
     mStep.clear();
@@ -323,7 +324,9 @@ void SocketRun::endJob(JournalRecord::Result result, const QString &text)
     record.result = result;
     if (result != JournalRecord::Result::Success)
         record.step = mStep;
-    record.text = text;
+    QStringList parts = QStringList{text} + mNotes;
+    parts.removeAll(QString());
+    record.text = parts.join(QStringLiteral("; "));
     record.seconds = mJobClock.elapsed() / 1000.0;
     record.fileHashes = mFileHashes;
     // The verdict goes out first, so that no listener sees a job that is over

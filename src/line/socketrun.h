@@ -49,6 +49,8 @@ public:
     // releasing starts it. The watch holds jobs until every journal line
     // before them has reached the disk, so that none starts unrecorded.
     void holdJobs(bool hold);
+    // A warning about this modem that its journal line's text carries.
+    void addNote(const QString &note) { mNotes << note; }
 
     int number() const { return mNumber; }
     State state() const { return mState; }
@@ -127,5 +129,6 @@ private:
     // listings take on a slow machine.
     QTimer *mTimerPullGrace;
     QString mFailureText;
-    QString mVerdict; // of the last job, until the next modem
+    QString mVerdict;   // of the last job, until the next modem
+    QStringList mNotes; // of this modem, for its record
 };

@@ -117,13 +117,26 @@ void WatchRun::slot_mWatcher_signal_portRemoved(const PortEntry &port)
 
 void WatchRun::slot_socket_signal_identified(int number, const QString &imei)
 {
-    const QString warning =
-        mOptions.job == OperationType::Flash ? mJournal.duplicateWarning(imei) : QString();
+    SocketRun *socket = mSockets.value(number);
+    QStringList warnings;
+    if (mOptions.job == OperationType::Flash)
+        warnings << mJournal.duplicateWarning(imei);
+    // Two modems that give one IMEI: one of them lies, or one modem is counted twice.
+    for (const SocketRun *other : qAsConst(mSockets)) {
+        if (other != socket && !imei.isEmpty() && other->imei() == imei &&
+            other->state() != SocketRun::State::Empty) {
+            const QString same =
+                QStringLiteral("тот же IMEI сейчас в гнезде %1").arg(other->number());
+            warnings << same;
+            socket->addNote(same);
+        }
+    }
+    warnings.removeAll(QString());
     emit signal_identified(number, imei);
-    if (warning.isEmpty())
-        return;
-    emit signal_duplicate(number, warning);
-    emit signal_event(number, mSockets.value(number)->port().name, warning);
+    for (const QString &warning : qAsConst(warnings)) {
+        emit signal_duplicate(number, warning);
+        emit signal_event(number, socket->port().name, warning);
+    }
 }
 
 // The verdict is told at once; the line goes to the writer thread. Until it
@@ -139,22 +152,32 @@ void WatchRun::slot_socket_signal_jobEnded(const JournalRecord &record)
     const QByteArray bytes = mJournal.line(record, time);
     Journal *journal = &mJournal;
     auto error = std::make_shared<QString>();
+    auto notes = std::make_shared<QStringList>();
     ++mLinesPending;
     holdJobs(true);
-    mWriter.post([journal, bytes, error] { journal->writeLine(bytes, error.get()); },
-                 [this, record, time, error] { journalWritten(record, time, *error); });
+    mWriter.post(
+        [journal, bytes, error, notes] { journal->writeLine(bytes, error.get(), notes.get()); },
+        [this, record, time, bytes, error, notes] {
+            journalWritten(record, time, bytes, *error, *notes);
+        });
     emit signal_jobEnded(record);
 }
 
 // A job that is over but not in the journal must not be followed by others:
-// the watch stops taking modems and says so.
+// the watch stops taking modems and says so. The record itself is kept and
+// given out whole, never dropped.
 void WatchRun::journalWritten(const JournalRecord &record, const QDateTime &time,
-                              const QString &error)
+                              const QByteArray &line, const QString &error,
+                              const QStringList &notes)
 {
     --mLinesPending;
+    for (const QString &note : notes)
+        emit signal_problem(note);
     if (!error.isEmpty()) {
         mJournalFailed = true;
+        mUnwritten << line;
         emit signal_problem(error);
+        emit signal_recordUnwritten(record, line, error);
         stopGracefully();
         return;
     }

@@ -42,6 +42,8 @@ public:
     double modemsPerHour() const;
     // A journal line could not be written: the watch stopped for that.
     bool journalFailed() const { return mJournalFailed; }
+    // The records that did not reach the journal, each as its line, in order.
+    const QList<QByteArray> &unwrittenLines() const { return mUnwritten; }
     const QMap<int, SocketRun *> &sockets() const { return mSockets; }
 
 signals:
@@ -58,6 +60,8 @@ signals:
     void signal_jobEnded(JournalRecord record);
     // A problem of the whole watch (the journal, the numbers file).
     void signal_problem(QString text);
+    // A record that could not be written into the journal: its whole line and why.
+    void signal_recordUnwritten(JournalRecord record, QByteArray line, QString reason);
     void signal_finished();
 
 private slots:
@@ -68,7 +72,8 @@ private slots:
 
 private:
     SocketRun *socketFor(const PortEntry &port);
-    void journalWritten(const JournalRecord &record, const QDateTime &time, const QString &error);
+    void journalWritten(const JournalRecord &record, const QDateTime &time, const QByteArray &line,
+                        const QString &error, const QStringList &notes);
     void holdJobs(bool hold);
     void checkFinished();
 
@@ -84,6 +89,7 @@ private:
     bool mJournalFailed = false;
     bool mFinished = false;
     int mLinesPending = 0; // journal lines handed to the writer, not yet on the disk
+    QList<QByteArray> mUnwritten;
     // Declared last, so destroyed first: its tasks use the journal.
     WorkerThread mWriter{QStringLiteral("WatchWriter")};
 };

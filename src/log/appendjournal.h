@@ -7,7 +7,7 @@
 // appended. Only a regular file is taken, opened without blocking, so a FIFO,
 // a device or a directory named as the journal can neither block the program
 // nor swallow its lines. A line that does not reach the file is a failure
-// with a reason, for the caller to show at once.
+// with a reason in Russian, for the caller to show at once.
 class AppendJournal
 {
 public:
@@ -25,6 +25,17 @@ public:
     // Everything appended reaches the disk, not only the system's cache: a PC
     // that loses power keeps it. False with a reason.
     bool syncToDisk(QString *error);
+    // Cuts the file back, after a line that did not go in whole.
+    bool truncateTo(qint64 size);
+
+    // Takes the file for this writer alone until it is closed, also against
+    // other processes; false when another writer holds it.
+    bool holdExclusively();
+    // Whether the file the name leads to is still the one open: false once it
+    // has been renamed, replaced or deleted.
+    bool stillAtItsName() const;
+    // Whether the file ends a line (or is empty), so the next line starts on its own.
+    bool endsWithLineEnd() const;
 
 private:
     QFile mFile;

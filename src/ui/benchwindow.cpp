@@ -5,6 +5,7 @@
 #include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
 #include "tiledelegate.h"
+#include "unwrittenrecords.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -18,6 +19,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -26,6 +28,8 @@
 
 namespace {
 const QString anyAdapter = QStringLiteral("любой");
+constexpr int preferredWidth = 1480;
+constexpr int preferredHeight = 900;
 
 QString hexId(quint16 id)
 {
@@ -52,8 +56,10 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     mLabelProblem->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold;"));
     mLabelProblem->setWordWrap(true);
     mLabelProblem->setObjectName(QStringLiteral("labelProblem"));
+    mUnwritten = new UnwrittenRecords(central);
     layout->addWidget(mLabelCounters);
     layout->addWidget(mLabelProblem);
+    layout->addWidget(mUnwritten);
 
     auto *splitter = new QSplitter(Qt::Vertical, central);
     mViewTiles = new QListView(splitter);
@@ -79,7 +85,7 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     splitter->setStretchFactor(1, 1);
     layout->addWidget(splitter, 1);
     setCentralWidget(central);
-    resize(1480, 900);
+    fitIntoScreen();
 
     connect(mViewTiles, &QListView::clicked, this, &BenchWindow::slot_mViewTiles_clicked);
     connect(mModel, &SocketModel::signal_logLineAdded, this, [this](int row, const QString &line) {
@@ -236,6 +242,11 @@ void BenchWindow::start()
     run->setSettingsContent(mSettingsContent); // every modem gets the bytes just checked
     connect(run, &WatchRun::signal_problem, mLabelProblem, &QLabel::setText);
     connect(run, &WatchRun::signal_finished, this, &BenchWindow::slot_mRun_signal_finished);
+    connect(run, &WatchRun::signal_recordUnwritten, mUnwritten,
+            [this](const JournalRecord &, const QByteArray &line, const QString &reason) {
+                mUnwritten->add(line, reason);
+            });
+    mUnwritten->setJournal(options.journalFile);
     mModel->setRun(run, flash ? QStringLiteral("Прошивка") : QStringLiteral("Загрузка настроек"));
     QString error;
     if (!run->start(&error)) {
@@ -263,8 +274,17 @@ void BenchWindow::slot_mRun_signal_finished()
         close();
 }
 
+// As large as a bench PC's screen allows, all of it on the screen.
+void BenchWindow::fitIntoScreen()
+{
+    const QRect available = screen()->availableGeometry();
+    resize(qMin(preferredWidth, available.width()), qMin(preferredHeight, available.height()));
+    move(available.topLeft());
+}
+
 void BenchWindow::setLocked(bool locked)
 {
+    mUnwritten->setRetryAllowed(!locked);
     for (QWidget *control :
          {static_cast<QWidget *>(mComboJob), static_cast<QWidget *>(mButtonSettings),
           static_cast<QWidget *>(mComboFilter), static_cast<QWidget *>(mCheckIncludePresent),

@@ -17,6 +17,7 @@ class QPushButton;
 class QSettings;
 class QTimer;
 class SocketModel;
+class UnwrittenRecords;
 
 // The production line's window: the job, the settings file, the adapter
 // filter and the journal across the top, one tile per socket below, the
@@ -38,6 +39,7 @@ public:
     QString settingsProblem() const { return mSettingsProblem; }
     bool running() const { return mRun != nullptr; }
     SocketModel *model() const { return mModel; }
+    UnwrittenRecords *unwritten() const { return mUnwritten; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -49,6 +51,7 @@ private:
     void buildTop(QWidget *top);
     void start();
     void setLocked(bool locked);
+    void fitIntoScreen();
     void refreshAdapters();
     void showLog(int row);
     void saveChoices() const;
@@ -70,6 +73,7 @@ private:
     QPushButton *mButtonStart;
     QLabel *mLabelCounters;
     QLabel *mLabelProblem;
+    UnwrittenRecords *mUnwritten;
     QListView *mViewTiles;
     QLabel *mLabelLog;
     QPlainTextEdit *mTextLog;
