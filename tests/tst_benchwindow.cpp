@@ -1,17 +1,22 @@
 // The bench window offscreen over a real watch: a hand-filled port list and
 // simulated modems on pseudo-terminals, on the fast timing.
+#include "filesizelimit.h"
 #include "line/socketmodel.h"
 #include "modalcloser.h"
+#include "modembench.h"
 #include "modemsim.h"
 #include "socketbench.h"
 #include "testtiming.h"
 #include "ui/benchwindow.h"
+#include "ui/unwrittenrecords.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QScreen>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -51,6 +56,8 @@ private slots:
     void refusedSettingsFile();
     void controlsLockedWhileRunningAndStopLetsJobsFinish();
     void closingWhileJobsRunAsksOnceAndStopsQuickly();
+    void fitsItsScreen();
+    void unwrittenRecordKeptUntilWritten();
 
 private:
     ModemSim *addModem() { return mBench->addModem("490154203237518", true); }
@@ -191,6 +198,66 @@ void TestBenchWindow::closingWhileJobsRunAsksOnceAndStopsQuickly()
     const int commandsAtClose = writing->commands().size();
     QTest::qWait(fastMs(600));
     QCOMPARE(writing->commands().size(), commandsAtClose);
+}
+
+// The window opens inside its screen, and at 1280×720 every control of its
+// top row is in the window.
+void TestBenchWindow::fitsItsScreen()
+{
+    std::unique_ptr<BenchWindow> window = makeWindow();
+    const QRect available = window->screen()->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    QVERIFY2(available.contains(frame),
+             qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
+                            .arg(frame.x())
+                            .arg(frame.y())
+                            .arg(frame.width())
+                            .arg(frame.height())
+                            .arg(available.width())
+                            .arg(available.height())));
+    window->resize(1280, 720);
+    QTRY_COMPARE(window->width(), 1280);
+    for (const char *name : {"comboJob", "editSettings", "comboFilter", "editJournal", "buttonStart"}) {
+        auto *control = window->findChild<QWidget *>(QLatin1String(name));
+        const QRect rect(control->mapTo(window.get(), QPoint()), control->size());
+        QVERIFY2(window->rect().contains(rect) && control->isVisible(), name);
+    }
+}
+
+// A record the full disk did not take stays on its tile and in the red list;
+// "Повторить запись" writes it once there is room again.
+void TestBenchWindow::unwrittenRecordKeptUntilWritten()
+{
+    ModemSim *writing = addModem();
+    std::unique_ptr<BenchWindow> window = makeWindow();
+    const QString journal = mDir->filePath(QStringLiteral("j.csv"));
+    QTest::mouseClick(startButton(window.get()), Qt::LeftButton);
+    plug(writing, QStringLiteral("1-1"));
+    QTRY_VERIFY_WITH_TIMEOUT(writing->dataBytesReceived() > 300, jobMs);
+    const QByteArray before = TestSupport::readFile(journal);
+    {
+        const TestSupport::FileSizeLimit full(before.size());
+        QTRY_VERIFY_WITH_TIMEOUT(!window->running(), jobMs); // it stops taking modems
+    }
+    UnwrittenRecords *unwritten = window->unwritten();
+    QCOMPARE(unwritten->count(), 1);
+    QVERIFY(unwritten->isVisible());
+    QCOMPARE(TestSupport::readFile(journal), before);
+    const QModelIndex tile = window->model()->index(0, 0);
+    QCOMPARE(tile.data(SocketModel::WarningRole).toString(),
+             QStringLiteral("Не записано в журнал: файл достиг предельного размера"));
+    auto *list = unwritten->findChild<QListWidget *>(QStringLiteral("listUnwritten"));
+    QVERIFY(list->item(0)->text().contains(QStringLiteral(";490154203237518;flash;успех;")));
+
+    auto *retry = unwritten->findChild<QPushButton *>(QStringLiteral("buttonRetry"));
+    QVERIFY(retry->isEnabled());
+    QTest::mouseClick(retry, Qt::LeftButton);
+    QCOMPARE(unwritten->count(), 0);
+    QVERIFY(!unwritten->isVisible());
+    const QByteArray after = TestSupport::readFile(journal);
+    QVERIFY(after.startsWith(before));
+    QCOMPARE(after.mid(before.size()).count('\n'), 1);
+    QVERIFY(after.mid(before.size()).contains(";490154203237518;flash;успех;"));
 }
 
 QTEST_MAIN(TestBenchWindow)

@@ -4,6 +4,7 @@
 // The program runs on the product's waits, so its one whole flash, against a
 // modem paced at 9600 bit/s, pins them end to end.
 #include "cli/clirunner.h"
+#include "line/journal.h"
 #include "modemsim.h"
 #include "socketbench.h"
 
@@ -134,8 +135,15 @@ private slots:
     void hangUpEndsTheRunAsAnInterruption();
     void terminationBeforeStartUpIsNotLost();
     void secondOpenerOfOneModemIsRefused();
+    void secondWatchOnOneJournalIsRefused();
+    void watchesStartingTogetherWriteOneHeader();
 
 private:
+    QStringList watchArguments(const QString &journal) const
+    {
+        return {"watch", "flash", "--match", "0403:6001", "--journal", journal};
+    }
+
     ModemSim *addModem(bool paced);
     void startCli(QProcess &process, const QStringList &arguments);
     bool waitForData(ModemSim *sim, qint64 bytes);
@@ -294,6 +302,51 @@ void TestCliProcess::secondOpenerOfOneModemIsRefused()
     ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
     QVERIFY(first.waitForFinished(5000));
     QCOMPARE(first.exitCode(), 130);
+}
+
+// One journal has one writer: a second watch on it is refused before it opens
+// any port, naming the watch that holds it, and the first goes on.
+void TestCliProcess::secondWatchOnOneJournalIsRefused()
+{
+    const QString journal = mDir->filePath(QStringLiteral("journal.csv"));
+    QProcess first;
+    startCli(first, watchArguments(journal));
+    QVERIFY(QTest::qWaitFor([&] { return first.peek(4096).contains("Ждём модемы"); }, 10000));
+    QProcess second;
+    startCli(second, watchArguments(QStringLiteral("journal.csv")));
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), 1);
+    const QString err = QString::fromUtf8(second.readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("журнал уже ведёт другой стенд: lorta-flash-cli, PID ") +
+                          QString::number(first.processId())),
+             qPrintable(err));
+    QCOMPARE(first.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(first.processId()), SIGINT);
+    QVERIFY(first.waitForFinished(10000));
+}
+
+// Two watches started at the same moment on a new journal: one holds it, the
+// other is refused, and the file has its BOM and header once.
+void TestCliProcess::watchesStartingTogetherWriteOneHeader()
+{
+    for (int round = 0; round < 6; ++round) {
+        const QString journal = mDir->filePath(QStringLiteral("j%1.csv").arg(round));
+        QProcess a;
+        QProcess b;
+        startCli(a, watchArguments(journal));
+        startCli(b, watchArguments(journal));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return a.state() == QProcess::NotRunning || b.state() == QProcess::NotRunning; },
+            10000));
+        QProcess &refused = a.state() == QProcess::NotRunning ? a : b;
+        QProcess &holder = &refused == &a ? b : a;
+        QCOMPARE(refused.exitCode(), 1);
+        ::kill(static_cast<pid_t>(holder.processId()), SIGINT);
+        QVERIFY(holder.waitForFinished(10000));
+        QFile file(journal);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("\xEF\xBB\xBF") + Journal::header());
+    }
 }
 
 QTEST_MAIN(TestCliProcess)

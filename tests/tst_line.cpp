@@ -91,6 +91,8 @@ private slots:
     void socketNumbersRefused();
     void journalLinesBomOnceFlushedAtOnce();
     void journalFieldsSurviveSeparatorsQuotesAndBreaks();
+    void journalFieldsFromOutside_data();
+    void journalFieldsFromOutside();
     void journalWarnsOfAModemFlashedToday();
     void journalThatCannotBeOpened();
     void hintsForAPortThatDoesNotOpen_data();
@@ -583,6 +585,40 @@ void TestLine::journalFieldsSurviveSeparatorsQuotesAndBreaks()
         QCOMPARE(fields.mid(2, 2), (QStringList{r.port, r.serialNumber}));
         QCOMPARE(fields.mid(6, 3), (QStringList{text, "at#lscript\\n", "Stop\\rScript"}));
     }
+}
+
+// A field from outside (an adapter's serial, a modem's text, a port's name)
+// as the journal writes it: control characters escaped as on the console, and
+// no formula, also behind blanks or control characters.
+void TestLine::journalFieldsFromOutside_data()
+{
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("plain") << "A10K7Z" << "A10K7Z";
+    QTest::newRow("formula") << "=1+1" << "'=1+1";
+    QTest::newRow("formula behind a tab") << "\t=1+1" << "'\\t=1+1";
+    QTest::newRow("formula behind a CR") << "\r=1+1" << "'\\r=1+1";
+    QTest::newRow("formula behind blanks") << "  @SUM(A1)" << "'  @SUM(A1)";
+    QTest::newRow("plus and minus") << "-2+3" << "'-2+3";
+    QTest::newRow("an escape code") << "\x1b[2J" << "\\x1b[2J";
+    QTest::newRow("a separator") << "a;b" << "\"a;b\"";
+    QTest::newRow("a minus inside") << "FT-232" << "FT-232";
+}
+
+void TestLine::journalFieldsFromOutside()
+{
+    QFETCH(QString, serial);
+    QFETCH(QString, written);
+    JournalRecord r = record(QString(), JournalRecord::Result::Failure);
+    r.serialNumber = serial;
+    r.port = serial;
+    r.text = serial;
+    const QString line = QString::fromUtf8(Journal().line(r));
+    const QStringList fields = line.chopped(2).split(QLatin1Char(';')).mid(2, 2);
+    if (!serial.contains(QLatin1Char(';')))
+        QCOMPARE(fields, (QStringList{written, written}));
+    QVERIFY(line.endsWith(QStringLiteral(";") + written + QStringLiteral(";47;;\r\n")));
+    QCOMPARE(line.count(QLatin1Char('\n')), 1);
 }
 
 void TestLine::journalWarnsOfAModemFlashedToday()

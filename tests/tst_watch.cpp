@@ -6,6 +6,7 @@
 #include "filesizelimit.h"
 #include "line/journal.h"
 #include "line/socketrun.h"
+#include "modembench.h"
 #include "modemsim.h"
 #include "socketbench.h"
 #include "testtiming.h"
@@ -70,6 +71,10 @@ private slots:
     void interruptTwiceStopsEveryPort();
     void jobEndingAfterInterruptionIsCounted();
     void journalThatCannotBeWrittenStopsTheWatch();
+    void journalReplacedDeletedOrEmptied_data();
+    void journalReplacedDeletedOrEmptied();
+    void numbersFileGivingANumberTwiceIsRefused();
+    void sameImeiInTwoSocketsAtOnce();
     void journalOnAFullDisk();
     void heldSocketStartsItsJobOnlyWhenReleased();
 
@@ -372,30 +377,144 @@ void TestWatch::jobEndingAfterInterruptionIsCounted()
     QCOMPARE(lines.at(0).at(6), QStringLiteral("ошибка"));
 }
 
-// The journal's disk fills: the job's end is still printed, and the watch
+// The journal's disk fills while two modems are flashed: each job's end is
+// still printed, each record that did not go in is given out whole on
+// standard error and counted, the journal keeps no torn line, and the watch
 // ends by itself with 1 rather than flash modems it cannot record.
 void TestWatch::journalThatCannotBeWrittenStopsTheWatch()
 {
     ModemSim *first = addModem(imeiA);
+    ModemSim *second = addModem(imeiB);
     std::unique_ptr<TestSupport::FileSizeLimit> limit;
+    QByteArray before;
     const WatchResult result =
-        watch({"flash"},
-              {[&] {
-                   plug(first, QStringLiteral("1-1"));
-                   // The numbers file is written on the plug.
-                   return true;
-               },
-               [&] {
-                   if (first->commands().isEmpty())
-                       return false;
-                   limit = std::make_unique<TestSupport::FileSizeLimit>(QFileInfo(mJournal).size());
-                   return true;
-               }});
+        watch({"flash"}, {[&] {
+                              plug(first, QStringLiteral("1-1"));
+                              plug(second, QStringLiteral("1-2"));
+                              return true;
+                          },
+                          [&] {
+                              if (!first->commands().contains("at#escript=\"\"") ||
+                                  !second->commands().contains("at#escript=\"\""))
+                                  return false;
+                              // Room for part of a line: what goes in must be cut off again.
+                              before = TestSupport::readFile(mJournal);
+                              limit =
+                                  std::make_unique<TestSupport::FileSizeLimit>(before.size() + 20);
+                              return true;
+                          }});
     limit.reset();
     QCOMPARE(result.exitCode, 1);
-    QVERIFY2(result.out.contains("Не удалось записать в журнал"), result.out.constData());
-    QVERIFY(result.out.contains("Итог: успех"));
-    QVERIFY(journalLines().isEmpty());
+    QVERIFY2(result.out.contains("Не удалось записать в журнал " + mJournal.toUtf8() +
+                                 ": файл достиг предельного размера"),
+             result.out.constData());
+    QCOMPARE(result.out.count("Итог: успех"), 2);
+    QCOMPARE(TestSupport::readFile(mJournal), before);
+    const QString err = QString::fromUtf8(result.err);
+    for (const QByteArray &imei : {imeiA, imeiB}) {
+        const QRegularExpression whole(
+            QStringLiteral("не записан в журнал \\(файл достиг предельного размера\\): \\d{4}-"
+                           "[^\\n]*;") +
+            QString::fromLatin1(imei) + QStringLiteral(";flash;успех;;Модем прошит;"));
+        QVERIFY2(err.contains(whole), result.err.constData());
+    }
+    QVERIFY2(err.contains(QStringLiteral(", не записан в журнал: 2")), result.err.constData());
+}
+
+// A journal moved aside (an editor's save), deleted or emptied between two
+// modems: the second modem's line goes into the file now at the journal's
+// name, a new one with its BOM and header; the old file is never written
+// again, and the watch says what it found.
+void TestWatch::journalReplacedDeletedOrEmptied_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("renamed, a copy put back") << "replaced";
+    QTest::newRow("deleted") << "deleted";
+    QTest::newRow("emptied") << "emptied";
+}
+
+void TestWatch::journalReplacedDeletedOrEmptied()
+{
+    QFETCH(QString, change);
+    ModemSim *first = addModem(imeiA);
+    ModemSim *second = addModem(imeiB);
+    const QString aside = mJournal + QStringLiteral(".bak");
+    QByteArray copied;
+    const WatchResult result =
+        watch({"flash", "--count", "2"}, {[&] {
+                                              plug(first, QStringLiteral("1-1"));
+                                              return true;
+                                          },
+                                          [&] {
+                                              if (journalLines().isEmpty())
+                                                  return false;
+                                              if (change == QLatin1String("replaced")) {
+                                                  copied = TestSupport::readFile(mJournal);
+                                                  QFile::rename(mJournal, aside);
+                                                  TestSupport::writeFile(mJournal, copied);
+                                              } else if (change == QLatin1String("deleted")) {
+                                                  QFile::remove(mJournal);
+                                              } else {
+                                                  QFile::resize(mJournal, 0);
+                                              }
+                                              plug(second, QStringLiteral("1-2"));
+                                              return true;
+                                          }});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    const QByteArray journal = TestSupport::readFile(mJournal);
+    const QByteArray start = QByteArray("\xEF\xBB\xBF") + Journal::header();
+    QVERIFY2(journal.startsWith(start), journal.constData());
+    QCOMPARE(journal.count(Journal::header()), 1);
+    QVERIFY(journal.contains(";" + imeiB + ";flash;успех;"));
+    QCOMPARE(journal.contains(";" + imeiA + ";"), change == QLatin1String("replaced"));
+    if (change == QLatin1String("replaced")) {
+        QVERIFY(journal.startsWith(copied));
+        QCOMPARE(TestSupport::readFile(aside), copied); // the old file is left alone
+    }
+    const QString out = QString::fromUtf8(result.out);
+    const QString said = change == QLatin1String("emptied") ? QStringLiteral(" укорочен извне")
+                         : change == QLatin1String("deleted")
+                             ? QStringLiteral(" удалён: записи продолжаются в файле ")
+                             : QStringLiteral(" заменён другим файлом: записи продолжаются");
+    QVERIFY2(out.contains(QStringLiteral("журнал | Журнал ") + mJournal + said),
+             result.out.constData());
+}
+
+// A numbers file that gives one number to two ports would put both modems into
+// one socket: the watch refuses it at the start, names the line, and no modem
+// gets a byte.
+void TestWatch::numbersFileGivingANumberTwiceIsRefused()
+{
+    ModemSim *sim = addModem(imeiA);
+    plug(sim, QStringLiteral("1-1"));
+    TestSupport::writeFile(mDir->filePath(QStringLiteral("journal.sockets")), "1;1-1\n1;1-2\n");
+    const WatchResult result = watch({"flash", "--include-present"});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains("строка 2: номер 1 уже дан в строке 1"), result.err.constData());
+    QTest::qWait(quietMs);
+    QVERIFY(sim->commands().isEmpty());
+}
+
+// Two modems that give one IMEI at once: the second is warned at once, and its
+// journal line says so; both are flashed.
+void TestWatch::sameImeiInTwoSocketsAtOnce()
+{
+    ModemSim *first = addModem(imeiA);
+    ModemSim *twin = addModem(imeiA);
+    const WatchResult result = watch({"flash", "--count", "2"}, {[&] {
+                                         plug(first, QStringLiteral("1-1"));
+                                         plug(twin, QStringLiteral("1-2"));
+                                         return true;
+                                     }});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QCOMPARE(QString::fromUtf8(result.out).count(QStringLiteral("| тот же IMEI сейчас в гнезде ")),
+             1);
+    const QList<QStringList> lines = journalLines();
+    QCOMPARE(lines.size(), 2);
+    const int warned = lines.at(0).at(8).contains(QStringLiteral("тот же IMEI")) ? 0 : 1;
+    QVERIFY(lines.at(warned).at(8).startsWith(QStringLiteral("Модем прошит; тот же IMEI сейчас "
+                                                             "в гнезде ")));
+    QVERIFY(!lines.at(1 - warned).at(8).contains(QStringLiteral("тот же IMEI")));
 }
 
 // The journal on a disk that is full from the start, and on one that fills up later.

@@ -186,13 +186,22 @@ QByteArray Journal::line(const JournalRecord &record, const QDateTime &time) con
 bool Journal::append(const JournalRecord &record, QString *error)
 {
     const QDateTime time = mClock();
-    if (!writeLine(line(record, time), error))
+    QString reason;
+    if (!writeLine(line(record, time), &reason)) {
+        *error = writeFailure(reason);
         return false;
+    }
     noteWritten(record, time);
     return true;
 }
 
-bool Journal::writeLine(const QByteArray &bytes, QString *error, QStringList *notes)
+QString Journal::writeFailure(const QString &reason) const
+{
+    return QStringLiteral("Не удалось записать в журнал ") + mFileName + QStringLiteral(": ") +
+           reason;
+}
+
+bool Journal::writeLine(const QByteArray &bytes, QString *failure, QStringList *notes)
 {
     QStringList found;
     QString reason;
@@ -225,8 +234,7 @@ bool Journal::writeLine(const QByteArray &bytes, QString *error, QStringList *no
         QString ignored;
         mFile.syncToDisk(&ignored);
     }
-    *error =
-        QStringLiteral("Не удалось записать в журнал ") + mFileName + QStringLiteral(": ") + reason;
+    *failure = reason;
     return false;
 }
 

@@ -40,8 +40,11 @@ public:
     QDateTime now() const { return mClock(); }
     QByteArray line(const JournalRecord &record, const QDateTime &time) const;
     // Touches only the open file: another thread may call it while nothing else uses the file.
-    // notes: what was found and done about the file on the way, for the operator.
-    bool writeLine(const QByteArray &bytes, QString *error, QStringList *notes = nullptr);
+    // False with the reason ("диск заполнен"); notes: what was found and done
+    // about the file on the way, for the operator.
+    bool writeLine(const QByteArray &bytes, QString *reason, QStringList *notes = nullptr);
+    // "Не удалось записать в журнал …: " and the reason.
+    QString writeFailure(const QString &reason) const;
     void noteWritten(const JournalRecord &record, const QDateTime &time);
     // "Модем с IMEI … уже прошит сегодня в hh:mm (гнездо N)", or empty.
     QString duplicateWarning(const QString &imei) const;

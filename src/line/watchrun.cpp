@@ -176,7 +176,7 @@ void WatchRun::journalWritten(const JournalRecord &record, const QDateTime &time
     if (!error.isEmpty()) {
         mJournalFailed = true;
         mUnwritten << line;
-        emit signal_problem(error);
+        emit signal_problem(mJournal.writeFailure(error));
         emit signal_recordUnwritten(record, line, error);
         stopGracefully();
         return;

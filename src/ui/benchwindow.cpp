@@ -25,6 +25,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 const QString anyAdapter = QStringLiteral("любой");
@@ -274,12 +275,22 @@ void BenchWindow::slot_mRun_signal_finished()
         close();
 }
 
-// As large as a bench PC's screen allows, all of it on the screen.
+// As large as a bench PC's screen allows, all of it on the screen, its frame
+// included once the system has given it one.
 void BenchWindow::fitIntoScreen()
 {
     const QRect available = screen()->availableGeometry();
-    resize(qMin(preferredWidth, available.width()), qMin(preferredHeight, available.height()));
+    const QSize frame = frameGeometry().size() - size();
+    resize(qMin(preferredWidth, available.width() - frame.width()),
+           qMin(preferredHeight, available.height() - frame.height()));
     move(available.topLeft());
+}
+
+void BenchWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!std::exchange(mFitted, true))
+        fitIntoScreen();
 }
 
 void BenchWindow::setLocked(bool locked)

@@ -43,6 +43,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void slot_mButtonStart_clicked();
@@ -83,4 +84,5 @@ private:
     SmallFile mSettingsContent;
     int mLogRow = -1;
     bool mClosing = false;
+    bool mFitted = false; // to its screen, when first shown
 };

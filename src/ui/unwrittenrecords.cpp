@@ -55,7 +55,7 @@ void UnwrittenRecords::retry()
     }
     while (!mLines.isEmpty()) {
         if (!journal.writeLine(mLines.constFirst(), &error)) {
-            mLabelTitle->setText(error);
+            mLabelTitle->setText(journal.writeFailure(error));
             break;
         }
         mLines.removeFirst();
