@@ -806,6 +806,10 @@ void TestLine::watchArguments()
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("s.ini"));
     const QString link = dir.filePath(QStringLiteral("journal.csv"));
+#ifndef Q_OS_UNIX
+    if (arguments.contains(QStringLiteral("LINK")))
+        QSKIP("Windows makes a shortcut, not a link the system follows");
+#endif
     QVERIFY(QFile::link(target, link)); // a link to a file not yet written
     arguments.replaceInStrings(QStringLiteral("LINK_TARGET"), target);
     arguments.replaceInStrings(QStringLiteral("LINK"), link);
