@@ -180,6 +180,13 @@ void TestTiming::scaledShortensEveryWait()
     QCOMPARE(fast.presenceAnswers, 5);
     QCOMPARE(fast.fileBytes.smallFileBytes, qint64(1000));
     QCOMPARE(msOf(Timing().scaled(1).startDelay()), 450);
+    // A floor under the answer waits only: the paces stay scaled.
+    const Timing floored = fast.withAnswersAtLeast(Timing::Ms{50});
+    QCOMPARE(msOf(floored.answer.forCommand(ModemCommands::echoOff())), 50);
+    QCOMPARE(msOf(floored.answer.forCommand(ModemCommands::listScripts())), 100);
+    QCOMPARE(msOf(floored.fileBytesAnswerWait(10)), 75);
+    QCOMPARE(msOf(floored.presenceInterval), 13);
+    QCOMPARE(msOf(floored.worker.firstRead), 5);
 }
 
 QTEST_GUILESS_MAIN(TestTiming)

@@ -50,6 +50,9 @@ protected:
     }
 };
 
+// Each case here ends in seconds at the scaled timing; this is far beyond any of them.
+constexpr int watchLimitMs = 90000;
+
 struct WatchResult
 {
     int exitCode = -1;
@@ -128,6 +131,18 @@ WatchResult TestWatch::watch(const QStringList &arguments, QList<std::function<b
         inStep = false;
     });
     poll.start();
+    // A watch that never ends is stopped as Ctrl+C would, so the case fails
+    // with what the watch said instead of hanging until the test's own limit.
+    QTimer guard;
+    guard.setSingleShot(true);
+    guard.setInterval(watchLimitMs);
+    bool stopped = false;
+    connect(&guard, &QTimer::timeout, this, [&stopped] {
+        stopped = true;
+        ::raise(SIGINT);
+        ::raise(SIGINT);
+    });
+    guard.start();
     WatchOutput out;
     QBuffer err;
     out.open(QIODevice::WriteOnly);
@@ -139,6 +154,11 @@ WatchResult TestWatch::watch(const QStringList &arguments, QList<std::function<b
     mOut = nullptr;
     result.out = out.data();
     result.err = err.data();
+    if (stopped) {
+        result.exitCode = -1;
+        result.err.prepend("the watch did not end within its limit; it said:\n" + result.out +
+                           "\n");
+    }
     return result;
 }
 

@@ -125,7 +125,8 @@ bool Journal::startWholeLines(QString *reason)
         mFile.truncateTo(size);
         return false;
     }
-    mWrittenSize = mFile.size();
+    // What was written, not the size read again: the file may be emptied meanwhile.
+    mWrittenSize = size + start.size();
     return true;
 }
 
@@ -226,7 +227,7 @@ bool Journal::writeLine(const QByteArray &bytes, QString *failure, QStringList *
         *notes << found;
     const qint64 before = mFile.size();
     if (ready && mFile.append(bytes, &reason) && mFile.syncToDisk(&reason)) {
-        mWrittenSize = mFile.size();
+        mWrittenSize = before + bytes.size();
         return true;
     }
     // A torn line is cut off again: the file keeps whole lines only.

@@ -53,6 +53,18 @@ Timing::Ms Timing::fileBytesAnswerWait(qint64 size) const
     return Ms(std::min(longest, std::max<qint64>(fileBytes.least.count(), perBytesMs)));
 }
 
+Timing Timing::withAnswersAtLeast(Ms least) const
+{
+    Timing t = *this;
+    for (Ms *wait :
+         {&t.answer.usual, &t.answer.echoOff, &t.answer.readSettings, &t.answer.unselectScript,
+          &t.answer.startModeOff, &t.answer.restart, &t.answer.listScripts, &t.answer.deleteScript,
+          &t.answer.writeScript, &t.answer.startModeOn, &t.answer.selectMain, &t.answer.execScript,
+          &t.answer.imeiQuery, &t.fileBytes.least})
+        *wait = std::max(*wait, least);
+    return t;
+}
+
 Timing Timing::scaled(int divisor) const
 {
     Timing t = *this;

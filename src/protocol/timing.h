@@ -96,6 +96,10 @@ struct Timing
     // counts and sizes stay. Only for tests against a modem simulated that
     // much faster.
     Timing scaled(int divisor) const;
+    // The same with no answer wait shorter than least: on a loaded machine a
+    // wait of a few milliseconds ends before the thread that reads is even
+    // scheduled, and a modem that answered would be judged silent.
+    Timing withAnswersAtLeast(Ms least) const;
 };
 
 // A wait as the worker's and Qt's interfaces take it.

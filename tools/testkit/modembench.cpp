@@ -2,6 +2,7 @@
 
 #include "modalcloser.h"
 #include "modemsim.h"
+#include "testtiming.h"
 #include "ui/mainwindow.h"
 #include "windowdriver.h"
 
@@ -35,8 +36,9 @@ bool ModemBench::start(QString *error)
 void ModemBench::showWindow()
 {
     const QString port = mSim->portName();
-    mWindow = std::make_unique<MainWindow>([port] { return QStringList{port}; },
-                                           Timing().scaled(mTimeScale));
+    mWindow = std::make_unique<MainWindow>(
+        [port] { return QStringList{port}; },
+        Timing().scaled(mTimeScale).withAnswersAtLeast(leastFastAnswer));
     mWindow->show();
     mUi = std::make_unique<WindowDriver>(mWindow.get());
 }

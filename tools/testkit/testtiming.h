@@ -10,9 +10,16 @@ namespace TestSupport {
 // few tests that pin the real waits run on the product's Timing.
 constexpr int fastScale = 20;
 
+// No answer wait below this at the fast scale: a twentieth of 250 ms is 13 ms,
+// shorter than a busy two-core machine (sanitizers, two suites at once) may
+// take to schedule the reader. It stays below every pause of the simulated
+// modem (its restart silence and script output interval at this scale), so
+// what the tool sees keeps its order.
+constexpr Timing::Ms leastFastAnswer{50};
+
 inline Timing fastTiming()
 {
-    return Timing().scaled(fastScale);
+    return Timing().scaled(fastScale).withAnswersAtLeast(leastFastAnswer);
 }
 
 // A duration of the real tool's (its waits, a modem's silence) at the fast scale.
