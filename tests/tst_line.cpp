@@ -12,6 +12,7 @@
 #include "line/socketrun.h"
 #include "line/usbidfilter.h"
 #include "line/usblocation.h"
+#include "line/yieldmeter.h"
 #include "testtiming.h"
 
 #include <QMutex>
@@ -100,6 +101,7 @@ private slots:
     void hintNamesHoldersAndGrabbersFromProc();
     void watchArguments_data();
     void watchArguments();
+    void yieldCountsSuccessesOfTheLastHour();
 };
 
 void TestLine::imeiFromAnswer_data()
@@ -828,6 +830,25 @@ void TestLine::watchArguments()
     QCOMPARE(options.count, 3);
     PortEntry other = port(QStringLiteral("ttyUSB0"), 0x10c4, 0xea60);
     QVERIFY(options.filter.matches(other) && !options.filter.matches(port("x", 0x0403, 0xfe72)));
+}
+
+// No figure in the first five minutes (two quick successes are not 720 an
+// hour); then the successes since the start, then those of the last hour only.
+void TestLine::yieldCountsSuccessesOfTheLastHour()
+{
+    constexpr qint64 minute = 60 * 1000;
+    YieldMeter meter;
+    meter.noteSuccess(10 * 1000);
+    meter.noteSuccess(20 * 1000);
+    QVERIFY(!meter.perHour(5 * minute - 1));
+    QCOMPARE(meter.perHourText(4 * minute), QStringLiteral("—"));
+    QCOMPARE(*meter.perHour(5 * minute), 24.0);
+    QCOMPARE(meter.perHourText(10 * minute), QStringLiteral("12.0"));
+    QCOMPARE(*meter.perHour(60 * minute), 2.0);
+    for (int i = 1; i <= 30; ++i)
+        meter.noteSuccess(60 * minute + i * minute); // one a minute in the second hour
+    QCOMPARE(*meter.perHour(90 * minute), 30.0); // the first two are out of the window
+    QCOMPARE(*meter.perHour(150 * minute), 0.0);
 }
 
 QTEST_MAIN(TestLine)

@@ -146,7 +146,7 @@ void WatchConsole::slot_mRun_signal_finished()
     QString summary = QStringLiteral("Итого: успешно %1, ошибок %2, модемов в час %3")
                           .arg(mRun.succeeded())
                           .arg(mRun.failed())
-                          .arg(mRun.modemsPerHour(), 0, 'f', 1);
+                          .arg(mRun.modemsPerHourText());
     if (unwritten > 0)
         summary += QStringLiteral(", не записан в журнал: %1").arg(unwritten);
     mOutput.error(summary);
@@ -176,7 +176,7 @@ void WatchConsole::refreshProgress()
     texts << QStringLiteral("успешно %1 / ошибок %2 / модемов в час %3")
                  .arg(mRun.succeeded())
                  .arg(mRun.failed())
-                 .arg(mRun.modemsPerHour(), 0, 'f', 1);
+                 .arg(mRun.modemsPerHourText());
     if (labels != mLabels) {
         mLabels = labels;
         mOutput.setPorts(labels);

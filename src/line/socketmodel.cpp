@@ -114,11 +114,11 @@ QStringList SocketModel::logLines(int row) const
 
 QString SocketModel::countersText() const
 {
-    const double perHour = mRun ? mRun->modemsPerHour() : 0;
+    const QString perHour = mRun ? mRun->modemsPerHourText() : QStringLiteral("—");
     return QStringLiteral("Успешно: %1    Ошибок: %2    Модемов в час: %3")
         .arg(mSucceeded)
         .arg(mFailed)
-        .arg(perHour, 0, 'f', 1);
+        .arg(perHour);
 }
 
 // Sockets are shown in their numbers' order, whatever order they appear in.

@@ -30,10 +30,9 @@ bool WatchRun::start(QString *error)
     return true;
 }
 
-double WatchRun::modemsPerHour() const
+QString WatchRun::modemsPerHourText() const
 {
-    const double hours = mClock.isValid() ? mClock.elapsed() / 3600000.0 : 0;
-    return hours > 0 ? (mSucceeded + mFailed) / hours : 0;
+    return mYield.perHourText(mClock.isValid() ? mClock.elapsed() : 0);
 }
 
 void WatchRun::stopGracefully()
@@ -144,9 +143,10 @@ void WatchRun::slot_socket_signal_identified(int number, const QString &imei)
 // watch before any modem is flashed unrecorded.
 void WatchRun::slot_socket_signal_jobEnded(const JournalRecord &record)
 {
-    if (record.result == JournalRecord::Result::Success)
+    if (record.result == JournalRecord::Result::Success) {
         ++mSucceeded;
-    else
+        mYield.noteSuccess(mClock.isValid() ? mClock.elapsed() : 0);
+    } else
         ++mFailed;
     const QDateTime time = mJournal.now();
     const QByteArray bytes = mJournal.line(record, time);

@@ -6,6 +6,7 @@
 #include "socketrun.h"
 #include "watchoptions.h"
 #include "workerthread.h"
+#include "yieldmeter.h"
 
 #include <QElapsedTimer>
 #include <QMap>
@@ -39,7 +40,8 @@ public:
     bool finished() const { return mFinished; }
     int succeeded() const { return mSucceeded; }
     int failed() const { return mFailed; }
-    double modemsPerHour() const;
+    // Successes of the last hour, as the counters show it ("—" in the first minutes).
+    QString modemsPerHourText() const;
     // A journal line could not be written: the watch stopped for that.
     bool journalFailed() const { return mJournalFailed; }
     // The records that did not reach the journal, each as its line, in order.
@@ -83,6 +85,7 @@ private:
     SocketNumbers mNumbers;
     QMap<int, SocketRun *> mSockets;
     QElapsedTimer mClock;
+    YieldMeter mYield;
     int mSucceeded = 0;
     int mFailed = 0;
     bool mAccepting = true;
