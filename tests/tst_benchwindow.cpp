@@ -16,9 +16,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QScreen>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -129,12 +129,16 @@ void TestBenchWindow::refusedSettingsFile()
 }
 
 // While the watch runs, job, file and filter are locked. "Остановить" starts no
-// new modem but lets the running job end green; then everything unlocks.
+// new modem but lets the running job end green; then everything unlocks. A
+// modem already in at "Начать" is left alone, and the line above the tiles
+// says so and how to take it.
 void TestBenchWindow::controlsLockedWhileRunningAndStopLetsJobsFinish()
 {
     ModemSim *writing = addModem();
     writing->setPaced(true);
     ModemSim *late = addModem();
+    ModemSim *already = addModem();
+    plug(already, QStringLiteral("1-9"));
     std::unique_ptr<BenchWindow> window = makeWindow();
     auto *job = window->findChild<QComboBox *>(QStringLiteral("comboJob"));
     auto *filter = window->findChild<QComboBox *>(QStringLiteral("comboFilter"));
@@ -145,6 +149,10 @@ void TestBenchWindow::controlsLockedWhileRunningAndStopLetsJobsFinish()
     QVERIFY2(window->running(),
              qPrintable(window->findChild<QLabel *>(QStringLiteral("labelProblem"))->text()));
     QCOMPARE(start->text(), QStringLiteral("Остановить"));
+    QTRY_COMPARE(window->findChild<QLabel *>(QStringLiteral("labelSkipped"))->text(),
+                 QStringLiteral("Пропущены уже подключённые порты: pts") +
+                     QFileInfo(already->portName()).fileName() +
+                     QStringLiteral(" — включите «Брать и уже подключённые»"));
     for (QWidget *control :
          {static_cast<QWidget *>(job), static_cast<QWidget *>(filter),
           static_cast<QWidget *>(present),
@@ -161,7 +169,7 @@ void TestBenchWindow::controlsLockedWhileRunningAndStopLetsJobsFinish()
              qPrintable(tile.data(SocketModel::DetailRole).toString()));
     QTRY_VERIFY_WITH_TIMEOUT(!window->running(), jobMs);
     QCOMPARE(tile.data(SocketModel::ToneRole).toInt(), int(SocketModel::Good));
-    QVERIFY(late->commands().isEmpty());
+    QVERIFY(late->commands().isEmpty() && already->commands().isEmpty());
     QCOMPARE(start->text(), QStringLiteral("Начать"));
     QVERIFY(start->isEnabled() && job->isEnabled() && filter->isEnabled());
 }
@@ -207,17 +215,17 @@ void TestBenchWindow::fitsItsScreen()
     std::unique_ptr<BenchWindow> window = makeWindow();
     const QRect available = window->screen()->availableGeometry();
     const QRect frame = window->frameGeometry();
-    QVERIFY2(available.contains(frame),
-             qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
-                            .arg(frame.x())
-                            .arg(frame.y())
-                            .arg(frame.width())
-                            .arg(frame.height())
-                            .arg(available.width())
-                            .arg(available.height())));
+    QVERIFY2(available.contains(frame), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
+                                                       .arg(frame.x())
+                                                       .arg(frame.y())
+                                                       .arg(frame.width())
+                                                       .arg(frame.height())
+                                                       .arg(available.width())
+                                                       .arg(available.height())));
     window->resize(1280, 720);
     QTRY_COMPARE(window->width(), 1280);
-    for (const char *name : {"comboJob", "editSettings", "comboFilter", "editJournal", "buttonStart"}) {
+    for (const char *name :
+         {"comboJob", "editSettings", "comboFilter", "editJournal", "buttonStart"}) {
         auto *control = window->findChild<QWidget *>(QLatin1String(name));
         const QRect rect(control->mapTo(window.get(), QPoint()), control->size());
         QVERIFY2(window->rect().contains(rect) && control->isVisible(), name);

@@ -596,15 +596,24 @@ void TestLine::journalFieldsFromOutside_data()
 {
     QTest::addColumn<QString>("serial");
     QTest::addColumn<QString>("written");
-    QTest::newRow("plain") << "A10K7Z" << "A10K7Z";
-    QTest::newRow("formula") << "=1+1" << "'=1+1";
-    QTest::newRow("formula behind a tab") << "\t=1+1" << "'\\t=1+1";
-    QTest::newRow("formula behind a CR") << "\r=1+1" << "'\\r=1+1";
-    QTest::newRow("formula behind blanks") << "  @SUM(A1)" << "'  @SUM(A1)";
-    QTest::newRow("plus and minus") << "-2+3" << "'-2+3";
-    QTest::newRow("an escape code") << "\x1b[2J" << "\\x1b[2J";
-    QTest::newRow("a separator") << "a;b" << "\"a;b\"";
-    QTest::newRow("a minus inside") << "FT-232" << "FT-232";
+    QTest::newRow("plain") << "A10K7Z"
+                           << "A10K7Z";
+    QTest::newRow("formula") << "=1+1"
+                             << "'=1+1";
+    QTest::newRow("formula behind a tab") << "\t=1+1"
+                                          << "'\\t=1+1";
+    QTest::newRow("formula behind a CR") << "\r=1+1"
+                                         << "'\\r=1+1";
+    QTest::newRow("formula behind blanks") << "  @SUM(A1)"
+                                           << "'  @SUM(A1)";
+    QTest::newRow("plus and minus") << "-2+3"
+                                    << "'-2+3";
+    QTest::newRow("an escape code") << "\x1b[2J"
+                                    << "\\x1b[2J";
+    QTest::newRow("a separator") << "a;b"
+                                 << "\"a;b\"";
+    QTest::newRow("a minus inside") << "FT-232"
+                                    << "FT-232";
 }
 
 void TestLine::journalFieldsFromOutside()
@@ -847,7 +856,7 @@ void TestLine::yieldCountsSuccessesOfTheLastHour()
     QCOMPARE(*meter.perHour(60 * minute), 2.0);
     for (int i = 1; i <= 30; ++i)
         meter.noteSuccess(60 * minute + i * minute); // one a minute in the second hour
-    QCOMPARE(*meter.perHour(90 * minute), 30.0); // the first two are out of the window
+    QCOMPARE(*meter.perHour(90 * minute), 30.0);     // the first two are out of the window
     QCOMPARE(*meter.perHour(150 * minute), 0.0);
 }
 

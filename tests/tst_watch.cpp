@@ -72,6 +72,7 @@ private slots:
     void pulledMidJobThenPluggedBackIntoTheSameSocket();
     void onlyNewMatchingAdaptersAreOpened();
     void interruptTwiceStopsEveryPort();
+    void interruptWithNoJobRunningEndsAtOnce();
     void jobEndingAfterInterruptionIsCounted();
     void journalThatCannotBeWrittenStopsTheWatch();
     void journalReplacedDeletedOrEmptied_data();
@@ -102,6 +103,7 @@ private:
     std::unique_ptr<TestSupport::SocketBench> mBench;
     WatchOutput *mOut = nullptr; // while a watch runs
     QString mJournal;
+    bool mTerminal = false; // the watch draws its live lines
 };
 
 void TestWatch::init()
@@ -109,6 +111,7 @@ void TestWatch::init()
     mDir = std::make_unique<QTemporaryDir>();
     mJournal = mDir->filePath(QStringLiteral("journal.csv"));
     mBench = std::make_unique<TestSupport::SocketBench>(TestSupport::fastScale);
+    mTerminal = false;
 }
 
 void TestWatch::cleanup()
@@ -149,7 +152,9 @@ WatchResult TestWatch::watch(const QStringList &arguments, QList<std::function<b
     err.open(QIODevice::WriteOnly);
     mOut = &out;
     WatchResult result;
-    result.exitCode = runWatch(arguments + QStringList{"--journal", mJournal}, &out, &err, false,
+    // A terminal has one screen: the events and the live lines go to the same place.
+    result.exitCode = runWatch(arguments + QStringList{"--journal", mJournal}, &out,
+                               mTerminal ? static_cast<QIODevice *>(&out) : &err, mTerminal,
                                TestSupport::fastTiming(), mBench->lister());
     mOut = nullptr;
     result.out = out.data();
@@ -302,13 +307,16 @@ void TestWatch::pulledMidJobThenPluggedBackIntoTheSameSocket()
 }
 
 // A GPS already on the PC when the watch starts, and an adapter of another
-// kind plugged during it, never receive a byte.
+// kind plugged during it, never receive a byte; the matching port left alone
+// is named, with how to take it, and the other kind is not.
 void TestWatch::onlyNewMatchingAdaptersAreOpened()
 {
     ModemSim *present = addModem(imeiB);
+    ModemSim *presentOther = addModem(imeiB);
     ModemSim *other = addModem(imeiB);
     ModemSim *modem = addModem(imeiA);
     plug(present, QStringLiteral("1-3"));
+    plug(presentOther, QStringLiteral("1-4"), 0xfe72);
     const WatchResult result = watch({"flash", "--match", "0403:6001", "--count", "1"},
                                      {[&] {
                                           plug(other, QStringLiteral("1-5"), 0xfe72);
@@ -322,7 +330,11 @@ void TestWatch::onlyNewMatchingAdaptersAreOpened()
     QVERIFY2(result.exitCode == 0, result.out.constData());
     QVERIFY(modem->hasFile("main.pyo"));
     QVERIFY(present->commands().isEmpty());
-    QVERIFY(other->commands().isEmpty());
+    QVERIFY(other->commands().isEmpty() && presentOther->commands().isEmpty());
+    const QString skipped = QStringLiteral("watch | Пропущены уже подключённые порты: ") +
+                            QStringLiteral("pts") + QFileInfo(present->portName()).fileName() +
+                            QStringLiteral(" — чтобы взять их, запустите с --include-present\n");
+    QVERIFY2(QString::fromUtf8(result.out).contains(skipped), result.out.constData());
     QCOMPARE(journalLines().size(), 1);
     QCOMPARE(journalLines().at(0).at(1), QStringLiteral("1"));
 }
@@ -370,6 +382,40 @@ void TestWatch::interruptTwiceStopsEveryPort()
     QCOMPARE(lines.size(), 1);
     QCOMPARE(lines.at(0).at(6), QStringLiteral("прервано"));
     QCOMPARE(lines.at(0).at(7), QStringLiteral("файл main.pyo"));
+}
+
+// Ctrl+C on a terminal while no job runs (one socket emptied after its job,
+// one whose modem runs its script): the watch ends at once with 0 and its
+// summary, and no live line is drawn again below the summary.
+void TestWatch::interruptWithNoJobRunningEndsAtOnce()
+{
+    mTerminal = true;
+    ModemSim *flashed = addModem(imeiA);
+    ModemSim *scripting = addModem(imeiB);
+    scripting->startScript();
+    const WatchResult result = watch({"flash"}, {[&] {
+                                                     plug(flashed, QStringLiteral("1-1"));
+                                                     plug(scripting, QStringLiteral("1-2"));
+                                                     return true;
+                                                 },
+                                                 [&] {
+                                                     if (journalLines().isEmpty())
+                                                         return false;
+                                                     unplug(flashed);
+                                                     return true;
+                                                 },
+                                                 [&] {
+                                                     if (said(QStringLiteral("Свободно")) == 0)
+                                                         return false;
+                                                     ::raise(SIGINT);
+                                                     return true;
+                                                 }});
+    QVERIFY2(result.exitCode == 0, result.out.constData());
+    const QString out = QString::fromUtf8(result.out);
+    const int summary = out.lastIndexOf(QStringLiteral("Итого: успешно 1, ошибок 0"));
+    QVERIFY2(summary > 0, result.out.constData());
+    QVERIFY2(!out.mid(summary).contains(QLatin1Char('\x1b')), result.out.constData());
+    QVERIFY(!out.mid(summary).contains(QStringLiteral("Свободно")));
 }
 
 // A job that ends after the first Ctrl+C is in the summary and the exit status,

@@ -1,6 +1,7 @@
 #include "watchconsole.h"
 
 #include "interruptwatcher.h"
+#include "line/sockettexts.h"
 #include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
 
@@ -29,6 +30,11 @@ WatchConsole::WatchConsole(const WatchArguments &arguments, const PortLister &li
         mOutput.redraw();
     });
     connect(&mRun, &WatchRun::signal_event, this, &WatchConsole::slot_mRun_signal_event);
+    connect(&mRun, &WatchRun::signal_presentSkipped, this, [this](const QStringList &ports) {
+        mOutput.event(QStringLiteral("watch"),
+                      SocketText::presentSkipped(
+                          ports, QStringLiteral("чтобы взять их, запустите с --include-present")));
+    });
     connect(&mRun, &WatchRun::signal_jobEnded, this, &WatchConsole::slot_mRun_signal_jobEnded);
     connect(&mRun, &WatchRun::signal_finished, this, &WatchConsole::slot_mRun_signal_finished);
     connect(&mRun, &WatchRun::signal_problem, this, [this](const QString &text) {

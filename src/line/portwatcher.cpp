@@ -57,8 +57,18 @@ void PortWatcher::stop()
 
 void PortWatcher::ignorePresent(const QList<PortEntry> &ports)
 {
-    for (const PortEntry &port : ports)
+    QStringList skipped;
+    for (const PortEntry &port : ports) {
         mIgnored.insert(port.name);
+        if (mFilter.matches(port))
+            skipped << port.name;
+    }
+    // Said, not silent: after a restart the modems already in would otherwise
+    // sit there with nothing telling the operator why.
+    if (!skipped.isEmpty()) {
+        skipped.sort();
+        emit signal_presentSkipped(skipped);
+    }
 }
 
 void PortWatcher::slot_mTimerPoll_timeout()

@@ -45,6 +45,8 @@ public:
 signals:
     void signal_portAdded(PortEntry port);
     void signal_portRemoved(PortEntry port);
+    // The matching ports present at start() and left alone, by name, sorted.
+    void signal_presentSkipped(QStringList names);
 
 private:
     void slot_mTimerPoll_timeout();

@@ -3,10 +3,18 @@
 #include "journalrecord.h"
 
 #include <QString>
+#include <QStringList>
 
 // How a socket's states and verdicts are worded, on the bench window's tiles
 // and in the flasher's live lines alike.
 namespace SocketText {
+
+// Ports left alone because they were there at the start, and how to take them.
+inline QString presentSkipped(const QStringList &ports, const QString &howToTake)
+{
+    return QStringLiteral("Пропущены уже подключённые порты: ") + ports.join(QStringLiteral(", ")) +
+           QStringLiteral(" — ") + howToTake;
+}
 
 inline QString empty()
 {

@@ -17,6 +17,7 @@ WatchRun::WatchRun(const WatchOptions &options, const PortLister &lister, QObjec
             &WatchRun::slot_mWatcher_signal_portAdded);
     connect(mWatcher, &PortWatcher::signal_portRemoved, this,
             &WatchRun::slot_mWatcher_signal_portRemoved);
+    connect(mWatcher, &PortWatcher::signal_presentSkipped, this, &WatchRun::signal_presentSkipped);
 }
 
 bool WatchRun::start(QString *error)

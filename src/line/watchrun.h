@@ -53,6 +53,8 @@ signals:
     void signal_socketChanged(int number);
     void signal_portAdded(int number, QString port);
     void signal_portRemoved(int number, QString port);
+    // Matching ports that were there at the start and are left alone.
+    void signal_presentSkipped(QStringList ports);
     // A line for the operator about one socket's modem.
     void signal_event(int number, QString port, QString text);
     void signal_identified(int number, QString imei);

@@ -1,6 +1,7 @@
 #include "benchwindow.h"
 
 #include "line/socketmodel.h"
+#include "line/sockettexts.h"
 #include "line/watchrun.h"
 #include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
@@ -60,6 +61,10 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     mUnwritten = new UnwrittenRecords(central);
     layout->addWidget(mLabelCounters);
     layout->addWidget(mLabelProblem);
+    mLabelSkipped = new QLabel(central);
+    mLabelSkipped->setWordWrap(true);
+    mLabelSkipped->setObjectName(QStringLiteral("labelSkipped"));
+    layout->addWidget(mLabelSkipped);
     layout->addWidget(mUnwritten);
 
     auto *splitter = new QSplitter(Qt::Vertical, central);
@@ -242,6 +247,11 @@ void BenchWindow::start()
     auto *run = new WatchRun(options, mLister, this);
     run->setSettingsContent(mSettingsContent); // every modem gets the bytes just checked
     connect(run, &WatchRun::signal_problem, mLabelProblem, &QLabel::setText);
+    mLabelSkipped->clear();
+    connect(run, &WatchRun::signal_presentSkipped, mLabelSkipped, [this](const QStringList &ports) {
+        mLabelSkipped->setText(SocketText::presentSkipped(
+            ports, QStringLiteral("включите «Брать и уже подключённые»")));
+    });
     connect(run, &WatchRun::signal_finished, this, &BenchWindow::slot_mRun_signal_finished);
     connect(run, &WatchRun::signal_recordUnwritten, mUnwritten,
             [this](const JournalRecord &, const QByteArray &line, const QString &reason) {

@@ -74,6 +74,7 @@ private:
     QPushButton *mButtonStart;
     QLabel *mLabelCounters;
     QLabel *mLabelProblem;
+    QLabel *mLabelSkipped; // matching ports left alone because they were there at the start
     UnwrittenRecords *mUnwritten;
     QListView *mViewTiles;
     QLabel *mLabelLog;
