@@ -772,11 +772,11 @@ void TestLine::watchArguments_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("error"); // empty: accepted
-    QTest::newRow("all") << QStringList{"flash",      "--match",   "0403:6001",
-                                        "--match",    "10c4:ea60", "--include-present",
-                                        "--settings", "s.ini",     "--journal",
-                                        "j.csv",      "--count",   "3",
-                                        "--json"}
+    QTest::newRow("all") << QStringList{"flash",      "--match",         "0403:6001",
+                                        "--match",    "10c4:ea60",       "--include-present",
+                                        "--settings", "s.ini",           "--journal",
+                                        "j.csv",      "--count",         "3",
+                                        "--json",     "--answer-within", "1.5"}
                          << "";
     QTest::newRow("no job") << QStringList{} << "watch: нужно задание flash или load-settings";
     QTest::newRow("read job") << QStringList{"read-settings"}
@@ -795,6 +795,14 @@ void TestLine::watchArguments_data()
                                         << "--count: нужно целое число от 1 до 1000000:  5";
     QTest::newRow("count with a sign") << QStringList{"flash", "--count", "+5"}
                                        << "--count: нужно целое число от 1 до 1000000: +5";
+    const QString seconds =
+        QStringLiteral("--answer-within: нужно число секунд от 1 до 86400 (0 — без предела): ");
+    QTest::newRow("answer limit under a second")
+        << QStringList{"flash", "--answer-within", "0.5"} << seconds + "0.5";
+    QTest::newRow("answer limit too long")
+        << QStringList{"flash", "--answer-within", "86401"} << seconds + "86401";
+    QTest::newRow("answer limit with a comma")
+        << QStringList{"flash", "--answer-within", "1,5"} << seconds + "1,5";
     // Every file of the run is a file of its own.
     QTest::newRow("journal is the settings file")
         << QStringList{"flash", "--journal", "settings.ini"}
@@ -837,6 +845,10 @@ void TestLine::watchArguments()
     QCOMPARE(options.journalFile, QStringLiteral("j.csv"));
     QCOMPARE(options.settingsFile, QStringLiteral("s.ini"));
     QCOMPARE(options.count, 3);
+    QCOMPARE(options.answerWithinMs, 1500);
+    QCOMPARE(
+        WatchArguments::parse({"flash", "--answer-within", "0"}, &reason)->options.answerWithinMs,
+        0);
     PortEntry other = port(QStringLiteral("ttyUSB0"), 0x10c4, 0xea60);
     QVERIFY(options.filter.matches(other) && !options.filter.matches(port("x", 0x0403, 0xfe72)));
 }

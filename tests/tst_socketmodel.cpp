@@ -200,6 +200,9 @@ void TestSocketModel::portThatDoesNotOpenShowsItsHint()
                  QStringLiteral("Порт не открылся"));
     QCOMPARE(tile(*mModel, SocketModel::ToneRole).toInt(), int(SocketModel::Bad));
     QVERIFY(!tile(*mModel, SocketModel::DetailRole).toString().isEmpty());
+    // It is on record and counted: a port that does not open is a failed modem.
+    QVERIFY2(mModel->countersText().startsWith(QStringLiteral("Успешно: 0    Ошибок: 1")),
+             qPrintable(mModel->countersText()));
     unplug(mDir->filePath(QStringLiteral("ttyUSB9")));
     QTRY_COMPARE(tile(*mModel, SocketModel::StateTextRole).toString(),
                  QStringLiteral("Ждём модем"));

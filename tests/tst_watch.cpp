@@ -75,6 +75,8 @@ private slots:
     void interruptWithNoJobRunningEndsAtOnce();
     void jobEndingAfterInterruptionIsCounted();
     void journalThatCannotBeWrittenStopsTheWatch();
+    void modemsWithoutAJobAreRecorded();
+    void modemLeavingBeforeItsVerdictIsRecorded();
     void journalReplacedDeletedOrEmptied_data();
     void journalReplacedDeletedOrEmptied();
     void numbersFileGivingANumberTwiceIsRefused();
@@ -378,10 +380,13 @@ void TestWatch::interruptTwiceStopsEveryPort()
     QTest::qWait(quietMs);
     QCOMPARE(writing->commands().size() + waiting->commands().size(), commandsAtStop);
     QVERIFY(late->commands().isEmpty());
-    const QList<QStringList> lines = journalLines();
-    QCOMPARE(lines.size(), 1);
-    QCOMPARE(lines.at(0).at(6), QStringLiteral("прервано"));
-    QCOMPARE(lines.at(0).at(7), QStringLiteral("файл main.pyo"));
+    // The modem whose script ran is on record too, as the watch stopped.
+    QMap<QString, QStringList> bySocket;
+    for (const QStringList &line : journalLines())
+        bySocket.insert(line.at(1), line);
+    QCOMPARE(bySocket.size(), 2);
+    QCOMPARE(bySocket.value("1").mid(6, 2), (QStringList{"прервано", "файл main.pyo"}));
+    QCOMPARE(bySocket.value("2").at(6), QStringLiteral("уже прошит"));
 }
 
 // Ctrl+C on a terminal while no job runs (one socket emptied after its job,
@@ -485,6 +490,95 @@ void TestWatch::journalThatCannotBeWrittenStopsTheWatch()
         QVERIFY2(err.contains(whole), result.err.constData());
     }
     QVERIFY2(err.contains(QStringLiteral(", не записан в журнал: 2")), result.err.constData());
+}
+
+// Every modem gets one line, also without a job: a modem whose script runs
+// ("уже прошит", counted apart, not a failure), one that sends garbage ("не
+// отвечает", with what came, escaped) and a port that does not open (the
+// hint's reason). Neither modem gets more than the presence check.
+void TestWatch::modemsWithoutAJobAreRecorded()
+{
+    ModemSim *scripting = addModem(imeiA);
+    scripting->startScript();
+    ModemSim *garbage = addModem(imeiB);
+    garbage->setScriptOutput(QByteArray("\x01garbage\xff\r\n"));
+    garbage->startScript();
+    const WatchResult result =
+        watch({"flash", "--answer-within", "1"},
+              {[&] {
+                   plug(scripting, QStringLiteral("1-1"));
+                   plug(garbage, QStringLiteral("1-2"));
+                   mBench->plugPort(QStringLiteral("/nonexistent/ttyX"), QStringLiteral("1-3"));
+                   return true;
+               },
+               [&] {
+                   if (journalLines().size() < 3)
+                       return false;
+                   ::raise(SIGINT);
+                   return true;
+               }});
+    QCOMPARE(result.exitCode, 1);
+    QMap<QString, QStringList> bySocket;
+    for (const QStringList &line : journalLines())
+        bySocket.insert(line.at(1), line);
+    QCOMPARE(bySocket.size(), 3);
+    QCOMPARE(bySocket.value("1").mid(6, 3),
+             (QStringList{"уже прошит", "", "выполняется скрипт v1.08"}));
+    QCOMPARE(bySocket.value("2").mid(6, 2), (QStringList{"не отвечает", ""}));
+    const QString heard = bySocket.value("2").at(8);
+    QVERIFY2(heard.startsWith(QString::fromUtf8("получено: \\x01garbage\xEF\xBF\xBD\\r\\n")),
+             qPrintable(heard));
+    QCOMPARE(bySocket.value("3").at(6), QStringLiteral("порт не открылся"));
+    QVERIFY(!bySocket.value("3").at(8).isEmpty());
+    for (ModemSim *sim : {scripting, garbage}) {
+        QVERIFY(!sim->commands().isEmpty());
+        for (const QByteArray &command : sim->commands())
+            QCOMPARE(command, QByteArray("ate0"));
+    }
+    const QString out = QString::fromUtf8(result.out);
+    QCOMPARE(out.count(QStringLiteral("Выполняется скрипт v1.08: модем уже прошит? Чтобы прошить "
+                                      "его здесь, выключите и включите питание")),
+             1);
+    QCOMPARE(out.count(QStringLiteral("Модем не отвечает (получено: \\x01garbage")), 1);
+    QVERIFY(!out.contains(QStringLiteral("Модем не отвечает (получено: v1.08")));
+    QVERIFY2(result.err.contains("Итого: успешно 0, ошибок 2, модемов в час —, уже прошиты: 1"),
+             result.err.constData());
+}
+
+// A modem that talks but never answers and is taken out before any limit is
+// recorded when it leaves, once.
+void TestWatch::modemLeavingBeforeItsVerdictIsRecorded()
+{
+    ModemSim *garbage = addModem(imeiB);
+    garbage->setScriptOutput(QByteArray("\x7f\x80"));
+    garbage->startScript();
+    const WatchResult result =
+        watch({"flash", "--answer-within", "0"},
+              {[&] {
+                   plug(garbage, QStringLiteral("1-2"));
+                   return true;
+               },
+               [&] {
+                   if (said(QStringLiteral("Модем не отвечает (получено: ")) == 0)
+                       return false;
+                   QTest::qWait(quietMs); // no limit: nothing is written while it stays
+                   if (!journalLines().isEmpty())
+                       return true;
+                   unplug(garbage);
+                   return true;
+               },
+               [&] {
+                   if (journalLines().isEmpty())
+                       return false;
+                   ::raise(SIGINT);
+                   return true;
+               }});
+    QCOMPARE(result.exitCode, 1);
+    const QList<QStringList> lines = journalLines();
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.at(0).at(6), QStringLiteral("не отвечает"));
+    QVERIFY2(lines.at(0).at(8).startsWith(QStringLiteral("получено: \\x7f")),
+             qPrintable(lines.at(0).at(8)));
 }
 
 // A journal moved aside (an editor's save), deleted or emptied between two

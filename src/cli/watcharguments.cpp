@@ -4,6 +4,21 @@
 
 namespace {
 constexpr int maxCount = 1000000;
+constexpr int maxSeconds = 86400;
+
+// Seconds, decimals allowed ("1.5"), at least 1, or 0 for none: the same for
+// every time an option of the watch takes.
+std::optional<int> secondsAsMs(const QString &option, const QString &value, QString *error)
+{
+    static const QRegularExpression seconds(QStringLiteral("^[0-9]{1,5}(\\.[0-9]{1,3})?$"));
+    const double given = seconds.match(value).hasMatch() ? value.toDouble() : -1;
+    if (given != 0 && (given < 1 || given > maxSeconds)) {
+        *error = option + QStringLiteral(": нужно число секунд от 1 до 86400 (0 — без предела): ") +
+                 value;
+        return std::nullopt;
+    }
+    return qRound(given * 1000);
+}
 
 std::optional<WatchArguments> refuse(QString *error, const QString &reason)
 {
@@ -25,6 +40,11 @@ bool takeValue(WatchArguments &result, QStringList &match, const QString &option
         result.settingsGiven = true;
     } else if (option == QLatin1String("--journal")) {
         result.options.journalFile = value;
+    } else if (option == QLatin1String("--answer-within")) {
+        const std::optional<int> ms = secondsAsMs(option, value, error);
+        if (!ms)
+            return false;
+        result.options.answerWithinMs = *ms;
     } else {
         // Digits only: toInt() would also take " 5" or "+5".
         static const QRegularExpression digits(QStringLiteral("^[0-9]{1,7}$"));
@@ -51,7 +71,7 @@ std::optional<WatchArguments> WatchArguments::parse(const QStringList &arguments
     else
         return refuse(error, QStringLiteral("watch: нужно задание flash или load-settings"));
     result.options.jobName = job;
-    const QStringList valued{"--match", "--settings", "--journal", "--count"};
+    const QStringList valued{"--match", "--settings", "--journal", "--count", "--answer-within"};
     QStringList match;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString option = arguments.at(i);
@@ -86,5 +106,6 @@ QString WatchArguments::usage()
     return QStringLiteral("  lorta-flash-cli watch flash|load-settings [--match VID:PID ...] "
                           "[--include-present]\n"
                           "                        [--settings FILE] [--journal FILE] "
-                          "[--count N] [--json]\n");
+                          "[--count N] [--json]\n"
+                          "                        [--answer-within S]\n");
 }

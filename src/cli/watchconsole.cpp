@@ -153,11 +153,14 @@ void WatchConsole::slot_mRun_signal_finished()
                           .arg(mRun.succeeded())
                           .arg(mRun.failed())
                           .arg(mRun.modemsPerHourText());
+    if (mRun.alreadyFlashed() > 0)
+        summary += QStringLiteral(", уже прошиты: %1").arg(mRun.alreadyFlashed());
     if (unwritten > 0)
         summary += QStringLiteral(", не записан в журнал: %1").arg(unwritten);
     mOutput.error(summary);
     json(QStringLiteral("summary"), 0, QString(),
          {{QStringLiteral("succeeded"), mRun.succeeded()},
+          {QStringLiteral("already-flashed"), mRun.alreadyFlashed()},
           {QStringLiteral("failed"), mRun.failed()},
           {QStringLiteral("unwritten"), unwritten}});
     // How long the end waits for a slow reader before it reports the output lost.

@@ -14,7 +14,6 @@ bool allDigits(const QByteArray &text)
     return !text.isEmpty();
 }
 
-
 // The IMEI of one trimmed line: "+CGSN:" and quotes around it allowed.
 std::optional<QString> imeiOfLine(QByteArray line)
 {

@@ -55,6 +55,12 @@ QString JournalRecord::resultText(Result result)
         return QStringLiteral("прервано");
     case Result::Unplugged:
         return QStringLiteral("модем отключён");
+    case Result::OpenFailed:
+        return QStringLiteral("порт не открылся");
+    case Result::NoAnswer:
+        return QStringLiteral("не отвечает");
+    case Result::AlreadyFlashed:
+        return QStringLiteral("уже прошит");
     }
     return QString();
 }

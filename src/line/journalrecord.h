@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-// One modem's job as the journal keeps it.
+// One modem's line in the journal: its job's end, or why it had none.
 struct JournalRecord
 {
     enum class Result
@@ -12,7 +12,10 @@ struct JournalRecord
         Success,
         Failure,
         Interrupted,
-        Unplugged
+        Unplugged,
+        OpenFailed,    // the port did not open: the text is the hint's reason
+        NoAnswer,      // bytes, but never five answers in a row: the text says what came
+        AlreadyFlashed // its script runs: it answers no command
     };
 
     int socket = 0;

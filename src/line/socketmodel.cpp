@@ -50,8 +50,7 @@ void SocketModel::setRun(WatchRun *run, const QString &jobTitle)
     mJobTitle = jobTitle;
     mRows.clear();
     mStopping = false;
-    mSucceeded = 0;
-    mFailed = 0;
+    mCounters = LineCounters();
     endResetModel();
     emit signal_countersChanged();
     if (!run)
@@ -115,9 +114,10 @@ QStringList SocketModel::logLines(int row) const
 QString SocketModel::countersText() const
 {
     const QString perHour = mRun ? mRun->modemsPerHourText() : QStringLiteral("—");
-    return QStringLiteral("Успешно: %1    Ошибок: %2    Модемов в час: %3")
-        .arg(mSucceeded)
-        .arg(mFailed)
+    return QStringLiteral("Успешно: %1    Ошибок: %2    Уже прошиты: %3    Модемов в час: %4")
+        .arg(mCounters.succeeded)
+        .arg(mCounters.failed)
+        .arg(mCounters.alreadyFlashed)
         .arg(perHour);
 }
 
@@ -162,10 +162,7 @@ void SocketModel::slot_run_signal_event(int number, const QString &port, const Q
 
 void SocketModel::slot_run_signal_jobEnded(const JournalRecord &record)
 {
-    if (record.result == JournalRecord::Result::Success)
-        ++mSucceeded;
-    else
-        ++mFailed;
+    mCounters.count(record);
     emit signal_countersChanged();
     const int row = rowOf(record.socket);
     if (row < 0)
@@ -174,7 +171,8 @@ void SocketModel::slot_run_signal_jobEnded(const JournalRecord &record)
     shown.verdict = SocketText::verdict(record);
     shown.tone = record.result == JournalRecord::Result::Success ? Good : Bad;
     shown.seconds = record.seconds;
-    shown.verdictKept = true;
+    // A port that did not open keeps showing its state and the hint's reason.
+    shown.verdictKept = record.result != JournalRecord::Result::OpenFailed;
     shown.unplugVerdict = record.result == JournalRecord::Result::Unplugged;
     refresh(shown);
     changed(row);
@@ -225,7 +223,9 @@ void SocketModel::refresh(Row &row)
     case SocketRun::State::Opening:
     case SocketRun::State::Waiting:
         row.tone = Idle;
-        row.state = SocketText::waiting();
+        // A modem that talks but does not answer says so.
+        row.state =
+            state == SocketRun::State::Waiting ? socket->stateText() : SocketText::waiting();
         return;
     case SocketRun::State::Identifying:
         row.tone = Busy;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "journalrecord.h"
+#include "linecounters.h"
 
 #include <QAbstractTableModel>
 #include <QPointer>
@@ -67,8 +68,8 @@ public:
 
     int rowOf(int number) const;
     QStringList logLines(int row) const;
-    int succeeded() const { return mSucceeded; }
-    int failed() const { return mFailed; }
+    int succeeded() const { return mCounters.succeeded; }
+    int failed() const { return mCounters.failed; }
     QString countersText() const;
 
     // The most log lines a socket keeps; older ones are dropped.
@@ -115,6 +116,5 @@ private:
     QString mJobTitle;
     QVector<Row> mRows;
     bool mStopping = false;
-    int mSucceeded = 0;
-    int mFailed = 0;
+    LineCounters mCounters;
 };

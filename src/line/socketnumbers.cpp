@@ -5,10 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-#include <QStringList>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSet>
+#include <QStringList>
 #include <algorithm>
 
 namespace {
@@ -46,9 +46,9 @@ bool SocketNumbers::load(const QString &fileName, QString *error)
         problem = QStringLiteral("больше 1 МБ: это не файл номеров");
     QHash<int, int> lineOfNumber;
     QHash<QString, int> lineOfKey;
-    const QStringList lines =
-        problem.isEmpty() ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))
-                          : QStringList();
+    const QStringList lines = problem.isEmpty()
+                                  ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))
+                                  : QStringList();
     for (int i = 0; i < lines.size() && problem.isEmpty(); ++i)
         problem = lineProblem(lines.at(i), i + 1, lineOfNumber, lineOfKey);
     if (problem.isEmpty())
@@ -83,8 +83,9 @@ QString SocketNumbers::lineProblem(const QString &raw, int lineNumber,
     if (number < 1 || number > maxNumber)
         return at + QStringLiteral("номер гнезда %1 не от 1 до 9999").arg(match.captured(1));
     if (lineOfNumber.contains(number))
-        return at + QStringLiteral("номер %1 уже дан в строке %2").arg(number).arg(
-                        lineOfNumber.value(number));
+        return at + QStringLiteral("номер %1 уже дан в строке %2")
+                        .arg(number)
+                        .arg(lineOfNumber.value(number));
     if (lineOfKey.contains(key))
         return at + QStringLiteral("позиция %1 уже названа в строке %2")
                         .arg(shown(key))

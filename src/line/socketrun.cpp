@@ -1,23 +1,34 @@
 #include "socketrun.h"
 
 #include "imeiparser.h"
+#include "log/logcomposer.h"
 #include "openfailurehint.h"
 #include "protocol/jobsteps.h"
 #include "protocol/modemcommands.h"
 #include "protocol/modemfiles.h"
+#include "protocol/modemtext.h"
 #include "sockettexts.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 
 namespace {
+// What the record and the tile show of a modem's bytes: enough to tell a
+// wrong speed from a script, as one safe line.
+constexpr int heardShown = 60;
+constexpr int heardKept = 256;
 } // namespace
 
 SocketRun::SocketRun(int number, OperationType job, const QString &jobName, const Timing &timing,
                      QObject *parent)
     : QObject(parent), mSession(timing), mNumber(number), mJob(job), mJobName(jobName),
-      mTimerPullGrace(new QTimer(this))
+      mTimerPullGrace(new QTimer(this)), mTimerAnswerWithin(new QTimer(this))
 {
+    mTimerAnswerWithin->setSingleShot(true);
+    connect(mTimerAnswerWithin, &QTimer::timeout, this,
+            &SocketRun::slot_mTimerAnswerWithin_timeout);
+    connect(&mSession, &ModemSession::signal_received, this,
+            &SocketRun::slot_mSession_signal_received);
     mTimerPullGrace->setSingleShot(true);
     mTimerPullGrace->setInterval(timing.pullGrace);
     connect(mTimerPullGrace, &QTimer::timeout, this, &SocketRun::slot_mTimerPullGrace_timeout);
@@ -59,6 +70,11 @@ void SocketRun::setSettingsSource(const QString &fileName, const std::optional<S
         mSession.setSettingsContent(*content);
 }
 
+void SocketRun::setAnswerWithinMs(int ms)
+{
+    mTimerAnswerWithin->setInterval(ms);
+}
+
 QString SocketRun::stateText() const
 {
     switch (mState) {
@@ -67,7 +83,9 @@ QString SocketRun::stateText() const
     case State::Opening:
         return SocketText::opening();
     case State::Waiting:
-        return SocketText::waiting();
+        if (!mScriptVersion.isEmpty())
+            return SocketText::scriptRunning(mScriptVersion);
+        return mHeard.isEmpty() ? SocketText::waiting() : SocketText::notAnswering(heardText());
     case State::Identifying:
         return SocketText::identifying();
     case State::Running:
@@ -111,6 +129,9 @@ void SocketRun::open()
     mBytesSent = 0;
     mBytesTotal = 0;
     mBytesFile.clear();
+    mHeard.clear();
+    mScriptVersion.clear();
+    mJobClock.start(); // a modem without a job is recorded with its time in the socket
     setState(State::Opening);
     mSession.openPort(mPort.systemLocation, ModemLine::baudRate);
 }
@@ -120,6 +141,7 @@ void SocketRun::unplug()
     mNextPort.reset();
     if (mState == State::Running)
         endJob(JournalRecord::Result::Unplugged, QStringLiteral("модем отключён"));
+    recordSilentModem(); // it leaves before its verdict: the record is written now
     if (mState == State::Closing) {
         mAfterClose = State::Empty;
         return;
@@ -134,6 +156,7 @@ void SocketRun::stopAccepting()
 {
     mAccepting = false;
     mNextPort.reset();
+    recordSilentModem();
     if (mState == State::Opening || mState == State::Waiting || mState == State::Identifying)
         close(State::Done);
 }
@@ -142,6 +165,7 @@ void SocketRun::stopNow()
 {
     mAccepting = false;
     mNextPort.reset();
+    recordSilentModem();
     if (mState == State::Running && mTimerPullGrace->isActive())
         endJob(JournalRecord::Result::Failure, mFailureText);
     else if (mState == State::Running)
@@ -171,9 +195,10 @@ void SocketRun::slot_mSession_signal_portOpenFailed()
         slot_mSession_signal_portClosed(); // nothing was open, nothing to wait for
         return;
     }
+    const QString hint = OpenFailureHint().explain(mPort.systemLocation);
     setState(State::OpenFailed);
-    announce(QStringLiteral("Ошибка при открытии порта. ") +
-             OpenFailureHint().explain(mPort.systemLocation));
+    announce(QStringLiteral("Ошибка при открытии порта. ") + hint);
+    recordWithoutJob(JournalRecord::Result::OpenFailed, hint);
 }
 
 void SocketRun::slot_mSession_signal_portClosed()
@@ -192,6 +217,7 @@ void SocketRun::slot_mSession_signal_presence(bool connected)
 {
     if (!connected || mState != State::Waiting)
         return;
+    mTimerAnswerWithin->stop(); // it answers: what it said before is no verdict
     announce(QStringLiteral("Связь с модемом установлена"));
     setState(State::Identifying);
     mSession.sendQuery(ModemCommands::imeiQuery(), mSession.timing().answer.imeiQuery);
@@ -334,6 +360,73 @@ void SocketRun::endJob(JournalRecord::Result result, const QString &text)
     mVerdict = SocketText::verdict(record);
     emit signal_jobEnded(record);
     setState(State::Done);
+}
+
+// Bytes while no answer has made it a modem: what it is doing instead is
+// shown at once, and the limit for its verdict starts at the first of them.
+void SocketRun::slot_mSession_signal_received(const QByteArray &data)
+{
+    // An answer with "OK" is the modem answering: the presence check counts those.
+    if (mState != State::Waiting || data.isEmpty() || data.contains(ModemCommands::ok()) ||
+        mHeard.size() >= heardKept)
+        return;
+    const bool first = mHeard.isEmpty();
+    mHeard += data.left(heardKept - mHeard.size());
+    if (first && mTimerAnswerWithin->interval() > 0)
+        mTimerAnswerWithin->start();
+    const QString version = LogComposer::scriptVersion(QString::fromUtf8(data));
+    if (mScriptVersion.isEmpty() && !version.isEmpty()) {
+        mScriptVersion = version;
+        announce(SocketText::scriptRunning(version));
+    } else if (first && version.isEmpty()) {
+        announce(SocketText::notAnswering(heardText()));
+    } else {
+        return;
+    }
+    emit signal_changed(mNumber);
+}
+
+void SocketRun::slot_mTimerAnswerWithin_timeout()
+{
+    if (mState != State::Waiting)
+        return;
+    recordSilentModem();
+    close(State::Done);
+}
+
+void SocketRun::recordSilentModem()
+{
+    if (mState != State::Waiting || mHeard.isEmpty())
+        return;
+    mTimerAnswerWithin->stop();
+    if (mScriptVersion.isEmpty())
+        recordWithoutJob(JournalRecord::Result::NoAnswer,
+                         QStringLiteral("получено: ") + heardText());
+    else
+        recordWithoutJob(JournalRecord::Result::AlreadyFlashed,
+                         QStringLiteral("выполняется скрипт ") + mScriptVersion);
+    mHeard.clear();
+    mScriptVersion.clear();
+}
+
+QString SocketRun::heardText() const
+{
+    const QString text = printableText(QString::fromUtf8(mHeard));
+    return text.size() > heardShown ? text.left(heardShown) + QStringLiteral("…") : text;
+}
+
+void SocketRun::recordWithoutJob(JournalRecord::Result result, const QString &text)
+{
+    JournalRecord record;
+    record.socket = mNumber;
+    record.port = mPort.name;
+    record.serialNumber = mPort.serialNumber;
+    record.job = mJobName;
+    record.result = result;
+    record.text = text;
+    record.seconds = mJobClock.isValid() ? mJobClock.elapsed() / 1000.0 : 0;
+    mVerdict = SocketText::verdict(record);
+    emit signal_jobEnded(record);
 }
 
 void SocketRun::setState(State state)

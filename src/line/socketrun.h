@@ -12,9 +12,12 @@
 #include <optional>
 
 // One bench socket: the session of whichever modem is plugged in there. A
-// modem that appears is opened and checked until it answers (no time limit),
-// asked for its IMEI, then given the job; its end is one journal record. The
-// port is then closed and the socket waits for the modem to be taken out.
+// modem that appears is opened and checked until it answers, asked for its
+// IMEI, then given the job; its end is one journal record. A modem that sends
+// bytes but never answers (its script runs, a wrong speed, a broken modem)
+// gets a record too: at the answer limit after its first byte, or when it
+// leaves first. So does a port that does not open. The port is then closed
+// and the socket waits for the modem to be taken out.
 // Every close asks the worker and waits for signal_portClosed, never blocking.
 class SocketRun : public QObject
 {
@@ -38,6 +41,8 @@ public:
 
     // Where the settings file comes from; content, when given, is what is sent.
     void setSettingsSource(const QString &fileName, const std::optional<SmallFile> &content);
+    // How long after its first byte a modem that does not answer gets its verdict; 0: never.
+    void setAnswerWithinMs(int ms);
     void plug(const PortEntry &port);
     // The modem's port has gone: a running job ends as "модем отключён".
     void unplug();
@@ -92,6 +97,8 @@ private slots:
     void slot_mSession_signal_bytesSent(qint64 sent, qint64 total);
     void slot_mSession_signal_jobEnded(OperationType job, bool success, const QString &text);
     void slot_mTimerPullGrace_timeout();
+    void slot_mSession_signal_received(const QByteArray &data);
+    void slot_mTimerAnswerWithin_timeout();
 
 private:
     void setState(State state);
@@ -99,6 +106,11 @@ private:
     void beginJob();
     void close(State after);
     void endJob(JournalRecord::Result result, const QString &text);
+    // The record of a modem that had no job: its result, and what it did instead.
+    void recordWithoutJob(JournalRecord::Result result, const QString &text);
+    // A modem that sent bytes but did not answer: its record, if it has none yet.
+    void recordSilentModem();
+    QString heardText() const;
     void announce(const QString &text);
 
     ModemSession mSession;
@@ -131,4 +143,9 @@ private:
     QString mFailureText;
     QString mVerdict;   // of the last job, until the next modem
     QStringList mNotes; // of this modem, for its record
+    // A modem that talks but does not answer: its first bytes, the version
+    // its script prints, and the limit after which its record is written.
+    QByteArray mHeard;
+    QString mScriptVersion;
+    QTimer *mTimerAnswerWithin;
 };

@@ -41,6 +41,18 @@ inline QString closing()
 {
     return QStringLiteral("Закрываем порт");
 }
+// Bytes, but no answers: a modem whose script runs, or one at a wrong speed.
+inline QString scriptRunning(const QString &version)
+{
+    return QStringLiteral("Выполняется скрипт ") + version +
+           QStringLiteral(": модем уже прошит? Чтобы прошить его здесь, выключите и включите "
+                          "питание");
+}
+inline QString notAnswering(const QString &heard)
+{
+    return QStringLiteral("Модем не отвечает (получено: ") + heard + QLatin1Char(')');
+}
+
 // No job and no verdict: the watch has stopped taking modems.
 inline QString stopped()
 {
@@ -57,6 +69,13 @@ inline QString verdict(const JournalRecord &record)
         return QStringLiteral("Модем отключён во время прошивки");
     case JournalRecord::Result::Interrupted:
         return QStringLiteral("Прервано: ") + record.step;
+    case JournalRecord::Result::OpenFailed:
+        return openFailed();
+    case JournalRecord::Result::NoAnswer:
+        return QStringLiteral("Не отвечает: ") + record.text;
+    case JournalRecord::Result::AlreadyFlashed:
+        return QStringLiteral("Уже прошит: ") + record.text +
+               QStringLiteral(" — снимите модем или выключите и включите питание");
     case JournalRecord::Result::Failure:
         break;
     }

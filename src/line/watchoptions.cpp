@@ -5,8 +5,8 @@
 
 QString WatchOptions::fileConflict() const
 {
-    return RunFiles::conflict({{QStringLiteral("--settings"), settingsFile},
-                               {QStringLiteral("--journal"), journalFile},
-                               {QStringLiteral("номеров гнёзд журнала"),
-                                SocketNumbers::fileBeside(journalFile)}});
+    return RunFiles::conflict(
+        {{QStringLiteral("--settings"), settingsFile},
+         {QStringLiteral("--journal"), journalFile},
+         {QStringLiteral("номеров гнёзд журнала"), SocketNumbers::fileBeside(journalFile)}});
 }

@@ -21,6 +21,9 @@ struct WatchOptions
     std::optional<SmallFile> settingsContent;
     QString journalFile = QStringLiteral("lorta-journal.csv");
     int count = 0; // successes after which the watch ends; 0: no limit
+    // A modem that sends bytes but never answers gets its verdict this long
+    // after its first byte; 0: never.
+    int answerWithinMs = 60000;
     // The modem's and the line's waits: always the product's but in tests.
     Timing timing;
 

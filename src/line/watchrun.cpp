@@ -76,6 +76,7 @@ SocketRun *WatchRun::socketFor(const PortEntry &port)
         return socket;
     socket = new SocketRun(number, mOptions.job, mOptions.jobName, mOptions.timing, this);
     socket->setSettingsSource(mOptions.settingsFile, mOptions.settingsContent);
+    socket->setAnswerWithinMs(mOptions.answerWithinMs);
     connect(socket, &SocketRun::signal_changed, this, [this](int changed) {
         emit signal_socketChanged(changed);
         // A socket is done before it reports the job that ended there: the watch ends
@@ -144,11 +145,9 @@ void WatchRun::slot_socket_signal_identified(int number, const QString &imei)
 // watch before any modem is flashed unrecorded.
 void WatchRun::slot_socket_signal_jobEnded(const JournalRecord &record)
 {
-    if (record.result == JournalRecord::Result::Success) {
-        ++mSucceeded;
+    mCounters.count(record);
+    if (record.result == JournalRecord::Result::Success)
         mYield.noteSuccess(mClock.isValid() ? mClock.elapsed() : 0);
-    } else
-        ++mFailed;
     const QDateTime time = mJournal.now();
     const QByteArray bytes = mJournal.line(record, time);
     Journal *journal = &mJournal;
@@ -183,7 +182,7 @@ void WatchRun::journalWritten(const JournalRecord &record, const QDateTime &time
         return;
     }
     mJournal.noteWritten(record, time);
-    if (mOptions.count > 0 && mSucceeded >= mOptions.count)
+    if (mOptions.count > 0 && mCounters.succeeded >= mOptions.count)
         stopGracefully();
     if (mAccepting && mLinesPending == 0)
         holdJobs(false);

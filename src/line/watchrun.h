@@ -1,6 +1,7 @@
 #pragma once
 
 #include "journal.h"
+#include "linecounters.h"
 #include "portwatcher.h"
 #include "socketnumbers.h"
 #include "socketrun.h"
@@ -38,8 +39,9 @@ public:
     void stopNow();
 
     bool finished() const { return mFinished; }
-    int succeeded() const { return mSucceeded; }
-    int failed() const { return mFailed; }
+    int succeeded() const { return mCounters.succeeded; }
+    int alreadyFlashed() const { return mCounters.alreadyFlashed; }
+    int failed() const { return mCounters.failed; }
     // Successes of the last hour, as the counters show it ("—" in the first minutes).
     QString modemsPerHourText() const;
     // A journal line could not be written: the watch stopped for that.
@@ -88,8 +90,7 @@ private:
     QMap<int, SocketRun *> mSockets;
     QElapsedTimer mClock;
     YieldMeter mYield;
-    int mSucceeded = 0;
-    int mFailed = 0;
+    LineCounters mCounters;
     bool mAccepting = true;
     bool mJournalFailed = false;
     bool mFinished = false;

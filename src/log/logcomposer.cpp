@@ -24,7 +24,13 @@ QString cutReceived(const QString &text)
 }
 } // namespace
 
-LogComposer::LogComposer() : mVersion(QStringLiteral("[v]\\d{1}\\.\\d{2}")) {}
+LogComposer::LogComposer() = default;
+
+QString LogComposer::scriptVersion(const QString &text)
+{
+    static const QRegularExpression version(QStringLiteral("[v]\\d{1}\\.\\d{2}"));
+    return version.match(text).captured(0);
+}
 
 QString LogComposer::stamp(const QDateTime &now)
 {
@@ -60,9 +66,9 @@ QString LogComposer::receivedBody(const QString &text, bool connected,
             return QString();
         return ToolText::connected();
     }
-    const QRegularExpressionMatch version = mVersion.match(text);
-    if (version.hasMatch())
-        return ToolText::scriptRunningPrefix() + version.captured(0);
+    const QString version = scriptVersion(text);
+    if (!version.isEmpty())
+        return ToolText::scriptRunningPrefix() + version;
     if (!stopped) {
         if (lastLine == ToolText::noConnection() ||
             lastLine.startsWith(ToolText::scriptRunningPrefix()))

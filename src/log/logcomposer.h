@@ -34,11 +34,11 @@ public:
                     bool connected, const QString &lastPaneLine) const;
 
     static QString stamp(const QDateTime &now);
+    // The version a running script prints ("v1.08"), or an empty string.
+    static QString scriptVersion(const QString &text);
     // The pane's last line without its 15-character stamp (unchanged when not longer).
     static QString withoutStamp(const QString &lastPaneLine);
 
 private:
     QString receivedBody(const QString &text, bool connected, const QString &lastLine) const;
-
-    const QRegularExpression mVersion;
 };

@@ -45,7 +45,11 @@ ModemSession::ModemSession(const Timing &timing, QObject *parent)
             &ModemSession::slot_serial_signal_receivedAnswer, Qt::QueuedConnection);
     connect(
         &serial, &SerialPort::signal_receivedData, this,
-        [this](const QByteArray &data) { appendLog(textUpToZero(data), MessageKind::Received); },
+        [this](const QByteArray &data) {
+            if (mPortOpen)
+                emit signal_received(data);
+            appendLog(textUpToZero(data), MessageKind::Received);
+        },
         Qt::QueuedConnection);
     connect(&serial, &QThread::finished, this, &ModemSession::slot_serial_finished,
             Qt::QueuedConnection);
@@ -184,8 +188,8 @@ void ModemSession::sendQuery(const QByteArray &command, Timing::Ms wait)
 // A wait of 0 stands for the usual one: the worker takes only a command with a wait.
 void ModemSession::sendCommand(const QByteArray &command, int waitMs)
 {
-    mSender->send(command, waitMs == 0 ? msOf(mTiming.answer.usual) : waitMs,
-                  CommandSender::Delivery::Guaranteed);
+    mLastWaitMs = waitMs == 0 ? msOf(mTiming.answer.usual) : waitMs;
+    mSender->send(command, mLastWaitMs, CommandSender::Delivery::Guaranteed);
 }
 
 void ModemSession::startOperation(OperationType operation)
@@ -253,6 +257,8 @@ void ModemSession::slot_mTimerSendCheck_timeout()
 void ModemSession::slot_serial_signal_receivedAnswer(QByteArray data)
 {
     const bool current = mSender->takeAnswer();
+    if (mPortOpen && !data.isEmpty())
+        emit signal_received(data);
     if (mQueryPending && mPortOpen && current) {
         mQueryPending = false;
         appendLog(textUpToZero(data), MessageKind::Received);
@@ -262,6 +268,7 @@ void ModemSession::slot_serial_signal_receivedAnswer(QByteArray data)
     if (mOperation == OperationType::None || !mPortOpen || !current)
         return;
     const bool hasOk = data.contains(ModemCommands::ok());
+    mLastAnswer = data;
     if (mOperation == OperationType::PresenceCheck) {
         mPresence.count(hasOk);
         emit signal_presence(mPresence.connected());

@@ -63,6 +63,10 @@ public:
     // query between the presence check and the job; the window never calls it.
     void sendQuery(const QByteArray &command, Timing::Ms wait);
     const Timing &timing() const { return mTiming; }
+    // The job's last command's answer wait and what came within it: what a
+    // failed job's record says of the modem.
+    int lastWaitMs() const { return mLastWaitMs; }
+    QByteArray lastAnswer() const { return mLastAnswer; }
 
 signals:
     // A finished log line, time stamp included, and the kind of message it shows.
@@ -86,6 +90,10 @@ signals:
     void signal_jobEnded(OperationType job, bool success, QString text, bool logged);
     // The answer to sendQuery(), possibly empty.
     void signal_queryAnswered(QByteArray answer);
+    // Every byte the modem sent while the port was open, answers and unasked
+    // bytes alike, as it came: the production line tells a silent port from a
+    // talking one by it.
+    void signal_received(QByteArray data);
 
 private slots:
     void slot_mTimerSendCheck_timeout();
@@ -112,6 +120,8 @@ private:
     // The last requested job sends its first command when the start timer fires.
     OperationType mPendingOperation = OperationType::None;
     QByteArray mCurrentCommand;
+    int mLastWaitMs = 0;
+    QByteArray mLastAnswer;
     Timing::Ms mCurrentWait{0}; // the first command's answer wait
     QString mFileInFlight;      // the file whose bytes the next hand-over carries
     OperationType mJob = OperationType::None;

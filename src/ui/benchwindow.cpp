@@ -54,6 +54,8 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
 
     mLabelCounters = new QLabel(central);
     mLabelCounters->setStyleSheet(QStringLiteral("font-size: 16pt; font-weight: bold;"));
+    mLabelCounters->setWordWrap(
+        true); // a small screen breaks the line rather than widening the window
     mLabelProblem = new QLabel(central);
     mLabelProblem->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold;"));
     mLabelProblem->setWordWrap(true);
