@@ -141,6 +141,9 @@ void TestLine::imeiFromAnswer_data()
         << QByteArray("\r\n490154203237518\r\n490154203237519\r\nOK\r\n") << "";
     QTest::newRow("a short number beside it")
         << QByteArray("\r\n+CGSN: 1\r\n490154203237518\r\nOK\r\n") << "490154203237518";
+    // Fourteen digits are no IMEI, so no second one: counted exactly, from the letter on.
+    QTest::newRow("fourteen digits beside it")
+        << QByteArray("\r\n490154203237518\r\nSN A12345678901234\r\nOK\r\n") << "490154203237518";
 }
 
 void TestLine::imeiFromAnswer()
@@ -816,6 +819,10 @@ void TestLine::watchArguments_data()
     QTest::newRow("journal through a link to the settings")
         << QStringList{"flash", "--settings", "LINK_TARGET", "--journal", "LINK"}
         << "один и тот же файл LINK для --settings и для --journal";
+    // Links that point at each other end, and still name one file.
+    QTest::newRow("a loop of links twice")
+        << QStringList{"flash", "--settings", "LOOP", "--journal", "LOOP"}
+        << "один и тот же файл LOOP для --settings и для --journal";
 }
 
 void TestLine::watchArguments()
@@ -826,10 +833,17 @@ void TestLine::watchArguments()
     const QString target = dir.filePath(QStringLiteral("s.ini"));
     const QString link = dir.filePath(QStringLiteral("journal.csv"));
 #ifndef Q_OS_UNIX
-    if (arguments.contains(QStringLiteral("LINK")))
+    if (arguments.contains(QStringLiteral("LINK")) || arguments.contains(QStringLiteral("LOOP")))
         QSKIP("Windows makes a shortcut, not a link the system follows");
 #endif
     QVERIFY(QFile::link(target, link)); // a link to a file not yet written
+    const QString loop = dir.filePath(QStringLiteral("loop-a"));
+    if (arguments.contains(QStringLiteral("LOOP"))) {
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("loop-b")), loop) &&
+                QFile::link(loop, dir.filePath(QStringLiteral("loop-b"))));
+    }
+    arguments.replaceInStrings(QStringLiteral("LOOP"), loop);
+    error.replace(QStringLiteral("LOOP"), loop);
     arguments.replaceInStrings(QStringLiteral("LINK_TARGET"), target);
     arguments.replaceInStrings(QStringLiteral("LINK"), link);
     error.replace(QStringLiteral("LINK"), link);
