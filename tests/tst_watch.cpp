@@ -76,6 +76,8 @@ private slots:
     void jobEndingAfterInterruptionIsCounted();
     void journalThatCannotBeWrittenStopsTheWatch();
     void modemsWithoutAJobAreRecorded();
+    void failureSaysWhatTheModemDid_data();
+    void failureSaysWhatTheModemDid();
     void modemLeavingBeforeItsVerdictIsRecorded();
     void journalReplacedDeletedOrEmptied_data();
     void journalReplacedDeletedOrEmptied();
@@ -543,6 +545,52 @@ void TestWatch::modemsWithoutAJobAreRecorded()
     QVERIFY(!out.contains(QStringLiteral("Модем не отвечает (получено: v1.08")));
     QVERIFY2(result.err.contains("Итого: успешно 0, ошибок 2, модемов в час —, уже прошиты: 1"),
              result.err.constData());
+}
+
+// A failed job's record says at which step, how far into the file, and what
+// the modem did there: nothing within the wait (and the wait), "ERROR", or
+// other bytes, shown escaped.
+void TestWatch::failureSaysWhatTheModemDid_data()
+{
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QString>("text"); // a pattern for the record's text
+    const QString step = QStringLiteral("^Ошибка при прошивке модема: шаг \\d+ из 10");
+    QTest::newRow("ERROR to the write command")
+        << int(ModemFault::Error) << step + QStringLiteral(": ERROR$");
+    QTest::newRow("silence to the write command")
+        << int(ModemFault::Silence)
+        << step + QStringLiteral(": нет ответа за %1 мс$").arg(fastMs(1500));
+    QTest::newRow("garbage to the write command")
+        << int(ModemFault::Garbage) << step + QStringLiteral(": получено: .+$");
+    QTest::newRow("stalled in the file's bytes")
+        << int(ModemFault::DataStall)
+        << step + QStringLiteral(", main.pyo \\d+ из \\d+ байт: нет ответа за \\d+ мс$");
+}
+
+void TestWatch::failureSaysWhatTheModemDid()
+{
+    QFETCH(int, action);
+    QFETCH(QString, text);
+    ModemSim *failing = addModem(imeiA);
+    failing->addFault(ModemFault::onPrefix("at#wscript=\"main.pyo\"", ModemFault::Action(action), 1)
+                          .afterDataBytes(4096));
+    const WatchResult result = watch({"flash", "--count", "1"}, {[&] {
+                                                                     plug(failing, "1-1");
+                                                                     return true;
+                                                                 },
+                                                                 [&] {
+                                                                     if (journalLines().isEmpty())
+                                                                         return false;
+                                                                     ::raise(SIGINT);
+                                                                     return true;
+                                                                 }});
+    QCOMPARE(result.exitCode, 1);
+    const QList<QStringList> lines = journalLines();
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.at(0).at(6), QStringLiteral("ошибка"));
+    const QString recorded = lines.at(0).at(8);
+    QVERIFY2(QRegularExpression(text).match(recorded).hasMatch(), qPrintable(recorded));
+    QVERIFY(!recorded.contains(QLatin1Char('\x1b')) && !recorded.contains(QLatin1Char('\0')));
 }
 
 // A modem that talks but never answers and is taken out before any limit is

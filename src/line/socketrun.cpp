@@ -320,7 +320,7 @@ void SocketRun::slot_mSession_signal_jobEnded(OperationType job, bool success, c
     if (mState != State::Running || job != mJob)
         return;
     if (!success) {
-        mFailureText = text;
+        mFailureText = text + QStringLiteral(": ") + failureDetail();
         mTimerPullGrace->start();
         emit signal_pullSuspected(mNumber);
         return;
@@ -411,8 +411,32 @@ void SocketRun::recordSilentModem()
 
 QString SocketRun::heardText() const
 {
-    const QString text = printableText(QString::fromUtf8(mHeard));
+    return shownBytes(mHeard);
+}
+
+QString SocketRun::shownBytes(const QByteArray &bytes)
+{
+    const QString text = printableText(QString::fromUtf8(bytes));
     return text.size() > heardShown ? text.left(heardShown) + QStringLiteral("…") : text;
+}
+
+// What the modem did where the job stopped: the step, the file's bytes when
+// it stopped in a file, and silence (with the wait), "ERROR" or other bytes.
+QString SocketRun::failureDetail() const
+{
+    QString where = QStringLiteral("шаг %1 из %2").arg(mStepNumber).arg(stepCount());
+    if (!mBytesFile.isEmpty() && mStep == QStringLiteral("файл ") + mBytesFile)
+        where +=
+            QStringLiteral(", %1 %2 из %3 байт").arg(mBytesFile).arg(mBytesSent).arg(mBytesTotal);
+    const QByteArray answer = mSession.lastAnswer();
+    QString what;
+    if (answer.trimmed().isEmpty())
+        what = QStringLiteral("нет ответа за %1 мс").arg(mSession.lastWaitMs());
+    else if (answer.contains("ERROR"))
+        what = QStringLiteral("ERROR");
+    else
+        what = QStringLiteral("получено: ") + shownBytes(answer.trimmed());
+    return where + QStringLiteral(": ") + what;
 }
 
 void SocketRun::recordWithoutJob(JournalRecord::Result result, const QString &text)

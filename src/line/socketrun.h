@@ -111,6 +111,8 @@ private:
     // A modem that sent bytes but did not answer: its record, if it has none yet.
     void recordSilentModem();
     QString heardText() const;
+    static QString shownBytes(const QByteArray &bytes);
+    QString failureDetail() const;
     void announce(const QString &text);
 
     ModemSession mSession;
