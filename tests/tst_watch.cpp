@@ -91,6 +91,16 @@ private:
     {
         return mBench->addModem(imei, paced);
     }
+    // A step: once this many journal lines are in, Ctrl+C as an operator would.
+    std::function<bool()> interruptOnceJournaled(int lines)
+    {
+        return [this, lines] {
+            if (journalLines().size() < lines)
+                return false;
+            ::raise(SIGINT);
+            return true;
+        };
+    }
     void plug(ModemSim *sim, const QString &location, quint16 pid = 0x6001)
     {
         mBench->plug(sim, location, pid);
@@ -513,12 +523,7 @@ void TestWatch::modemsWithoutAJobAreRecorded()
                    mBench->plugPort(QStringLiteral("/nonexistent/ttyX"), QStringLiteral("1-3"));
                    return true;
                },
-               [&] {
-                   if (journalLines().size() < 3)
-                       return false;
-                   ::raise(SIGINT);
-                   return true;
-               }});
+               interruptOnceJournaled(3)});
     QCOMPARE(result.exitCode, 1);
     QMap<QString, QStringList> bySocket;
     for (const QStringList &line : journalLines())
@@ -578,12 +583,7 @@ void TestWatch::failureSaysWhatTheModemDid()
                                                                      plug(failing, "1-1");
                                                                      return true;
                                                                  },
-                                                                 [&] {
-                                                                     if (journalLines().isEmpty())
-                                                                         return false;
-                                                                     ::raise(SIGINT);
-                                                                     return true;
-                                                                 }});
+                                                                 interruptOnceJournaled(1)});
     QCOMPARE(result.exitCode, 1);
     const QList<QStringList> lines = journalLines();
     QCOMPARE(lines.size(), 1);
@@ -615,12 +615,7 @@ void TestWatch::modemLeavingBeforeItsVerdictIsRecorded()
                    unplug(garbage);
                    return true;
                },
-               [&] {
-                   if (journalLines().isEmpty())
-                       return false;
-                   ::raise(SIGINT);
-                   return true;
-               }});
+               interruptOnceJournaled(1)});
     QCOMPARE(result.exitCode, 1);
     const QList<QStringList> lines = journalLines();
     QCOMPARE(lines.size(), 1);

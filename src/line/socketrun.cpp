@@ -341,13 +341,7 @@ void SocketRun::slot_mTimerPullGrace_timeout()
 void SocketRun::endJob(JournalRecord::Result result, const QString &text)
 {
     mTimerPullGrace->stop();
-    JournalRecord record;
-    record.socket = mNumber;
-    record.port = mPort.name;
-    record.serialNumber = mPort.serialNumber;
-    record.imei = mImei;
-    record.job = mJobName;
-    record.result = result;
+    JournalRecord record = recordHere(result);
     if (result != JournalRecord::Result::Success)
         record.step = mStep;
     QStringList parts = QStringList{text} + mNotes;
@@ -439,14 +433,22 @@ QString SocketRun::failureDetail() const
     return where + QStringLiteral(": ") + what;
 }
 
-void SocketRun::recordWithoutJob(JournalRecord::Result result, const QString &text)
+// What every record of this socket's modem holds: where it was, which, and its result.
+JournalRecord SocketRun::recordHere(JournalRecord::Result result) const
 {
     JournalRecord record;
     record.socket = mNumber;
     record.port = mPort.name;
     record.serialNumber = mPort.serialNumber;
+    record.imei = mImei;
     record.job = mJobName;
     record.result = result;
+    return record;
+}
+
+void SocketRun::recordWithoutJob(JournalRecord::Result result, const QString &text)
+{
+    JournalRecord record = recordHere(result);
     record.text = text;
     record.seconds = mJobClock.isValid() ? mJobClock.elapsed() / 1000.0 : 0;
     mVerdict = SocketText::verdict(record);

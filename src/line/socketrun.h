@@ -108,6 +108,7 @@ private:
     void endJob(JournalRecord::Result result, const QString &text);
     // The record of a modem that had no job: its result, and what it did instead.
     void recordWithoutJob(JournalRecord::Result result, const QString &text);
+    JournalRecord recordHere(JournalRecord::Result result) const;
     // A modem that sent bytes but did not answer: its record, if it has none yet.
     void recordSilentModem();
     QString heardText() const;
