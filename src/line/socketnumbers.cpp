@@ -17,8 +17,7 @@ constexpr int maxLineLength = 256;
 
 QString shown(const QString &text)
 {
-    const QString line = printableText(text);
-    return line.size() > 60 ? line.left(60) + QChar(0x2026) : line;
+    return printablePart(text, 60);
 }
 } // namespace
 

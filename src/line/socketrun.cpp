@@ -85,7 +85,8 @@ QString SocketRun::stateText() const
     case State::Waiting:
         if (!mScriptVersion.isEmpty())
             return SocketText::scriptRunning(mScriptVersion);
-        return mHeard.isEmpty() ? SocketText::waiting() : SocketText::notAnswering(heardText());
+        return mHeard.isEmpty() ? SocketText::waiting()
+                                : SocketText::notAnswering(shownBytes(mHeard));
     case State::Identifying:
         return SocketText::identifying();
     case State::Running:
@@ -373,7 +374,7 @@ void SocketRun::slot_mSession_signal_received(const QByteArray &data)
         mScriptVersion = version;
         announce(SocketText::scriptRunning(version));
     } else if (first && version.isEmpty()) {
-        announce(SocketText::notAnswering(heardText()));
+        announce(SocketText::notAnswering(shownBytes(mHeard)));
     } else {
         return;
     }
@@ -395,7 +396,7 @@ void SocketRun::recordSilentModem()
     mTimerAnswerWithin->stop();
     if (mScriptVersion.isEmpty())
         recordWithoutJob(JournalRecord::Result::NoAnswer,
-                         QStringLiteral("получено: ") + heardText());
+                         QStringLiteral("получено: ") + shownBytes(mHeard));
     else
         recordWithoutJob(JournalRecord::Result::AlreadyFlashed,
                          QStringLiteral("выполняется скрипт ") + mScriptVersion);
@@ -403,15 +404,9 @@ void SocketRun::recordSilentModem()
     mScriptVersion.clear();
 }
 
-QString SocketRun::heardText() const
-{
-    return shownBytes(mHeard);
-}
-
 QString SocketRun::shownBytes(const QByteArray &bytes)
 {
-    const QString text = printableText(QString::fromUtf8(bytes));
-    return text.size() > heardShown ? text.left(heardShown) + QStringLiteral("…") : text;
+    return printablePart(QString::fromUtf8(bytes), heardShown);
 }
 
 // What the modem did where the job stopped: the step, the file's bytes when

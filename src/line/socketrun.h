@@ -111,7 +111,6 @@ private:
     JournalRecord recordHere(JournalRecord::Result result) const;
     // A modem that sent bytes but did not answer: its record, if it has none yet.
     void recordSilentModem();
-    QString heardText() const;
     static QString shownBytes(const QByteArray &bytes);
     QString failureDetail() const;
     void announce(const QString &text);

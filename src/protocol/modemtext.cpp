@@ -27,3 +27,9 @@ QString printableText(const QString &text)
     }
     return result;
 }
+
+QString printablePart(const QString &text, int most)
+{
+    const QString line = printableText(text);
+    return line.size() > most ? line.left(most) + QChar(0x2026) : line;
+}

@@ -15,3 +15,6 @@ inline QString textUpToZero(const QByteArray &bytes)
 // structure: every control character shown as an escape ("\n", "\r", "\t",
 // "\x1b", and C1 codes as "\x9b").
 QString printableText(const QString &text);
+// The same cut to its first `most` characters, an ellipsis marking the cut:
+// enough of a line from outside to tell what it was.
+QString printablePart(const QString &text, int most);
