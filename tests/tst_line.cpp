@@ -13,14 +13,23 @@
 #include "line/usbidfilter.h"
 #include "line/usblocation.h"
 #include "line/yieldmeter.h"
+#include "log/appendjournal.h"
+#include "serial/serialport.h"
 #include "testtiming.h"
 
 #include <QMutex>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <stdlib.h>
+#endif
 
 using TestSupport::fastMs;
 using TestSupport::schedulingSlackMs;
@@ -54,6 +63,66 @@ QByteArray readAll(const QString &fileName)
     QFile file(fileName);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+#ifdef Q_OS_UNIX
+// A port as real as a test can have: the slave of a pseudo-terminal, which
+// exists while the master is open.
+class PseudoTerminal
+{
+public:
+    PseudoTerminal()
+    {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || !mMaster.open(master, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle))
+            return;
+        if (::grantpt(master) == 0 && ::unlockpt(master) == 0)
+            mSlave = QString::fromLocal8Bit(::ptsname(master));
+    }
+    QString slave() const { return mSlave; }
+    void close() { mMaster.close(); }
+
+private:
+    QFile mMaster;
+    QString mSlave;
+};
+
+// The file open here without blocking and without any lock, as a terminal
+// program has a port open.
+bool openPlainly(const QString &device, QFile &file)
+{
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    return fd >= 0 && file.open(fd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle);
+}
+
+QString thisProgram()
+{
+    return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+}
+
+QString thisProcess()
+{
+    return thisProgram() + QStringLiteral(", PID ") +
+           QString::number(QCoreApplication::applicationPid());
+}
+
+// A PID that no process has: one that has just ended.
+qint64 endedPid()
+{
+    QProcess process;
+    process.start(QStringLiteral("true"), QStringList());
+    if (!process.waitForStarted())
+        return 0;
+    const qint64 pid = process.processId();
+    process.waitForFinished();
+    return pid;
+}
+
+QString heldText(const QString &device, const QString &holders,
+                 const OpenFailureHint &hint = OpenFailureHint())
+{
+    return OpenFailureHint::text(OpenFailureHint::Reason::Held, device, holders, hint.grabbers());
+}
+#endif
 
 JournalRecord record(const QString &imei, JournalRecord::Result result, int socket = 1,
                      const QString &job = QStringLiteral("flash"))
@@ -99,6 +168,10 @@ private slots:
     void hintsForAPortThatDoesNotOpen_data();
     void hintsForAPortThatDoesNotOpen();
     void hintNamesHoldersAndGrabbersFromProc();
+    void hintNamesTheLiveWriterOfALockFile_data();
+    void hintNamesTheLiveWriterOfALockFile();
+    void hintNamesTheQtProgramHoldingAPort();
+    void hintNamesWhoHoldsTheDeviceItself();
     void watchArguments_data();
     void watchArguments();
     void yieldCountsSuccessesOfTheLastHour();
@@ -769,6 +842,189 @@ void TestLine::hintNamesHoldersAndGrabbersFromProc()
                                                          "захватывает новые USB-порты, остановите "
                                                          "его")));
     QVERIFY(hint.explain(device + QStringLiteral("x")).contains(QStringLiteral(" исчез")));
+}
+
+// Qt's serial port will not open a port whose lock file names a live
+// process, whatever else the device says: the hint names that process, and
+// nobody for a lock Qt takes over by itself or for what is no lock file.
+// Another user's process, whose program the system does not show, is named
+// by the file only as far as the kernel's name for it agrees.
+void TestLine::hintNamesTheLiveWriterOfALockFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("placed"); // a file, a link to one, a FIFO
+    QTest::addColumn<QString>("comm");   // the name in a /proc that shows no program; "": /proc
+    QTest::addColumn<QString>("holder");
+    const QByteArray live("$pid\n$exe\n$host\n$machine\n$boot\n");
+    const QString us("$exe, PID $pid");
+    QTest::newRow("as Qt 5.15 writes it") << live << "file"
+                                          << "" << us;
+    QTest::newRow("as Qt before 5.10 wrote it") << QByteArray("$pid\n$exe\n$host\n") << "file"
+                                                << "" << us;
+    QTest::newRow("a UUCP lock") << QByteArray("      $pid minicom root\n") << "file"
+                                 << "" << us;
+    QTest::newRow("its writer has ended") << QByteArray("$dead\nlorta-flash\n$host\n") << "file"
+                                          << ""
+                                          << "";
+    QTest::newRow("its PID runs another program now")
+        << QByteArray("$pid\nlorta-flash\n$host\n") << "file"
+        << ""
+        << "";
+    QTest::newRow("written on another machine") << QByteArray("$pid\n$exe\nelsewhere\n") << "file"
+                                                << ""
+                                                << "";
+    QTest::newRow("written before the last boot")
+        << QByteArray("$pid\n$exe\n$host\n$machine\n00000000-0000-0000-0000-000000000000\n")
+        << "file"
+        << ""
+        << "";
+    QTest::newRow("not a lock") << QByteArray("LCK\n") << "file"
+                                << ""
+                                << "";
+    QTest::newRow("a link to a lock") << live << "link"
+                                      << ""
+                                      << "";
+    QTest::newRow("a FIFO") << live << "fifo"
+                            << ""
+                            << "";
+    QTest::newRow("another user's, as the kernel names it")
+        << QByteArray("$pid\nlorta-flash-bench\n$host\n") << "file"
+        << "lorta-flash-ben"
+        << "lorta-flash-bench, PID $pid";
+    QTest::newRow("another user's, named otherwise")
+        << QByteArray("$pid\nnot-what-runs\n$host\n") << "file"
+        << "lorta-flash-ben"
+        << "lorta-flash-ben, PID $pid";
+}
+
+void TestLine::hintNamesTheLiveWriterOfALockFile()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("Qt's lock files for serial ports are Unix's");
+#else
+    QFETCH(QByteArray, content);
+    QFETCH(QString, placed);
+    QFETCH(QString, comm);
+    QFETCH(QString, holder);
+    PseudoTerminal terminal;
+    QVERIFY(!terminal.slave().isEmpty());
+    const QString lockFile = OpenFailureHint::qtLockFile(terminal.slave());
+    if (lockFile.isEmpty())
+        QSKIP("no lock directory of Qt's may be written here");
+    const qint64 dead = endedPid();
+    QVERIFY(dead > 0);
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    content.replace("$pid", pid)
+        .replace("$dead", QByteArray::number(dead))
+        .replace("$exe", thisProgram().toUtf8())
+        .replace("$host", QSysInfo::machineHostName().toUtf8())
+        .replace("$machine", QSysInfo::machineUniqueId())
+        .replace("$boot", QSysInfo::bootUniqueId());
+    holder.replace(QLatin1String("$pid"), QString::fromLatin1(pid))
+        .replace(QLatin1String("$exe"), thisProgram());
+    QTemporaryDir dir;
+    QString procRoot = QStringLiteral("/proc");
+    if (!comm.isEmpty()) {
+        procRoot = dir.filePath(QStringLiteral("proc"));
+        QVERIFY(QDir().mkpath(procRoot + QLatin1Char('/') + QString::fromLatin1(pid)));
+        QFile name(procRoot + QLatin1Char('/') + QString::fromLatin1(pid) +
+                   QStringLiteral("/comm"));
+        QVERIFY(name.open(QIODevice::WriteOnly));
+        name.write(comm.toUtf8() + '\n');
+    }
+    QFile lock(placed == QLatin1String("link") ? dir.filePath(QStringLiteral("lock")) : lockFile);
+    bool placedHere = false;
+    if (placed == QLatin1String("fifo"))
+        placedHere = QProcess::execute(QStringLiteral("mkfifo"), {lockFile}) == 0;
+    else if (lock.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        placedHere = lock.fileName() == lockFile || QFile::link(lock.fileName(), lockFile);
+    QVERIFY(placedHere);
+    const auto remove = qScopeGuard([&lockFile] { QFile::remove(lockFile); });
+    // Open at both ends and filled, the FIFO cannot block even a reader that
+    // should leave it alone: that one names the writer.
+    if (placed == QLatin1String("fifo"))
+        QVERIFY(openPlainly(lockFile, lock));
+    QCOMPARE(lock.write(content), content.size());
+    QVERIFY(lock.flush());
+    const OpenFailureHint hint(procRoot);
+    QCOMPARE(hint.explain(terminal.slave()), heldText(terminal.slave(), holder, hint));
+    // The lock is named after the device, whatever link the port is named by.
+    const QString link = dir.filePath(QStringLiteral("modem"));
+    QVERIFY(QFile::link(terminal.slave(), link));
+    QCOMPARE(hint.explain(link), heldText(link, holder, hint));
+#endif
+}
+
+// The operator window holds its port as SerialPort does: Qt's lock file, the
+// device open and a lock on it, all one process, named once. The lock file
+// is where Qt put it; once the device is gone for real, it has vanished.
+void TestLine::hintNamesTheQtProgramHoldingAPort()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("Qt's lock files for serial ports are Unix's");
+#else
+    PseudoTerminal terminal;
+    const QString device = terminal.slave();
+    QVERIFY(!device.isEmpty());
+    const QString lockFile = OpenFailureHint::qtLockFile(device);
+    if (lockFile.isEmpty())
+        QSKIP("no lock directory of Qt's may be written here, so no port opens");
+    SerialPort port(fast.worker);
+    const auto stop = qScopeGuard([&port] {
+        port.stopPort();
+        port.wait();
+    });
+    port.setPortSettings(device, ModemLine::baudRate);
+    port.startPort();
+    QTRY_VERIFY(port.isPortOpened());
+    QVERIFY2(QFile::exists(lockFile), qPrintable(lockFile));
+    QCOMPARE(OpenFailureHint().explain(device), heldText(device, thisProcess()));
+
+    port.stopPort();
+    port.wait();
+    QVERIFY(!QFile::exists(lockFile));
+    terminal.close();
+    QTRY_VERIFY(!QFileInfo::exists(device));
+    QVERIFY(OpenFailureHint().explain(device).startsWith(QStringLiteral("Порт ") + device +
+                                                         QStringLiteral(" исчез")));
+#endif
+}
+
+// Without a lock file: a terminal program with the port open is named from
+// /proc, the holder of a lock on the device with its PID too. One the system
+// shows nothing of still holds it, unnamed.
+void TestLine::hintNamesWhoHoldsTheDeviceItself()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("/proc and device files are Linux's");
+#else
+    PseudoTerminal terminal;
+    QVERIFY(!terminal.slave().isEmpty());
+    QFile opened;
+    QVERIFY(openPlainly(terminal.slave(), opened));
+    QCOMPARE(OpenFailureHint().explain(terminal.slave()),
+             heldText(terminal.slave(), thisProgram()));
+    QTemporaryDir emptyProc;
+    const OpenFailureHint blind(emptyProc.path());
+    QCOMPARE(blind.explain(terminal.slave()), heldText(terminal.slave(), QString(), blind));
+
+    QTemporaryDir dir;
+    const QString device = dir.filePath(QStringLiteral("ttyUSB0"));
+    AppendJournal locked;
+    QString reason;
+    QVERIFY2(locked.openRegular(device, &reason), qPrintable(reason));
+    QVERIFY(locked.holdExclusively());
+    QProcess reader;
+    reader.setStandardInputFile(device);
+    reader.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    QVERIFY(reader.waitForStarted());
+    const auto end = qScopeGuard([&reader] {
+        reader.kill();
+        reader.waitForFinished();
+    });
+    QCOMPARE(OpenFailureHint().explain(device),
+             heldText(device, thisProcess() + QStringLiteral("; sleep")));
+#endif
 }
 
 void TestLine::watchArguments_data()
