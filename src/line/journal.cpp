@@ -61,8 +61,19 @@ QString JournalRecord::resultText(Result result)
         return QStringLiteral("не отвечает");
     case Result::AlreadyFlashed:
         return QStringLiteral("уже прошит");
+    case Result::SocketDisabled:
+        return QStringLiteral("гнездо отключено");
     }
     return QString();
+}
+
+std::optional<JournalRecord::Result> JournalRecord::resultFromText(const QString &text)
+{
+    for (int i = 0; i <= int(lastResult); ++i) {
+        if (resultText(Result(i)) == text)
+            return Result(i);
+    }
+    return std::nullopt;
 }
 
 Journal::Journal() : mClock(&QDateTime::currentDateTime) {}
@@ -80,7 +91,7 @@ bool Journal::open(const QString &fileName, QString *error)
     mFileName = fileName;
     if (!openFile(error))
         return false;
-    readSuccesses();
+    readRecent();
     return true;
 }
 
@@ -136,24 +147,43 @@ bool Journal::startWholeLines(QString *reason)
     return true;
 }
 
-// Today's successes from the lines already in the file, for the duplicate warning.
-void Journal::readSuccesses()
+// Today's successes and lines from those already in the file, for the
+// duplicate warning and the sockets' health.
+void Journal::readRecent()
 {
     mSuccesses.clear();
+    mListRecent.clear();
     QFile reader(mFileName);
     if (!reader.open(QIODevice::ReadOnly))
         return;
-    if (reader.size() > maxReadBytes)
-        reader.seek(reader.size() - maxReadBytes); // a huge journal: its recent part
-    const QString success = JournalRecord::resultText(JournalRecord::Result::Success);
-    while (!reader.atEnd()) {
-        const QStringList fields = splitLine(QString::fromUtf8(reader.readLine()).trimmed());
-        if (fields.size() <= resultField || fields.at(resultField) != success ||
-            fields.at(jobField) != QLatin1String(flashJob))
-            continue;
-        const QDateTime time = QDateTime::fromString(fields.at(0), Qt::ISODate);
-        if (time.isValid())
-            noteSuccess(fields.at(imeiField), time, fields.at(socketField).toInt());
+    if (reader.size() > maxReadBytes) {
+        // A huge journal: its recent part, from the first whole line in it.
+        reader.seek(reader.size() - maxReadBytes - 1);
+        reader.readLine();
+    }
+    const QDate today = mClock().date();
+    while (!reader.atEnd())
+        readFields(splitLine(QString::fromUtf8(reader.readLine()).trimmed()), today);
+}
+
+void Journal::readFields(const QStringList &fields, const QDate &today)
+{
+    if (fields.size() <= resultField)
+        return;
+    const QDateTime time = QDateTime::fromString(fields.at(0), Qt::ISODate);
+    if (!time.isValid())
+        return; // the header, or a line no journal wrote
+    const std::optional<JournalRecord::Result> result =
+        JournalRecord::resultFromText(fields.at(resultField));
+    if (result == JournalRecord::Result::Success && fields.at(jobField) == QLatin1String(flashJob))
+        noteSuccess(fields.at(imeiField), time, fields.at(socketField).toInt());
+    bool numbered = false;
+    JournalRecord record;
+    record.socket = fields.at(socketField).toInt(&numbered);
+    record.imei = fields.at(imeiField);
+    if (result && numbered && time.date() == today) {
+        record.result = *result;
+        noteDated(record, today);
     }
 }
 
@@ -249,6 +279,30 @@ void Journal::noteWritten(const JournalRecord &record, const QDateTime &time)
 {
     if (record.result == JournalRecord::Result::Success && record.job == QLatin1String(flashJob))
         noteSuccess(record.imei, time, record.socket);
+    noteDated(record, time.date());
+}
+
+// Only the latest day's lines are kept: a watch running past midnight starts a new day.
+void Journal::noteDated(const JournalRecord &record, const QDate &date)
+{
+    while (!mListRecent.isEmpty() && mListRecent.first().date < date)
+        mListRecent.removeFirst();
+    JournalRecord kept;
+    kept.socket = record.socket;
+    kept.result = record.result;
+    kept.imei = record.imei;
+    mListRecent.append(Dated{date, kept});
+}
+
+QList<JournalRecord> Journal::todaysRecords() const
+{
+    const QDate today = mClock().date();
+    QList<JournalRecord> records;
+    for (const Dated &dated : mListRecent) {
+        if (dated.date == today)
+            records.append(dated.record);
+    }
+    return records;
 }
 
 QString Journal::duplicateWarning(const QString &imei) const

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QList>
 #include <functional>
 
 // The production journal: one CSV line per modem per job, appended and
@@ -48,6 +49,9 @@ public:
     void noteWritten(const JournalRecord &record, const QDateTime &time);
     // "Модем с IMEI … уже прошит сегодня в hh:mm (гнездо N)", or empty.
     QString duplicateWarning(const QString &imei) const;
+    // Today's lines (per the clock), read on open and noted since, in the
+    // file's order; only the socket, the result and the IMEI are filled.
+    QList<JournalRecord> todaysRecords() const;
 
     static QByteArray header();
     QByteArray line(const JournalRecord &record) const;
@@ -60,10 +64,17 @@ private:
         QDateTime time;
         int socket = 0;
     };
+    struct Dated
+    {
+        QDate date;
+        JournalRecord record;
+    };
     bool openFile(QString *error);
     bool startWholeLines(QString *reason);
-    void readSuccesses();
+    void readRecent();
+    void readFields(const QStringList &fields, const QDate &today);
     void noteSuccess(const QString &imei, const QDateTime &time, int socket);
+    void noteDated(const JournalRecord &record, const QDate &date);
 
     AppendJournal mFile;
     QString mFileName;
@@ -71,4 +82,5 @@ private:
     Clock mClock;
     QString mVersion;
     QHash<QString, Success> mSuccesses; // the latest success of each IMEI
+    QList<Dated> mListRecent;           // the latest day's lines: socket, result, IMEI
 };

@@ -3,6 +3,7 @@
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // One modem's line in the journal: its job's end, or why it had none.
 struct JournalRecord
@@ -13,10 +14,14 @@ struct JournalRecord
         Failure,
         Interrupted,
         Unplugged,
-        OpenFailed,    // the port did not open: the text is the hint's reason
-        NoAnswer,      // bytes, but never five answers in a row: the text says what came
-        AlreadyFlashed // its script runs: it answers no command
+        OpenFailed,     // the port did not open: the text is the hint's reason
+        NoAnswer,       // bytes, but never five answers in a row: the text says what came
+        AlreadyFlashed, // its script runs: it answers no command
+        SocketDisabled  // no modem's: failures in a row took the socket out; the text is why
     };
+    // The journal reads results back by their text up to this one: a result added after it
+    // becomes the last.
+    static constexpr Result lastResult = Result::SocketDisabled;
 
     int socket = 0;
     QString port;
@@ -30,6 +35,8 @@ struct JournalRecord
     QStringList fileHashes; // "name:sha256" of each file written into the modem
 
     static QString resultText(Result result);
+    // The result whose text this is; none for a text no result has.
+    static std::optional<Result> resultFromText(const QString &text);
 };
 
 Q_DECLARE_METATYPE(JournalRecord)

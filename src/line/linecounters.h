@@ -4,7 +4,8 @@
 
 // The counters of a run, from its records: a success, a modem found already
 // flashed (its script runs; not prepared here, not a fault), and every other
-// result, which is a failure.
+// modem's result, which is a failure. A socket taken out of service is no
+// modem's result: its failures are counted already.
 struct LineCounters
 {
     int succeeded = 0;
@@ -13,6 +14,8 @@ struct LineCounters
 
     void count(const JournalRecord &record)
     {
+        if (record.result == JournalRecord::Result::SocketDisabled)
+            return;
         if (record.result == JournalRecord::Result::Success)
             ++succeeded;
         else if (record.result == JournalRecord::Result::AlreadyFlashed)
