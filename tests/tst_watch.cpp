@@ -29,6 +29,7 @@ namespace {
 constexpr int quietMs = fastMs(600);
 const QByteArray imeiA = "490154203237518";
 const QByteArray imeiB = "356938035643809";
+const QByteArray imeiC = "352099001761481";
 
 QByteArray resourceHash(const QString &name)
 {
@@ -70,6 +71,11 @@ private slots:
     void cleanup();
     void twoSocketsFlashedAndJournaled();
     void pulledMidJobThenPluggedBackIntoTheSameSocket();
+    void hungUpLineIsAPullBeforeThePortLeavesTheList();
+    void fixedAdapterPreparesEachModemOnce();
+    void modemBackAfterItLeft_data();
+    void modemBackAfterItLeft();
+    void socketFailingOnThreeModemsIsTakenOutOfService();
     void onlyNewMatchingAdaptersAreOpened();
     void interruptTwiceStopsEveryPort();
     void interruptWithNoJobRunningEndsAtOnce();
@@ -251,7 +257,8 @@ void TestWatch::twoSocketsFlashedAndJournaled()
 
 // Pulled in the middle of main.pyo: "модем отключён" with the step, within a
 // second. Plugged back at the same position under another port name: the same
-// socket, a fresh job; a second success the same day warns of the duplicate.
+// socket, a fresh job; with --again, a second success the same day warns of
+// the duplicate.
 void TestWatch::pulledMidJobThenPluggedBackIntoTheSameSocket()
 {
     ModemSim *sim = addModem(imeiA, true);
@@ -266,39 +273,45 @@ void TestWatch::pulledMidJobThenPluggedBackIntoTheSameSocket()
         plug(sim, QStringLiteral("2-1"));
         return true;
     };
-    const WatchResult result =
-        watch({"flash", "--count", "2"}, {[&] {
-                                              plug(sim, QStringLiteral("2-1"));
-                                              return true;
-                                          },
-                                          [&] {
-                                              if (sim->dataBytesReceived() < 500)
-                                                  return false;
-                                              sincePull.start();
-                                              unplug(sim);
-                                              sim->hangUp();
-                                              return true;
-                                          },
-                                          [&] {
-                                              if (journalLines().isEmpty())
-                                                  return false;
+    const WatchResult result = watch({"flash", "--count", "2", "--again"},
+                                     {[&] {
+                                          plug(sim, QStringLiteral("2-1"));
+                                          return true;
+                                      },
+                                      [&] {
+                                          if (sim->dataBytesReceived() < 500)
+                                              return false;
+                                          sincePull.start();
+                                          unplug(sim);
+                                          sim->hangUp();
+                                          return true;
+                                      },
+                                      [&] {
+                                          if (journalLines().isEmpty())
+                                              return false;
+                                          if (pullMs < 0)
                                               pullMs = sincePull.elapsed();
-                                              return replug();
-                                          },
-                                          [&] {
-                                              if (journalLines().size() < 2)
-                                                  return false;
-                                              unplug(sim);
-                                              return true;
-                                          },
-                                          [&] {
-                                              // The watcher has seen it gone: a
-                                              // pseudo-terminal may come back under the
-                                              // same name.
-                                              if (said(QStringLiteral("Модем вынут")) < 2)
-                                                  return false;
-                                              return replug();
-                                          }});
+                                          // The hang-up ends the job before the
+                                          // listing: the port must be seen gone
+                                          // before its name comes back.
+                                          if (said(QStringLiteral("Модем вынут")) < 1)
+                                              return false;
+                                          return replug();
+                                      },
+                                      [&] {
+                                          if (journalLines().size() < 2)
+                                              return false;
+                                          unplug(sim);
+                                          return true;
+                                      },
+                                      [&] {
+                                          // The watcher has seen it gone: a
+                                          // pseudo-terminal may come back under the
+                                          // same name.
+                                          if (said(QStringLiteral("Модем вынут")) < 2)
+                                              return false;
+                                          return replug();
+                                      }});
     QVERIFY2(result.exitCode == 1, result.out.constData()); // the pulled job counts as failed
     // Noticed by the twice-a-second listing and journaled within a second.
     QVERIFY2(pullMs >= 0 && pullMs < fastMs(1000) + schedulingSlackMs,
@@ -318,6 +331,178 @@ void TestWatch::pulledMidJobThenPluggedBackIntoTheSameSocket()
     QVERIFY2(out.contains(QStringLiteral("Модем с IMEI 490154203237518 уже прошит сегодня в ")),
              result.out.constData());
     QCOMPARE(out.count(QStringLiteral("уже прошит сегодня")), 1);
+}
+
+// A slow machine lists a pulled adapter's port long after its line has hung
+// up: the hang-up itself says the modem is gone, however long the port stays.
+void TestWatch::hungUpLineIsAPullBeforeThePortLeavesTheList()
+{
+    ModemSim *sim = addModem(imeiA, true);
+    const WatchResult result = watch({"flash"}, {[&] {
+                                                     plug(sim, QStringLiteral("2-1"));
+                                                     return true;
+                                                 },
+                                                 [&] {
+                                                     if (sim->dataBytesReceived() < 500)
+                                                         return false;
+                                                     sim->hangUp();
+                                                     return true;
+                                                 },
+                                                 interruptOnceJournaled(1)});
+    QCOMPARE(result.exitCode, 1);
+    const QList<QStringList> lines = journalLines();
+    QVERIFY2(lines.size() == 1, result.out.constData());
+    QCOMPARE(lines.at(0).at(6), QStringLiteral("модем отключён"));
+    QCOMPARE(lines.at(0).at(7), QStringLiteral("файл main.pyo"));
+}
+
+// An adapter wired into the fixture stays plugged in while modems are swapped
+// behind it: each new IMEI gets its job, and the modem prepared there
+// answering again (its script stopped) is not prepared a second time.
+void TestWatch::fixedAdapterPreparesEachModemOnce()
+{
+    ModemSim *sim = addModem(imeiA);
+    const auto swapOnceJournaled = [&](int lines, const QByteArray &imei) {
+        return [&, lines, imei] {
+            if (journalLines().size() < lines)
+                return false;
+            sim->takeOut();
+            QTest::qWait(quietMs); // a swap by hand leaves checks unanswered
+            mBench->swapIn(sim, imei);
+            return true;
+        };
+    };
+    const WatchResult result =
+        watch({"flash", "--count", "3"},
+              {[&] {
+                   plug(sim, QStringLiteral("1-4"));
+                   return true;
+               },
+               [&] {
+                   if (journalLines().size() < 1)
+                       return false;
+                   sim->stopScript("by hand");
+                   return true;
+               },
+               [&] { return said(QStringLiteral("Уже прошит здесь в ")) == 1; },
+               swapOnceJournaled(1, imeiB), swapOnceJournaled(2, imeiC)});
+    QVERIFY2(result.exitCode == 0, result.out.constData());
+    const QList<QStringList> lines = journalLines();
+    QVERIFY2(lines.size() == 3, result.out.constData());
+    const QList<QByteArray> imeis{imeiA, imeiB, imeiC};
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(lines.at(i).at(1), QStringLiteral("1"));
+        QCOMPARE(lines.at(i).at(4), QString::fromLatin1(imeis.at(i)));
+        QCOMPARE(lines.at(i).at(6), QStringLiteral("успех"));
+    }
+    QVERIFY(!QString::fromUtf8(result.out).contains(QStringLiteral("уже прошит сегодня")));
+}
+
+// A failed modem is not retried by itself while it stays; taken out (its port
+// falls silent) and put back, it gets a fresh job. After its success it is
+// not prepared again, unless the bench asks for that with --again.
+void TestWatch::modemBackAfterItLeft_data()
+{
+    QTest::addColumn<bool>("again");
+    QTest::newRow("prepared once") << false;
+    QTest::newRow("--again") << true;
+}
+
+void TestWatch::modemBackAfterItLeft()
+{
+    QFETCH(bool, again);
+    ModemSim *sim = addModem(imeiA);
+    sim->addFault(ModemFault::onPrefix("at#wscript=\"main.pyo\"", ModemFault::Error, 1));
+    const auto backAfterSilence = [&](int spells) {
+        return [&, spells] {
+            if (said(QStringLiteral("Модем молчит 1 с")) < spells)
+                return false;
+            sim->putIn();
+            sim->stopScript("by hand"); // it answers, as a modem does before its script starts
+            return true;
+        };
+    };
+    const auto outOnceJournaled = [&](int lines) {
+        return [&, lines] {
+            if (journalLines().size() < lines)
+                return false;
+            QTest::qWait(quietMs); // still answering: no second job by itself
+            sim->takeOut();
+            return true;
+        };
+    };
+    QStringList arguments{"flash", "--gone-after", "1"};
+    if (again)
+        arguments << "--count"
+                  << "2";
+    const WatchResult result =
+        watch(arguments + (again ? QStringList{"--again"} : QStringList{}),
+              {[&] {
+                   plug(sim, QStringLiteral("1-4"));
+                   return true;
+               },
+               outOnceJournaled(1), backAfterSilence(1), outOnceJournaled(2), backAfterSilence(2),
+               [&] {
+                   if (again || said(QStringLiteral("Уже прошит здесь в ")) == 0)
+                       return false;
+                   ::raise(SIGINT);
+                   return true;
+               }});
+    QVERIFY2(result.exitCode == 1, result.out.constData()); // one job failed
+    const QList<QStringList> lines = journalLines();
+    QStringList results;
+    for (const QStringList &line : lines)
+        results << line.at(6);
+    const QStringList expected =
+        again ? QStringList{"ошибка", "успех", "успех"} : QStringList{"ошибка", "успех"};
+    QVERIFY2(results == expected, qPrintable(results.join(QLatin1Char(','))));
+}
+
+// Three modems in a row failing in one socket point at the socket: it is
+// taken out of service with a record of its own, and the fourth modem put in
+// gets no job.
+void TestWatch::socketFailingOnThreeModemsIsTakenOutOfService()
+{
+    ModemSim *sim = addModem(imeiA);
+    const auto failing = [&] {
+        sim->addFault(ModemFault::onPrefix("at#wscript=\"main.pyo\"", ModemFault::Error));
+    };
+    failing();
+    const auto swapOnceJournaled = [&](int lines, const QByteArray &imei) {
+        return [&, lines, imei] {
+            if (journalLines().size() < lines)
+                return false;
+            sim->takeOut();
+            QTest::qWait(quietMs);
+            mBench->swapIn(sim, imei);
+            failing();
+            return true;
+        };
+    };
+    const WatchResult result =
+        watch({"flash"}, {[&] {
+                              plug(sim, QStringLiteral("1-4"));
+                              return true;
+                          },
+                          swapOnceJournaled(1, imeiB), swapOnceJournaled(2, imeiC),
+                          swapOnceJournaled(4, "353918057366146"),
+                          [&] {
+                              QTest::qWait(quietMs * 2);
+                              ::raise(SIGINT);
+                              return true;
+                          }});
+    QCOMPARE(result.exitCode, 1);
+    const QList<QStringList> lines = journalLines();
+    QVERIFY2(lines.size() == 4, result.out.constData());
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(lines.at(i).at(6), QStringLiteral("ошибка"));
+    QCOMPARE(lines.at(3).at(6), QStringLiteral("гнездо отключено"));
+    const QString reason = QStringLiteral("Гнездо 1 отключено: 3 ошибки подряд на разных "
+                                          "модемах — проверьте кабель и порт хаба");
+    QCOMPARE(lines.at(3).at(8), reason);
+    QVERIFY(QString::fromUtf8(result.out).contains(reason));
+    QVERIFY2(!sim->commands().contains("at+cgsn"), "the fourth modem was asked");
+    QVERIFY(result.err.contains("ошибок 3"));
 }
 
 // A GPS already on the PC when the watch starts, and an adapter of another

@@ -45,6 +45,20 @@ bool takeValue(WatchArguments &result, QStringList &match, const QString &option
         if (!ms)
             return false;
         result.options.answerWithinMs = *ms;
+    } else if (option == QLatin1String("--gone-after")) {
+        const std::optional<int> ms = secondsAsMs(option, value, error);
+        if (!ms)
+            return false;
+        result.options.goneAfterMs = *ms;
+    } else if (option == QLatin1String("--quarantine")) {
+        static const QRegularExpression small(QStringLiteral("^[0-9]{1,3}$"));
+        if (!small.match(value).hasMatch()) {
+            *error = QStringLiteral("--quarantine: нужно целое число от 0 до 999 (0 — не "
+                                    "отключать гнёзда): ") +
+                     value;
+            return false;
+        }
+        result.options.quarantine = value.toInt();
     } else {
         // Digits only: toInt() would also take " 5" or "+5".
         static const QRegularExpression digits(QStringLiteral("^[0-9]{1,7}$"));
@@ -71,7 +85,8 @@ std::optional<WatchArguments> WatchArguments::parse(const QStringList &arguments
     else
         return refuse(error, QStringLiteral("watch: нужно задание flash или load-settings"));
     result.options.jobName = job;
-    const QStringList valued{"--match", "--settings", "--journal", "--count", "--answer-within"};
+    const QStringList valued{"--match",         "--settings",   "--journal",   "--count",
+                             "--answer-within", "--gone-after", "--quarantine"};
     QStringList match;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString option = arguments.at(i);
@@ -79,6 +94,8 @@ std::optional<WatchArguments> WatchArguments::parse(const QStringList &arguments
             result.json = true;
         } else if (option == QLatin1String("--include-present")) {
             result.options.includePresent = true;
+        } else if (option == QLatin1String("--again")) {
+            result.options.again = true;
         } else if (valued.contains(option)) {
             if (i + 1 >= arguments.size())
                 return refuse(error, QStringLiteral("нет значения у параметра ") + option);
@@ -107,5 +124,7 @@ QString WatchArguments::usage()
                           "[--include-present]\n"
                           "                        [--settings FILE] [--journal FILE] "
                           "[--count N] [--json]\n"
-                          "                        [--answer-within S]\n");
+                          "                        [--answer-within S] [--gone-after S] "
+                          "[--again]\n"
+                          "                        [--quarantine N]\n");
 }

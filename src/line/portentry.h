@@ -14,6 +14,10 @@ struct PortEntry
     quint16 vendorId = 0;
     quint16 productId = 0;
     bool hasIds = false;
+    // Which device node the name stands for (Linux: its inode and device
+    // number): a port that comes back under its name before a look has missed
+    // it is another device. Empty where the system does not say.
+    QString device;
 
     // The socket's key: the USB position, or for a port without one its name.
     QString socketKey() const { return location.isEmpty() ? name : location; }

@@ -2,6 +2,7 @@
 
 #include "usblocation.h"
 
+#include <QFile>
 #include <QSerialPortInfo>
 
 #ifdef Q_OS_LINUX
@@ -12,6 +13,22 @@
 PortLister::PortLister()
     : mSource(&PortLister::systemPorts), mSignature(&PortLister::systemSignature), mThreadSafe(true)
 {
+}
+
+QString PortLister::deviceNode(const QString &systemLocation)
+{
+#ifdef Q_OS_LINUX
+    struct stat node
+    {
+    };
+    if (::stat(QFile::encodeName(systemLocation).constData(), &node) != 0)
+        return QString();
+    // Not its times: udev changing its mode or owner is the same device.
+    return QStringLiteral("%1.%2").arg(qulonglong(node.st_ino)).arg(qulonglong(node.st_rdev));
+#else
+    Q_UNUSED(systemLocation)
+    return QString();
+#endif
 }
 
 // QSerialPortInfo reads the system's device lists only; no port is opened. It
@@ -30,6 +47,7 @@ QList<PortEntry> PortLister::systemPorts()
         entry.productId = info.productIdentifier();
         if (entry.hasIds)
             entry.location = UsbLocation::of(entry.name);
+        entry.device = deviceNode(entry.systemLocation);
         ports.append(entry);
     }
     return ports;

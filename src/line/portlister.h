@@ -26,6 +26,8 @@ public:
     bool threadSafe() const { return mThreadSafe; }
 
     static QList<PortEntry> systemPorts();
+    // The identity of the device node at the path (PortEntry::device).
+    static QString deviceNode(const QString &systemLocation);
     // On Linux the tty devices the kernel has (their names), the time the
     // device directory last changed (a node made or removed, also for a port
     // pulled and plugged back between two looks) and the time udev's database

@@ -142,12 +142,28 @@ bool PortWatcher::confirmedGone(const QSet<QString> &names, const QString &name,
     return false;
 }
 
+// A known port whose name now stands for another device node was pulled
+// and plugged in again between two looks: it went, and a new one came.
+void PortWatcher::replaceChangedDevices(const QList<PortEntry> &ports)
+{
+    for (const PortEntry &port : ports) {
+        const auto known = mKnown.constFind(port.name);
+        if (known == mKnown.constEnd() || known->device.isEmpty() || port.device.isEmpty() ||
+            known->device == port.device)
+            continue;
+        const PortEntry gone = *known;
+        mKnown.remove(port.name);
+        emit signal_portRemoved(gone);
+    }
+}
+
 void PortWatcher::handle(const QList<PortEntry> &ports)
 {
     QSet<QString> names;
     for (const PortEntry &port : ports)
         names.insert(port.name);
     QSet<QString> missing;
+    replaceChangedDevices(ports);
 
     // A port ignored at start becomes eligible once it has gone: what is
     // plugged in there next is a new device.

@@ -53,6 +53,7 @@ private:
     // Lists on the lister's thread, if due or forced; the result comes back to handle().
     void listElsewhere(bool force);
     void handle(const QList<PortEntry> &ports);
+    void replaceChangedDevices(const QList<PortEntry> &ports);
     bool confirmedGone(const QSet<QString> &names, const QString &name, QSet<QString> &missing);
     void ignorePresent(const QList<PortEntry> &ports);
 

@@ -188,7 +188,9 @@ void SocketModel::refresh(Row &row)
         return;
     const SocketRun::State state = socket->state();
     const bool plugged = state != SocketRun::State::Empty;
-    if (state == SocketRun::State::Opening || (!plugged && !row.unplugVerdict)) {
+    // A socket that has moved on to another modem (or to none) has no verdict to keep.
+    if (state == SocketRun::State::Opening || (!plugged && !row.unplugVerdict) ||
+        (plugged && socket->verdict().isEmpty()) || socket->flashedHere()) {
         row.verdictKept = false;
         row.unplugVerdict = false;
         row.warning.clear();
@@ -212,6 +214,11 @@ void SocketModel::refresh(Row &row)
         return;
     }
     row.seconds = -1;
+    if (socket->outOfService()) {
+        row.tone = Bad;
+        row.state = socket->verdict();
+        return;
+    }
     switch (state) {
     case SocketRun::State::Empty:
     case SocketRun::State::Closing:
@@ -237,8 +244,8 @@ void SocketModel::refresh(Row &row)
         row.detail = row.hint;
         return;
     case SocketRun::State::Done:
-        row.tone = Idle;
-        row.state = SocketText::stopped();
+        row.tone = socket->flashedHere() ? Good : Idle;
+        row.state = socket->stateText();
         return;
     case SocketRun::State::Running:
         break;

@@ -22,8 +22,12 @@ constexpr int heardKept = 256;
 SocketRun::SocketRun(int number, OperationType job, const QString &jobName, const Timing &timing,
                      QObject *parent)
     : QObject(parent), mSession(timing), mNumber(number), mJob(job), mJobName(jobName),
-      mTimerPullGrace(new QTimer(this)), mTimerAnswerWithin(new QTimer(this))
+      mTimerPullGrace(new QTimer(this)), mTimerAnswerWithin(new QTimer(this)),
+      mTimerSilence(new QTimer(this))
 {
+    mTimerSilence->setSingleShot(true);
+    mTimerSilence->setInterval(0);
+    connect(mTimerSilence, &QTimer::timeout, this, &SocketRun::slot_mTimerSilence_timeout);
     mTimerAnswerWithin->setSingleShot(true);
     connect(mTimerAnswerWithin, &QTimer::timeout, this,
             &SocketRun::slot_mTimerAnswerWithin_timeout);
@@ -75,6 +79,11 @@ void SocketRun::setAnswerWithinMs(int ms)
     mTimerAnswerWithin->setInterval(ms);
 }
 
+void SocketRun::setGoneAfterMs(int ms)
+{
+    mTimerSilence->setInterval(ms);
+}
+
 QString SocketRun::stateText() const
 {
     switch (mState) {
@@ -114,12 +123,24 @@ void SocketRun::plug(const PortEntry &port)
         return;
     }
     mPort = port;
-    if (mAccepting)
+    if (mAccepting && !outOfService())
         open();
 }
 
 void SocketRun::open()
 {
+    resetModem();
+    setState(State::Opening);
+    mSession.openPort(mPort.systemLocation, ModemLine::baudRate);
+}
+
+// Nothing of the last modem is the next one's.
+void SocketRun::resetModem()
+{
+    mTimerAnswerWithin->stop();
+    mFlashedHere = false;
+    mAskedSinceAnswering = false;
+    mRechecking = false;
     mVerdict.clear();
     mNotes.clear();
     mImei.clear();
@@ -133,13 +154,13 @@ void SocketRun::open()
     mHeard.clear();
     mScriptVersion.clear();
     mJobClock.start(); // a modem without a job is recorded with its time in the socket
-    setState(State::Opening);
-    mSession.openPort(mPort.systemLocation, ModemLine::baudRate);
 }
 
 void SocketRun::unplug()
 {
     mNextPort.reset();
+    mMemory.noteLeft();
+    mTimerSilence->stop();
     if (mState == State::Running)
         endJob(JournalRecord::Result::Unplugged, QStringLiteral("модем отключён"));
     recordSilentModem(); // it leaves before its verdict: the record is written now
@@ -158,7 +179,8 @@ void SocketRun::stopAccepting()
     mAccepting = false;
     mNextPort.reset();
     recordSilentModem();
-    if (mState == State::Opening || mState == State::Waiting || mState == State::Identifying)
+    if (mState == State::Opening || mState == State::Waiting || mState == State::Identifying ||
+        (mState == State::Done && mSession.isPortOpen()))
         close(State::Done);
 }
 
@@ -177,6 +199,7 @@ void SocketRun::stopNow()
 
 void SocketRun::close(State after)
 {
+    mTimerSilence->stop();
     mAfterClose = after;
     setState(State::Closing);
     mSession.requestClose();
@@ -188,6 +211,7 @@ void SocketRun::slot_mSession_signal_portOpened()
         return;
     announce(QStringLiteral("Порт открыт, ждём модем"));
     setState(State::Waiting);
+    listenForSilence();
 }
 
 void SocketRun::slot_mSession_signal_portOpenFailed()
@@ -207,31 +231,74 @@ void SocketRun::slot_mSession_signal_portClosed()
     if (mState != State::Closing)
         return;
     setState(mAfterClose);
-    if (mNextPort && mAccepting) {
+    if (mNextPort && mAccepting && !outOfService()) {
         mPort = *mNextPort;
         mNextPort.reset();
         open();
     }
 }
 
+// A modem that answers is asked who it is: in a socket waiting for one, and
+// in one showing its verdict, where it may be another modem by now.
 void SocketRun::slot_mSession_signal_presence(bool connected)
 {
-    if (!connected || mState != State::Waiting)
+    if (!connected) {
+        mAskedSinceAnswering = false;
         return;
-    mTimerAnswerWithin->stop(); // it answers: what it said before is no verdict
-    announce(QStringLiteral("Связь с модемом установлена"));
-    setState(State::Identifying);
+    }
+    if (mState == State::Waiting) {
+        mTimerAnswerWithin->stop(); // it answers: what it said before is no verdict
+        announce(QStringLiteral("Связь с модемом установлена"));
+        setState(State::Identifying);
+        identify();
+    } else if (mState == State::Done && mAccepting && mSession.isPortOpen() &&
+               !mAskedSinceAnswering) {
+        mRechecking = true;
+        identify();
+    }
+}
+
+void SocketRun::identify()
+{
+    mAskedSinceAnswering = true;
     mSession.sendQuery(ModemCommands::imeiQuery(), mSession.timing().answer.imeiQuery);
 }
 
 void SocketRun::slot_mSession_signal_queryAnswered(const QByteArray &answer)
 {
-    if (mState != State::Identifying)
+    const bool recheck = mState == State::Done && mRechecking;
+    mRechecking = false;
+    if (mState != State::Identifying && !recheck)
         return;
     const std::optional<QString> imei = ImeiParser::parse(answer);
-    mImei = imei.value_or(QString());
-    announce(imei ? QStringLiteral("IMEI ") + *imei : QStringLiteral("IMEI не прочитан"));
+    takeTurn(imei.value_or(QString()), recheck);
+}
+
+// What the socket does with the modem that answers: a job, or nothing when
+// it is the one prepared here already or the last job's, still in.
+void SocketRun::takeTurn(const QString &imei, bool recheck)
+{
+    const SocketMemory::Turn turn = mMemory.turnFor(imei);
+    if (turn == SocketMemory::Turn::SameModem && recheck) {
+        keepListening();
+        return;
+    }
+    if (turn == SocketMemory::Turn::Job && recheck)
+        resetModem(); // another modem behind the same port
+    mImei = imei;
+    announce(imei.isEmpty() ? QStringLiteral("IMEI не прочитан") : QStringLiteral("IMEI ") + imei);
     mIdentified = true;
+    if (turn != SocketMemory::Turn::Job) {
+        mFlashedHere = turn == SocketMemory::Turn::FlashedHere;
+        if (mFlashedHere) {
+            mVerdict = SocketText::flashedHere(mMemory.successTime());
+            announce(mVerdict);
+        }
+        setState(State::Done);
+        keepListening();
+        return;
+    }
+    setState(State::Identifying);
     emit signal_identified(mNumber, mImei);
     if (mState != State::Identifying)
         return; // the watch stopped it meanwhile
@@ -243,6 +310,74 @@ void SocketRun::slot_mSession_signal_queryAnswered(const QByteArray &answer)
         beginJob();
 }
 
+// The port stays open and checked: the next modem is found by its answers.
+void SocketRun::keepListening()
+{
+    if (!mAccepting) {
+        close(State::Done);
+        return;
+    }
+    mSession.resumePresenceCheck();
+    listenForSilence();
+}
+
+void SocketRun::takeOutOfService(const QString &reason)
+{
+    if (outOfService() || mState == State::Running)
+        return;
+    mOutOfService = reason;
+    mNextPort.reset();
+    mTimerAnswerWithin->stop();
+    JournalRecord record = recordHere(JournalRecord::Result::SocketDisabled);
+    record.imei.clear(); // the socket's record, not a modem's
+    record.text = reason;
+    mVerdict = reason;
+    emit signal_jobEnded(record);
+    if (mState != State::Closing && (mSession.isPortOpen() || mState == State::Opening))
+        close(mState == State::Empty ? State::Empty : State::Done);
+    else
+        emit signal_changed(mNumber);
+}
+
+// Back in service: a modem still plugged in is taken as a new one.
+void SocketRun::returnToService()
+{
+    if (!outOfService())
+        return;
+    mOutOfService.clear();
+    mMemory.noteLeft();
+    if (mState == State::Closing) {
+        if (mAfterClose == State::Done)
+            mNextPort = mPort; // still plugged in: opened once closed
+        return;
+    }
+    if (mAccepting && !mPort.systemLocation.isEmpty() &&
+        (mState == State::Done || mState == State::OpenFailed))
+        open();
+    else
+        emit signal_changed(mNumber);
+}
+
+bool SocketRun::canPrepareAgain() const
+{
+    return mState == State::Done && mAccepting && mSession.isPortOpen() && mIdentified &&
+           !outOfService();
+}
+
+bool SocketRun::prepareAgain()
+{
+    if (!canPrepareAgain())
+        return false;
+    mVerdict.clear();
+    mFlashedHere = false;
+    mNotes.clear();
+    if (mJobHeld)
+        setState(State::Identifying);
+    else
+        beginJob();
+    return true;
+}
+
 void SocketRun::holdJobs(bool hold)
 {
     mJobHeld = hold;
@@ -252,6 +387,7 @@ void SocketRun::holdJobs(bool hold)
 
 void SocketRun::beginJob()
 {
+    mTimerSilence->stop();
     mFileHashes.clear();
     mJobClock.start();
     mStep = QStringLiteral("запуск");
@@ -320,6 +456,12 @@ void SocketRun::slot_mSession_signal_jobEnded(OperationType job, bool success, c
 {
     if (mState != State::Running || job != mJob)
         return;
+    if (!success && mSession.lineLost()) {
+        // The device itself is gone: a pulled adapter, whenever its port leaves the list.
+        endJob(JournalRecord::Result::Unplugged, QStringLiteral("модем отключён"));
+        close(State::Done);
+        return;
+    }
     if (!success) {
         mFailureText = text + QStringLiteral(": ") + failureDetail();
         mTimerPullGrace->start();
@@ -328,7 +470,7 @@ void SocketRun::slot_mSession_signal_jobEnded(OperationType job, bool success, c
     }
     mProgress = 100;
     endJob(JournalRecord::Result::Success, text);
-    close(State::Done);
+    afterJob();
 }
 
 void SocketRun::slot_mTimerPullGrace_timeout()
@@ -336,7 +478,19 @@ void SocketRun::slot_mTimerPullGrace_timeout()
     if (mState != State::Running)
         return;
     endJob(JournalRecord::Result::Failure, mFailureText);
-    close(State::Done);
+    afterJob();
+}
+
+void SocketRun::afterJob()
+{
+    mAskedSinceAnswering = false;
+    keepListening();
+}
+
+void SocketRun::listenForSilence()
+{
+    if (mTimerSilence->interval() > 0)
+        mTimerSilence->start();
 }
 
 void SocketRun::endJob(JournalRecord::Result result, const QString &text)
@@ -353,6 +507,9 @@ void SocketRun::endJob(JournalRecord::Result result, const QString &text)
     // The verdict goes out first, so that no listener sees a job that is over
     // without its verdict.
     mVerdict = SocketText::verdict(record);
+    mMemory.noteJob(mImei, result == JournalRecord::Result::Success, QDateTime::currentDateTime());
+    if (result == JournalRecord::Result::Unplugged)
+        mMemory.noteLeft();
     emit signal_jobEnded(record);
     setState(State::Done);
 }
@@ -361,6 +518,8 @@ void SocketRun::endJob(JournalRecord::Result result, const QString &text)
 // shown at once, and the limit for its verdict starts at the first of them.
 void SocketRun::slot_mSession_signal_received(const QByteArray &data)
 {
+    if (mTimerSilence->isActive())
+        listenForSilence();
     // An answer with "OK" is the modem answering: the presence check counts those.
     if (mState != State::Waiting || data.isEmpty() || data.contains(ModemCommands::ok()) ||
         mHeard.size() >= heardKept)
@@ -386,7 +545,25 @@ void SocketRun::slot_mTimerAnswerWithin_timeout()
     if (mState != State::Waiting)
         return;
     recordSilentModem();
-    close(State::Done);
+    mMemory.noteNoJob();
+    setState(State::Done);
+    keepListening();
+}
+
+// No byte for a while: the modem has gone, and one that never took a job is
+// recorded. Silence decides nothing else: a script may print seldom.
+void SocketRun::slot_mTimerSilence_timeout()
+{
+    if ((mState != State::Waiting && mState != State::Done) || !mSession.isPortOpen())
+        return;
+    mMemory.noteLeft();
+    const bool hadModem = mState == State::Done || !mHeard.isEmpty();
+    recordSilentModem();
+    resetModem();
+    setState(State::Waiting);
+    if (hadModem)
+        announce(QStringLiteral("Модем молчит %1 с: ждём модем")
+                     .arg(mTimerSilence->interval() / 1000.0, 0, 'g', 3));
 }
 
 void SocketRun::recordSilentModem()

@@ -5,6 +5,7 @@
 #include "session/modemsession.h"
 #include "session/operationtype.h"
 #include "settings/smallfile.h"
+#include "socketmemory.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -12,12 +13,14 @@
 #include <optional>
 
 // One bench socket: the session of whichever modem is plugged in there. A
-// modem that appears is opened and checked until it answers, asked for its
-// IMEI, then given the job; its end is one journal record. A modem that sends
-// bytes but never answers (its script runs, a wrong speed, a broken modem)
-// gets a record too: at the answer limit after its first byte, or when it
-// leaves first. So does a port that does not open. The port is then closed
-// and the socket waits for the modem to be taken out.
+// port that appears is opened and checked until a modem answers, which is
+// asked for its IMEI and, when it is a new modem (SocketMemory), given the
+// job; its end is one journal record. A modem that sends bytes but never
+// answers (its script runs, a wrong speed, a broken modem) gets a record too:
+// at the answer limit after its first byte, or when it leaves first. So does a
+// port that does not open. The port stays open after a verdict and the check
+// goes on, so that a modem swapped behind an adapter that stays plugged in is
+// found by its answers; a port that gives no byte for a while has no modem.
 // Every close asks the worker and waits for signal_portClosed, never blocking.
 class SocketRun : public QObject
 {
@@ -43,6 +46,19 @@ public:
     void setSettingsSource(const QString &fileName, const std::optional<SmallFile> &content);
     // How long after its first byte a modem that does not answer gets its verdict; 0: never.
     void setAnswerWithinMs(int ms);
+    // How long a port gives no byte before its modem counts as gone; 0: never.
+    void setGoneAfterMs(int ms);
+    // A modem back in the socket after it left is prepared again, even after a success.
+    void setAgain(bool again) { mMemory.setAgain(again); }
+    // The operator's "prepare this modem again": the modem in the socket gets a
+    // fresh job now, whatever the socket remembers of it. False when there is none.
+    bool prepareAgain();
+    bool canPrepareAgain() const;
+    // Out of service: the port closes, no job starts here until re-enabled;
+    // the reason is the socket's record and its verdict.
+    void takeOutOfService(const QString &reason);
+    void returnToService();
+    bool outOfService() const { return !mOutOfService.isEmpty(); }
     void plug(const PortEntry &port);
     // The modem's port has gone: a running job ends as "модем отключён".
     void unplug();
@@ -62,6 +78,10 @@ public:
     QString stateText() const;
     const PortEntry &port() const { return mPort; }
     QString imei() const { return mImei; }
+    // The verdict on the modem in the socket, empty while it has none.
+    QString verdict() const { return mVerdict; }
+    // The modem in the socket was prepared successfully here already.
+    bool flashedHere() const { return mFlashedHere; }
     int progress() const { return mProgress; }     // percent of the job, by its steps
     int stepNumber() const { return mStepNumber; } // 1 to stepCount() while the job runs
     static int stepCount();
@@ -99,11 +119,18 @@ private slots:
     void slot_mTimerPullGrace_timeout();
     void slot_mSession_signal_received(const QByteArray &data);
     void slot_mTimerAnswerWithin_timeout();
+    void slot_mTimerSilence_timeout();
 
 private:
     void setState(State state);
     void open();
+    void resetModem();
     void beginJob();
+    void afterJob();
+    void listenForSilence();
+    void identify();
+    void takeTurn(const QString &imei, bool recheck);
+    void keepListening();
     void close(State after);
     void endJob(JournalRecord::Result result, const QString &text);
     // The record of a modem that had no job: its result, and what it did instead.
@@ -150,4 +177,13 @@ private:
     QByteArray mHeard;
     QString mScriptVersion;
     QTimer *mTimerAnswerWithin;
+    // No byte from the port for this long: the modem has gone.
+    QTimer *mTimerSilence;
+    SocketMemory mMemory;
+    // The IMEI asked since the modem began answering; a check without an
+    // answer ends that, so a swapped modem is asked again.
+    bool mAskedSinceAnswering = false;
+    bool mRechecking = false; // the IMEI asked while the socket shows its verdict
+    bool mFlashedHere = false;
+    QString mOutOfService; // why no job starts here; empty in service
 };

@@ -2,6 +2,7 @@
 
 #include "journalrecord.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -53,6 +54,12 @@ inline QString notAnswering(const QString &heard)
     return QStringLiteral("Модем не отвечает (получено: ") + heard + QLatin1Char(')');
 }
 
+// The modem answering is the one prepared successfully in this socket at that time.
+inline QString flashedHere(const QDateTime &time)
+{
+    return QStringLiteral("Уже прошит здесь в ") + time.toString(QStringLiteral("hh:mm"));
+}
+
 // No job and no verdict: the watch has stopped taking modems.
 inline QString stopped()
 {
@@ -76,6 +83,8 @@ inline QString verdict(const JournalRecord &record)
     case JournalRecord::Result::AlreadyFlashed:
         return QStringLiteral("Уже прошит: ") + record.text +
                QStringLiteral(" — снимите модем или выключите и включите питание");
+    case JournalRecord::Result::SocketDisabled:
+        return record.text; // the reason, with what to check
     case JournalRecord::Result::Failure:
         break;
     }

@@ -24,6 +24,15 @@ struct WatchOptions
     // A modem that sends bytes but never answers gets its verdict this long
     // after its first byte; 0: never.
     int answerWithinMs = 60000;
+    // A port that gives no byte this long has no modem: its socket waits for
+    // the next one, and a modem that never took a job is recorded; 0: never.
+    int goneAfterMs = 10000;
+    // A modem back in its socket after it left gets a fresh job even after a
+    // success; without it, the modem prepared there is not prepared again.
+    bool again = false;
+    // Failures in a row on so many different modems take a socket out of
+    // service; 0: never.
+    int quarantine = 3;
     // The modem's and the line's waits: always the product's but in tests.
     Timing timing;
 

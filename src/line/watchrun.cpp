@@ -7,7 +7,8 @@
 #endif
 
 WatchRun::WatchRun(const WatchOptions &options, const PortLister &lister, QObject *parent)
-    : QObject(parent), mOptions(options), mWatcher(new PortWatcher(lister, options.timing, this))
+    : QObject(parent), mOptions(options), mWatcher(new PortWatcher(lister, options.timing, this)),
+      mHealth(options.quarantine)
 {
     qRegisterMetaType<JournalRecord>();
     mWatcher->setFilter(options.filter);
@@ -26,6 +27,7 @@ bool WatchRun::start(QString *error)
         return false;
     if (!mNumbers.load(SocketNumbers::fileBeside(mOptions.journalFile), error))
         return false;
+    mHealth.restore(mJournal.todaysRecords()); // a restart keeps today's counts
     mClock.start();
     mWatcher->start();
     return true;
@@ -77,6 +79,8 @@ SocketRun *WatchRun::socketFor(const PortEntry &port)
     socket = new SocketRun(number, mOptions.job, mOptions.jobName, mOptions.timing, this);
     socket->setSettingsSource(mOptions.settingsFile, mOptions.settingsContent);
     socket->setAnswerWithinMs(mOptions.answerWithinMs);
+    socket->setGoneAfterMs(mOptions.goneAfterMs);
+    socket->setAgain(mOptions.again);
     connect(socket, &SocketRun::signal_changed, this, [this](int changed) {
         emit signal_socketChanged(changed);
         // A socket is done before it reports the job that ended there: the watch ends
@@ -161,6 +165,30 @@ void WatchRun::slot_socket_signal_jobEnded(const JournalRecord &record)
             journalWritten(record, time, bytes, *error, *notes);
         });
     emit signal_jobEnded(record);
+    // Taken out of service once the job that did it is over (its record goes
+    // out first): the socket's own record follows, before any other job can start.
+    if (mHealth.count(record.socket, record.result, record.imei)) {
+        const int number = record.socket;
+        QMetaObject::invokeMethod(
+            this,
+            [this, number] {
+                if (SocketRun *socket = mSockets.value(number))
+                    socket->takeOutOfService(mHealth.disabledReason(number));
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+bool WatchRun::returnToService(int number)
+{
+    SocketRun *socket = mSockets.value(number);
+    if (!socket || !socket->outOfService())
+        return false;
+    mHealth.reenable(number);
+    socket->returnToService();
+    emit signal_event(number, socket->port().name,
+                      QStringLiteral("Гнездо %1 снова принимает модемы").arg(number));
+    return true;
 }
 
 // A job that is over but not in the journal must not be followed by others:

@@ -3,6 +3,7 @@
 #include "journal.h"
 #include "linecounters.h"
 #include "portwatcher.h"
+#include "sockethealth.h"
 #include "socketnumbers.h"
 #include "socketrun.h"
 #include "watchoptions.h"
@@ -49,6 +50,10 @@ public:
     // The records that did not reach the journal, each as its line, in order.
     const QList<QByteArray> &unwrittenLines() const { return mUnwritten; }
     const QMap<int, SocketRun *> &sockets() const { return mSockets; }
+    // Each socket's results today, and whether it is out of service.
+    const SocketHealth &health() const { return mHealth; }
+    // A socket taken out of service takes modems again; false when it was in service.
+    bool returnToService(int number);
 
 signals:
     void signal_socketAdded(int number);
@@ -91,6 +96,7 @@ private:
     QElapsedTimer mClock;
     YieldMeter mYield;
     LineCounters mCounters;
+    SocketHealth mHealth;
     bool mAccepting = true;
     bool mJournalFailed = false;
     bool mFinished = false;

@@ -178,6 +178,7 @@ bool SerialPort::openPort()
     // It is kept as it is raised: the wait it is raised in goes on and ends in
     // a time-out, which replaces the port's error.
     mLineLost = false;
+    mLineLostReported = false;
     connect(mPort, &QSerialPort::errorOccurred, mPort, [this](QSerialPort::SerialPortError error) {
         if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError)
             mLineLost = true;
@@ -263,11 +264,22 @@ void SerialPort::reportBytesWritten(qint64 total, qint64 &reported)
     emit signal_bytesWritten(sent, total);
 }
 
-// The device is gone (a pulled USB adapter, a hung-up line) or refuses I/O for good.
-bool SerialPort::lineLost() const
+// The device is gone (a pulled USB adapter, a hung-up line) or refuses I/O
+// for good. Said once, so that the owner knows why the exchange ended.
+bool SerialPort::lineLost()
 {
-    if (mLineLost)
-        return true;
+    if (!mLineLost && !descriptorHungUp())
+        return false;
+    mLineLost = true;
+    if (!mLineLostReported) {
+        mLineLostReported = true;
+        emit signal_lineLost();
+    }
+    return true;
+}
+
+bool SerialPort::descriptorHungUp() const
+{
 #ifdef Q_OS_UNIX
     // A hung-up terminal may read as empty instead of failing, and then the
     // port reports no error at all; the descriptor itself tells.

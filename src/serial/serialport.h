@@ -42,6 +42,8 @@ signals:
     void signal_receivedData(QByteArray data);
     // How much of the command or file in flight has gone to the driver.
     void signal_bytesWritten(qint64 sent, qint64 total);
+    // Once per open, before the answer it cut short: the device is gone.
+    void signal_lineLost();
 
 protected:
     void run() override;
@@ -58,7 +60,8 @@ private:
     void exchangeCommand();
     AnswerWait waitForAnswer(int delayMs, qint64 total, QByteArray &answer);
     void reportBytesWritten(qint64 total, qint64 &reported);
-    bool lineLost() const;
+    bool lineLost();
+    bool descriptorHungUp() const;
     bool waitForBytes(int timeoutMs);
     void collectUnaskedBytes();
     void waitIdle();
@@ -83,6 +86,7 @@ private:
     QMutex mMutexPort;
     QSerialPort *mPort = nullptr;
     bool mLineLost = false; // the worker thread's own: set by the port's error signal
+    bool mLineLostReported = false;
     QMutex mMutexRequest;
     QByteArray mRequestData;
     int mRequestWait = 0;

@@ -55,6 +55,10 @@ ModemSession::ModemSession(const Timing &timing, QObject *parent)
             Qt::QueuedConnection);
     connect(&serial, &SerialPort::signal_bytesWritten, this, &ModemSession::signal_bytesSent,
             Qt::QueuedConnection);
+    // Queued like the answer it precedes, so it is known when that answer is judged.
+    connect(
+        &serial, &SerialPort::signal_lineLost, this, [this] { mLineLost = true; },
+        Qt::QueuedConnection);
 
     mTimerSendCheck = new QTimer(this);
     mTimerSendCheck->setInterval(timing.presenceInterval);
@@ -106,6 +110,7 @@ void ModemSession::setReadTarget(const QString &fileName)
 
 void ModemSession::openPort(const QString &name, int baud)
 {
+    mLineLost = false;
     serial.setPortSettings(name, baud);
     serial.startPort();
 }

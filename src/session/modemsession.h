@@ -67,6 +67,9 @@ public:
     // failed job's record says of the modem.
     int lastWaitMs() const { return mLastWaitMs; }
     QByteArray lastAnswer() const { return mLastAnswer; }
+    // Whether the worker found the device gone since the port was opened: a
+    // job that failed meanwhile lost its modem, whatever the answer said.
+    bool lineLost() const { return mLineLost; }
 
 signals:
     // A finished log line, time stamp included, and the kind of message it shows.
@@ -129,6 +132,7 @@ private:
     PresenceCounter mPresence;
     bool mPresenceCheckEnabled = true;
     bool mPortOpen = false;
+    bool mLineLost = false;
     bool mClosing = false;
     bool mQueryPending = false;
     LogComposer mLogComposer;

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -84,10 +85,23 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     auto *logLayout = new QVBoxLayout(logBox);
     logLayout->setContentsMargins(0, 0, 0, 0);
     mLabelLog = new QLabel(QStringLiteral("Нажмите на гнездо, чтобы увидеть его журнал"), logBox);
+    mButtonAgain = new QPushButton(QStringLiteral("Прошить снова"), logBox);
+    mButtonAgain->setObjectName(QStringLiteral("buttonAgain"));
+    mButtonAgain->setToolTip(QStringLiteral("Модем в этом гнезде получит задание ещё раз"));
+    mButtonAgain->setEnabled(false);
+    mButtonEnable = new QPushButton(QStringLiteral("Включить гнездо"), logBox);
+    mButtonEnable->setObjectName(QStringLiteral("buttonEnable"));
+    mButtonEnable->setToolTip(
+        QStringLiteral("Гнездо снова принимает модемы; сначала проверьте кабель и порт хаба"));
+    mButtonEnable->setEnabled(false);
+    auto *logTop = new QHBoxLayout;
+    logTop->addWidget(mLabelLog, 1);
+    logTop->addWidget(mButtonAgain);
+    logTop->addWidget(mButtonEnable);
     mTextLog = new QPlainTextEdit(logBox);
     mTextLog->setReadOnly(true);
     mTextLog->setMaximumBlockCount(SocketModel::maxLogLines);
-    logLayout->addWidget(mLabelLog);
+    logLayout->addLayout(logTop);
     logLayout->addWidget(mTextLog);
     splitter->setStretchFactor(0, 4);
     splitter->setStretchFactor(1, 1);
@@ -96,6 +110,17 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     fitIntoScreen();
 
     connect(mViewTiles, &QListView::clicked, this, &BenchWindow::slot_mViewTiles_clicked);
+    connect(mButtonAgain, &QPushButton::clicked, this, [this] {
+        if (SocketRun *socket = chosenSocket())
+            socket->prepareAgain();
+        refreshSocketActions();
+    });
+    connect(mButtonEnable, &QPushButton::clicked, this, [this] {
+        if (const SocketRun *socket = chosenSocket())
+            mRun->returnToService(socket->number());
+        refreshSocketActions();
+    });
+    connect(mModel, &QAbstractItemModel::dataChanged, this, &BenchWindow::refreshSocketActions);
     connect(mModel, &SocketModel::signal_logLineAdded, this, [this](int row, const QString &line) {
         if (row == mLogRow)
             mTextLog->appendPlainText(line);
@@ -346,6 +371,23 @@ void BenchWindow::showLog(int row)
                            ? QStringLiteral("Нажмите на гнездо, чтобы увидеть его журнал")
                            : QStringLiteral("Журнал гнезда ") +
                                  mModel->index(row, SocketModel::NumberColumn).data().toString());
+    refreshSocketActions();
+}
+
+SocketRun *BenchWindow::chosenSocket() const
+{
+    if (!mRun || mLogRow < 0)
+        return nullptr;
+    const int number = mModel->index(mLogRow, SocketModel::NumberColumn).data().toInt();
+    return mRun->sockets().value(number);
+}
+
+// What the operator may ask of the chosen socket follows its state.
+void BenchWindow::refreshSocketActions()
+{
+    const SocketRun *socket = chosenSocket();
+    mButtonAgain->setEnabled(socket && socket->canPrepareAgain());
+    mButtonEnable->setEnabled(socket && socket->outOfService());
 }
 
 void BenchWindow::saveChoices() const

@@ -55,6 +55,8 @@ private:
     void fitIntoScreen();
     void refreshAdapters();
     void showLog(int row);
+    void refreshSocketActions();
+    SocketRun *chosenSocket() const;
     void saveChoices() const;
     bool jobsRunning() const;
 
@@ -78,6 +80,8 @@ private:
     UnwrittenRecords *mUnwritten;
     QListView *mViewTiles;
     QLabel *mLabelLog;
+    QPushButton *mButtonAgain;  // the chosen socket's modem prepared once more
+    QPushButton *mButtonEnable; // the chosen socket back in service
     QPlainTextEdit *mTextLog;
     QTimer *mTimerCounters;
     QTimer *mTimerAdapters;

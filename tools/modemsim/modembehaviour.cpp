@@ -14,6 +14,8 @@ constexpr int maxLineLength = 512; // longer lines are cut and can only be answe
 void ModemBehaviour::receive(const QByteArray &bytes, qint64 nowMs)
 {
     tick(nowMs);
+    if (!mPresent)
+        return;
     int i = 0;
     while (i < bytes.size()) {
         if (mWrite) {
@@ -37,6 +39,8 @@ void ModemBehaviour::receive(const QByteArray &bytes, qint64 nowMs)
 
 void ModemBehaviour::tick(qint64 nowMs)
 {
+    if (!mPresent)
+        return;
     if (mRestartEndMs >= 0 && nowMs >= mRestartEndMs)
         mRestartEndMs = -1;
     if (!mScriptRunning || nowMs < mNextScriptOutputMs)
@@ -78,6 +82,33 @@ void ModemBehaviour::powerUp()
     mWrite.reset();
     mRestartEndMs = -1;
     mEcho = true;
+}
+
+void ModemBehaviour::takeOut()
+{
+    mPresent = false;
+    mOutput.clear();
+}
+
+void ModemBehaviour::putIn(qint64 nowMs)
+{
+    powerUp();
+    mPresent = true;
+    if (mScriptRunning)
+        startScript(nowMs);
+}
+
+void ModemBehaviour::replaceWith(const QByteArray &imei)
+{
+    powerUp();
+    mStore = ScriptStore();
+    mFaults = FaultRules();
+    mCommands.clear();
+    mSelectedScript.clear();
+    mDataBytes = 0;
+    mScriptRunning = false;
+    mImei = imei;
+    mPresent = true;
 }
 
 QByteArray ModemBehaviour::takeOutput()

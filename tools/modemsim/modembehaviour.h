@@ -51,6 +51,13 @@ public:
     // Power-up on start(): echo on, no restart, write or partial line pending, no hang-up.
     // Files, the selected script and a script started beforehand are kept.
     void powerUp();
+    // The modem taken out of an adapter that stays: nothing is heard or answered.
+    void takeOut();
+    // The same modem put back and powered up; its script starts with it when it ran.
+    void putIn(qint64 nowMs);
+    // Another modem, new from the factory, put in where this one was.
+    void replaceWith(const QByteArray &imei);
+    bool present() const { return mPresent; }
 
     QByteArray takeOutput();
     QList<Traffic> takeTraffic();
@@ -105,4 +112,5 @@ private:
     bool mScriptRunning = false;
     bool mHangUpRequested = false;
     bool mRecordTraffic = false;
+    bool mPresent = true;
 };

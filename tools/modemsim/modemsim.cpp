@@ -159,6 +159,30 @@ QByteArray ModemSim::selectedScript() const
     return mShared->behaviour.selectedScript();
 }
 
+void ModemSim::takeOut()
+{
+    std::lock_guard<std::mutex> lock(mShared->mutex);
+    mShared->behaviour.takeOut();
+}
+
+void ModemSim::putIn()
+{
+    {
+        std::lock_guard<std::mutex> lock(mShared->mutex);
+        mShared->behaviour.putIn(nowMs());
+    }
+    wakeServer();
+}
+
+void ModemSim::replaceWith(const QByteArray &imei)
+{
+    {
+        std::lock_guard<std::mutex> lock(mShared->mutex);
+        mShared->behaviour.replaceWith(imei);
+    }
+    wakeServer();
+}
+
 void ModemSim::startScript()
 {
     {

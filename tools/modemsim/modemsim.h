@@ -68,6 +68,13 @@ public:
     bool echo() const;
     void sendUnsolicited(const QByteArray &bytes);
 
+    // An adapter that stays plugged in while modems are swapped behind it: the
+    // port stays, the modem goes silent, comes back (its script starting again
+    // when it ran), or another one with its own IMEI and no files takes its place.
+    void takeOut();
+    void putIn();
+    void replaceWith(const QByteArray &imei);
+
     void addFault(const Fault &fault);
     void hangUp(); // closes the sim's side now; returns once done; dead until stop()
 

@@ -6,6 +6,11 @@
 
 namespace TestSupport {
 
+namespace {
+const QByteArray settingsName = "settings.ini";
+const QByteArray settingsContent = "APN::modem.apn::Точка входа GPRS";
+} // namespace
+
 SocketBench::SocketBench(int timeScale) : mTimeScale(timeScale) {}
 
 SocketBench::~SocketBench() = default;
@@ -17,12 +22,18 @@ ModemSim *SocketBench::addModem(const QByteArray &imei, bool paced)
     sim->setPaced(paced);
     sim->setRestartSilenceMs(300);
     sim->setImei(imei);
-    sim->setFile("settings.ini", "APN::modem.apn::Точка входа GPRS");
+    sim->setFile(settingsName, settingsContent);
     QString error;
     if (!sim->start(&error))
         qFatal("the simulated modem did not start: %s", qPrintable(error));
     mSims.push_back(std::move(sim));
     return mSims.back().get();
+}
+
+void SocketBench::swapIn(ModemSim *sim, const QByteArray &imei)
+{
+    sim->replaceWith(imei);
+    sim->setFile(settingsName, settingsContent);
 }
 
 PortEntry SocketBench::plug(ModemSim *sim, const QString &location, quint16 productId)

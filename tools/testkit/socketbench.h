@@ -31,6 +31,9 @@ public:
     // A started modem holding a settings file, its restart silence 300 ms of
     // the real modem's time; it answers at+cgsn with imei.
     ModemSim *addModem(const QByteArray &imei, bool paced = false);
+    // Another such modem put in behind the sim's port, which stays: an adapter
+    // wired into the fixture. Take the last one out first (ModemSim::takeOut).
+    void swapIn(ModemSim *sim, const QByteArray &imei);
     // The modem's port appears at the USB position; its name is "pts" and the
     // pseudo-terminal's number, its adapter's serial "FT" and the position.
     PortEntry plug(ModemSim *sim, const QString &location, quint16 productId = ftdiProduct);
