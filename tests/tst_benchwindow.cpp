@@ -10,6 +10,8 @@
 #include "ui/benchwindow.h"
 #include "ui/unwrittenrecords.h"
 
+#include <QListView>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -58,6 +60,7 @@ private slots:
     void closingWhileJobsRunAsksOnceAndStopsQuickly();
     void fitsItsScreen();
     void unwrittenRecordKeptUntilWritten();
+    void socketActionsPrepareAgainAndReturnToService();
 
 private:
     ModemSim *addModem() { return mBench->addModem("490154203237518", true); }
@@ -266,6 +269,53 @@ void TestBenchWindow::unwrittenRecordKeptUntilWritten()
     QVERIFY(after.startsWith(before));
     QCOMPARE(after.mid(before.size()).count('\n'), 1);
     QVERIFY(after.mid(before.size()).contains(";490154203237518;flash;успех;"));
+}
+
+// "Прошить снова" gives the chosen socket's modem another job (a failed one
+// is not retried by itself). Three modems failing in a row take the socket
+// out of service, on its tile; "Включить гнездо" takes it back, and the modem
+// still in is taken as a new one.
+void TestBenchWindow::socketActionsPrepareAgainAndReturnToService()
+{
+    ModemSim *sim = mBench->addModem("490154203237518");
+    sim->addFault(ModemFault::onPrefix("at#wscript=\"main.pyo\"", ModemFault::Error, 1));
+    std::unique_ptr<BenchWindow> window = makeWindow();
+    QTest::mouseClick(startButton(window.get()), Qt::LeftButton);
+    plug(sim, QStringLiteral("1-1"));
+    QTRY_VERIFY(window->model()->rowCount() == 1);
+    const QModelIndex tile = window->model()->index(0, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(tile.data(SocketModel::ToneRole).toInt(), int(SocketModel::Bad),
+                              jobMs);
+    auto *tiles = window->findChild<QListView *>(QStringLiteral("viewTiles"));
+    QTest::mouseClick(tiles->viewport(), Qt::LeftButton, {}, tiles->visualRect(tile).center());
+    auto *again = window->findChild<QPushButton *>(QStringLiteral("buttonAgain"));
+    auto *enable = window->findChild<QPushButton *>(QStringLiteral("buttonEnable"));
+    QTRY_VERIFY(again->isEnabled());
+    QVERIFY(!enable->isEnabled());
+    QTest::mouseClick(again, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(tile.data(SocketModel::ToneRole).toInt(), int(SocketModel::Good),
+                              jobMs);
+
+    const QByteArrayList imeis{"356938035643809", "352099001761481", "353918057366146"};
+    for (const QByteArray &imei : imeis) {
+        sim->takeOut();
+        QTest::qWait(fastMs(600));
+        mBench->swapIn(sim, imei);
+        sim->addFault(ModemFault::onPrefix("at#wscript=\"main.pyo\"", ModemFault::Error));
+        QTRY_VERIFY_WITH_TIMEOUT(sim->commands().contains("at#wscript=\"main.pyo\",12859,1"),
+                                 jobMs);
+    }
+    const QString reason = QStringLiteral("Гнездо 1 отключено: 3 ошибки подряд на разных "
+                                          "модемах — проверьте кабель и порт хаба");
+    QTRY_COMPARE_WITH_TIMEOUT(tile.data(SocketModel::StateTextRole).toString(), reason, jobMs);
+    QCOMPARE(tile.data(SocketModel::ToneRole).toInt(), int(SocketModel::Bad));
+    QTRY_VERIFY(enable->isEnabled());
+    QVERIFY(!again->isEnabled());
+    const int commands = sim->commands().size();
+    QTest::mouseClick(enable, Qt::LeftButton);
+    QVERIFY(!enable->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(sim->commands().size() > commands + 5, jobMs);
+    QTRY_VERIFY_WITH_TIMEOUT(tile.data(SocketModel::StateTextRole).toString() != reason, jobMs);
 }
 
 QTEST_MAIN(TestBenchWindow)

@@ -10,6 +10,7 @@
 #include "line/portwatcher.h"
 #include "line/socketnumbers.h"
 #include "line/socketrun.h"
+#include "line/sockettexts.h"
 #include "line/usbidfilter.h"
 #include "line/usblocation.h"
 #include "line/yieldmeter.h"
@@ -175,6 +176,8 @@ private slots:
     void watchArguments_data();
     void watchArguments();
     void yieldCountsSuccessesOfTheLastHour();
+    void socketTellsANewModemByItsImei_data();
+    void socketTellsANewModemByItsImei();
 };
 
 void TestLine::imeiFromAnswer_data()
@@ -358,11 +361,24 @@ void TestLine::watcherReportsOnlyNewMatchingPorts()
     QCOMPARE(names(added), (QStringList{"ttyUSB1", "ttyUSB0"}));
     QCOMPARE(names(removed), QStringList{"ttyUSB1"});
 
+    // Pulled and plugged back between two looks, under its name: the device
+    // node is another one, so the port went and a new one came.
+    ports << port(QStringLiteral("ttyUSB3"));
+    ports.last().device = QStringLiteral("1.1");
+    watcher.poll();
+    ports.last().device = QStringLiteral("2.1");
+    watcher.poll();
+    QCOMPARE(names(removed), (QStringList{"ttyUSB1", "ttyUSB3"}));
+    QCOMPARE(names(added), (QStringList{"ttyUSB1", "ttyUSB0", "ttyUSB3", "ttyUSB3"}));
+    ports.last().device.clear(); // a system that does not say: the name stands
+    watcher.poll();
+    QCOMPARE(removed.count(), 2);
+
     // The timer polls by itself, twice a second.
     ports << port(QStringLiteral("ttyUSB5"));
     QElapsedTimer clock;
     clock.start();
-    QTRY_COMPARE_WITH_TIMEOUT(added.count(), 3, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(added.count(), 5, 2000);
     QVERIFY(clock.elapsed() < fastMs(1000) + schedulingSlackMs);
 }
 
@@ -1031,11 +1047,16 @@ void TestLine::watchArguments_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("error"); // empty: accepted
-    QTest::newRow("all") << QStringList{"flash",      "--match",         "0403:6001",
-                                        "--match",    "10c4:ea60",       "--include-present",
-                                        "--settings", "s.ini",           "--journal",
-                                        "j.csv",      "--count",         "3",
-                                        "--json",     "--answer-within", "1.5"}
+    QTest::newRow("all") << QStringList{"flash",        "--match",
+                                        "0403:6001",    "--match",
+                                        "10c4:ea60",    "--include-present",
+                                        "--settings",   "s.ini",
+                                        "--journal",    "j.csv",
+                                        "--count",      "3",
+                                        "--json",       "--answer-within",
+                                        "1.5",          "--gone-after",
+                                        "2.5",          "--again",
+                                        "--quarantine", "0"}
                          << "";
     QTest::newRow("no job") << QStringList{} << "watch: нужно задание flash или load-settings";
     QTest::newRow("read job") << QStringList{"read-settings"}
@@ -1062,6 +1083,12 @@ void TestLine::watchArguments_data()
         << QStringList{"flash", "--answer-within", "86401"} << seconds + "86401";
     QTest::newRow("answer limit with a comma")
         << QStringList{"flash", "--answer-within", "1,5"} << seconds + "1,5";
+    QTest::newRow("silence under a second")
+        << QStringList{"flash", "--gone-after", "0.2"}
+        << "--gone-after: нужно число секунд от 1 до 86400 (0 — без предела): 0.2";
+    QTest::newRow("quarantine with a sign")
+        << QStringList{"flash", "--quarantine", "-1"}
+        << "--quarantine: нужно целое число от 0 до 999 (0 — не отключать гнёзда): -1";
     // Every file of the run is a file of its own.
     QTest::newRow("journal is the settings file")
         << QStringList{"flash", "--journal", "settings.ini"}
@@ -1116,6 +1143,11 @@ void TestLine::watchArguments()
     QCOMPARE(options.settingsFile, QStringLiteral("s.ini"));
     QCOMPARE(options.count, 3);
     QCOMPARE(options.answerWithinMs, 1500);
+    QCOMPARE(options.goneAfterMs, 2500);
+    QVERIFY(options.again);
+    QCOMPARE(options.quarantine, 0);
+    const WatchOptions defaults = WatchArguments::parse({"flash"}, &reason)->options;
+    QVERIFY(!defaults.again && defaults.goneAfterMs == 10000 && defaults.quarantine == 3);
     QCOMPARE(
         WatchArguments::parse({"flash", "--answer-within", "0"}, &reason)->options.answerWithinMs,
         0);
@@ -1140,6 +1172,60 @@ void TestLine::yieldCountsSuccessesOfTheLastHour()
         meter.noteSuccess(60 * minute + i * minute); // one a minute in the second hour
     QCOMPARE(*meter.perHour(90 * minute), 30.0);     // the first two are out of the window
     QCOMPARE(*meter.perHour(150 * minute), 0.0);
+}
+
+// What a socket does with the modem answering, after what it has seen there:
+// "s" a success, "f" a failure (each of the IMEI given), "l" the modem left,
+// "n" a modem that never answered.
+void TestLine::socketTellsANewModemByItsImei_data()
+{
+    QTest::addColumn<QString>("history");
+    QTest::addColumn<bool>("again");
+    QTest::addColumn<QString>("imei"); // of the modem answering now
+    QTest::addColumn<int>("turn");
+    using T = SocketMemory::Turn;
+    const QString a = QStringLiteral("490154203237518");
+    const QString b = QStringLiteral("356938035643809");
+    QTest::newRow("first modem") << "" << false << a << int(T::Job);
+    QTest::newRow("success answering again") << "sA" << false << a << int(T::FlashedHere);
+    QTest::newRow("success back after it left") << "sAl" << false << a << int(T::FlashedHere);
+    QTest::newRow("success back, again") << "sAl" << true << a << int(T::Job);
+    QTest::newRow("success still in, again") << "sA" << true << a << int(T::SameModem);
+    QTest::newRow("another modem") << "sA" << false << b << int(T::Job);
+    QTest::newRow("failure still in") << "fA" << false << a << int(T::SameModem);
+    QTest::newRow("failure back after it left") << "fAl" << false << a << int(T::Job);
+    QTest::newRow("failure, then one that never answered") << "fAn" << false << a << int(T::Job);
+    QTest::newRow("the earlier success after another failed")
+        << "sAfB" << false << a << int(T::FlashedHere);
+    QTest::newRow("no IMEI, still in") << "s-" << false << "" << int(T::SameModem);
+    QTest::newRow("no IMEI, back after it left") << "s-l" << false << "" << int(T::Job);
+}
+
+void TestLine::socketTellsANewModemByItsImei()
+{
+    QFETCH(QString, history);
+    QFETCH(bool, again);
+    QFETCH(QString, imei);
+    QFETCH(int, turn);
+    const QHash<QChar, QString> imeis{{QLatin1Char('A'), QStringLiteral("490154203237518")},
+                                      {QLatin1Char('B'), QStringLiteral("356938035643809")},
+                                      {QLatin1Char('-'), QString()}};
+    SocketMemory memory;
+    memory.setAgain(again);
+    const QDateTime time(QDate(2026, 12, 9), QTime(14, 3));
+    for (int i = 0; i < history.size(); ++i) {
+        const QChar step = history.at(i);
+        if (step == QLatin1Char('s') || step == QLatin1Char('f'))
+            memory.noteJob(imeis.value(history.at(++i)), step == QLatin1Char('s'), time);
+        else if (step == QLatin1Char('l'))
+            memory.noteLeft();
+        else
+            memory.noteNoJob();
+    }
+    QCOMPARE(int(memory.turnFor(imei)), turn);
+    if (turn == int(SocketMemory::Turn::FlashedHere))
+        QCOMPARE(SocketText::flashedHere(memory.successTime()),
+                 QStringLiteral("Уже прошит здесь в 14:03"));
 }
 
 QTEST_MAIN(TestLine)

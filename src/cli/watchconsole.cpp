@@ -158,6 +158,8 @@ void WatchConsole::slot_mRun_signal_finished()
     if (unwritten > 0)
         summary += QStringLiteral(", не записан в журнал: %1").arg(unwritten);
     mOutput.error(summary);
+    for (const SocketRun *socket : mRun.sockets())
+        mOutput.error(mRun.health().todayText(socket->number()));
     json(QStringLiteral("summary"), 0, QString(),
          {{QStringLiteral("succeeded"), mRun.succeeded()},
           {QStringLiteral("already-flashed"), mRun.alreadyFlashed()},

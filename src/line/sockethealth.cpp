@@ -121,6 +121,19 @@ void SocketHealth::restore(const QList<JournalRecord> &records)
     }
 }
 
+QString SocketHealth::todayText(int socket) const
+{
+    const Today counts = today(socket);
+    QString text = QStringLiteral("Гнездо %1 сегодня: успешно %2, ошибок %3, подряд %4")
+                       .arg(socket)
+                       .arg(counts.succeeded)
+                       .arg(counts.failed)
+                       .arg(counts.failuresInRow);
+    if (isDisabled(socket))
+        text += QStringLiteral(" — отключено");
+    return text;
+}
+
 QString SocketHealth::reasonText(int socket, int failures)
 {
     return QStringLiteral("Гнездо ") + QString::number(socket) + QStringLiteral(" отключено: ") +

@@ -48,6 +48,8 @@ public:
     void restore(const QList<JournalRecord> &records);
 
     static QString reasonText(int socket, int failures);
+    // "Гнездо 2 сегодня: успешно 5, ошибок 3, подряд 2": is this socket bad?
+    QString todayText(int socket) const;
 
 private:
     struct Socket

@@ -367,10 +367,6 @@ void BenchWindow::showLog(int row)
     mLogRow = row;
     mTextLog->setPlainText(mModel->logLines(row).join(QLatin1Char('\n')));
     mTextLog->moveCursor(QTextCursor::End); // the latest lines in view
-    mLabelLog->setText(row < 0
-                           ? QStringLiteral("Нажмите на гнездо, чтобы увидеть его журнал")
-                           : QStringLiteral("Журнал гнезда ") +
-                                 mModel->index(row, SocketModel::NumberColumn).data().toString());
     refreshSocketActions();
 }
 
@@ -382,10 +378,17 @@ SocketRun *BenchWindow::chosenSocket() const
     return mRun->sockets().value(number);
 }
 
-// What the operator may ask of the chosen socket follows its state.
+// The chosen socket's day and what the operator may ask of it follow its state.
 void BenchWindow::refreshSocketActions()
 {
     const SocketRun *socket = chosenSocket();
+    QString label = mLogRow < 0
+                        ? QStringLiteral("Нажмите на гнездо, чтобы увидеть его журнал")
+                        : QStringLiteral("Журнал гнезда ") +
+                              mModel->index(mLogRow, SocketModel::NumberColumn).data().toString();
+    if (socket)
+        label += QStringLiteral(" · ") + mRun->health().todayText(socket->number());
+    mLabelLog->setText(label);
     mButtonAgain->setEnabled(socket && socket->canPrepareAgain());
     mButtonEnable->setEnabled(socket && socket->outOfService());
 }

@@ -19,6 +19,24 @@ port_of() {
   done
 }
 
+# Waits up to $2 s until the adapter with USB serial number $1 is the only one of
+# its VID:PID (0403:6001) that has a port: the others' pulls take a while to finish.
+only_adapter() {
+  local serial=$1 limit=${2:-30} t dev others start=$SECONDS
+  while :; do
+    others=0
+    for t in /sys/bus/usb-serial/devices/ttyUSB*; do
+      [ -e "$t" ] || continue
+      dev=$(readlink -f "$t")/../..
+      [ "$(cat "$dev/idVendor" "$dev/idProduct" 2>/dev/null | tr '\n' :)" = "0403:6001:" ] &&
+        [ "$(cat "$dev/serial" 2>/dev/null)" != "$serial" ] && others=$((others + 1))
+    done
+    [ "$others" -eq 0 ] && return 0
+    [ $((SECONDS - start)) -ge "$limit" ] && return 1
+    sleep 0.1
+  done
+}
+
 # Waits up to $2 s until /dev/$1 is gone.
 wait_gone() {
   local start=$SECONDS

@@ -14,6 +14,7 @@ import hashlib
 import json
 import lzma
 import os
+import select
 import shutil
 import signal
 import socket
@@ -22,6 +23,7 @@ import sys
 import tempfile
 import threading
 import time
+import tty
 
 MODULES = [
     "usb-common", "usbcore", "xhci-pci-renesas", "xhci-hcd", "xhci-pci", "usbserial", "ftdi_sio",
@@ -52,6 +54,13 @@ LINE_PULLED = 1  # the index in the ports of the adapter pulled mid-file
 LINE_MODEMS = len(WATCH_PORTS)
 LINE_WAIT_S = 420
 LINE_SETTINGS = "APN::modem.apn::Точка входа GPRS\r\n".encode()
+# A bench whose adapter is wired into the fixture (k): one adapter at a port of the hub,
+# plugged before the watch starts and never pulled, three modems put in behind it one
+# after another; a port silent this long has lost its modem.
+FIXED_PORT = "10.6"
+FIXED_MODEMS = 3
+FIXED_GONE_AFTER_S = 5
+FIXED_JOB_WAIT_S = 240
 
 
 class RigError(Exception):
@@ -242,6 +251,87 @@ class ByteSink:
                     self.count += len(os.read(self.master, 4096))
                 except OSError:
                     return
+
+
+def write_all(fd, data):
+    while data:
+        data = data[os.write(fd, data):]
+
+
+class Fixture:
+    """The line of an adapter wired into a bench's fixture: it stays while modems are put in
+    behind it and taken out. QEMU does not change the chardev of a plugged usb-serial
+    ("Chardev user does not support chardev hotswap"), so the adapter's chardev is a
+    pseudo-terminal of this process, joined to the modem in the fixture, if any. The other
+    modems' lines are read and dropped, as their bytes reach no one."""
+
+    def __init__(self):
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)
+        self.pty = os.ttyname(self.slave)
+        self.lines = {}  # modem name: its pseudo-terminal, opened here
+        self.leaving = set()
+        self.current = None
+        self.lock = threading.Lock()
+        self.stopped = False
+        for target in (self._to_modem, self._from_modems):
+            threading.Thread(target=target, daemon=True).start()
+
+    def add(self, name, pty):
+        fd = os.open(pty, os.O_RDWR | os.O_NOCTTY)
+        tty.setraw(fd)
+        with self.lock:
+            self.lines[name] = fd
+
+    def put_in(self, name):
+        self.current = name
+
+    def take_out(self):
+        self.current = None
+
+    def remove(self, name):
+        """Lets go of a modem's line (before its process ends)."""
+        with self.lock:
+            self.leaving.add(name)
+
+    def stop(self):
+        self.stopped = True
+
+    def _to_modem(self):
+        while not self.stopped:
+            if not select.select([self.master], [], [], 0.1)[0]:
+                continue
+            try:
+                data = os.read(self.master, 4096)
+            except OSError:
+                return
+            with self.lock:
+                fd = self.lines.get(self.current)
+                if fd is not None and self.current not in self.leaving:
+                    try:
+                        write_all(fd, data)
+                    except OSError:
+                        pass
+
+    def _from_modems(self):
+        while not self.stopped:
+            with self.lock:
+                for name in self.leaving:
+                    os.close(self.lines.pop(name))
+                self.leaving.clear()
+                names = {fd: name for name, fd in self.lines.items()}
+            if not names:
+                time.sleep(0.1)
+                continue
+            for fd in select.select(list(names), [], [], 0.1)[0]:
+                try:
+                    data = os.read(fd, 4096)
+                except OSError:
+                    data = b""
+                if not data:  # the modem's process ended
+                    self.remove(names[fd])
+                elif names[fd] == self.current:
+                    write_all(self.master, data)
 
 
 # --- QEMU and its monitor --------------------------------------------------------------
@@ -1045,6 +1135,182 @@ class Rig:
                        self.figures.get("j_red_after_disconnect_s", -1),
                        ",".join(sockets[n] for n in names), self.figures.get("j_stall_ms", -1)))
 
+    # -- a fixed adapter: modems swapped behind a port that stays -----------------------
+
+    def check_k(self):
+        """k: the adapter is wired into the fixture, plugged before the watch and never pulled;
+        three modems go in behind it one after another. The first is taken out until the watch
+        counts the silent port as empty; the third replaces the second at once, so only its
+        IMEI tells it is another one; then the third comes back after a power cycle, answering
+        with its IMEI again (its script not started): prepared here already, not again."""
+        started = time.monotonic()
+        names = ["k%d" % i for i in range(1, FIXED_MODEMS + 1)]
+        fixture = self.fixed_adapter(names)
+        try:
+            watch = self.start_fixed_watch()
+            ended = self.fixed_sequence(fixture, names)
+            self.run("kill -INT $(cat $RIG/k/pid)")
+            _, out = self.guest.result(watch, 120)
+            ended.update((n, self.sims[n].stop()) for n in names[:-1] + ["k3b"])
+        finally:
+            fixture.stop()
+        self.figures["k_s"] = time.monotonic() - started
+        self.report_fixed(names, out, ended)
+        self.guest.pull("k")
+        self.guest.chardev_remove("m_k")
+
+    def fixed_adapter(self, names):
+        """The modems, each with its own IMEI, and the adapter wired to the first. The rig's
+        other adapters still in are pulled first: the watch takes every one present."""
+        fixture = Fixture()
+        for name in names:
+            self.imeis[name] = imei(len(self.imeis) + 1)
+            fixture.add(name, self.sim(name, "--imei", self.imeis[name]).pty)
+        fixture.put_in(names[0])
+        for child in self.guest.qmp.execute("qom-list", path="/machine/peripheral"):
+            if child["type"] == "child<usb-serial>":
+                try:
+                    self.guest.pull(child["name"])
+                except RigError:
+                    pass  # already on its way out; the guest waits for its port to go
+        self.guest.chardev_add("m_k", fixture.pty)
+        self.guest.plug("k", "m_k", FIXED_PORT, "LORTA-K")
+        return fixture
+
+    def start_fixed_watch(self):
+        folder = os.path.join(self.guest.share, "k")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "settings.ini"), "wb") as f:
+            f.write(LINE_SETTINGS)
+        self.fixed_out = os.path.join(folder, "watch.out")
+        self.fixed_journal = os.path.join(folder, "journal.csv")
+        self.fixed_watch = self.start(
+            "p=$(port_of LORTA-K 60) && only_adapter LORTA-K 60 || exit 3\necho \"PORT $p\"\n"
+            "cd $RIG/k\n$cli watch flash --match %s --include-present --gone-after %d "
+            "--journal $RIG/k/journal.csv --settings $RIG/k/settings.ini > $RIG/k/watch.out "
+            "2> $RIG/k/watch.err & pid=$!\necho $pid > $RIG/k/pid\nwait $pid; echo \"STATUS $?\"\n"
+            "if pgrep -x lorta-flash-cli; then echo 'LEFT yes'; else echo 'LEFT none'; fi"
+            % (ADAPTER_VIDPID, FIXED_GONE_AFTER_S))
+        wait_for(lambda: "Ждём модемы" in read_text(self.fixed_out) or
+                 self.guest.finished(self.fixed_watch), 120, "the watch to start")
+        if self.guest.finished(self.fixed_watch):
+            raise RigError("the watch ended at once: %s %s" % (
+                read_text(self.fixed_watch + ".out").strip(),
+                read_text(os.path.join(folder, "watch.err")).strip()))
+        return self.fixed_watch
+
+    def fixed_events(self):
+        """The texts of the watch's event lines for its sockets (here only the fixed one)."""
+        return [l.split(" | ", 1)[1] for l in read_text(self.fixed_out).splitlines()
+                if l.startswith("гнездо ") and " | " in l]
+
+    def fixed_mark(self):
+        return len(self.fixed_events()), time.monotonic()
+
+    def fixed_seen(self, mark, text, what, timeout=60):
+        """Waits for an event line holding TEXT after MARK; the seconds since MARK."""
+        seen, since = mark
+        wait_for(lambda: any(text in l for l in self.fixed_events()[seen:]) or
+                 self.guest.finished(self.fixed_watch), timeout, what)
+        self._watch_running(what)
+        return time.monotonic() - since
+
+    def _watch_running(self, what):
+        if self.guest.finished(self.fixed_watch):
+            raise RigError("the watch ended before %s: %s" % (what, read_text(
+                os.path.join(self.guest.share, "k/watch.err")).strip()[-300:]))
+
+    def fixed_job(self, name):
+        """Waits for the journal line with the modem's IMEI."""
+        def journaled():
+            rows, _ = read_journal(self.fixed_journal)
+            return any(len(r) >= 12 and r[4] == self.imeis[name] for r in rows) or \
+                self.guest.finished(self.fixed_watch)
+        wait_for(journaled, FIXED_JOB_WAIT_S, "%s's job to be journaled" % name, interval=0.1)
+        self._watch_running("%s's job was journaled" % name)
+
+    def fixed_sequence(self, fixture, names):
+        """Puts the modems in and takes them out; returns what the third one ended with."""
+        first, second, third = names
+        self.fixed_job(first)
+        mark = self.fixed_mark()
+        fixture.take_out()
+        self.figures["k_gone_s"] = self.fixed_seen(mark, "Модем молчит", "the silent port to "
+                                                   "count as empty", FIXED_GONE_AFTER_S + 60)
+        fixture.put_in(second)
+        self.fixed_job(second)
+        mark = self.fixed_mark()
+        fixture.put_in(third)
+        self.figures["k_swap_s"] = self.fixed_seen(mark, "IMEI " + self.imeis[third],
+                                                   "%s to be asked for its IMEI" % third)
+        self.fixed_job(third)
+        # A power cycle: the same modem with its files, answering again.
+        fixture.take_out()
+        fixture.remove(third)
+        ended = {third: self.sims[third].stop()}
+        files = os.path.join(self.sims[third].dump, "files")
+        self.imeis["k3b"] = self.imeis[third]
+        preload = [a for n in sorted(ended[third][1]) for a in
+                   ("--file", "%s=%s" % (n, os.path.join(files, n)))]
+        fixture.add("k3b", self.sim("k3b", "--imei", self.imeis[third], *preload).pty)
+        mark = self.fixed_mark()
+        fixture.put_in("k3b")
+        self.figures["k_back_s"] = self.fixed_seen(mark, "Уже прошит здесь в", "%s back in to "
+                                                   "be told from a new one" % third)
+        return ended
+
+    def report_fixed(self, names, out, ended):
+        rows, problems = read_journal(self.fixed_journal)
+        numbered = read_text(self.fixed_journal[:-len(".csv")] + ".sockets").split()
+        if len(numbered) != 1:
+            problems.append("sockets numbered: %s" % " ".join(numbered))
+        hashes = " ".join("%s:%s" % (n, hashlib.sha256(self.payload(n)).hexdigest())
+                          for n in ("main.pyo", "config.pyo"))
+        for name in names:
+            lines = [r for r in rows if len(r) >= 12 and r[4] == self.imeis[name]]
+            if len(lines) != 1:
+                problems.append("%d journal lines with %s's IMEI %s" % (len(lines), name,
+                                                                          self.imeis[name]))
+            elif lines[0][3] != "LORTA-K" or lines[0][5:7] != ["flash", "успех"] or \
+                    lines[0][11] != hashes:
+                problems.append("%s journaled as %s" % (name, ";".join(lines[0][1:])))
+            commands, files = ended[name]
+            if self.flashed(files):
+                problems.append("%s %s" % (name, self.flashed(files)))
+            writes = sum(1 for c in commands if c.startswith('at#wscript="main.pyo"'))
+            if writes != 1:
+                problems.append("%s took main.pyo %d times" % (name, writes))
+        if len(rows) != len(names):
+            problems.append("%d journal lines, %d expected" % (len(rows), len(names)))
+        if len(set(r[1] for r in rows)) > 1:
+            problems.append("sockets %s" % " ".join(r[1] for r in rows))
+        back = [c for c in ended["k3b"][0] if c not in ("ate0", "at+cgsn")]
+        if back:
+            problems.append("the modem back after its power cycle received %s" % back[0])
+        problems += self.fixed_exit(out)
+        self.report("k", not problems, "; ".join(problems) or
+                    "one adapter left plugged as socket %s, three modems put in behind it: each "
+                    "flashed once byte for byte and journaled with its IMEI; the port silent "
+                    "for %d s counted as empty %.1f s after the first was taken out; the third, "
+                    "swapped in for the second at once, asked for its IMEI after %.1f s; back "
+                    "after a power cycle it got \"Уже прошит здесь\" after %.1f s and no job; "
+                    "SIGINT: exit status 0, \"%s\""
+                    % (rows[0][1], FIXED_GONE_AFTER_S, self.figures["k_gone_s"],
+                       self.figures["k_swap_s"], self.figures["k_back_s"], self.fixed_summary))
+
+    def fixed_exit(self, out):
+        status = out.split("STATUS ", 1)[1].split()[0] if "STATUS " in out else "?"
+        self.fixed_summary = next((l for l in read_text(os.path.join(
+            self.guest.share, "k/watch.err")).splitlines() if l.startswith("Итого:")), "")
+        problems = []
+        if status != "0":
+            problems.append("exit status %s" % status)
+        if not self.fixed_summary.startswith("Итого: успешно %d, ошибок 0," % FIXED_MODEMS):
+            problems.append("summary \"%s\"" % self.fixed_summary)
+        if "LEFT none" not in out:
+            problems.append("a flasher process was left")
+        return problems
+
     @staticmethod
     def _request(folder, name):
         return os.path.exists(os.path.join(folder, name + ".want")) and \
@@ -1060,7 +1326,7 @@ def main():
     parser.add_argument("--root", required=True)
     parser.add_argument("--kernel-dir", required=True)
     parser.add_argument("--keep", help="keep the rig's files in this folder")
-    parser.add_argument("--only", default="a,b,c,d,e,f,g,h,i,j,probe",
+    parser.add_argument("--only", default="a,b,c,d,e,f,g,h,i,j,k,probe",
                         help="checks to run (d also runs the window's e and g, i and j "
                         "run together)")
     parser.add_argument("--boot-timeout", type=float, default=240)
@@ -1088,7 +1354,8 @@ def main():
         rig.emulation_factor()
         steps = [("a", rig.check_a), ("b", rig.check_b), ("c", rig.check_c),
                  ("e", rig.check_e_cli), ("d", rig.window_checks), ("f", rig.check_f),
-                 ("probe", rig.probe_driver), ("i", rig.line_checks), ("h", rig.check_h)]
+                 ("probe", rig.probe_driver), ("i", rig.line_checks), ("k", rig.check_k),
+                 ("h", rig.check_h)]
         for letter, step in steps:
             if letter not in wanted and not (letter == "h" and "a" in wanted) and \
                     not (letter == "i" and "j" in wanted):
