@@ -10,6 +10,7 @@
 #include "ui/benchwindow.h"
 #include "ui/unwrittenrecords.h"
 
+#include <QInputDialog>
 #include <QListView>
 
 #include <QCheckBox>
@@ -61,6 +62,7 @@ private slots:
     void fitsItsScreen();
     void unwrittenRecordKeptUntilWritten();
     void socketActionsPrepareAgainAndReturnToService();
+    void socketGivenAnotherNumber();
 
 private:
     ModemSim *addModem() { return mBench->addModem("490154203237518", true); }
@@ -316,6 +318,47 @@ void TestBenchWindow::socketActionsPrepareAgainAndReturnToService()
     QVERIFY(!enable->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(sim->commands().size() > commands + 5, jobMs);
     QTRY_VERIFY_WITH_TIMEOUT(tile.data(SocketModel::StateTextRole).toString() != reason, jobMs);
+}
+
+// A tile given the number on its hub port's label keeps it in the numbers
+// file, moves to its place, and a number another socket has is refused.
+void TestBenchWindow::socketGivenAnotherNumber()
+{
+    ModemSim *first = mBench->addModem("490154203237518");
+    ModemSim *second = mBench->addModem("356938035643809");
+    std::unique_ptr<BenchWindow> window = makeWindow();
+    QTest::mouseClick(startButton(window.get()), Qt::LeftButton);
+    plug(first, QStringLiteral("1-1"));
+    plug(second, QStringLiteral("1-2"));
+    SocketModel *model = window->model();
+    QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 2, jobMs);
+    auto *tiles = window->findChild<QListView *>(QStringLiteral("viewTiles"));
+    auto *number = window->findChild<QPushButton *>(QStringLiteral("buttonNumber"));
+    const auto renumberFirstTile = [&](int to) {
+        const QModelIndex tile = model->index(0, 0);
+        QTest::mouseClick(tiles->viewport(), Qt::LeftButton, {}, tiles->visualRect(tile).center());
+        QTRY_VERIFY_WITH_TIMEOUT(number->isEnabled(), jobMs); // once its job is over
+        TestSupport::ModalCloser closer;
+        closer.setInspector([to](QWidget *modal) {
+            if (auto *dialog = qobject_cast<QInputDialog *>(modal)) {
+                dialog->setIntValue(to);
+                dialog->accept();
+            }
+            return false;
+        });
+        QTest::mouseClick(number, Qt::LeftButton);
+    };
+    renumberFirstTile(2);
+    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("labelProblem"))->text(),
+             QStringLiteral("Номер 2 уже у другого гнезда"));
+    renumberFirstTile(7);
+    QCOMPARE(model->index(1, 0).data(SocketModel::NumberRole).toInt(), 7);
+    QCOMPARE(model->index(0, 0).data(SocketModel::NumberRole).toInt(), 2);
+    const auto numbersFile = [this] {
+        QFile file(mDir->filePath(QStringLiteral("j.sockets")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QTRY_VERIFY(numbersFile().contains("7;1-1\n") && numbersFile().contains("2;1-2\n"));
 }
 
 QTEST_MAIN(TestBenchWindow)

@@ -542,6 +542,15 @@ void TestLine::socketNumbersSurviveRestart()
     QCOMPARE(again.numberFor(QStringLiteral("ttyS0")), 8);
     QCOMPARE(readAll(file), QByteArray("1;1-1.4\n2;1-1.2\n7;1-3\n8;ttyS0\n"));
 
+    // A number from the hub's label: a free one only.
+    QString refused;
+    QVERIFY(!again.renumber(QStringLiteral("1-1.2"), 7, &refused));
+    QCOMPARE(refused, QStringLiteral("Номер 7 уже у другого гнезда"));
+    QVERIFY(!again.renumber(QStringLiteral("1-1.2"), 10000, &refused));
+    QVERIFY(again.renumber(QStringLiteral("1-1.2"), 12, &refused));
+    QCOMPARE(again.numberFor(QStringLiteral("1-1.2")), 12);
+    QCOMPARE(again.numberFor(QStringLiteral("1-5")), 13);
+
     // Past 9999 the lowest free number is given.
     QVERIFY(SocketNumbers::write(file, "9999;1-9\n1;1-1\n", nullptr));
     SocketNumbers full;

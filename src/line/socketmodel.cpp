@@ -5,6 +5,7 @@
 #include "watchrun.h"
 
 #include <QDateTime>
+#include <algorithm>
 
 namespace {
 QString hexId(quint16 id)
@@ -56,6 +57,8 @@ void SocketModel::setRun(WatchRun *run, const QString &jobTitle)
     if (!run)
         return;
     connect(run, &WatchRun::signal_socketAdded, this, &SocketModel::slot_run_signal_socketAdded);
+    connect(run, &WatchRun::signal_socketRenumbered, this,
+            &SocketModel::slot_run_signal_socketRenumbered);
     connect(run, &WatchRun::signal_socketChanged, this,
             &SocketModel::slot_run_signal_socketChanged);
     connect(run, &WatchRun::signal_event, this, &SocketModel::slot_run_signal_event);
@@ -133,6 +136,29 @@ void SocketModel::slot_run_signal_socketAdded(int number)
     mRows.insert(row, added);
     endInsertRows();
     refresh(mRows[row]);
+}
+
+// The tile moves to its new number's place.
+void SocketModel::slot_run_signal_socketRenumbered(int from, int to)
+{
+    const int row = rowOf(from);
+    if (row < 0)
+        return;
+    emit layoutAboutToBeChanged();
+    const QModelIndexList before = persistentIndexList();
+    QList<int> numbers;
+    for (const QModelIndex &index : before)
+        numbers << mRows.at(index.row()).number;
+    mRows[row].number = to;
+    std::stable_sort(mRows.begin(), mRows.end(),
+                     [](const Row &a, const Row &b) { return a.number < b.number; });
+    QModelIndexList after;
+    for (int i = 0; i < before.size(); ++i) {
+        const int number = numbers.at(i) == from ? to : numbers.at(i);
+        after << index(rowOf(number), before.at(i).column());
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged();
 }
 
 void SocketModel::slot_run_signal_socketChanged(int number)

@@ -102,6 +102,7 @@ private:
     };
 
     void slot_run_signal_socketAdded(int number);
+    void slot_run_signal_socketRenumbered(int from, int to);
     void slot_run_signal_socketChanged(int number);
     void slot_run_signal_event(int number, const QString &port, const QString &text);
     void slot_run_signal_jobEnded(const JournalRecord &record);

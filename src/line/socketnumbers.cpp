@@ -117,6 +117,23 @@ int SocketNumbers::assign(const QString &key, bool *added)
     return number;
 }
 
+bool SocketNumbers::renumber(const QString &key, int number, QString *error)
+{
+    if (number < 1 || number > maxNumber) {
+        *error = QStringLiteral("Номер гнезда должен быть от 1 до %1").arg(maxNumber);
+        return false;
+    }
+    for (auto it = mNumbers.constBegin(); it != mNumbers.constEnd(); ++it) {
+        if (it.value() == number && it.key() != key) {
+            *error = QStringLiteral("Номер %1 уже у другого гнезда").arg(number);
+            return false;
+        }
+    }
+    mNumbers.insert(key, number);
+    mLast = std::max(mLast, number);
+    return true;
+}
+
 // After the highest number given, or once 9999 is reached, the lowest free one.
 int SocketNumbers::nextFree() const
 {

@@ -25,6 +25,8 @@ public:
     // The same without saving: *added says the position is new and the file
     // needs contents() written, which an owner may do on another thread.
     int assign(const QString &key, bool *added);
+    // Gives the position another number, one no other position has; false with a reason.
+    bool renumber(const QString &key, int number, QString *error);
     int count() const { return mNumbers.size(); }
     QString fileName() const { return mFileName; }
     // The file's text for the numbers known now.

@@ -74,6 +74,8 @@ public:
     void addNote(const QString &note) { mNotes << note; }
 
     int number() const { return mNumber; }
+    // Another number for this socket, from the next signal and record on.
+    void setNumber(int number) { mNumber = number; }
     State state() const { return mState; }
     QString stateText() const;
     const PortEntry &port() const { return mPort; }

@@ -60,19 +60,8 @@ SocketRun *WatchRun::socketFor(const PortEntry &port)
 {
     bool added = false;
     const int number = mNumbers.assign(port.socketKey(), &added);
-    if (added) {
-        // Each write carries the whole list as it is now, so the last one wins.
-        const QString fileName = mNumbers.fileName();
-        const QByteArray bytes = mNumbers.contents();
-        auto problem = std::make_shared<QString>();
-        mWriter.post(
-            [fileName, bytes, problem] { SocketNumbers::write(fileName, bytes, problem.get()); },
-            [this, problem] {
-                if (!problem->isEmpty())
-                    emit signal_problem(*problem);
-                checkFinished();
-            });
-    }
+    if (added)
+        saveNumbers();
     SocketRun *&socket = mSockets[number];
     if (socket)
         return socket;
@@ -177,6 +166,44 @@ void WatchRun::slot_socket_signal_jobEnded(const JournalRecord &record)
             },
             Qt::QueuedConnection);
     }
+}
+
+// Each write carries the whole list as it is now, so the last one wins.
+void WatchRun::saveNumbers()
+{
+    const QString fileName = mNumbers.fileName();
+    const QByteArray bytes = mNumbers.contents();
+    auto problem = std::make_shared<QString>();
+    mWriter.post(
+        [fileName, bytes, problem] { SocketNumbers::write(fileName, bytes, problem.get()); },
+        [this, problem] {
+            if (!problem->isEmpty())
+                emit signal_problem(*problem);
+            checkFinished();
+        });
+}
+
+bool WatchRun::renumber(int from, int to, QString *error)
+{
+    SocketRun *socket = mSockets.value(from);
+    if (!socket) {
+        *error = QStringLiteral("Нет гнезда %1").arg(from);
+        return false;
+    }
+    if (socket->jobRunning()) {
+        *error = QStringLiteral("В гнезде %1 идёт задание: номер меняется после него").arg(from);
+        return false;
+    }
+    if (to == from)
+        return true;
+    if (!mNumbers.renumber(socket->port().socketKey(), to, error))
+        return false;
+    mSockets.remove(from);
+    mSockets.insert(to, socket);
+    socket->setNumber(to);
+    saveNumbers();
+    emit signal_socketRenumbered(from, to);
+    return true;
 }
 
 bool WatchRun::returnToService(int number)

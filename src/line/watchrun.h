@@ -54,9 +54,14 @@ public:
     const SocketHealth &health() const { return mHealth; }
     // A socket taken out of service takes modems again; false when it was in service.
     bool returnToService(int number);
+    // Gives a socket without a running job another free number, kept in the
+    // numbers file; false with a reason.
+    bool renumber(int from, int to, QString *error);
 
 signals:
     void signal_socketAdded(int number);
+    // The socket numbered from is numbered to from now on.
+    void signal_socketRenumbered(int from, int to);
     void signal_socketChanged(int number);
     void signal_portAdded(int number, QString port);
     void signal_portRemoved(int number, QString port);
@@ -83,6 +88,7 @@ private slots:
 
 private:
     SocketRun *socketFor(const PortEntry &port);
+    void saveNumbers();
     void journalWritten(const JournalRecord &record, const QDateTime &time, const QByteArray &line,
                         const QString &error, const QStringList &notes);
     void holdJobs(bool hold);

@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -94,10 +95,15 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     mButtonEnable->setToolTip(
         QStringLiteral("Гнездо снова принимает модемы; сначала проверьте кабель и порт хаба"));
     mButtonEnable->setEnabled(false);
+    mButtonNumber = new QPushButton(QStringLiteral("Другой номер…"), logBox);
+    mButtonNumber->setObjectName(QStringLiteral("buttonNumber"));
+    mButtonNumber->setToolTip(QStringLiteral("Дать гнезду номер с наклейки на порту хаба"));
+    mButtonNumber->setEnabled(false);
     auto *logTop = new QHBoxLayout;
     logTop->addWidget(mLabelLog, 1);
     logTop->addWidget(mButtonAgain);
     logTop->addWidget(mButtonEnable);
+    logTop->addWidget(mButtonNumber);
     mTextLog = new QPlainTextEdit(logBox);
     mTextLog->setReadOnly(true);
     mTextLog->setMaximumBlockCount(SocketModel::maxLogLines);
@@ -120,7 +126,14 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
             mRun->returnToService(socket->number());
         refreshSocketActions();
     });
+    connect(mButtonNumber, &QPushButton::clicked, this, &BenchWindow::askForNumber);
     connect(mModel, &QAbstractItemModel::dataChanged, this, &BenchWindow::refreshSocketActions);
+    connect(mModel, &QAbstractItemModel::layoutChanged, this, [this] {
+        // The chosen tile keeps being chosen under its new number.
+        const QModelIndexList chosen = mViewTiles->selectionModel()->selectedIndexes();
+        mLogRow = chosen.isEmpty() ? mLogRow : chosen.first().row();
+        refreshSocketActions();
+    });
     connect(mModel, &SocketModel::signal_logLineAdded, this, [this](int row, const QString &line) {
         if (row == mLogRow)
             mTextLog->appendPlainText(line);
@@ -391,6 +404,24 @@ void BenchWindow::refreshSocketActions()
     mLabelLog->setText(label);
     mButtonAgain->setEnabled(socket && socket->canPrepareAgain());
     mButtonEnable->setEnabled(socket && socket->outOfService());
+    mButtonNumber->setEnabled(socket && !socket->jobRunning());
+}
+
+void BenchWindow::askForNumber()
+{
+    const SocketRun *socket = chosenSocket();
+    if (!socket)
+        return;
+    const int from = socket->number();
+    bool given = false;
+    const int to = QInputDialog::getInt(
+        this, QStringLiteral("Номер гнезда"),
+        QStringLiteral("Новый номер для гнезда %1 (%2):").arg(from).arg(socket->port().socketKey()),
+        from, 1, SocketNumbers::maxNumber, 1, &given);
+    QString error;
+    if (given && mRun && !mRun->renumber(from, to, &error))
+        mLabelProblem->setText(error);
+    refreshSocketActions();
 }
 
 void BenchWindow::saveChoices() const

@@ -56,6 +56,7 @@ private:
     void refreshAdapters();
     void showLog(int row);
     void refreshSocketActions();
+    void askForNumber();
     SocketRun *chosenSocket() const;
     void saveChoices() const;
     bool jobsRunning() const;
@@ -82,6 +83,7 @@ private:
     QLabel *mLabelLog;
     QPushButton *mButtonAgain;  // the chosen socket's modem prepared once more
     QPushButton *mButtonEnable; // the chosen socket back in service
+    QPushButton *mButtonNumber; // the chosen socket given another free number
     QPlainTextEdit *mTextLog;
     QTimer *mTimerCounters;
     QTimer *mTimerAdapters;
