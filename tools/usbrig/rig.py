@@ -1284,6 +1284,10 @@ class Rig:
             problems.append("%d journal lines, %d expected" % (len(rows), len(names)))
         if len(set(r[1] for r in rows)) > 1:
             problems.append("sockets %s" % " ".join(r[1] for r in rows))
+        # The silence is counted from the modem's last byte (its script prints every 2 s).
+        if self.figures["k_gone_s"] > FIXED_GONE_AFTER_S + PULL_LATENCY_LIMIT_S:
+            problems.append("the silent port counted as empty %.1f s after the take-out"
+                            % self.figures["k_gone_s"])
         back = [c for c in ended["k3b"][0] if c not in ("ate0", "at+cgsn")]
         if back:
             problems.append("the modem back after its power cycle received %s" % back[0])
@@ -1330,7 +1334,7 @@ def main():
                         help="checks to run (d also runs the window's e and g, i and j "
                         "run together)")
     parser.add_argument("--boot-timeout", type=float, default=240)
-    parser.add_argument("--timeout", type=float, default=900, help="for the whole rig, seconds")
+    parser.add_argument("--timeout", type=float, default=960, help="for the whole rig, seconds")
     args = parser.parse_args()
     args.kvm = False
     if os.access("/dev/kvm", os.R_OK | os.W_OK) and os.environ.get("LORTA_USB_RIG_KVM") == "1":
