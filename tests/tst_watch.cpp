@@ -107,6 +107,22 @@ private:
             return true;
         };
     }
+    // A step: once this many journal lines are in, the modem behind the port is
+    // taken out and another put in (then prepared as `then` says).
+    std::function<bool()> swapOnceJournaled(ModemSim *sim, int lines, const QByteArray &imei,
+                                            std::function<void()> then = {})
+    {
+        return [this, sim, lines, imei, then] {
+            if (journalLines().size() < lines)
+                return false;
+            sim->takeOut();
+            QTest::qWait(quietMs); // a swap by hand leaves checks unanswered
+            mBench->swapIn(sim, imei);
+            if (then)
+                then();
+            return true;
+        };
+    }
     void plug(ModemSim *sim, const QString &location, quint16 pid = 0x6001)
     {
         mBench->plug(sim, location, pid);
@@ -362,16 +378,6 @@ void TestWatch::hungUpLineIsAPullBeforeThePortLeavesTheList()
 void TestWatch::fixedAdapterPreparesEachModemOnce()
 {
     ModemSim *sim = addModem(imeiA);
-    const auto swapOnceJournaled = [&](int lines, const QByteArray &imei) {
-        return [&, lines, imei] {
-            if (journalLines().size() < lines)
-                return false;
-            sim->takeOut();
-            QTest::qWait(quietMs); // a swap by hand leaves checks unanswered
-            mBench->swapIn(sim, imei);
-            return true;
-        };
-    };
     const WatchResult result =
         watch({"flash", "--count", "3"},
               {[&] {
@@ -385,7 +391,7 @@ void TestWatch::fixedAdapterPreparesEachModemOnce()
                    return true;
                },
                [&] { return said(QStringLiteral("Уже прошит здесь в ")) == 1; },
-               swapOnceJournaled(1, imeiB), swapOnceJournaled(2, imeiC)});
+               swapOnceJournaled(sim, 1, imeiB), swapOnceJournaled(sim, 2, imeiC)});
     QVERIFY2(result.exitCode == 0, result.out.constData());
     const QList<QStringList> lines = journalLines();
     QVERIFY2(lines.size() == 3, result.out.constData());
@@ -468,29 +474,19 @@ void TestWatch::socketFailingOnThreeModemsIsTakenOutOfService()
         sim->addFault(ModemFault::onPrefix("at#wscript=\"main.pyo\"", ModemFault::Error));
     };
     failing();
-    const auto swapOnceJournaled = [&](int lines, const QByteArray &imei) {
-        return [&, lines, imei] {
-            if (journalLines().size() < lines)
-                return false;
-            sim->takeOut();
-            QTest::qWait(quietMs);
-            mBench->swapIn(sim, imei);
-            failing();
-            return true;
-        };
-    };
     const WatchResult result =
-        watch({"flash"}, {[&] {
-                              plug(sim, QStringLiteral("1-4"));
-                              return true;
-                          },
-                          swapOnceJournaled(1, imeiB), swapOnceJournaled(2, imeiC),
-                          swapOnceJournaled(4, "353918057366146"),
-                          [&] {
-                              QTest::qWait(quietMs * 2);
-                              ::raise(SIGINT);
-                              return true;
-                          }});
+        watch({"flash"},
+              {[&] {
+                   plug(sim, QStringLiteral("1-4"));
+                   return true;
+               },
+               swapOnceJournaled(sim, 1, imeiB, failing), swapOnceJournaled(sim, 2, imeiC, failing),
+               swapOnceJournaled(sim, 4, "353918057366146", failing),
+               [&] {
+                   QTest::qWait(quietMs * 2);
+                   ::raise(SIGINT);
+                   return true;
+               }});
     QCOMPARE(result.exitCode, 1);
     const QList<QStringList> lines = journalLines();
     QVERIFY2(lines.size() == 4, result.out.constData());
