@@ -1203,6 +1203,7 @@ void TestLine::socketTellsANewModemByItsImei_data()
     QTest::newRow("another modem") << "sA" << false << b << int(T::Job);
     QTest::newRow("failure still in") << "fA" << false << a << int(T::SameModem);
     QTest::newRow("failure back after it left") << "fAl" << false << a << int(T::Job);
+    QTest::newRow("failing again after it came back") << "fAlfA" << false << a << int(T::SameModem);
     QTest::newRow("failure, then one that never answered") << "fAn" << false << a << int(T::Job);
     QTest::newRow("the earlier success after another failed")
         << "sAfB" << false << a << int(T::FlashedHere);
@@ -1220,7 +1221,8 @@ void TestLine::socketTellsANewModemByItsImei()
                                       {QLatin1Char('B'), QStringLiteral("356938035643809")},
                                       {QLatin1Char('-'), QString()}};
     SocketMemory memory;
-    memory.setAgain(again);
+    if (again)
+        memory.setAgain(true);
     const QDateTime time(QDate(2026, 12, 9), QTime(14, 3));
     for (int i = 0; i < history.size(); ++i) {
         const QChar step = history.at(i);
