@@ -170,7 +170,11 @@ void TestSocketHealth::reenableStartsTheRowAfresh()
                             "кабель и порт хаба"));
     SocketHealth health(3);
     feed(health, {"F:A", "F:B", "F:C"}, 2);
+    QCOMPARE(health.todayText(1),
+             QStringLiteral("Гнездо 1 сегодня: успешно 0, ошибок 3, подряд 3 — отключено"));
     health.reenable(1);
+    QCOMPARE(health.todayText(1),
+             QStringLiteral("Гнездо 1 сегодня: успешно 0, ошибок 3, подряд 0"));
     QVERIFY(!health.isDisabled(1));
     QCOMPARE(health.disabledReason(1), QString());
     QCOMPARE(health.today(1).failuresInRow, 0);
