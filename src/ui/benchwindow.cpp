@@ -86,6 +86,8 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     auto *logLayout = new QVBoxLayout(logBox);
     logLayout->setContentsMargins(0, 0, 0, 0);
     mLabelLog = new QLabel(QStringLiteral("Нажмите на гнездо, чтобы увидеть его журнал"), logBox);
+    // The chosen socket's day can be long: it wraps rather than widen the window.
+    mLabelLog->setWordWrap(true);
     mButtonAgain = new QPushButton(QStringLiteral("Прошить снова"), logBox);
     mButtonAgain->setObjectName(QStringLiteral("buttonAgain"));
     mButtonAgain->setToolTip(QStringLiteral("Модем в этом гнезде получит задание ещё раз"));
