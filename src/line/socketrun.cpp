@@ -193,8 +193,16 @@ void SocketRun::stopNow()
         endJob(JournalRecord::Result::Failure, mFailureText);
     else if (mState == State::Running)
         endJob(JournalRecord::Result::Interrupted, QStringLiteral("прервано оператором"));
-    if (mState != State::Closing && (mSession.isPortOpen() || mState == State::Opening))
-        close(mState == State::Empty ? State::Empty : State::Done);
+    closeIfOpen();
+}
+
+// Closes a port that is open or opening; false when there was none to close.
+bool SocketRun::closeIfOpen()
+{
+    if (mState == State::Closing || (!mSession.isPortOpen() && mState != State::Opening))
+        return false;
+    close(mState == State::Empty ? State::Empty : State::Done);
+    return true;
 }
 
 void SocketRun::close(State after)
@@ -333,9 +341,7 @@ void SocketRun::takeOutOfService(const QString &reason)
     record.text = reason;
     mVerdict = reason;
     emit signal_jobEnded(record);
-    if (mState != State::Closing && (mSession.isPortOpen() || mState == State::Opening))
-        close(mState == State::Empty ? State::Empty : State::Done);
-    else
+    if (!closeIfOpen())
         emit signal_changed(mNumber);
 }
 

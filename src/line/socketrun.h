@@ -134,6 +134,7 @@ private:
     void takeTurn(const QString &imei, bool recheck);
     void keepListening();
     void close(State after);
+    bool closeIfOpen();
     void endJob(JournalRecord::Result result, const QString &text);
     // The record of a modem that had no job: its result, and what it did instead.
     void recordWithoutJob(JournalRecord::Result result, const QString &text);
