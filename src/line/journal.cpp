@@ -14,6 +14,7 @@ constexpr int imeiField = 4;
 constexpr int resultField = 6;
 constexpr int socketField = 1;
 constexpr int jobField = 5;
+constexpr int textField = 8;
 const char flashJob[] = "flash"; // only a flash makes a modem "flashed"
 constexpr qint64 maxReadBytes = qint64(64) << 20;
 
@@ -181,6 +182,8 @@ void Journal::readFields(const QStringList &fields, const QDate &today)
     JournalRecord record;
     record.socket = fields.at(socketField).toInt(&numbered);
     record.imei = fields.at(imeiField);
+    record.text = fields.value(textField);
+    record.time = time;
     if (result && numbered && time.date() == today) {
         record.result = *result;
         noteDated(record, today);
@@ -279,7 +282,9 @@ void Journal::noteWritten(const JournalRecord &record, const QDateTime &time)
 {
     if (record.result == JournalRecord::Result::Success && record.job == QLatin1String(flashJob))
         noteSuccess(record.imei, time, record.socket);
-    noteDated(record, time.date());
+    JournalRecord noted = record;
+    noted.time = time;
+    noteDated(noted, time.date());
 }
 
 // Only the latest day's lines are kept: a watch running past midnight starts a new day.
@@ -291,6 +296,8 @@ void Journal::noteDated(const JournalRecord &record, const QDate &date)
     kept.socket = record.socket;
     kept.result = record.result;
     kept.imei = record.imei;
+    kept.text = record.text;
+    kept.time = record.time;
     mListRecent.append(Dated{date, kept});
 }
 

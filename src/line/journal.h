@@ -50,7 +50,8 @@ public:
     // "Модем с IMEI … уже прошит сегодня в hh:mm (гнездо N)", or empty.
     QString duplicateWarning(const QString &imei) const;
     // Today's lines (per the clock), read on open and noted since, in the
-    // file's order; only the socket, the result and the IMEI are filled.
+    // file's order; only the socket, the result, the IMEI, the text and the
+    // time are filled.
     QList<JournalRecord> todaysRecords() const;
 
     static QByteArray header();

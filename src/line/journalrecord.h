@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
@@ -33,6 +34,7 @@ struct JournalRecord
     QString text; // the job's own end text
     double seconds = 0;
     QStringList fileHashes; // "name:sha256" of each file written into the modem
+    QDateTime time;         // when its line was written; filled where lines are read back
 
     static QString resultText(Result result);
     // The result whose text this is; none for a text no result has.
