@@ -20,6 +20,8 @@ struct WatchOptions
     // The settings file as read and checked once, sent as it is to every modem.
     std::optional<SmallFile> settingsContent;
     QString journalFile = QStringLiteral("lorta-journal.csv");
+    // The bench's name in every journal line; empty: the computer's name.
+    QString benchName;
     int count = 0; // successes after which the watch ends; 0: no limit
     // A modem that sends bytes but never answers gets its verdict this long
     // after its first byte; 0: never.
