@@ -237,6 +237,9 @@ void WatchRun::journalWritten(const JournalRecord &record, const QDateTime &time
         return;
     }
     mJournal.noteWritten(record, time);
+    JournalRecord written = record;
+    written.time = time;
+    emit signal_recordWritten(written);
     if (mOptions.count > 0 && mCounters.succeeded >= mOptions.count)
         stopGracefully();
     if (mAccepting && mLinesPending == 0)

@@ -52,6 +52,8 @@ public:
     const QMap<int, SocketRun *> &sockets() const { return mSockets; }
     // Each socket's results today, and whether it is out of service.
     const SocketHealth &health() const { return mHealth; }
+    // Today's journal lines as the journal knows them (read at the start, noted since).
+    QList<JournalRecord> todaysRecords() const { return mJournal.todaysRecords(); }
     // A socket taken out of service takes modems again; false when it was in service.
     bool returnToService(int number);
     // Gives a socket without a running job another free number, kept in the
@@ -74,6 +76,8 @@ signals:
     void signal_duplicate(int number, QString warning);
     void signal_logLine(int number, QString line);
     void signal_jobEnded(JournalRecord record);
+    // A record is on the disk; its time is the one its line carries.
+    void signal_recordWritten(JournalRecord record);
     // A problem of the whole watch (the journal, the numbers file).
     void signal_problem(QString text);
     // A record that could not be written into the journal: its whole line and why.

@@ -5,6 +5,7 @@
 #include "line/watchrun.h"
 #include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
+#include "shiftpanel.h"
 #include "tiledelegate.h"
 #include "unwrittenrecords.h"
 
@@ -26,6 +27,7 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
+#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <utility>
@@ -82,7 +84,10 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     mViewTiles->setUniformItemSizes(true);
     mViewTiles->setGridSize(TileDelegate::tileSize());
     mViewTiles->setSelectionMode(QAbstractItemView::SingleSelection);
-    auto *logBox = new QWidget(splitter);
+    // Below the tiles: the chosen socket's log, and the shift at a glance.
+    auto *tabs = new QTabWidget(splitter);
+    tabs->setObjectName(QStringLiteral("tabsBelow"));
+    auto *logBox = new QWidget(tabs);
     auto *logLayout = new QVBoxLayout(logBox);
     logLayout->setContentsMargins(0, 0, 0, 0);
     mLabelLog = new QLabel(QStringLiteral("Нажмите на гнездо, чтобы увидеть его журнал"), logBox);
@@ -111,6 +116,9 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     mTextLog->setMaximumBlockCount(SocketModel::maxLogLines);
     logLayout->addLayout(logTop);
     logLayout->addWidget(mTextLog);
+    tabs->addTab(logBox, QStringLiteral("Гнездо"));
+    mPanelShift = new ShiftPanel(timing.benchCounters, tabs);
+    tabs->addTab(mPanelShift, QStringLiteral("Смена"));
     splitter->setStretchFactor(0, 4);
     splitter->setStretchFactor(1, 1);
     layout->addWidget(splitter, 1);
@@ -309,6 +317,7 @@ void BenchWindow::start()
         return;
     }
     mRun = run;
+    mPanelShift->setRun(run);
     mLabelProblem->clear();
     saveChoices();
     setLocked(true);

@@ -16,6 +16,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QSettings;
 class QTimer;
+class ShiftPanel;
 class SocketModel;
 class UnwrittenRecords;
 
@@ -85,6 +86,7 @@ private:
     QPushButton *mButtonEnable; // the chosen socket back in service
     QPushButton *mButtonNumber; // the chosen socket given another free number
     QPlainTextEdit *mTextLog;
+    ShiftPanel *mPanelShift;
     QTimer *mTimerCounters;
     QTimer *mTimerAdapters;
     QString mSettingsProblem;
