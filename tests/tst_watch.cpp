@@ -14,6 +14,7 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -263,12 +264,29 @@ void TestWatch::twoSocketsFlashedAndJournaled()
 
     const QList<QByteArray> objects = result.out.trimmed().split('\n');
     QStringList events;
-    for (const QByteArray &object : objects)
-        events << QJsonDocument::fromJson(object).object().value("event").toString();
+    QJsonObject summary;
+    for (const QByteArray &object : objects) {
+        const QJsonObject parsed = QJsonDocument::fromJson(object).object();
+        events << parsed.value("event").toString();
+        if (events.last() == QLatin1String("summary"))
+            summary = parsed;
+    }
     for (const char *event :
          {"socket-added", "connected", "imei", "progress", "job-ended", "summary"})
         QVERIFY2(events.contains(QLatin1String(event)), event);
     QVERIFY(result.err.contains("Итого: успешно 2, ошибок 0"));
+    // The summary's totals, and each socket's day beside them.
+    QCOMPARE(summary.value("succeeded").toInt(), 2);
+    QCOMPARE(summary.value("failed").toInt(), 0);
+    const QJsonArray sockets = summary.value("sockets").toArray();
+    QCOMPARE(sockets.size(), 2);
+    for (int i = 0; i < sockets.size(); ++i) {
+        const QJsonObject socket = sockets.at(i).toObject();
+        QCOMPARE(socket.value("socket").toInt(), i + 1);
+        QCOMPARE(socket.value("succeeded").toInt(), 1);
+        QCOMPARE(socket.value("failed").toInt(), 0);
+        QCOMPARE(socket.value("last-failure").toString(), QString());
+    }
 }
 
 // Pulled in the middle of main.pyo: "модем отключён" with the step, within a
@@ -498,8 +516,14 @@ void TestWatch::socketFailingOnThreeModemsIsTakenOutOfService()
     QCOMPARE(lines.at(3).at(8), reason);
     QVERIFY(QString::fromUtf8(result.out).contains(reason));
     QVERIFY2(!sim->commands().contains("at+cgsn"), "the fourth modem was asked");
-    QVERIFY2(result.err.contains("Гнездо 1 сегодня: успешно 0, ошибок 3, подряд 3 — отключено"),
-             result.err.constData());
+    // The closing table: the socket's day, its last failure, and why it is out of service.
+    const QString err = QString::fromUtf8(result.err);
+    const QRegularExpression row(
+        QStringLiteral(
+            "\nГнездо +Успешно +Ошибки +Последняя ошибка\n1 +0 +3 +\\d\\d:\\d\\d Ошибка при "
+            "прошивке модема: [^\n]+: ERROR\n") +
+        QRegularExpression::escape(reason) + QLatin1Char('\n'));
+    QVERIFY2(row.match(err).hasMatch(), result.err.constData());
 }
 
 // A GPS already on the PC when the watch starts, and an adapter of another

@@ -160,3 +160,26 @@ void CliOutput::drawProgress()
     mDrawnLines = mPorts.size();
     mDirty = false;
 }
+
+QString CliOutput::columns(const QList<QStringList> &rows)
+{
+    QVector<int> widths;
+    for (const QStringList &row : rows) {
+        widths.resize(qMax(widths.size(), row.size() - 1));
+        for (int i = 0; i + 1 < row.size(); ++i)
+            widths[i] = qMax(widths[i], row.at(i).size());
+    }
+    QString table;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (int i = 0; i + 1 < row.size(); ++i)
+            line += row.at(i).leftJustified(widths.at(i)) + QStringLiteral("  ");
+        if (!row.isEmpty())
+            line += row.last();
+        // No trailing blanks where the last column is empty.
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        table += line + QLatin1Char('\n');
+    }
+    return table;
+}

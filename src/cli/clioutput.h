@@ -42,6 +42,9 @@ public:
     // Control characters shown as escapes, so that a port name or a modem's
     // text cannot move the cursor or forge lines.
     static QString printable(const QString &text);
+    // Rows as aligned columns, two spaces apart, one line each; the last
+    // column is left as it is, however long.
+    static QString columns(const QList<QStringList> &rows);
 
 private:
     void put(QIODevice *device, const QByteArray &bytes);

@@ -195,19 +195,7 @@ QString CliRunner::resultTable(const QList<PortResult> &results)
             row.insert(4, CliOutput::printable(r.file));
         rows << row;
     }
-    QVector<int> widths(rows.first().size() - 1, 0);
-    for (const QStringList &row : qAsConst(rows)) {
-        for (int i = 0; i < widths.size(); ++i)
-            widths[i] = qMax(widths[i], row.at(i).size());
-    }
-    QString table;
-    for (const QStringList &row : qAsConst(rows)) {
-        QString line;
-        for (int i = 0; i < widths.size(); ++i)
-            line += row.at(i).leftJustified(widths.at(i)) + QStringLiteral("  ");
-        table += line + row.last() + QLatin1Char('\n');
-    }
-    return table;
+    return CliOutput::columns(rows);
 }
 
 QByteArray CliRunner::resultJson(const PortResult &result)

@@ -8,11 +8,30 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
+QJsonArray socketsJson(const QList<ShiftSummary::Socket> &sockets)
+{
+    QJsonArray array;
+    for (const ShiftSummary::Socket &socket : sockets) {
+        const QDateTime time = socket.lastFailureTime;
+        array.append(
+            QJsonObject{{QStringLiteral("socket"), socket.number},
+                        {QStringLiteral("succeeded"), socket.counters.succeeded},
+                        {QStringLiteral("already-flashed"), socket.counters.alreadyFlashed},
+                        {QStringLiteral("failed"), socket.counters.failed},
+                        {QStringLiteral("last-failure"), socket.lastFailure},
+                        {QStringLiteral("last-failure-time"),
+                         time.isValid() ? time.toString(Qt::ISODate) : QString()}});
+    }
+    return array;
+}
+
 QString socketLabel(int number, const QString &port)
 {
     return QStringLiteral("гнездо ") + QString::number(number) + QLatin1Char(' ') + port;
@@ -158,18 +177,63 @@ void WatchConsole::slot_mRun_signal_finished()
     if (unwritten > 0)
         summary += QStringLiteral(", не записан в журнал: %1").arg(unwritten);
     mOutput.error(summary);
-    for (const SocketRun *socket : mRun.sockets())
-        mOutput.error(mRun.health().todayText(socket->number()));
+    const QList<ShiftSummary::Socket> sockets = todaysSockets();
+    if (!sockets.isEmpty())
+        mOutput.error(socketTable(sockets, mRun.health()).chopped(1));
     json(QStringLiteral("summary"), 0, QString(),
          {{QStringLiteral("succeeded"), mRun.succeeded()},
           {QStringLiteral("already-flashed"), mRun.alreadyFlashed()},
           {QStringLiteral("failed"), mRun.failed()},
-          {QStringLiteral("unwritten"), unwritten}});
+          {QStringLiteral("unwritten"), unwritten},
+          {QStringLiteral("sockets"), socketsJson(sockets)}});
     // How long the end waits for a slow reader before it reports the output lost.
     const bool delivered = mOutput.finish(msOf(mArguments.options.timing.outputFinish));
     if (mExitCode != Interrupted && (mRun.failed() > 0 || mRun.journalFailed() || !delivered))
         mExitCode = Failure;
     emit signal_finished();
+}
+
+QList<ShiftSummary::Socket> WatchConsole::todaysSockets() const
+{
+    QMap<int, ShiftSummary::Socket> sockets;
+    for (const ShiftSummary::Socket &socket :
+         ShiftSummary::of(mRun.todaysRecords(), mRun.now()).sockets())
+        sockets.insert(socket.number, socket);
+    for (const SocketRun *socket : mRun.sockets()) {
+        if (!sockets.contains(socket->number()))
+            sockets[socket->number()].number = socket->number();
+    }
+    return sockets.values();
+}
+
+QString WatchConsole::socketTable(const QList<ShiftSummary::Socket> &sockets,
+                                  const SocketHealth &health)
+{
+    const bool alreadyFlashed =
+        std::any_of(sockets.cbegin(), sockets.cend(), [](const ShiftSummary::Socket &socket) {
+            return socket.counters.alreadyFlashed > 0;
+        });
+    QList<QStringList> rows{{QStringLiteral("Гнездо"), QStringLiteral("Успешно"),
+                             QStringLiteral("Ошибки"), QStringLiteral("Последняя ошибка")}};
+    if (alreadyFlashed)
+        rows.first().insert(3, QStringLiteral("Уже прошиты"));
+    QStringList disabled;
+    for (const ShiftSummary::Socket &socket : sockets) {
+        QString last = CliOutput::printable(socket.lastFailure);
+        if (socket.lastFailureTime.isValid())
+            last = socket.lastFailureTime.toString(QStringLiteral("hh:mm ")) + last;
+        QStringList row{QString::number(socket.number), QString::number(socket.counters.succeeded),
+                        QString::number(socket.counters.failed), last};
+        if (alreadyFlashed)
+            row.insert(3, QString::number(socket.counters.alreadyFlashed));
+        rows << row;
+        if (health.isDisabled(socket.number))
+            disabled << health.disabledReason(socket.number);
+    }
+    QString table = QStringLiteral("Сегодня по гнёздам:\n") + CliOutput::columns(rows);
+    for (const QString &reason : qAsConst(disabled))
+        table += reason + QLatin1Char('\n');
+    return table;
 }
 
 void WatchConsole::refreshProgress()

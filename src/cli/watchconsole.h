@@ -2,6 +2,7 @@
 
 #include "clioutput.h"
 #include "line/portlister.h"
+#include "line/shiftsummary.h"
 #include "line/watchrun.h"
 #include "watcharguments.h"
 
@@ -39,6 +40,12 @@ public:
     int exitCode() const { return mExitCode; }
     WatchRun &run() { return mRun; }
 
+    // Today's results per socket as a table: the socket, its successes and
+    // failures (modems already flashed when there were any), its last failure
+    // with the time; then why each socket out of service is out.
+    static QString socketTable(const QList<ShiftSummary::Socket> &sockets,
+                               const SocketHealth &health);
+
 signals:
     void signal_finished();
 
@@ -49,6 +56,8 @@ private:
     void refreshProgress();
     void json(const QString &event, int number, const QString &port, QJsonObject fields);
     QString readSettings();
+    // Today's sockets from the journal, with those of this run that have no record yet.
+    QList<ShiftSummary::Socket> todaysSockets() const;
 
     WatchArguments mArguments;
     WatchRun mRun;

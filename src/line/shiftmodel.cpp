@@ -90,6 +90,9 @@ QVariant ShiftModel::cell(const ShiftSummary::Socket &socket, int column, bool f
 
 QVariant ShiftModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    if (orientation == Qt::Horizontal && role == Qt::ToolTipRole &&
+        section == LastFailureTimeColumn)
+        return QStringLiteral("Время последней ошибки");
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (section) {
@@ -104,7 +107,7 @@ QVariant ShiftModel::headerData(int section, Qt::Orientation orientation, int ro
     case LastFailureColumn:
         return QStringLiteral("Последняя ошибка");
     case LastFailureTimeColumn:
-        return QStringLiteral("Время ошибки");
+        return QStringLiteral("Время");
     default:
         return QVariant();
     }

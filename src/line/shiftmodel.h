@@ -24,8 +24,8 @@ public:
         SucceededColumn,
         FailedColumn,
         AlreadyFlashedColumn,
-        LastFailureColumn,
         LastFailureTimeColumn,
+        LastFailureColumn, // last: a long reason takes the rest of the row
         ColumnCount
     };
     enum Role

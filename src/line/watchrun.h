@@ -54,6 +54,8 @@ public:
     const SocketHealth &health() const { return mHealth; }
     // Today's journal lines as the journal knows them (read at the start, noted since).
     QList<JournalRecord> todaysRecords() const { return mJournal.todaysRecords(); }
+    // The journal's clock: what "today" is for the records.
+    QDateTime now() const { return mJournal.now(); }
     // A socket taken out of service takes modems again; false when it was in service.
     bool returnToService(int number);
     // Gives a socket without a running job another free number, kept in the

@@ -15,6 +15,7 @@ const QColor gridColour(0xe0, 0xe0, 0xe0);
 constexpr int margin = 8;
 constexpr int swatch = 14;
 constexpr int mostTicks = 5;
+constexpr int widestBar = 40; // one hour alone is not drawn as a wall
 
 void fillFailed(QPainter &painter, const QRect &bar)
 {
@@ -46,18 +47,17 @@ QVector<int> ShiftChart::countTicks(int highest)
 {
     int step = 1;
     // 1, 2, 5, 10, 20, 50 …: the smallest that needs no more than mostTicks steps.
-    for (int decade = 1; step * mostTicks < highest; decade *= 10) {
+    for (int decade = 1; step * mostTicks <= highest; decade *= 10) {
         for (int factor : {1, 2, 5}) {
             step = factor * decade;
-            if (step * mostTicks >= highest)
+            if (step * mostTicks > highest)
                 break;
         }
     }
     QVector<int> ticks{0};
-    while (ticks.last() < highest)
+    // A step above the highest bar, so that its count fits over it.
+    while (ticks.last() <= highest)
         ticks.append(ticks.last() + step);
-    if (ticks.size() == 1)
-        ticks.append(step); // an empty chart still has a scale
     return ticks;
 }
 
@@ -153,7 +153,7 @@ void ShiftChart::paintBars(QPainter &painter, const QRect &plot, int top) const
 {
     const QFontMetrics metrics(font());
     const int slot = plot.width() / mHours.size();
-    const int bar = qMax(1, slot * 2 / 5);
+    const int bar = qBound(1, slot * 2 / 5, widestBar);
     const int every = labelEvery(plot.width());
     const auto height = [&plot, top](int count) { return plot.height() * count / top; };
     for (int i = 0; i < mHours.size(); ++i) {

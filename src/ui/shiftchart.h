@@ -27,7 +27,7 @@ public:
     // The hour labels drawn below the bars ("08", "09", …); in a narrow
     // chart only every second or third, so that they never overlap.
     QStringList hourLabels(int plotWidth) const;
-    // The counts marked up the side: 0 and round steps up to the highest bar or above.
+    // The counts marked up the side: 0 and round steps to one above the highest bar.
     static QVector<int> countTicks(int highest);
 
     QSize sizeHint() const override { return QSize(520, 240); }

@@ -11,6 +11,10 @@
 #include <QTableView>
 #include <QTimer>
 
+namespace {
+constexpr int tableShare = 1000; // splitter sizes in proportion, scaled to the panel
+} // namespace
+
 ShiftPanel::ShiftPanel(Timing::Ms refresh, QWidget *parent)
     : QWidget(parent), mModel(new ShiftModel(this)), mProxySort(new QSortFilterProxyModel(this)),
       mTimerRefresh(new QTimer(this))
@@ -30,11 +34,12 @@ ShiftPanel::ShiftPanel(Timing::Ms refresh, QWidget *parent)
     mViewTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     mViewTable->verticalHeader()->hide();
     mViewTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    mViewTable->horizontalHeader()->setSectionResizeMode(ShiftModel::LastFailureColumn,
-                                                         QHeaderView::Stretch);
+    mViewTable->horizontalHeader()->setStretchLastSection(true);
     mChart = new ShiftChart(splitter);
+    // The table's reasons need the room more than the bars do.
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 2);
+    splitter->setSizes({3 * tableShare, 2 * tableShare});
     layout->addWidget(splitter);
 
     connect(mModel, &ShiftModel::signal_changed, this, &ShiftPanel::slot_mModel_signal_changed);
