@@ -281,15 +281,26 @@ void TestShift::panelShowsTheMorningAndFollowsTheWatch()
 {
     QTemporaryDir dir;
     const QString journalFile = dir.filePath(QStringLiteral("j.csv"));
+    // Up to eight hours of today on sockets 2 to 8, the last a minute ago.
     const QDateTime now = QDateTime::currentDateTime();
-    const QDateTime earlier = qMax(now.addSecs(-60), QDateTime(now.date(), QTime(0, 0)));
+    const QDateTime start = qMax(now.addSecs(-8 * 3600), QDateTime(now.date(), QTime(0, 0)));
+    const qint64 span = qMax<qint64>(0, start.secsTo(now) - 60);
+    constexpr int earlierRecords = 60;
+    const QStringList reasons{QStringLiteral("Ошибка при прошивке модема: шаг 4 из 10: ERROR"),
+                              QStringLiteral("нет ответа за 1500 мс")};
     {
         Journal journal;
-        journal.setClock([earlier] { return earlier; });
+        QDateTime written = start;
+        journal.setClock([&written] { return written; });
         QString error;
         QVERIFY2(journal.open(journalFile, &error), qPrintable(error));
-        QVERIFY(journal.append(record(7, Result::Failure, QDateTime(), QStringLiteral("утром")),
-                               &error));
+        for (int i = 0; i < earlierRecords; ++i) {
+            written = start.addSecs(span * i / (earlierRecords - 1));
+            const bool failure = i % 5 == 3;
+            QVERIFY(journal.append(record(2 + i % 7, failure ? Result::Failure : Result::Success,
+                                          QDateTime(), failure ? reasons.at(i % 2) : QString()),
+                                   &error));
+        }
         journal.close();
     }
     QFile settings(dir.filePath(QStringLiteral("settings.ini")));
@@ -308,19 +319,21 @@ void TestShift::panelShowsTheMorningAndFollowsTheWatch()
     QCOMPARE(tabs->tabText(tabs->indexOf(panel)), QStringLiteral("Смена"));
     window.findChild<QPushButton *>(QStringLiteral("buttonStart"))->click();
     QVERIFY(window.running());
-    QCOMPARE(panel->model()->rowCount(), 1);
-    QCOMPARE(panel->model()->index(0, ShiftModel::LastFailureColumn).data().toString(),
-             QStringLiteral("утром"));
+    QCOMPARE(panel->model()->rowCount(), 7);
+    const QModelIndex fifth = panel->model()->index(3, 0);
+    QCOMPARE(fifth.data().toInt(), 5);
+    QCOMPARE(fifth.siblingAtColumn(ShiftModel::FailedColumn).data().toInt(), 2); // i = 3, 38
+    QCOMPARE(fifth.siblingAtColumn(ShiftModel::LastFailureColumn).data().toString(), reasons.at(0));
 
     bench.plug(bench.addModem("490154203237518"), QStringLiteral("1-1"));
-    QTRY_COMPARE_WITH_TIMEOUT(panel->model()->rowCount(), 2, jobMs);
+    QTRY_COMPARE_WITH_TIMEOUT(panel->model()->rowCount(), 8, jobMs);
     QTableView *table = panel->table();
     QCOMPARE(table->model()->index(0, ShiftModel::SocketColumn).data().toInt(), 1);
     QCOMPARE(table->model()->index(0, ShiftModel::SucceededColumn).data().toInt(), 1);
     int drawn = 0;
     for (const ShiftSummary::Hour &hour : panel->chart()->hours())
         drawn += hour.succeeded + hour.failed;
-    QCOMPARE(drawn, 2);
+    QCOMPARE(drawn, earlierRecords + 1);
     // SHIFT_PANEL_PNG=file: the window with its shift tab open, as a picture.
     if (qEnvironmentVariableIsSet("SHIFT_PANEL_PNG")) {
         tabs->setCurrentWidget(panel);
