@@ -139,16 +139,22 @@ void TestShift::modelFollowsTheDay()
     QVERIFY(model.hours().isEmpty());
     model.setRecords(morning());
     QCOMPARE(model.rowCount(), 3);
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     model.addRecord(record(4, Result::Success, at(11, 2)));
+    model.addRecord(record(1, Result::Failure, at(11, 3), QStringLiteral("сейчас")));
     QCOMPARE(model.rowCount(), 4);
+    QCOMPARE(model.index(0, ShiftModel::LastFailureColumn).data().toString(),
+             QStringLiteral("сейчас"));
+    QCOMPARE(resets.count(), 0); // the operator's selection stays
+    const int changes = changed.count();
     model.addRecord(record(4, Result::Failure, at(23, 59, day.addDays(-1))));
     QCOMPARE(model.index(3, ShiftModel::FailedColumn).data().toInt(), 0);
+    QCOMPARE(changed.count(), changes);
     model.addRecord(record(5, Result::Failure, at(0, 1, day.addDays(1))));
     QCOMPARE(model.rowCount(), 1);
     QCOMPARE(model.index(0, ShiftModel::SocketColumn).data().toInt(), 5);
     QCOMPARE(model.index(0, ShiftModel::LastFailureTimeColumn).data().toString(),
              QStringLiteral("00:01"));
-    QCOMPARE(changed.count(), 4); // not for the late record
 }
 
 void TestShift::tableSortsByValue_data()
@@ -222,7 +228,6 @@ void TestShift::chartDrawsAnyShift()
     QVERIFY(colours.contains(qRgb(0x1b, 0x5e, 0x20))); // the legend's swatch at least
     QVERIFY(colours.contains(qRgb(0xb7, 0x1c, 0x1c)));
     const QStringList labels = chart.hourLabels(width - 60);
-    QVERIFY(labels.size() <= hours);
     if (hours > 0) {
         QCOMPARE(labels.first(), QStringLiteral("00"));
         QVERIFY(labels.size() * chart.fontMetrics().horizontalAdvance(QStringLiteral("00 ")) <

@@ -1,5 +1,7 @@
 #include "shiftmodel.h"
 
+#include <algorithm>
+
 ShiftModel::ShiftModel(QObject *parent)
     : QAbstractTableModel(parent), mClock(&QDateTime::currentDateTime),
       mSummary(QDate::currentDate())
@@ -11,13 +13,28 @@ void ShiftModel::setRecords(const QList<JournalRecord> &records)
     reset(ShiftSummary::of(records, mClock()));
 }
 
+// A record changes one row, or adds one: the operator's selection and the
+// table's scrolling stay as they are while the bench works.
 void ShiftModel::addRecord(const JournalRecord &record)
 {
     if (record.time.date() > mSummary.day())
-        mSummary = ShiftSummary(record.time.date());
+        reset(ShiftSummary(record.time.date()));
     if (!mSummary.count(record))
         return;
-    reset(mSummary);
+    const ShiftSummary::Socket socket = mSummary.socket(record.socket);
+    const auto found = std::find_if(mRows.begin(), mRows.end(), [&socket](const auto &row) {
+        return row.number == socket.number;
+    });
+    if (found == mRows.end()) {
+        beginInsertRows(QModelIndex(), mRows.size(), mRows.size());
+        mRows.append(socket);
+        endInsertRows();
+    } else {
+        *found = socket;
+        const int row = int(found - mRows.begin());
+        emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    }
+    emit signal_changed();
 }
 
 void ShiftModel::refresh()

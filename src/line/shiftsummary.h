@@ -41,6 +41,7 @@ public:
     bool isEmpty() const { return mSockets.isEmpty(); }
     // In socket order.
     QList<Socket> sockets() const { return mSockets.values(); }
+    Socket socket(int number) const { return mSockets.value(number); }
     // Every hour from the first record's to now's (or to the last record's,
     // when the clock is behind it), empty ones included; none without records.
     QVector<Hour> hours(const QDateTime &now) const;
