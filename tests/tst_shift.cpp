@@ -233,6 +233,10 @@ void TestShift::chartDrawsAnyShift()
         QVERIFY(labels.size() * chart.fontMetrics().horizontalAdvance(QStringLiteral("00 ")) <
                 width);
     }
+    // The tooltip's hour under the last bar's label, none left of the bars.
+    chart.resize(image.size());
+    QCOMPARE(chart.hourAt(QPoint(width - 12, 230)), hours > 0 ? hours - 1 : -1);
+    QCOMPARE(chart.hourAt(QPoint(2, 120)), -1);
     if (qEnvironmentVariableIsSet("SHIFT_CHART_PNG") && hours == 24 && width > 1000)
         image.save(qEnvironmentVariable("SHIFT_CHART_PNG"));
 }

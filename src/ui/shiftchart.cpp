@@ -1,6 +1,9 @@
 #include "shiftchart.h"
 
+#include <QHelpEvent>
 #include <QPainter>
+#include <QToolTip>
+#include <algorithm>
 
 const QString ShiftChart::succeededText = QStringLiteral("Успешно");
 const QString ShiftChart::failedText = QStringLiteral("Ошибки");
@@ -91,18 +94,9 @@ void ShiftChart::paint(QPainter &painter, const QRect &rect) const
     painter.save();
     painter.setFont(font());
     painter.fillRect(rect, Qt::white);
-    const QFontMetrics metrics(font());
-    const int line = metrics.height();
     paintLegend(painter, rect);
-
-    int highest = 0;
-    for (const ShiftSummary::Hour &hour : mHours)
-        highest = qMax(highest, qMax(hour.succeeded, hour.failed));
-    const QVector<int> ticks = countTicks(highest);
-    const int left = rect.left() + margin +
-                     metrics.horizontalAdvance(QString::number(ticks.last())) + margin / 2;
-    const QRect plot(QPoint(left, rect.top() + margin + line + margin),
-                     QPoint(rect.right() - margin, rect.bottom() - margin - line));
+    const QVector<int> ticks = countTicks(highest());
+    const QRect plot = plotRect(rect, ticks.last());
     paintAxes(painter, plot, ticks);
     if (mHours.isEmpty()) {
         painter.setPen(axisColour);
@@ -112,6 +106,58 @@ void ShiftChart::paint(QPainter &painter, const QRect &rect) const
         paintBars(painter, plot, ticks.last());
     }
     painter.restore();
+}
+
+int ShiftChart::highest() const
+{
+    int highest = 0;
+    for (const ShiftSummary::Hour &hour : mHours)
+        highest = qMax(highest, qMax(hour.succeeded, hour.failed));
+    return highest;
+}
+
+// Below the legend, right of the counts, above the hours.
+QRect ShiftChart::plotRect(const QRect &rect, int topCount) const
+{
+    const QFontMetrics metrics(font());
+    const int left =
+        rect.left() + margin + metrics.horizontalAdvance(QString::number(topCount)) + margin / 2;
+    return QRect(QPoint(left, rect.top() + margin + metrics.height() + margin),
+                 QPoint(rect.right() - margin, rect.bottom() - margin - metrics.height()));
+}
+
+int ShiftChart::hourAt(const QPoint &point) const
+{
+    const QRect plot = plotRect(rect(), countTicks(highest()).last());
+    // The bars and the hour's label below them.
+    if (mHours.isEmpty() || point.x() < plot.left() || point.y() < plot.top())
+        return -1;
+    const int slot = (point.x() - plot.left()) * mHours.size() / qMax(1, plot.width());
+    return slot < mHours.size() ? mHours.at(slot).hour : -1;
+}
+
+// Over a bar: its hour's counts in words, for bars too narrow to carry them.
+bool ShiftChart::event(QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    const auto *help = static_cast<QHelpEvent *>(event);
+    const int hour = hourAt(help->pos());
+    const auto found = std::find_if(mHours.cbegin(), mHours.cend(),
+                                    [hour](const ShiftSummary::Hour &h) { return h.hour == hour; });
+    if (found == mHours.cend()) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    QToolTip::showText(help->globalPos(),
+                       QStringLiteral("%1:00–%2:00 · %3 %4, %5 %6")
+                           .arg(hourText(hour), hourText((hour + 1) % 24), succeededText)
+                           .arg(found->succeeded)
+                           .arg(failedText.toLower())
+                           .arg(found->failed),
+                       this);
+    return true;
 }
 
 void ShiftChart::paintLegend(QPainter &painter, const QRect &rect) const
@@ -158,7 +204,9 @@ void ShiftChart::paintBars(QPainter &painter, const QRect &plot, int top) const
     const auto height = [&plot, top](int count) { return plot.height() * count / top; };
     for (int i = 0; i < mHours.size(); ++i) {
         const ShiftSummary::Hour &hour = mHours.at(i);
-        const int x = plot.left() + i * slot + (slot - 2 * bar) / 2;
+        // Slots spread over the whole width, the remainder shared out among them.
+        const int slotLeft = plot.left() + i * plot.width() / mHours.size();
+        const int x = slotLeft + (slot - 2 * bar) / 2;
         const QRect succeeded(x, plot.bottom() - height(hour.succeeded), bar,
                               height(hour.succeeded));
         const QRect failed(x + bar, plot.bottom() - height(hour.failed), bar, height(hour.failed));
@@ -168,9 +216,8 @@ void ShiftChart::paintBars(QPainter &painter, const QRect &plot, int top) const
             fillFailed(painter, failed);
         painter.setPen(axisColour);
         if (i % every == 0)
-            painter.drawText(
-                QRect(plot.left() + i * slot, plot.bottom() + 2, slot, metrics.height()),
-                Qt::AlignHCenter | Qt::AlignTop, hourText(hour.hour));
+            painter.drawText(QRect(slotLeft, plot.bottom() + 2, slot, metrics.height()),
+                             Qt::AlignHCenter | Qt::AlignTop, hourText(hour.hour));
         // The counts on the bars, where they fit.
         for (const auto &[rect, count] :
              {std::pair{succeeded, hour.succeeded}, std::pair{failed, hour.failed}}) {

@@ -29,6 +29,8 @@ public:
     QStringList hourLabels(int plotWidth) const;
     // The counts marked up the side: 0 and round steps to one above the highest bar.
     static QVector<int> countTicks(int highest);
+    // The hour of the bars under a point of the widget, or -1.
+    int hourAt(const QPoint &point) const;
 
     QSize sizeHint() const override { return QSize(520, 240); }
     QSize minimumSizeHint() const override { return QSize(240, 160); }
@@ -38,12 +40,15 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void paintLegend(QPainter &painter, const QRect &rect) const;
     void paintBars(QPainter &painter, const QRect &plot, int top) const;
     void paintAxes(QPainter &painter, const QRect &plot, const QVector<int> &ticks) const;
     int labelEvery(int plotWidth) const;
+    int highest() const;
+    QRect plotRect(const QRect &rect, int topCount) const;
 
     QVector<ShiftSummary::Hour> mHours;
 };
