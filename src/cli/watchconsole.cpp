@@ -100,7 +100,7 @@ bool WatchConsole::start()
         return false;
     }
     mOutput.event(QStringLiteral("watch"),
-                  QStringLiteral("Ждём модемы; журнал ") + mArguments.options.journalFile);
+                  QStringLiteral("Ждём модемы; журнал ") + mRun.journalFileName());
     mTimerRedraw->start();
     return true;
 }
