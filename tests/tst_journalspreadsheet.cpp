@@ -130,10 +130,11 @@ void TestJournalSpreadsheet::initTestCase()
 
     QProcess convert;
     convert.setProcessChannelMode(QProcess::MergedChannels);
-    const QString profile = QUrl::fromLocalFile(mDir.filePath(QStringLiteral("profile"))).toString();
-    convert.start(soffice, {QStringLiteral("-env:UserInstallation=") + profile, "--headless",
-                            "--convert-to", "xlsx", "--infilter=" + csvFilter, "--outdir",
-                            mDir.path(), csv});
+    const QString profile =
+        QUrl::fromLocalFile(mDir.filePath(QStringLiteral("profile"))).toString();
+    convert.start(soffice,
+                  {QStringLiteral("-env:UserInstallation=") + profile, "--headless", "--convert-to",
+                   "xlsx", "--infilter=" + csvFilter, "--outdir", mDir.path(), csv});
     QVERIFY2(convert.waitForFinished(convertLimitMs), "soffice did not finish in time");
     const QString xlsx = mDir.filePath(QStringLiteral("journal.xlsx"));
     QVERIFY2(convert.exitCode() == 0 && QFileInfo::exists(xlsx), convert.readAll().constData());

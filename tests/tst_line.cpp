@@ -23,8 +23,8 @@
 #include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QSysInfo>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QUuid>
 #include <QtTest>
@@ -656,10 +656,11 @@ void TestLine::journalLinesBomOnceFlushedAtOnce()
     QCOMPARE(lines.size(), 4); // header, two records, nothing after the last CR LF
     QVERIFY(lines.last().isEmpty());
     QCOMPARE(lines.at(0), Journal::header().chopped(1));
-    QCOMPARE(QString::fromUtf8(lines.at(1)),
-             QStringLiteral("2026-03-04 09:15:07;Стенд 2;2;ttyUSB0;\"A10K;\"\"x\"\"\";;flash;"
-                            "модем отключён;файл main.pyo;'=cmd|' /C calc'!A0;47;v1.08;"
-                            "bench.ini;ab12;settings.ini:ab12;5b0e4c1a-8f2d-4e57-9a0b-3c6d7e8f9a01\r"));
+    QCOMPARE(
+        QString::fromUtf8(lines.at(1)),
+        QStringLiteral("2026-03-04 09:15:07;Стенд 2;2;ttyUSB0;\"A10K;\"\"x\"\"\";;flash;"
+                       "модем отключён;файл main.pyo;'=cmd|' /C calc'!A0;47;v1.08;"
+                       "bench.ini;ab12;settings.ini:ab12;5b0e4c1a-8f2d-4e57-9a0b-3c6d7e8f9a01\r"));
     const QStringList fields = Journal::splitLine(QString::fromUtf8(lines.at(2)).trimmed());
     QCOMPARE(fields.size(), int(Journal::ColumnCount));
     QCOMPARE(fields.at(Journal::ColumnBench), QSysInfo::machineHostName()); // none set

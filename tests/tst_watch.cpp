@@ -260,7 +260,7 @@ void TestWatch::twoSocketsFlashedAndJournaled()
     QCOMPARE(a.at(Journal::ColumnStep), QString());
     QCOMPARE(a.at(Journal::ColumnText), QStringLiteral("Модем прошит"));
     QCOMPARE(a.at(Journal::ColumnFileHashes), QString("main.pyo:" + resourceHash("main.pyo") +
-                               " config.pyo:" + resourceHash("config.pyo")));
+                                                      " config.pyo:" + resourceHash("config.pyo")));
     QVERIFY(byImei.contains(QString::fromLatin1(imeiB)));
     QVERIFY(QDateTime::fromString(a.at(Journal::ColumnTime), "yyyy-MM-dd hh:mm:ss").isValid());
     QVERIFY(!QUuid::fromString(a.at(Journal::ColumnRecordId)).isNull());
@@ -589,7 +589,8 @@ void TestWatch::interruptTwiceStopsEveryPort()
     for (const QStringList &line : journalLines())
         bySocket.insert(line.at(Journal::ColumnSocket), line);
     QCOMPARE(bySocket.size(), 2);
-    QCOMPARE(bySocket.value("1").mid(Journal::ColumnResult, 2), (QStringList{"прервано", "файл main.pyo"}));
+    QCOMPARE(bySocket.value("1").mid(Journal::ColumnResult, 2),
+             (QStringList{"прервано", "файл main.pyo"}));
     QCOMPARE(bySocket.value("2").at(Journal::ColumnResult), QStringLiteral("уже прошит"));
 }
 
@@ -906,9 +907,12 @@ void TestWatch::sameImeiInTwoSocketsAtOnce()
              1);
     const QList<QStringList> lines = journalLines();
     QCOMPARE(lines.size(), 2);
-    const int warned = lines.at(0).at(Journal::ColumnText).contains(QStringLiteral("тот же IMEI")) ? 0 : 1;
-    QVERIFY(lines.at(warned).at(Journal::ColumnText).startsWith(QStringLiteral("Модем прошит; тот же IMEI сейчас "
-                                                             "в гнезде ")));
+    const int warned =
+        lines.at(0).at(Journal::ColumnText).contains(QStringLiteral("тот же IMEI")) ? 0 : 1;
+    QVERIFY(lines.at(warned)
+                .at(Journal::ColumnText)
+                .startsWith(QStringLiteral("Модем прошит; тот же IMEI сейчас "
+                                           "в гнезде ")));
     QVERIFY(!lines.at(1 - warned).at(8).contains(QStringLiteral("тот же IMEI")));
 }
 
@@ -981,8 +985,7 @@ void TestWatch::settingsJournaledByNameAndHashBesideAnOlderJournal()
     TestSupport::writeFile(settings, content);
     ModemSim *sim = addModem(imeiA);
     const WatchResult result = watch(
-        {"load-settings", "--settings", settings, "--bench", "Стенд 2", "--count", "1"},
-        {[&] {
+        {"load-settings", "--settings", settings, "--bench", "Стенд 2", "--count", "1"}, {[&] {
             plug(sim, QStringLiteral("1-1"));
             return true;
         }});

@@ -236,8 +236,8 @@ void Journal::readRecent()
     const QDate today = mClock().date();
     if (mOldLayout)
         readFile(mOldFileName, *mOldLayout, today);
-    readFile(mFileName,
-             Layout{ColumnSocket, ColumnImei, ColumnJob, ColumnResult, ColumnText}, today);
+    readFile(mFileName, Layout{ColumnSocket, ColumnImei, ColumnJob, ColumnResult, ColumnText},
+             today);
 }
 
 void Journal::readFile(const QString &fileName, const Layout &layout, const QDate &today)

@@ -39,7 +39,7 @@ struct JournalRecord
     QString settingsFile;
     QString settingsHash;
     QString recordId; // the line's own id, made on the bench; the journal makes one when empty
-    QDateTime time;         // when its line was written; filled where lines are read back
+    QDateTime time;   // when its line was written; filled where lines are read back
 
     static QString resultText(Result result);
     // The result whose text this is; none for a text no result has.
