@@ -273,11 +273,17 @@ void TestWatch::twoSocketsFlashedAndJournaled()
 
     const QList<QByteArray> objects = result.out.trimmed().split('\n');
     QStringList events;
-    for (const QByteArray &object : objects)
-        events << QJsonDocument::fromJson(object).object().value("event").toString();
+    QStringList records; // the ids the job-ended events give, as in the journal
+    for (const QByteArray &object : objects) {
+        const QJsonObject event = QJsonDocument::fromJson(object).object();
+        events << event.value("event").toString();
+        if (event.value("event") == QLatin1String("job-ended"))
+            records << event.value("record").toString();
+    }
     for (const char *event :
          {"socket-added", "connected", "imei", "progress", "job-ended", "summary"})
         QVERIFY2(events.contains(QLatin1String(event)), event);
+    QVERIFY(records.contains(a.at(Journal::ColumnRecordId)));
     QVERIFY(result.err.contains("Итого: успешно 2, ошибок 0"));
 }
 

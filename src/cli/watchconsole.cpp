@@ -141,7 +141,10 @@ void WatchConsole::slot_mRun_signal_jobEnded(const JournalRecord &record)
           {QStringLiteral("step"), record.step},
           {QStringLiteral("text"), record.text},
           {QStringLiteral("seconds"), record.seconds},
-          {QStringLiteral("sha256"), record.fileHashes.join(QLatin1Char(' '))}});
+          {QStringLiteral("sha256"), record.fileHashes.join(QLatin1Char(' '))},
+          {QStringLiteral("settingsFile"), record.settingsFile},
+          {QStringLiteral("settingsSha256"), record.settingsHash},
+          {QStringLiteral("record"), record.recordId}});
 }
 
 void WatchConsole::slot_mRun_signal_finished()
