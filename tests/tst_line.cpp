@@ -23,8 +23,10 @@
 #include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUuid>
 #include <QtTest>
 
 #ifdef Q_OS_UNIX
@@ -57,6 +59,12 @@ QStringList names(const QSignalSpy &spy)
     for (const QList<QVariant> &arguments : spy)
         result << arguments.at(0).value<PortEntry>().name;
     return result;
+}
+
+void writeAll(const QString &fileName, const QByteArray &bytes)
+{
+    QFile file(fileName);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
 }
 
 QByteArray readAll(const QString &fileName)
@@ -166,6 +174,7 @@ private slots:
     void journalFieldsFromOutside();
     void journalWarnsOfAModemFlashedToday();
     void journalThatCannotBeOpened();
+    void journalOfAnOlderLayoutIsLeftAsItIs();
     void hintsForAPortThatDoesNotOpen_data();
     void hintsForAPortThatDoesNotOpen();
     void hintNamesHoldersAndGrabbersFromProc();
@@ -621,11 +630,15 @@ void TestLine::journalLinesBomOnceFlushedAtOnce()
         Journal journal;
         journal.setClock([now] { return now; });
         journal.setVersion(QStringLiteral("1.08"));
+        journal.setBench(QStringLiteral("Стенд 2"));
         QVERIFY(journal.open(file, &error));
         JournalRecord failed = record(QString(), JournalRecord::Result::Unplugged, 2);
         failed.step = QStringLiteral("файл main.pyo");
         failed.text = QStringLiteral("=cmd|' /C calc'!A0");
         failed.fileHashes = QStringList{QStringLiteral("settings.ini:ab12")};
+        failed.settingsFile = QStringLiteral("bench.ini");
+        failed.settingsHash = QStringLiteral("ab12");
+        failed.recordId = QStringLiteral("5b0e4c1a-8f2d-4e57-9a0b-3c6d7e8f9a01");
         QVERIFY(journal.append(failed, &error));
         // On the disk before the journal is closed.
         QVERIFY(readAll(file).endsWith("\r\n"));
@@ -643,16 +656,22 @@ void TestLine::journalLinesBomOnceFlushedAtOnce()
     QCOMPARE(lines.size(), 4); // header, two records, nothing after the last CR LF
     QVERIFY(lines.last().isEmpty());
     QCOMPARE(lines.at(0), Journal::header().chopped(1));
-    QCOMPARE(QString::fromUtf8(lines.at(1)),
-             QStringLiteral("2026-03-04T09:15:07;2;ttyUSB0;\"A10K;\"\"x\"\"\";;flash;"
-                            "модем отключён;файл main.pyo;'=cmd|' /C calc'!A0;47;1.08;"
-                            "settings.ini:ab12\r"));
+    QCOMPARE(
+        QString::fromUtf8(lines.at(1)),
+        QStringLiteral("2026-03-04 09:15:07;Стенд 2;2;ttyUSB0;\"A10K;\"\"x\"\"\";;flash;"
+                       "модем отключён;файл main.pyo;'=cmd|' /C calc'!A0;47;v1.08;"
+                       "bench.ini;ab12;settings.ini:ab12;5b0e4c1a-8f2d-4e57-9a0b-3c6d7e8f9a01\r"));
     const QStringList fields = Journal::splitLine(QString::fromUtf8(lines.at(2)).trimmed());
-    QCOMPARE(fields.size(), 12);
-    QCOMPARE(fields.at(3), QStringLiteral("A10K;\"x\""));
-    QCOMPARE(fields.at(4), QStringLiteral("490154203237518"));
-    QCOMPARE(fields.at(6), QStringLiteral("успех"));
-    QCOMPARE(fields.at(10), QString()); // no version set
+    QCOMPARE(fields.size(), int(Journal::ColumnCount));
+    QCOMPARE(fields.at(Journal::ColumnBench), QSysInfo::machineHostName()); // none set
+    QCOMPARE(fields.at(Journal::ColumnSerialNumber), QStringLiteral("A10K;\"x\""));
+    QCOMPARE(fields.at(Journal::ColumnImei), QStringLiteral("490154203237518"));
+    QCOMPARE(fields.at(Journal::ColumnResult), QStringLiteral("успех"));
+    QCOMPARE(fields.at(Journal::ColumnVersion), QString()); // no version set
+    // A fresh id for a record without one.
+    const QUuid id = QUuid::fromString(fields.at(Journal::ColumnRecordId));
+    QVERIFY(!id.isNull());
+    QCOMPARE(id.toString(QUuid::WithoutBraces), fields.at(Journal::ColumnRecordId));
 }
 
 // What a spreadsheet or a script reading the journal gets back: every field as
@@ -661,8 +680,9 @@ void TestLine::journalLinesBomOnceFlushedAtOnce()
 void TestLine::journalFieldsSurviveSeparatorsQuotesAndBreaks()
 {
     QCOMPARE(Journal::header(),
-             QStringLiteral("Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
-                            "Результат;Шаг;Текст;Длительность, с;Версия;SHA-256\r\n")
+             QStringLiteral("Дата и время;Стенд;Гнездо;Порт;Серийный номер адаптера;IMEI;"
+                            "Задание;Результат;Шаг;Текст;Длительность, с;Версия;Файл настроек;"
+                            "SHA-256 настроек;SHA-256;Запись\r\n")
                  .toUtf8());
     QCOMPARE(Journal::splitLine(QStringLiteral("a;\"b\"\"\";\"c\"\"\"")),
              (QStringList{"a", "b\"", "c\""}));
@@ -681,12 +701,13 @@ void TestLine::journalFieldsSurviveSeparatorsQuotesAndBreaks()
         r.step = QStringLiteral("at#lscript\n");
         r.text = QStringLiteral("Stop\rScript");
         const QByteArray line = journal.line(r);
-        QVERIFY(line.endsWith(";Stop\\rScript;47;;\r\n"));
+        QVERIFY(line.contains(";Stop\\rScript;47;;;;;"));
         QCOMPARE(line.count('\n'), 1);
         const QStringList fields = Journal::splitLine(QString::fromUtf8(line.chopped(2)));
-        QCOMPARE(fields.size(), 12);
-        QCOMPARE(fields.mid(2, 2), (QStringList{r.port, r.serialNumber}));
-        QCOMPARE(fields.mid(6, 3), (QStringList{text, "at#lscript\\n", "Stop\\rScript"}));
+        QCOMPARE(fields.size(), int(Journal::ColumnCount));
+        QCOMPARE(fields.mid(Journal::ColumnPort, 2), (QStringList{r.port, r.serialNumber}));
+        QCOMPARE(fields.mid(Journal::ColumnResult, 3),
+                 (QStringList{text, "at#lscript\\n", "Stop\\rScript"}));
     }
 }
 
@@ -725,11 +746,15 @@ void TestLine::journalFieldsFromOutside()
     r.serialNumber = serial;
     r.port = serial;
     r.text = serial;
-    const QString line = QString::fromUtf8(Journal().line(r));
-    const QStringList fields = line.chopped(2).split(QLatin1Char(';')).mid(2, 2);
+    Journal journal;
+    journal.setBench(serial); // typed by the operator
+    const QString line = QString::fromUtf8(journal.line(r));
+    const QStringList fields = line.chopped(2).split(QLatin1Char(';'));
     if (!serial.contains(QLatin1Char(';')))
-        QCOMPARE(fields, (QStringList{written, written}));
-    QVERIFY(line.endsWith(QStringLiteral(";") + written + QStringLiteral(";47;;\r\n")));
+        QCOMPARE((QStringList{fields.at(Journal::ColumnBench), fields.at(Journal::ColumnPort),
+                              fields.at(Journal::ColumnSerialNumber)}),
+                 (QStringList{written, written, written}));
+    QVERIFY(line.contains(QStringLiteral(";") + written + QStringLiteral(";47;;;;;")));
     QCOMPARE(line.count(QLatin1Char('\n')), 1);
 }
 
@@ -761,7 +786,7 @@ void TestLine::journalWarnsOfAModemFlashedToday()
     journal.close();
     QFile cut(file);
     QVERIFY(cut.open(QIODevice::Append));
-    cut.write("2026-03-04T23:41:00;2;ttyUSB1;;356938035643809;flash");
+    cut.write("2026-03-04 23:41:00;b;2;ttyUSB1;;356938035643809;flash");
     cut.close();
     Journal restarted;
     restarted.setClock(clock);
@@ -772,7 +797,7 @@ void TestLine::journalWarnsOfAModemFlashedToday()
     QCOMPARE(restarted.duplicateWarning(imei), QString());
     // The short line is ended first: the next record is a line of its own.
     QVERIFY(restarted.append(record(other, JournalRecord::Result::Success), &error));
-    QVERIFY(readAll(file).contains(";flash\r\n2026-03-05T00:15:00;1;"));
+    QVERIFY(readAll(file).contains(";flash\r\n2026-03-05 00:15:00;"));
 }
 
 void TestLine::journalThatCannotBeOpened()
@@ -788,6 +813,49 @@ void TestLine::journalThatCannotBeOpened()
                               QStringLiteral(" для записи: ")),
              qPrintable(error));
     QVERIFY(!journal.append(record(QString(), JournalRecord::Result::Success), &error));
+}
+
+// A bench upgraded at noon: its morning's file is never written again, the
+// lines go into the first free file beside it (one of a foreign layout
+// skipped), every restart finds that same file, and the morning still counts
+// for the sockets and the duplicate warning.
+void TestLine::journalOfAnOlderLayoutIsLeftAsItIs()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("journal.csv"));
+    const QString foreign = dir.filePath(QStringLiteral("journal-2.csv"));
+    const QString beside = dir.filePath(QStringLiteral("journal-3.csv"));
+    const QByteArray old =
+        "\xEF\xBB\xBF"
+        "Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;Результат;Шаг;Текст;"
+        "Длительность, с;Версия;SHA-256\r\n"
+        "2026-03-03T17:00:00;1;ttyUSB0;;356938035643809;flash;успех;;;46;1.08;\r\n"
+        "2026-03-04T08:05:00;2;ttyUSB1;;490154203237518;flash;успех;;;46;1.08;\r\n";
+    writeAll(file, old);
+    writeAll(foreign, "Номер;Имя\r\n1;x\r\n");
+    const QDateTime noon(QDate(2026, 3, 4), QTime(12, 0));
+    const QString note = QStringLiteral("Журнал ") + file +
+                         QStringLiteral(" старого вида оставлен как есть: записи идут в ") + beside;
+    for (int start = 1; start <= 2; ++start) {
+        Journal journal;
+        journal.setClock([noon] { return noon; });
+        QString error;
+        QVERIFY2(journal.open(file, &error), qPrintable(error));
+        QCOMPARE(journal.fileName(), beside);
+        QCOMPARE(journal.openNote(), note);
+        QCOMPARE(journal.todaysRecords().size(), start);
+        QCOMPARE(journal.todaysRecords().first().socket, 2);
+        QCOMPARE(journal.duplicateWarning(QStringLiteral("490154203237518")),
+                 QStringLiteral("Модем с IMEI 490154203237518 уже прошит сегодня в 08:05 "
+                                "(гнездо 2)"));
+        QCOMPARE(journal.duplicateWarning(QStringLiteral("356938035643809")), QString());
+        QVERIFY(journal.append(record(QString(), JournalRecord::Result::Failure), &error));
+    }
+    QCOMPARE(readAll(file), old);
+    QCOMPARE(readAll(foreign), QByteArray("Номер;Имя\r\n1;x\r\n"));
+    const QByteArray written = readAll(beside);
+    QVERIFY(written.startsWith("\xEF\xBB\xBF" + Journal::header()));
+    QCOMPARE(written.count("\r\n"), 3);
 }
 
 void TestLine::hintsForAPortThatDoesNotOpen_data()
@@ -1065,7 +1133,8 @@ void TestLine::watchArguments_data()
                                         "--json",       "--answer-within",
                                         "1.5",          "--gone-after",
                                         "2.5",          "--again",
-                                        "--quarantine", "0"}
+                                        "--quarantine", "0",
+                                        "--bench",      "Стенд 2"}
                          << "";
     QTest::newRow("no job") << QStringList{} << "watch: нужно задание flash или load-settings";
     QTest::newRow("read job") << QStringList{"read-settings"}
@@ -1155,8 +1224,10 @@ void TestLine::watchArguments()
     QCOMPARE(options.goneAfterMs, 2500);
     QVERIFY(options.again);
     QCOMPARE(options.quarantine, 0);
+    QCOMPARE(options.benchName, QStringLiteral("Стенд 2"));
     const WatchOptions defaults = WatchArguments::parse({"flash"}, &reason)->options;
     QVERIFY(!defaults.again && defaults.goneAfterMs == 10000 && defaults.quarantine == 3);
+    QVERIFY(defaults.benchName.isEmpty()); // the computer's name
     QCOMPARE(
         WatchArguments::parse({"flash", "--answer-within", "0"}, &reason)->options.answerWithinMs,
         0);

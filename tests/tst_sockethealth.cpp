@@ -196,8 +196,8 @@ void TestSocketHealth::journalGivesTodaysLines()
     writeLines(file, today, {"N:C@1", "D:@1", "P:D@3", "S:@2"});
     QFile raw(file);
     QVERIFY(raw.open(QIODevice::Append));
-    raw.write("2026-03-05T08:01:00;1;ttyUSB0;;X;flash;новый результат;;;0;9.9;\r\n"
-              "2026-03-05T08:01:00;;ttyUSB0;;X;flash;ошибка;;;0;9.9;\r\n");
+    raw.write("2026-03-05 08:01:00;b;1;ttyUSB0;;X;flash;новый результат;;;0;v9.9;;;;\r\n"
+              "2026-03-05 08:01:00;b;;ttyUSB0;;X;flash;ошибка;;;0;v9.9;;;;\r\n");
     raw.close();
 
     QDateTime now = today;

@@ -17,7 +17,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSysInfo>
 #include <QTemporaryDir>
+#include <QUuid>
 #include <QtTest>
 #include <csignal>
 #include <functional>
@@ -92,6 +94,7 @@ private slots:
     void sameImeiInTwoSocketsAtOnce();
     void journalOnAFullDisk();
     void heldSocketStartsItsJobOnlyWhenReleased();
+    void settingsJournaledByNameAndHashBesideAnOlderJournal();
 
 private:
     ModemSim *addModem(const QByteArray &imei, bool paced = false)
@@ -241,21 +244,28 @@ void TestWatch::twoSocketsFlashedAndJournaled()
     QCOMPARE(lines.size(), 2);
     QMap<QString, QStringList> byImei;
     for (const QStringList &line : lines)
-        byImei.insert(line.at(4), line);
+        byImei.insert(line.at(Journal::ColumnImei), line);
     const QStringList a = byImei.value(QString::fromLatin1(imeiA));
-    QCOMPARE(a.size(), 12);
-    QVERIFY2(a.at(1) == QLatin1String("1") || a.at(1) == QLatin1String("2"),
+    QCOMPARE(a.size(), int(Journal::ColumnCount));
+    QVERIFY2(a.at(Journal::ColumnSocket) == QLatin1String("1") ||
+                 a.at(Journal::ColumnSocket) == QLatin1String("2"),
              qPrintable(a.join(';')));
-    QCOMPARE(a.at(2), mBench->ports().at(0).name);
-    QCOMPARE(a.at(3), QStringLiteral("FT1-1.4"));
-    QCOMPARE(a.at(5), QStringLiteral("flash"));
-    QCOMPARE(a.at(6), QStringLiteral("успех"));
-    QCOMPARE(a.at(7), QString());
-    QCOMPARE(a.at(8), QStringLiteral("Модем прошит"));
-    QCOMPARE(a.at(11), QString("main.pyo:" + resourceHash("main.pyo") +
-                               " config.pyo:" + resourceHash("config.pyo")));
+    QCOMPARE(a.at(Journal::ColumnBench), QSysInfo::machineHostName());
+    QVERIFY(a.at(Journal::ColumnVersion).startsWith(QLatin1Char('v'))); // never a date
+    // The modems kept their settings: none were sent.
+    QCOMPARE(a.mid(Journal::ColumnSettingsFile, 2), (QStringList{QString(), QString()}));
+    QCOMPARE(a.at(Journal::ColumnPort), mBench->ports().at(0).name);
+    QCOMPARE(a.at(Journal::ColumnSerialNumber), QStringLiteral("FT1-1.4"));
+    QCOMPARE(a.at(Journal::ColumnJob), QStringLiteral("flash"));
+    QCOMPARE(a.at(Journal::ColumnResult), QStringLiteral("успех"));
+    QCOMPARE(a.at(Journal::ColumnStep), QString());
+    QCOMPARE(a.at(Journal::ColumnText), QStringLiteral("Модем прошит"));
+    QCOMPARE(a.at(Journal::ColumnFileHashes), QString("main.pyo:" + resourceHash("main.pyo") +
+                                                      " config.pyo:" + resourceHash("config.pyo")));
     QVERIFY(byImei.contains(QString::fromLatin1(imeiB)));
-    QVERIFY(QDateTime::fromString(a.at(0), Qt::ISODate).isValid());
+    QVERIFY(QDateTime::fromString(a.at(Journal::ColumnTime), "yyyy-MM-dd hh:mm:ss").isValid());
+    QVERIFY(!QUuid::fromString(a.at(Journal::ColumnRecordId)).isNull());
+    QVERIFY(a.at(Journal::ColumnRecordId) != byImei.value(imeiB).at(Journal::ColumnRecordId));
 
     // The numbers file keeps both positions.
     QFile numbers(mDir->filePath(QStringLiteral("journal.sockets")));
@@ -265,15 +275,19 @@ void TestWatch::twoSocketsFlashedAndJournaled()
     const QList<QByteArray> objects = result.out.trimmed().split('\n');
     QStringList events;
     QJsonObject summary;
+    QStringList records; // the ids the job-ended events give, as in the journal
     for (const QByteArray &object : objects) {
         const QJsonObject parsed = QJsonDocument::fromJson(object).object();
         events << parsed.value("event").toString();
         if (events.last() == QLatin1String("summary"))
             summary = parsed;
+        if (events.last() == QLatin1String("job-ended"))
+            records << parsed.value("record").toString();
     }
     for (const char *event :
          {"socket-added", "connected", "imei", "progress", "job-ended", "summary"})
         QVERIFY2(events.contains(QLatin1String(event)), event);
+    QVERIFY(records.contains(a.at(Journal::ColumnRecordId)));
     QVERIFY(result.err.contains("Итого: успешно 2, ошибок 0"));
     // The summary's totals, and each socket's day beside them.
     QCOMPARE(summary.value("succeeded").toInt(), 2);
@@ -352,13 +366,13 @@ void TestWatch::pulledMidJobThenPluggedBackIntoTheSameSocket()
              qPrintable(QString::number(pullMs)));
     const QList<QStringList> lines = journalLines();
     QVERIFY2(lines.size() == 3, result.out.constData());
-    QCOMPARE(lines.at(0).at(6), QStringLiteral("модем отключён"));
-    QCOMPARE(lines.at(0).at(7), QStringLiteral("файл main.pyo"));
-    QCOMPARE(lines.at(1).at(6), QStringLiteral("успех"));
-    QCOMPARE(lines.at(2).at(6), QStringLiteral("успех"));
+    QCOMPARE(lines.at(0).at(Journal::ColumnResult), QStringLiteral("модем отключён"));
+    QCOMPARE(lines.at(0).at(Journal::ColumnStep), QStringLiteral("файл main.pyo"));
+    QCOMPARE(lines.at(1).at(Journal::ColumnResult), QStringLiteral("успех"));
+    QCOMPARE(lines.at(2).at(Journal::ColumnResult), QStringLiteral("успех"));
     for (const QStringList &line : lines) {
-        QCOMPARE(line.at(1), QStringLiteral("1"));
-        QCOMPARE(line.at(4), QString::fromLatin1(imeiA));
+        QCOMPARE(line.at(Journal::ColumnSocket), QStringLiteral("1"));
+        QCOMPARE(line.at(Journal::ColumnImei), QString::fromLatin1(imeiA));
     }
     // The second success of the day is warned of, once, before its job.
     const QString out = QString::fromUtf8(result.out);
@@ -386,8 +400,8 @@ void TestWatch::hungUpLineIsAPullBeforeThePortLeavesTheList()
     QCOMPARE(result.exitCode, 1);
     const QList<QStringList> lines = journalLines();
     QVERIFY2(lines.size() == 1, result.out.constData());
-    QCOMPARE(lines.at(0).at(6), QStringLiteral("модем отключён"));
-    QCOMPARE(lines.at(0).at(7), QStringLiteral("файл main.pyo"));
+    QCOMPARE(lines.at(0).at(Journal::ColumnResult), QStringLiteral("модем отключён"));
+    QCOMPARE(lines.at(0).at(Journal::ColumnStep), QStringLiteral("файл main.pyo"));
 }
 
 // An adapter wired into the fixture stays plugged in while modems are swapped
@@ -415,9 +429,9 @@ void TestWatch::fixedAdapterPreparesEachModemOnce()
     QVERIFY2(lines.size() == 3, result.out.constData());
     const QList<QByteArray> imeis{imeiA, imeiB, imeiC};
     for (int i = 0; i < 3; ++i) {
-        QCOMPARE(lines.at(i).at(1), QStringLiteral("1"));
-        QCOMPARE(lines.at(i).at(4), QString::fromLatin1(imeis.at(i)));
-        QCOMPARE(lines.at(i).at(6), QStringLiteral("успех"));
+        QCOMPARE(lines.at(i).at(Journal::ColumnSocket), QStringLiteral("1"));
+        QCOMPARE(lines.at(i).at(Journal::ColumnImei), QString::fromLatin1(imeis.at(i)));
+        QCOMPARE(lines.at(i).at(Journal::ColumnResult), QStringLiteral("успех"));
     }
     QVERIFY(!QString::fromUtf8(result.out).contains(QStringLiteral("уже прошит сегодня")));
 }
@@ -476,7 +490,7 @@ void TestWatch::modemBackAfterItLeft()
     const QList<QStringList> lines = journalLines();
     QStringList results;
     for (const QStringList &line : lines)
-        results << line.at(6);
+        results << line.at(Journal::ColumnResult);
     const QStringList expected =
         again ? QStringList{"ошибка", "успех", "успех"} : QStringList{"ошибка", "успех"};
     QVERIFY2(results == expected, qPrintable(results.join(QLatin1Char(','))));
@@ -509,11 +523,11 @@ void TestWatch::socketFailingOnThreeModemsIsTakenOutOfService()
     const QList<QStringList> lines = journalLines();
     QVERIFY2(lines.size() == 4, result.out.constData());
     for (int i = 0; i < 3; ++i)
-        QCOMPARE(lines.at(i).at(6), QStringLiteral("ошибка"));
-    QCOMPARE(lines.at(3).at(6), QStringLiteral("гнездо отключено"));
+        QCOMPARE(lines.at(i).at(Journal::ColumnResult), QStringLiteral("ошибка"));
+    QCOMPARE(lines.at(3).at(Journal::ColumnResult), QStringLiteral("гнездо отключено"));
     const QString reason = QStringLiteral("Гнездо 1 отключено: 3 ошибки подряд на разных "
                                           "модемах — проверьте кабель и порт хаба");
-    QCOMPARE(lines.at(3).at(8), reason);
+    QCOMPARE(lines.at(3).at(Journal::ColumnText), reason);
     QVERIFY(QString::fromUtf8(result.out).contains(reason));
     QVERIFY2(!sim->commands().contains("at+cgsn"), "the fourth modem was asked");
     // The closing table: the socket's day, its last failure, and why it is out of service.
@@ -556,7 +570,7 @@ void TestWatch::onlyNewMatchingAdaptersAreOpened()
                             QStringLiteral(" — чтобы взять их, запустите с --include-present\n");
     QVERIFY2(QString::fromUtf8(result.out).contains(skipped), result.out.constData());
     QCOMPARE(journalLines().size(), 1);
-    QCOMPARE(journalLines().at(0).at(1), QStringLiteral("1"));
+    QCOMPARE(journalLines().at(0).at(Journal::ColumnSocket), QStringLiteral("1"));
 }
 
 // The first Ctrl+C starts no new modem and lets the running job go on; the
@@ -601,10 +615,11 @@ void TestWatch::interruptTwiceStopsEveryPort()
     // The modem whose script ran is on record too, as the watch stopped.
     QMap<QString, QStringList> bySocket;
     for (const QStringList &line : journalLines())
-        bySocket.insert(line.at(1), line);
+        bySocket.insert(line.at(Journal::ColumnSocket), line);
     QCOMPARE(bySocket.size(), 2);
-    QCOMPARE(bySocket.value("1").mid(6, 2), (QStringList{"прервано", "файл main.pyo"}));
-    QCOMPARE(bySocket.value("2").at(6), QStringLiteral("уже прошит"));
+    QCOMPARE(bySocket.value("1").mid(Journal::ColumnResult, 2),
+             (QStringList{"прервано", "файл main.pyo"}));
+    QCOMPARE(bySocket.value("2").at(Journal::ColumnResult), QStringLiteral("уже прошит"));
 }
 
 // Ctrl+C on a terminal while no job runs (one socket emptied after its job,
@@ -663,7 +678,7 @@ void TestWatch::jobEndingAfterInterruptionIsCounted()
     QVERIFY2(result.err.contains("Итого: успешно 0, ошибок 1,"), result.err.constData());
     const QList<QStringList> lines = journalLines();
     QCOMPARE(lines.size(), 1);
-    QCOMPARE(lines.at(0).at(6), QStringLiteral("ошибка"));
+    QCOMPARE(lines.at(0).at(Journal::ColumnResult), QStringLiteral("ошибка"));
 }
 
 // The journal's disk fills while two modems are flashed: each job's end is
@@ -733,16 +748,16 @@ void TestWatch::modemsWithoutAJobAreRecorded()
     QCOMPARE(result.exitCode, 1);
     QMap<QString, QStringList> bySocket;
     for (const QStringList &line : journalLines())
-        bySocket.insert(line.at(1), line);
+        bySocket.insert(line.at(Journal::ColumnSocket), line);
     QCOMPARE(bySocket.size(), 3);
-    QCOMPARE(bySocket.value("1").mid(6, 3),
+    QCOMPARE(bySocket.value("1").mid(Journal::ColumnResult, 3),
              (QStringList{"уже прошит", "", "выполняется скрипт v1.08"}));
-    QCOMPARE(bySocket.value("2").mid(6, 2), (QStringList{"не отвечает", ""}));
-    const QString heard = bySocket.value("2").at(8);
+    QCOMPARE(bySocket.value("2").mid(Journal::ColumnResult, 2), (QStringList{"не отвечает", ""}));
+    const QString heard = bySocket.value("2").at(Journal::ColumnText);
     QVERIFY2(heard.startsWith(QString::fromUtf8("получено: \\x01garbage\xEF\xBF\xBD\\r\\n")),
              qPrintable(heard));
-    QCOMPARE(bySocket.value("3").at(6), QStringLiteral("порт не открылся"));
-    QVERIFY(!bySocket.value("3").at(8).isEmpty());
+    QCOMPARE(bySocket.value("3").at(Journal::ColumnResult), QStringLiteral("порт не открылся"));
+    QVERIFY(!bySocket.value("3").at(Journal::ColumnText).isEmpty());
     for (ModemSim *sim : {scripting, garbage}) {
         QVERIFY(!sim->commands().isEmpty());
         for (const QByteArray &command : sim->commands())
@@ -793,8 +808,8 @@ void TestWatch::failureSaysWhatTheModemDid()
     QCOMPARE(result.exitCode, 1);
     const QList<QStringList> lines = journalLines();
     QCOMPARE(lines.size(), 1);
-    QCOMPARE(lines.at(0).at(6), QStringLiteral("ошибка"));
-    const QString recorded = lines.at(0).at(8);
+    QCOMPARE(lines.at(0).at(Journal::ColumnResult), QStringLiteral("ошибка"));
+    const QString recorded = lines.at(0).at(Journal::ColumnText);
     QVERIFY2(QRegularExpression(text).match(recorded).hasMatch(), qPrintable(recorded));
     QVERIFY(!recorded.contains(QLatin1Char('\x1b')) && !recorded.contains(QLatin1Char('\0')));
 }
@@ -825,9 +840,9 @@ void TestWatch::modemLeavingBeforeItsVerdictIsRecorded()
     QCOMPARE(result.exitCode, 1);
     const QList<QStringList> lines = journalLines();
     QCOMPARE(lines.size(), 1);
-    QCOMPARE(lines.at(0).at(6), QStringLiteral("не отвечает"));
-    QVERIFY2(lines.at(0).at(8).startsWith(QStringLiteral("получено: \\x7f")),
-             qPrintable(lines.at(0).at(8)));
+    QCOMPARE(lines.at(0).at(Journal::ColumnResult), QStringLiteral("не отвечает"));
+    QVERIFY2(lines.at(0).at(Journal::ColumnText).startsWith(QStringLiteral("получено: \\x7f")),
+             qPrintable(lines.at(0).at(Journal::ColumnText)));
 }
 
 // A journal moved aside (an editor's save), deleted or emptied between two
@@ -920,9 +935,12 @@ void TestWatch::sameImeiInTwoSocketsAtOnce()
              1);
     const QList<QStringList> lines = journalLines();
     QCOMPARE(lines.size(), 2);
-    const int warned = lines.at(0).at(8).contains(QStringLiteral("тот же IMEI")) ? 0 : 1;
-    QVERIFY(lines.at(warned).at(8).startsWith(QStringLiteral("Модем прошит; тот же IMEI сейчас "
-                                                             "в гнезде ")));
+    const int warned =
+        lines.at(0).at(Journal::ColumnText).contains(QStringLiteral("тот же IMEI")) ? 0 : 1;
+    QVERIFY(lines.at(warned)
+                .at(Journal::ColumnText)
+                .startsWith(QStringLiteral("Модем прошит; тот же IMEI сейчас "
+                                           "в гнезде ")));
     QVERIFY(!lines.at(1 - warned).at(8).contains(QStringLiteral("тот же IMEI")));
 }
 
@@ -979,6 +997,47 @@ void TestWatch::heldSocketStartsItsJobOnlyWhenReleased()
     QTRY_VERIFY(sim.commands().size() > commands);
     socket.stopNow();
     QTRY_VERIFY(!socket.busy());
+}
+
+// A bench upgraded with its old journal: the old file is left as it is and
+// said so once, the lines go beside it with the bench's name, and the settings
+// sent are named by their file and hash, their values (a PIN) nowhere.
+void TestWatch::settingsJournaledByNameAndHashBesideAnOlderJournal()
+{
+    const QByteArray old = "\xEF\xBB\xBF"
+                           "Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
+                           "Результат;Шаг;Текст;Длительность, с;Версия;SHA-256\r\n";
+    TestSupport::writeFile(mJournal, old);
+    const QString settings = mDir->filePath(QStringLiteral("bench.ini"));
+    const QByteArray content = "PIN::4721::PIN-код\r\nAPN::internet::Точка входа GPRS";
+    TestSupport::writeFile(settings, content);
+    ModemSim *sim = addModem(imeiA);
+    const WatchResult result = watch(
+        {"load-settings", "--settings", settings, "--bench", "Стенд 2", "--count", "1"}, {[&] {
+            plug(sim, QStringLiteral("1-1"));
+            return true;
+        }});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QCOMPARE(sim->file("settings.ini"), content);
+    const QString beside = mDir->filePath(QStringLiteral("journal-2.csv"));
+    const QString out = QString::fromUtf8(result.out);
+    QCOMPARE(out.count(QStringLiteral("журнал | Журнал ") + mJournal +
+                       QStringLiteral(" старого вида оставлен как есть: записи идут в ") + beside),
+             1);
+    QVERIFY2(out.contains(QStringLiteral("Ждём модемы; журнал ") + beside), result.out.constData());
+    QCOMPARE(TestSupport::readFile(mJournal), old);
+    const QByteArray written = TestSupport::readFile(beside);
+    const QList<QByteArray> raw = written.split('\n');
+    QCOMPARE(raw.size(), 3); // the header, the line, nothing after its CR LF
+    const QStringList line = Journal::splitLine(QString::fromUtf8(raw.at(1)).trimmed());
+    const QString hash =
+        QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+    QCOMPARE(line.at(Journal::ColumnBench), QStringLiteral("Стенд 2"));
+    QCOMPARE(line.at(Journal::ColumnResult), QStringLiteral("успех"));
+    QCOMPARE(line.mid(Journal::ColumnSettingsFile, 2), (QStringList{"bench.ini", hash}));
+    QVERIFY(line.at(Journal::ColumnFileHashes).startsWith(QStringLiteral("settings.ini:") + hash));
+    for (const QByteArray &said : {result.out, result.err, written})
+        QVERIFY2(!said.contains("4721"), said.constData());
 }
 
 QTEST_MAIN(TestWatch)

@@ -40,6 +40,8 @@ bool takeValue(WatchArguments &result, QStringList &match, const QString &option
         result.settingsGiven = true;
     } else if (option == QLatin1String("--journal")) {
         result.options.journalFile = value;
+    } else if (option == QLatin1String("--bench")) {
+        result.options.benchName = value;
     } else if (option == QLatin1String("--answer-within")) {
         const std::optional<int> ms = secondsAsMs(option, value, error);
         if (!ms)
@@ -85,8 +87,8 @@ std::optional<WatchArguments> WatchArguments::parse(const QStringList &arguments
     else
         return refuse(error, QStringLiteral("watch: нужно задание flash или load-settings"));
     result.options.jobName = job;
-    const QStringList valued{"--match",         "--settings",   "--journal",   "--count",
-                             "--answer-within", "--gone-after", "--quarantine"};
+    const QStringList valued{"--match",         "--settings",   "--journal",    "--count",
+                             "--answer-within", "--gone-after", "--quarantine", "--bench"};
     QStringList match;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString option = arguments.at(i);
@@ -126,5 +128,7 @@ QString WatchArguments::usage()
                           "[--count N] [--json]\n"
                           "                        [--answer-within S] [--gone-after S] "
                           "[--again]\n"
-                          "                        [--quarantine N]\n");
+                          "                        [--quarantine N] [--bench NAME]\n"
+                          "      --bench NAME      имя стенда в каждой строке журнала "
+                          "(по умолчанию имя компьютера)\n");
 }

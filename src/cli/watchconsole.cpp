@@ -119,7 +119,7 @@ bool WatchConsole::start()
         return false;
     }
     mOutput.event(QStringLiteral("watch"),
-                  QStringLiteral("Ждём модемы; журнал ") + mArguments.options.journalFile);
+                  QStringLiteral("Ждём модемы; журнал ") + mRun.journalFileName());
     mTimerRedraw->start();
     return true;
 }
@@ -160,7 +160,10 @@ void WatchConsole::slot_mRun_signal_jobEnded(const JournalRecord &record)
           {QStringLiteral("step"), record.step},
           {QStringLiteral("text"), record.text},
           {QStringLiteral("seconds"), record.seconds},
-          {QStringLiteral("sha256"), record.fileHashes.join(QLatin1Char(' '))}});
+          {QStringLiteral("sha256"), record.fileHashes.join(QLatin1Char(' '))},
+          {QStringLiteral("settingsFile"), record.settingsFile},
+          {QStringLiteral("settingsSha256"), record.settingsHash},
+          {QStringLiteral("record"), record.recordId}});
 }
 
 void WatchConsole::slot_mRun_signal_finished()

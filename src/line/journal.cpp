@@ -3,20 +3,55 @@
 #include "procinfo.h"
 #include "protocol/modemtext.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
+#include <QUuid>
 
 namespace {
 const char bom[] = "\xEF\xBB\xBF";
 const char lineEnd[] = "\r\n";
 constexpr QChar separator = QLatin1Char(';');
-constexpr int imeiField = 4;
-constexpr int resultField = 6;
-constexpr int socketField = 1;
-constexpr int jobField = 5;
-constexpr int textField = 8;
 const char flashJob[] = "flash"; // only a flash makes a modem "flashed"
 constexpr qint64 maxReadBytes = qint64(64) << 20;
+// Excel and LibreOffice take this form for a date-time; the ISO "T" form stays text there.
+const char timeFormat[] = "yyyy-MM-dd hh:mm:ss";
+// Beside a journal of another layout: "name-2.csv" and on, the first free or
+// same-layout one, so that every start finds the same file.
+constexpr int firstBeside = 2;
+constexpr int lastBeside = 99;
+constexpr qint64 maxHeaderBytes = 4096;
+
+// The layout before the bench, the settings and the record id had columns.
+QByteArray oldHeader()
+{
+    return QStringLiteral("Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
+                          "Результат;Шаг;Текст;Длительность, с;Версия;SHA-256")
+        .toUtf8();
+}
+
+// The first line of a regular file without its BOM and line end; empty for an empty file.
+QByteArray headerOf(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    QByteArray first = file.readLine(maxHeaderBytes);
+    if (first.startsWith(bom))
+        first.remove(0, int(sizeof bom) - 1);
+    while (first.endsWith('\n') || first.endsWith('\r'))
+        first.chop(1);
+    return first;
+}
+
+QString besideName(const QString &fileName, int number)
+{
+    const QFileInfo info(fileName);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    const QString base = info.fileName().chopped(suffix.size());
+    return QDir(info.path()).filePath(base + QLatin1Char('-') + QString::number(number) + suffix);
+}
 
 // Whether a spreadsheet would run the field as a formula: a "=", "+", "-" or
 // "@" first, also behind blanks or control characters.
@@ -77,23 +112,66 @@ std::optional<JournalRecord::Result> JournalRecord::resultFromText(const QString
     return std::nullopt;
 }
 
-Journal::Journal() : mClock(&QDateTime::currentDateTime) {}
+Journal::Journal() : mBench(QSysInfo::machineHostName()), mClock(&QDateTime::currentDateTime) {}
+
+void Journal::setBench(const QString &name)
+{
+    mBench = name.isEmpty() ? QSysInfo::machineHostName() : name;
+}
 
 QByteArray Journal::header()
 {
-    return QStringLiteral("Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
-                          "Результат;Шаг;Текст;Длительность, с;Версия;SHA-256")
+    return QStringLiteral("Дата и время;Стенд;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
+                          "Результат;Шаг;Текст;Длительность, с;Версия;Файл настроек;"
+                          "SHA-256 настроек;SHA-256;Запись")
                .toUtf8() +
            lineEnd;
 }
 
 bool Journal::open(const QString &fileName, QString *error)
 {
-    mFileName = fileName;
-    if (!openFile(error))
+    if (!chooseFile(fileName, error) || !openFile(error))
         return false;
     readRecent();
     return true;
+}
+
+// The file at the journal's name, unless it holds lines of another layout:
+// then the first one beside it that is free or of this layout.
+bool Journal::chooseFile(const QString &fileName, QString *error)
+{
+    const QByteArray current = header().chopped(2);
+    const auto fits = [&current](const QString &name) {
+        const QFileInfo info(name);
+        return !info.exists() || (info.isFile() && (info.size() == 0 || headerOf(name) == current));
+    };
+    mFileName = fileName;
+    mOldFileName.clear();
+    mOldLayout.reset();
+    mOpenNote.clear();
+    // Anything but a regular file is refused when it is opened.
+    if (!QFileInfo(fileName).isFile() || fits(fileName))
+        return true;
+    for (int number = firstBeside; number <= lastBeside; ++number) {
+        const QString beside = besideName(fileName, number);
+        if (!fits(beside))
+            continue;
+        const bool old = headerOf(fileName) == oldHeader();
+        mFileName = beside;
+        mOldFileName = fileName;
+        if (old) // its socket, IMEI, job, result and text
+            mOldLayout = Layout{1, 4, 5, 6, 8};
+        mOpenNote = QStringLiteral("Журнал ") + fileName +
+                    (old ? QStringLiteral(" старого вида") : QStringLiteral(" другого вида")) +
+                    QStringLiteral(" оставлен как есть: записи идут в ") + beside;
+        return true;
+    }
+    *error = QStringLiteral("Не удалось открыть журнал ") + fileName +
+             QStringLiteral(": в нём записи другого вида, а файлы ") +
+             besideName(fileName, firstBeside) + QStringLiteral(" … ") +
+             besideName(fileName, lastBeside) +
+             QStringLiteral(" заняты. Укажите другой файл журнала");
+    return false;
 }
 
 // The file at the journal's name, held, ready for whole lines.
@@ -148,13 +226,23 @@ bool Journal::startWholeLines(QString *reason)
     return true;
 }
 
-// Today's successes and lines from those already in the file, for the
-// duplicate warning and the sockets' health.
+// Today's successes and lines from those already in the files, for the
+// duplicate warning and the sockets' health: a bench upgraded at noon keeps
+// the morning of its older journal.
 void Journal::readRecent()
 {
     mSuccesses.clear();
     mListRecent.clear();
-    QFile reader(mFileName);
+    const QDate today = mClock().date();
+    if (mOldLayout)
+        readFile(mOldFileName, *mOldLayout, today);
+    readFile(mFileName, Layout{ColumnSocket, ColumnImei, ColumnJob, ColumnResult, ColumnText},
+             today);
+}
+
+void Journal::readFile(const QString &fileName, const Layout &layout, const QDate &today)
+{
+    QFile reader(fileName);
     if (!reader.open(QIODevice::ReadOnly))
         return;
     if (reader.size() > maxReadBytes) {
@@ -162,27 +250,33 @@ void Journal::readRecent()
         reader.seek(reader.size() - maxReadBytes - 1);
         reader.readLine();
     }
-    const QDate today = mClock().date();
     while (!reader.atEnd())
-        readFields(splitLine(QString::fromUtf8(reader.readLine()).trimmed()), today);
+        readFields(splitLine(QString::fromUtf8(reader.readLine()).trimmed()), layout, today);
 }
 
-void Journal::readFields(const QStringList &fields, const QDate &today)
+QDateTime Journal::timeFromText(const QString &text)
 {
-    if (fields.size() <= resultField)
+    const QDateTime time = QDateTime::fromString(text, QLatin1String(timeFormat));
+    return time.isValid() ? time : QDateTime::fromString(text, Qt::ISODate);
+}
+
+void Journal::readFields(const QStringList &fields, const Layout &layout, const QDate &today)
+{
+    if (fields.size() <= layout.result)
         return;
-    const QDateTime time = QDateTime::fromString(fields.at(0), Qt::ISODate);
+    const QDateTime time = timeFromText(fields.at(0));
     if (!time.isValid())
         return; // the header, or a line no journal wrote
     const std::optional<JournalRecord::Result> result =
-        JournalRecord::resultFromText(fields.at(resultField));
-    if (result == JournalRecord::Result::Success && fields.at(jobField) == QLatin1String(flashJob))
-        noteSuccess(fields.at(imeiField), time, fields.at(socketField).toInt());
+        JournalRecord::resultFromText(fields.at(layout.result));
+    if (result == JournalRecord::Result::Success &&
+        fields.at(layout.job) == QLatin1String(flashJob))
+        noteSuccess(fields.at(layout.imei), time, fields.at(layout.socket).toInt());
     bool numbered = false;
     JournalRecord record;
-    record.socket = fields.at(socketField).toInt(&numbered);
-    record.imei = fields.at(imeiField);
-    record.text = fields.value(textField);
+    record.socket = fields.at(layout.socket).toInt(&numbered);
+    record.imei = fields.at(layout.imei);
+    record.text = fields.value(layout.text);
     record.time = time;
     if (result && numbered && time.date() == today) {
         record.result = *result;
@@ -206,8 +300,12 @@ QByteArray Journal::line(const JournalRecord &record) const
 
 QByteArray Journal::line(const JournalRecord &record, const QDateTime &time) const
 {
+    const QString id = record.recordId.isEmpty()
+                           ? QUuid::createUuid().toString(QUuid::WithoutBraces)
+                           : record.recordId;
     const QStringList fields{
-        time.toString(Qt::ISODate),
+        time.toString(QLatin1String(timeFormat)),
+        field(mBench),
         QString::number(record.socket),
         field(record.port),
         field(record.serialNumber),
@@ -217,10 +315,21 @@ QByteArray Journal::line(const JournalRecord &record, const QDateTime &time) con
         field(record.step),
         field(record.text),
         QString::number(qRound(record.seconds)),
-        field(mVersion),
+        field(versionText()),
+        field(record.settingsFile),
+        field(record.settingsHash),
         field(record.fileHashes.join(QLatin1Char(' '))),
+        field(id),
     };
     return fields.join(separator).toUtf8() + lineEnd;
+}
+
+// As the modem's banner says it: "1.08" alone a spreadsheet turns into 1 August.
+QString Journal::versionText() const
+{
+    if (!mVersion.isEmpty() && mVersion.at(0).isDigit())
+        return QLatin1Char('v') + mVersion;
+    return mVersion;
 }
 
 bool Journal::append(const JournalRecord &record, QString *error)

@@ -7,12 +7,20 @@
 #include <QHash>
 #include <QList>
 #include <functional>
+#include <optional>
 
 // The production journal: one CSV line per modem per job, appended and
 // flushed to the disk when the job ends, never rewritten. UTF-8 with a BOM
 // when created, ";" between fields and CR LF, so that Excel with Russian
-// settings opens it as columns. It also remembers which IMEIs were flashed
-// successfully today, to warn about a modem flashed twice.
+// settings opens it as columns: the time in the form a spreadsheet takes for a
+// date-time, the version with its "v" so it never becomes a date. It also
+// remembers which IMEIs were flashed successfully today, to warn about a modem
+// flashed twice.
+//
+// Lines of two layouts never share a file: a file at the journal's name with
+// another header is left as it is and the journal goes on in one beside it
+// ("lorta-journal-2.csv"), the same one at every start; today's lines of the
+// older file are still read back.
 //
 // One journal has one writer: the file is held for this journal alone while
 // it is open, and a second bench on it is refused. Every line goes into the
@@ -24,16 +32,42 @@ class Journal
 {
 public:
     using Clock = std::function<QDateTime()>;
+    // The fields of a line, in the file's order.
+    enum Column
+    {
+        ColumnTime,
+        ColumnBench,
+        ColumnSocket,
+        ColumnPort,
+        ColumnSerialNumber,
+        ColumnImei,
+        ColumnJob,
+        ColumnResult,
+        ColumnStep,
+        ColumnText,
+        ColumnSeconds,
+        ColumnVersion,
+        ColumnSettingsFile,
+        ColumnSettingsHash,
+        ColumnFileHashes,
+        ColumnRecordId,
+        ColumnCount
+    };
 
     Journal();
     void setClock(Clock clock) { mClock = std::move(clock); }
     void setVersion(const QString &version) { mVersion = version; }
+    // The bench's name in every line; empty: the computer's name.
+    void setBench(const QString &name);
 
     // Opens for appending (creating it with the BOM and the header) and holds
     // it; false with a reason.
     bool open(const QString &fileName, QString *error);
     void close() { mFile.close(); }
+    // The file really written: the journal's name, or the one beside it.
     QString fileName() const { return mFileName; }
+    // Why the lines go into a file beside the journal's name, for the operator; or empty.
+    QString openNote() const { return mOpenNote; }
     // Writes and flushes one line; false with a reason when it did not reach the file.
     bool append(const JournalRecord &record, QString *error);
     // append() in its parts, for an owner that leaves the disk to another
@@ -58,8 +92,19 @@ public:
     QByteArray line(const JournalRecord &record) const;
     // The fields of one line as line() writes them (quotes undone).
     static QStringList splitLine(const QString &line);
+    // A line's time as written now, or as an older journal wrote it; invalid otherwise.
+    static QDateTime timeFromText(const QString &text);
 
 private:
+    // Where the fields read back are in a line of one layout.
+    struct Layout
+    {
+        int socket;
+        int imei;
+        int job;
+        int result;
+        int text;
+    };
     struct Success
     {
         QDateTime time;
@@ -70,15 +115,22 @@ private:
         QDate date;
         JournalRecord record;
     };
+    bool chooseFile(const QString &fileName, QString *error);
     bool openFile(QString *error);
     bool startWholeLines(QString *reason);
     void readRecent();
-    void readFields(const QStringList &fields, const QDate &today);
+    void readFile(const QString &fileName, const Layout &layout, const QDate &today);
+    void readFields(const QStringList &fields, const Layout &layout, const QDate &today);
+    QString versionText() const;
     void noteSuccess(const QString &imei, const QDateTime &time, int socket);
     void noteDated(const JournalRecord &record, const QDate &date);
 
     AppendJournal mFile;
     QString mFileName;
+    QString mOldFileName; // the older journal at the journal's name whose lines are read back
+    std::optional<Layout> mOldLayout;
+    QString mOpenNote;
+    QString mBench;
     qint64 mWrittenSize = 0; // the file's size after this journal's last line
     Clock mClock;
     QString mVersion;

@@ -34,7 +34,12 @@ struct JournalRecord
     QString text; // the job's own end text
     double seconds = 0;
     QStringList fileHashes; // "name:sha256" of each file written into the modem
-    QDateTime time;         // when its line was written; filled where lines are read back
+    // The local settings file sent to the modem: its name without the folder and the
+    // SHA-256 of the bytes sent, never their values; both empty when none were sent.
+    QString settingsFile;
+    QString settingsHash;
+    QString recordId; // the line's own id, made on the bench; the journal makes one when empty
+    QDateTime time;   // when its line was written; filled where lines are read back
 
     static QString resultText(Result result);
     // The result whose text this is; none for a text no result has.

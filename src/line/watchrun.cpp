@@ -1,5 +1,8 @@
 #include "watchrun.h"
 
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QUuid>
 #include <memory>
 
 #ifndef LORTA_VERSION
@@ -14,6 +17,7 @@ WatchRun::WatchRun(const WatchOptions &options, const PortLister &lister, QObjec
     mWatcher->setFilter(options.filter);
     mWatcher->setIncludePresent(options.includePresent);
     mJournal.setVersion(QStringLiteral(LORTA_VERSION));
+    mJournal.setBench(options.benchName);
     connect(mWatcher, &PortWatcher::signal_portAdded, this,
             &WatchRun::slot_mWatcher_signal_portAdded);
     connect(mWatcher, &PortWatcher::signal_portRemoved, this,
@@ -28,6 +32,11 @@ bool WatchRun::start(QString *error)
     if (!mNumbers.load(SocketNumbers::fileBeside(mOptions.journalFile), error))
         return false;
     mHealth.restore(mJournal.todaysRecords()); // a restart keeps today's counts
+    // Said once the front end has shown its start, so that its start does not hide it.
+    const QString note = mJournal.openNote();
+    if (!note.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this, note] { emit signal_problem(note); }, Qt::QueuedConnection);
     mClock.start();
     mWatcher->start();
     return true;
@@ -136,8 +145,9 @@ void WatchRun::slot_socket_signal_identified(int number, const QString &imei)
 // The verdict is told at once; the line goes to the writer thread. Until it
 // is on the disk no other job starts: a line that cannot be written stops the
 // watch before any modem is flashed unrecorded.
-void WatchRun::slot_socket_signal_jobEnded(const JournalRecord &record)
+void WatchRun::slot_socket_signal_jobEnded(const JournalRecord &given)
 {
+    const JournalRecord record = recorded(given);
     mCounters.count(record);
     if (record.result == JournalRecord::Result::Success)
         mYield.noteSuccess(mClock.isValid() ? mClock.elapsed() : 0);
@@ -166,6 +176,27 @@ void WatchRun::slot_socket_signal_jobEnded(const JournalRecord &record)
             },
             Qt::QueuedConnection);
     }
+}
+
+// The record with what the watch alone knows: which settings went into the
+// modem (by name and hash, never their values) and the line's own id.
+JournalRecord WatchRun::recorded(const JournalRecord &given) const
+{
+    JournalRecord record = given;
+    record.recordId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString sent = ModemFiles::settings() + QLatin1Char(':');
+    for (const QString &hash : given.fileHashes) {
+        if (!hash.startsWith(sent))
+            continue;
+        record.settingsFile = QFileInfo(mOptions.settingsFile).fileName();
+        record.settingsHash =
+            mOptions.settingsContent
+                ? QString::fromLatin1(QCryptographicHash::hash(mOptions.settingsContent->bytes,
+                                                               QCryptographicHash::Sha256)
+                                          .toHex())
+                : hash.mid(sent.size());
+    }
+    return record;
 }
 
 // Each write carries the whole list as it is now, so the last one wins.

@@ -50,6 +50,8 @@ public:
     // The records that did not reach the journal, each as its line, in order.
     const QList<QByteArray> &unwrittenLines() const { return mUnwritten; }
     const QMap<int, SocketRun *> &sockets() const { return mSockets; }
+    // The file the journal's lines go into (beside the given one when that holds an older layout).
+    QString journalFileName() const { return mJournal.fileName(); }
     // Each socket's results today, and whether it is out of service.
     const SocketHealth &health() const { return mHealth; }
     // Today's journal lines as the journal knows them (read at the start, noted since).
@@ -90,11 +92,12 @@ private slots:
     void slot_mWatcher_signal_portAdded(const PortEntry &port);
     void slot_mWatcher_signal_portRemoved(const PortEntry &port);
     void slot_socket_signal_identified(int number, const QString &imei);
-    void slot_socket_signal_jobEnded(const JournalRecord &record);
+    void slot_socket_signal_jobEnded(const JournalRecord &given);
 
 private:
     SocketRun *socketFor(const PortEntry &port);
     void saveNumbers();
+    JournalRecord recorded(const JournalRecord &given) const;
     void journalWritten(const JournalRecord &record, const QDateTime &time, const QByteArray &line,
                         const QString &error, const QStringList &notes);
     void holdJobs(bool hold);
