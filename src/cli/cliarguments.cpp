@@ -1,6 +1,7 @@
 #include "cliarguments.h"
 
 #include "line/runfiles.h"
+#include "reportarguments.h"
 #include "watcharguments.h"
 
 #include <QFileInfo>
@@ -140,18 +141,18 @@ std::optional<CliArguments> CliArguments::parse(const QStringList &arguments, QS
 QString CliArguments::usage()
 {
     return QStringLiteral(
-        "Использование:\n"
-        "  lorta-flash-cli ports\n"
-        "  lorta-flash-cli flash          --port NAME [--port NAME ...] [--settings FILE] "
-        "[options]\n"
-        "  lorta-flash-cli load-settings  --port NAME [--port NAME ...] [--settings FILE] "
-        "[options]\n"
-        "  lorta-flash-cli read-settings  --port NAME [--port NAME ...] [--out FILE]      "
-        "[options]\n"
-        "  lorta-flash-cli clear          --port NAME [--port NAME ...]                    "
-        "[options]\n"
-        "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n") +
-           WatchArguments::usage();
+               "Использование:\n"
+               "  lorta-flash-cli ports\n"
+               "  lorta-flash-cli flash          --port NAME [--port NAME ...] [--settings FILE] "
+               "[options]\n"
+               "  lorta-flash-cli load-settings  --port NAME [--port NAME ...] [--settings FILE] "
+               "[options]\n"
+               "  lorta-flash-cli read-settings  --port NAME [--port NAME ...] [--out FILE]      "
+               "[options]\n"
+               "  lorta-flash-cli clear          --port NAME [--port NAME ...]                    "
+               "[options]\n"
+               "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n") +
+           WatchArguments::usage() + ReportArguments::usage();
 }
 
 QString CliArguments::portKey(const QString &name)
