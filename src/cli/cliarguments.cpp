@@ -140,19 +140,19 @@ std::optional<CliArguments> CliArguments::parse(const QStringList &arguments, QS
 
 QString CliArguments::usage()
 {
-    return QStringLiteral(
-               "Использование:\n"
-               "  lorta-flash-cli ports\n"
-               "  lorta-flash-cli flash          --port NAME [--port NAME ...] [--settings FILE] "
-               "[options]\n"
-               "  lorta-flash-cli load-settings  --port NAME [--port NAME ...] [--settings FILE] "
-               "[options]\n"
-               "  lorta-flash-cli read-settings  --port NAME [--port NAME ...] [--out FILE]      "
-               "[options]\n"
-               "  lorta-flash-cli clear          --port NAME [--port NAME ...]                    "
-               "[options]\n"
-               "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n") +
-           WatchArguments::usage() + ReportArguments::usage();
+    const QString jobs = QStringLiteral(
+        "Использование:\n"
+        "  lorta-flash-cli ports\n"
+        "  lorta-flash-cli flash          --port NAME [--port NAME ...] [--settings FILE] "
+        "[options]\n"
+        "  lorta-flash-cli load-settings  --port NAME [--port NAME ...] [--settings FILE] "
+        "[options]\n"
+        "  lorta-flash-cli read-settings  --port NAME [--port NAME ...] [--out FILE]      "
+        "[options]\n"
+        "  lorta-flash-cli clear          --port NAME [--port NAME ...]                    "
+        "[options]\n"
+        "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n");
+    return jobs + WatchArguments::usage() + ReportArguments::usage();
 }
 
 QString CliArguments::portKey(const QString &name)
