@@ -17,7 +17,10 @@ if(WIN32)
                         "scripts/windows/build-xlsxwriter (scripts/build-windows runs it)")
   endif()
   # Found inside the sysroot, never on the build machine (the toolchain's root path).
-  find_library(LORTA_ZLIB_STATIC NAMES libz.a REQUIRED)
+  find_library(LORTA_ZLIB_STATIC NAMES libz.a)
+  if(NOT LORTA_ZLIB_STATIC)
+    message(FATAL_ERROR "No static zlib for mingw-w64: install Debian's libz-mingw-w64-dev")
+  endif()
   add_library(lorta::xlsxwriter STATIC IMPORTED)
   set_target_properties(lorta::xlsxwriter PROPERTIES
     IMPORTED_LOCATION "${lorta_xlsxwriter_lib}"
