@@ -1,4 +1,5 @@
 #include "cli/clirunner.h"
+#include "line/journalreader.h"
 #include "line/portlister.h"
 #include "ui/benchwindow.h"
 #include "ui/exportdialog.h"
@@ -15,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <ctime>
 
 namespace {
 const QByteArray bom = "\xEF\xBB\xBF";
@@ -100,6 +102,7 @@ private slots:
     void cellsAreTyped_data();
     void cellsAreTyped();
     void range();
+    void timeSkippedBySummerTime();
     void refusals_data();
     void refusals();
     void dialogExports();
@@ -216,6 +219,23 @@ void TestReport::range()
         QVERIFY2(result.out.startsWith(QStringLiteral("Выгружено записей: %1 ").arg(count)),
                  qPrintable(result.out));
     }
+}
+
+// A bench's clock reading in the hour a change to summer time skips is still a record.
+void TestReport::timeSkippedBySummerTime()
+{
+#ifdef Q_OS_UNIX
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    const QDateTime time = JournalReader::parseTime(QStringLiteral("2026-03-29 02:30:00"));
+    qputenv("TZ", zone);
+    tzset();
+    QCOMPARE(time.toString(Qt::ISODate), QStringLiteral("2026-03-29T02:30:00Z"));
+    QVERIFY(!JournalReader::parseTime(QStringLiteral("2026-03-29 2:30:00")).isValid());
+#else
+    QSKIP("the time zone is set through TZ on Unix only");
+#endif
 }
 
 void TestReport::refusals_data()

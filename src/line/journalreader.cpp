@@ -9,8 +9,11 @@
 
 namespace {
 const QString timeColumn = QStringLiteral("Дата и время");
-const char timeFormat[] = "yyyy-MM-dd hh:mm:ss";
-const char earlierTimeFormat[] = "yyyy-MM-ddThh:mm:ss";
+// "2026-12-09 03:37:27", or with a "T" in earlier journals.
+const char dateFormat[] = "yyyy-MM-dd";
+const char clockFormat[] = "hh:mm:ss";
+constexpr int dateLength = 10;
+constexpr int timeLength = 19;
 
 // The journal puts an apostrophe before a field a spreadsheet would take for a
 // formula; a typed cell is never one, so the field gets its own text back.
@@ -64,11 +67,18 @@ bool JournalReader::inRange(const QDate &day) const
     return (mFrom.isNull() || day >= mFrom) && (mTo.isNull() || day <= mTo);
 }
 
+// The clock's reading as written, without a time zone: a local time that a
+// change to summer time skipped is still the time the bench wrote.
 QDateTime JournalReader::parseTime(const QString &text)
 {
-    const QString format =
-        QLatin1String(text.contains(QLatin1Char('T')) ? earlierTimeFormat : timeFormat);
-    return QDateTime::fromString(text, format);
+    if (text.size() != timeLength ||
+        (text.at(dateLength) != QLatin1Char(' ') && text.at(dateLength) != QLatin1Char('T')))
+        return QDateTime();
+    const QDate date = QDate::fromString(text.left(dateLength), QLatin1String(dateFormat));
+    const QTime time = QTime::fromString(text.mid(dateLength + 1), QLatin1String(clockFormat));
+    if (!date.isValid() || !time.isValid())
+        return QDateTime();
+    return QDateTime(date, time, Qt::UTC);
 }
 
 bool JournalReader::read(const QString &fileName, QString *error)

@@ -43,7 +43,8 @@ public:
     QList<Row> rows() const;
     int skipped() const { return mSkipped; }
 
-    // The time as either layout writes it; invalid when it is neither.
+    // The time as either layout writes it, as UTC (the journal names no zone);
+    // invalid when it is neither.
     static QDateTime parseTime(const QString &text);
 
 private:
