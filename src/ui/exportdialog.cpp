@@ -37,6 +37,7 @@ ExportDialog::ExportDialog(const QStringList &journals, QWidget *parent) : QDial
     for (QDateEdit *edit : {mDateFrom, mDateTo}) {
         edit->setCalendarPopup(true);
         edit->setDisplayFormat(QLatin1String(dateFormat));
+        edit->setLocale(QLocale(QLocale::Russian, QLocale::Russia)); // the calendar's month names
     }
     mEditTarget = new QLineEdit(this);
     mButtonTarget = new QPushButton(QStringLiteral("Выбрать…"), this);
@@ -70,7 +71,7 @@ ExportDialog::ExportDialog(const QStringList &journals, QWidget *parent) : QDial
     layout->addLayout(form);
     layout->addWidget(mLabelResult);
     layout->addLayout(buttons);
-    setMinimumWidth(560);
+    setMinimumWidth(640);
 
     // Names for tests that drive the dialog.
     mListJournals->setObjectName(QStringLiteral("listJournals"));
