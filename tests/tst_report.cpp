@@ -85,8 +85,8 @@ QString pythonWithOpenpyxl()
     for (const QString &python : {QStringLiteral("python3"), QStringLiteral("/usr/bin/python3")}) {
         QProcess probe;
         probe.start(python, {QStringLiteral("-c"), QStringLiteral("import openpyxl")});
-        if (probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit &&
-            probe.exitCode() == 0)
+        if (probe.waitForStarted(5000) && probe.waitForFinished(30000) &&
+            probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0)
             return python;
     }
     return QString();

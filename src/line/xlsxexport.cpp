@@ -17,29 +17,48 @@ enum class Kind
     Text
 };
 
+using Row = JournalReader::Row;
+
+// A column's title, kind and value: text for the text columns (and for the
+// widths), a number for the number columns.
 struct Column
 {
     const char *title;
     Kind kind;
+    QString (*text)(const Row &row);
+    std::optional<double> (*number)(const Row &row);
 };
 
+std::optional<double> noNumber(const Row &)
+{
+    return std::nullopt;
+}
+QString noText(const Row &)
+{
+    return QString();
+}
+
 const Column columns[] = {
-    {"Дата и время", Kind::Time},
-    {"Стенд", Kind::Text},
-    {"Гнездо", Kind::Number},
-    {"Порт", Kind::Text},
-    {"Серийный номер адаптера", Kind::Text},
-    {"IMEI", Kind::Text},
-    {"Задание", Kind::Text},
-    {"Результат", Kind::Text},
-    {"Шаг", Kind::Text},
-    {"Текст", Kind::Text},
-    {"Длительность, с", Kind::Number},
-    {"Версия", Kind::Text},
-    {"Файл настроек", Kind::Text},
-    {"SHA-256 настроек", Kind::Text},
-    {"SHA-256", Kind::Text},
-    {"Запись", Kind::Text},
+    {"Дата и время", Kind::Time, noText, noNumber},
+    {"Стенд", Kind::Text, [](const Row &r) { return r.bench; }, noNumber},
+    {"Гнездо", Kind::Number,
+     [](const Row &r) { return r.socket ? QString::number(*r.socket) : QString(); },
+     [](const Row &r) { return r.socket ? std::optional<double>(*r.socket) : std::nullopt; }},
+    {"Порт", Kind::Text, [](const Row &r) { return r.port; }, noNumber},
+    {"Серийный номер адаптера", Kind::Text, [](const Row &r) { return r.serialNumber; }, noNumber},
+    {"IMEI", Kind::Text, [](const Row &r) { return r.imei; }, noNumber},
+    {"Задание", Kind::Text, [](const Row &r) { return r.job; }, noNumber},
+    {"Результат", Kind::Text, [](const Row &r) { return r.result; }, noNumber},
+    {"Шаг", Kind::Text, [](const Row &r) { return r.step; }, noNumber},
+    {"Текст", Kind::Text, [](const Row &r) { return r.text; }, noNumber},
+    {"Длительность, с", Kind::Number,
+     [](const Row &r) { return r.seconds ? QString::number(*r.seconds) : QString(); },
+     [](const Row &r) { return r.seconds; }},
+    {"Версия", Kind::Text, [](const Row &r) { return r.version; }, noNumber},
+    {"Файл настроек", Kind::Text, [](const Row &r) { return r.settingsName; }, noNumber},
+    {"SHA-256 настроек", Kind::Text, [](const Row &r) { return r.settingsSha256; }, noNumber},
+    {"SHA-256", Kind::Text, [](const Row &r) { return r.fileHashes; }, noNumber},
+    {"Запись", Kind::Text, [](const Row &r) { return r.recordId; }, noNumber},
 };
 constexpr int columnCount = int(sizeof(columns) / sizeof(columns[0]));
 const char sheetName[] = "Журнал";
@@ -51,61 +70,15 @@ constexpr int maxCellChars = 32767; // what a cell holds
 constexpr qint64 copyChunk = qint64(1) << 20;
 constexpr qint64 nearlyFull = qint64(4) << 20; // a disk with less left than this is full
 
-QString textOf(const JournalReader::Row &row, int column)
-{
-    switch (column) {
-    case 1:
-        return row.bench;
-    case 2:
-        return row.socket ? QString::number(*row.socket) : QString();
-    case 3:
-        return row.port;
-    case 4:
-        return row.serialNumber;
-    case 5:
-        return row.imei;
-    case 6:
-        return row.job;
-    case 7:
-        return row.result;
-    case 8:
-        return row.step;
-    case 9:
-        return row.text;
-    case 10:
-        return row.seconds ? QString::number(*row.seconds) : QString();
-    case 11:
-        return row.version;
-    case 12:
-        return row.settingsName;
-    case 13:
-        return row.settingsSha256;
-    case 14:
-        return row.fileHashes;
-    case 15:
-        return row.recordId;
-    }
-    return QString();
-}
-
-std::optional<double> numberOf(const JournalReader::Row &row, int column)
-{
-    if (column == 2 && row.socket)
-        return *row.socket;
-    if (column == 10)
-        return row.seconds;
-    return std::nullopt;
-}
-
 // Wide enough for the longest value (and the header with its filter button),
 // never wider than a screen's share.
-double widthOf(const QList<JournalReader::Row> &rows, int column)
+double widthOf(const QList<Row> &rows, int column)
 {
     if (columns[column].kind == Kind::Time)
         return timeWidth;
     int widest = QString::fromUtf8(columns[column].title).size() + int(filterButtonWidth);
-    for (const JournalReader::Row &row : rows)
-        widest = qMax(widest, textOf(row, column).size());
+    for (const Row &row : rows)
+        widest = qMax(widest, columns[column].text(row).size());
     return qMin(double(widest + 1), maxWidth);
 }
 
@@ -142,10 +115,10 @@ public:
         mText = workbook_add_format(book);
         format_set_num_format(mText, "@"); // a value typed over it stays text too
     }
-    lxw_error write(const QList<JournalReader::Row> &rows);
+    lxw_error write(const QList<Row> &rows);
 
 private:
-    lxw_error writeCell(lxw_row_t at, int column, const JournalReader::Row &row);
+    lxw_error writeCell(lxw_row_t at, int column, const Row &row);
     lxw_error writeText(lxw_row_t at, int column, const QString &text, lxw_format *format);
 
     lxw_workbook *mBook;
@@ -155,7 +128,7 @@ private:
     lxw_format *mText;
 };
 
-lxw_error Sheet::write(const QList<JournalReader::Row> &rows)
+lxw_error Sheet::write(const QList<Row> &rows)
 {
     if (!mSheet)
         return LXW_ERROR_MEMORY_MALLOC_FAILED;
@@ -183,7 +156,7 @@ lxw_error Sheet::write(const QList<JournalReader::Row> &rows)
     return LXW_NO_ERROR;
 }
 
-lxw_error Sheet::writeCell(lxw_row_t at, int column, const JournalReader::Row &row)
+lxw_error Sheet::writeCell(lxw_row_t at, int column, const Row &row)
 {
     const lxw_col_t col = lxw_col_t(column);
     switch (columns[column].kind) {
@@ -194,11 +167,11 @@ lxw_error Sheet::writeCell(lxw_row_t at, int column, const JournalReader::Row &r
         return worksheet_write_datetime(mSheet, at, col, &when, mTime);
     }
     case Kind::Number: {
-        const std::optional<double> number = numberOf(row, column);
+        const std::optional<double> number = columns[column].number(row);
         return number ? worksheet_write_number(mSheet, at, col, *number, nullptr) : LXW_NO_ERROR;
     }
     case Kind::Text:
-        return writeText(at, column, textOf(row, column), mText);
+        return writeText(at, column, columns[column].text(row), mText);
     }
     return LXW_NO_ERROR;
 }
@@ -267,7 +240,7 @@ bool copyInto(const QString &from, const QString &fileName, QString *error)
 }
 } // namespace
 
-bool XlsxExport::write(const QString &fileName, const QList<JournalReader::Row> &rows,
+bool XlsxExport::write(const QString &fileName, const QList<Row> &rows,
                        QString *error)
 {
     const QFileInfo info(fileName);
