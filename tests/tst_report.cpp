@@ -82,7 +82,12 @@ void writeFile(const QString &name, const QByteArray &bytes)
 // A Python that has openpyxl: the one on the path may be a private one without it.
 QString pythonWithOpenpyxl()
 {
-    for (const QString &python : {QStringLiteral("python3"), QStringLiteral("/usr/bin/python3")}) {
+#ifdef Q_OS_WIN
+    const QStringList pythons{QStringLiteral("python.exe")};
+#else
+    const QStringList pythons{QStringLiteral("python3"), QStringLiteral("/usr/bin/python3")};
+#endif
+    for (const QString &python : pythons) {
         QProcess probe;
         probe.start(python, {QStringLiteral("-c"), QStringLiteral("import openpyxl")});
         if (probe.waitForStarted(5000) && probe.waitForFinished(30000) &&
