@@ -1,5 +1,7 @@
 #include "xlsxexport.h"
 
+#include "workbookcheck.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -240,8 +242,7 @@ bool copyInto(const QString &from, const QString &fileName, QString *error)
 }
 } // namespace
 
-bool XlsxExport::write(const QString &fileName, const QList<Row> &rows,
-                       QString *error)
+bool XlsxExport::write(const QString &fileName, const QList<Row> &rows, QString *error)
 {
     const QFileInfo info(fileName);
     if (info.isDir()) {
@@ -284,6 +285,14 @@ bool XlsxExport::write(const QString &fileName, const QList<Row> &rows,
     const lxw_error closed = workbook_close(book); // frees the book whatever happened
     if (written != LXW_NO_ERROR || closed != LXW_NO_ERROR) {
         *error = writeFailure(fileName, scratchFolder, written != LXW_NO_ERROR ? written : closed);
+        return false;
+    }
+    if (!WorkbookCheck::complete(*scratchName)) {
+        *error = QStringLiteral("Не удалось записать файл ") + fileName +
+                 QStringLiteral(": таблица во временной папке ") +
+                 QDir::toNativeSeparators(scratchFolder) +
+                 QStringLiteral(" записалась не полностью, обычно из-за нехватки места на диске. "
+                                "Освободите место и повторите экспорт.");
         return false;
     }
     return copyInto(*scratchName, fileName, error);
