@@ -105,10 +105,11 @@ bool diskFull(const QString &folder)
     return storage.isValid() && storage.bytesAvailable() < nearlyFull;
 }
 
+// The one sheet, written row by row as the library's memory-saving mode wants.
 class Sheet
 {
 public:
-    Sheet(lxw_workbook *book) : mBook(book), mSheet(workbook_add_worksheet(book, sheetName))
+    explicit Sheet(lxw_workbook *book) : mSheet(workbook_add_worksheet(book, sheetName))
     {
         mHeader = workbook_add_format(book);
         format_set_bold(mHeader);
@@ -123,7 +124,6 @@ private:
     lxw_error writeCell(lxw_row_t at, int column, const Row &row);
     lxw_error writeText(lxw_row_t at, int column, const QString &text, lxw_format *format);
 
-    lxw_workbook *mBook;
     lxw_worksheet *mSheet;
     lxw_format *mHeader;
     lxw_format *mTime;
