@@ -1,4 +1,5 @@
 #include "cli/clirunner.h"
+#include "line/journal.h"
 #include "line/journalreader.h"
 #include "line/portlister.h"
 #include "ui/benchwindow.h"
@@ -110,6 +111,7 @@ private slots:
     void timeSkippedBySummerTime();
     void refusals_data();
     void refusals();
+    void whileTheBenchWrites();
     void dialogExports();
 
 private:
@@ -294,6 +296,32 @@ void TestReport::refusals()
     QFile kept(journal);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), bytes);
+}
+
+// The export only reads: a journal a bench holds open for its lines is read all the same
+void TestReport::whileTheBenchWrites()
+{
+    const QString csv = mDir.filePath(QStringLiteral("held.csv"));
+    Journal journal;
+    journal.setClock([] { return QDateTime(QDate(2026, 12, 9), QTime(3, 37, 27)); });
+    QString error;
+    QVERIFY2(journal.open(csv, &error), qPrintable(error));
+    JournalRecord record;
+    record.socket = 1;
+    record.imei = QStringLiteral("490154203237518");
+    record.job = QStringLiteral("flash");
+    record.result = JournalRecord::Result::Success;
+    QVERIFY2(journal.append(record, &error), qPrintable(error));
+
+    const CliResult result = report({csv, QStringLiteral("--xlsx"), mDir.filePath("held.xlsx")});
+    QCOMPARE(result.err, QString());
+    QVERIFY2(result.out.startsWith(QStringLiteral("Выгружено записей: 1 ")),
+             qPrintable(result.out));
+    QVERIFY2(journal.append(record, &error), qPrintable(error));
+    // ... and is still its one writer.
+    Journal second;
+    QVERIFY(!second.open(csv, &error));
+    QVERIFY2(error.contains(QStringLiteral("журнал уже ведёт другой стенд")), qPrintable(error));
 }
 
 // From the bench window's button: the journal in its field, the day chosen,
