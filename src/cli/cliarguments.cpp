@@ -1,6 +1,7 @@
 #include "cliarguments.h"
 
 #include "line/runfiles.h"
+#include "reportarguments.h"
 #include "watcharguments.h"
 
 #include <QFileInfo>
@@ -139,7 +140,7 @@ std::optional<CliArguments> CliArguments::parse(const QStringList &arguments, QS
 
 QString CliArguments::usage()
 {
-    return QStringLiteral(
+    const QString jobs = QStringLiteral(
         "Использование:\n"
         "  lorta-flash-cli ports\n"
         "  lorta-flash-cli flash          --port NAME [--port NAME ...] [--settings FILE] "
@@ -150,8 +151,8 @@ QString CliArguments::usage()
         "[options]\n"
         "  lorta-flash-cli clear          --port NAME [--port NAME ...]                    "
         "[options]\n"
-        "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n") +
-           WatchArguments::usage();
+        "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n");
+    return jobs + WatchArguments::usage() + ReportArguments::usage();
 }
 
 QString CliArguments::portKey(const QString &name)

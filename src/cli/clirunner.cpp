@@ -1,6 +1,7 @@
 #include "clirunner.h"
 
 #include "interruptwatcher.h"
+#include "reportarguments.h"
 #include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
 #include "watchconsole.h"
@@ -224,6 +225,8 @@ int runCli(const QStringList &arguments, QIODevice *out, QIODevice *err, bool te
 {
     if (arguments.value(0) == QLatin1String("watch"))
         return runWatch(arguments.mid(1), out, err, terminal, timing);
+    if (arguments.value(0) == QLatin1String("report"))
+        return runReport(arguments.mid(1), out, err);
     // First, so that an interruption from the first moment on ends the run as
     // any other does; the notifier reports it once the loop runs.
     InterruptWatcher watcher;

@@ -173,13 +173,18 @@ HANDLE handleOf(const QFile &file)
 }
 } // namespace
 
-// Locks every byte there is and will be; the other writer's own lock refuses us.
+// Locks one byte far past any journal's end; the other writer's own lock
+// refuses us. A Windows lock also bars reading the bytes it covers, even
+// through another handle of this process, so none of the lines is covered:
+// the journal's own look back at today and the spreadsheet export read them.
 bool AppendJournal::holdExclusively()
 {
-    OVERLAPPED whole = {};
+    OVERLAPPED farPastTheEnd = {};
+    farPastTheEnd.Offset = MAXDWORD;
+    farPastTheEnd.OffsetHigh = MAXDWORD >> 1;
     return mFile.isOpen() &&
-           ::LockFileEx(handleOf(mFile), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                        MAXDWORD, MAXDWORD, &whole);
+           ::LockFileEx(handleOf(mFile), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                        0, &farPastTheEnd);
 }
 
 bool AppendJournal::stillAtItsName() const

@@ -1,5 +1,6 @@
 #include "benchwindow.h"
 
+#include "exportdialog.h"
 #include "line/socketmodel.h"
 #include "line/sockettexts.h"
 #include "line/watchrun.h"
@@ -235,6 +236,16 @@ void BenchWindow::buildTop(QWidget *top)
             mEditJournal->setText(QDir::toNativeSeparators(file));
     });
     connect(mButtonStart, &QPushButton::clicked, this, &BenchWindow::slot_mButtonStart_clicked);
+
+    // The export only reads the journal: it is offered while the watch runs too.
+    auto *buttonExport = new QPushButton(QStringLiteral("Экспорт в Excel…"), top);
+    buttonExport->setObjectName(QStringLiteral("buttonExportExcel"));
+    grid->addWidget(buttonExport, 2, 5);
+    connect(buttonExport, &QPushButton::clicked, this, [this] {
+        auto *dialog = new ExportDialog({QDir::fromNativeSeparators(mEditJournal->text())}, this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->show();
+    });
 }
 
 // The file is read once and checked as the jobs check it; a refused file
