@@ -856,6 +856,8 @@ void TestLine::journalOfAnOlderLayoutIsLeftAsItIs()
     const QByteArray written = readAll(beside);
     QVERIFY(written.startsWith("\xEF\xBB\xBF" + Journal::header()));
     QCOMPARE(written.count("\r\n"), 3);
+    // An export of the journal takes every file that holds its lines.
+    QCOMPARE(Journal::withBesideFiles(file), QStringList({file, beside}));
 }
 
 void TestLine::hintsForAPortThatDoesNotOpen_data()

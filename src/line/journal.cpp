@@ -174,6 +174,17 @@ bool Journal::chooseFile(const QString &fileName, QString *error)
     return false;
 }
 
+QStringList Journal::withBesideFiles(const QString &fileName)
+{
+    QStringList files{fileName};
+    for (int number = firstBeside; number <= lastBeside; ++number) {
+        const QString beside = besideName(fileName, number);
+        if (QFileInfo(beside).isFile() && headerOf(beside) == header().chopped(2))
+            files << beside;
+    }
+    return files;
+}
+
 // The file at the journal's name, held, ready for whole lines.
 bool Journal::openFile(QString *error)
 {

@@ -94,6 +94,9 @@ public:
     static QStringList splitLine(const QString &line);
     // A line's time as written now, or as an older journal wrote it; invalid otherwise.
     static QDateTime timeFromText(const QString &text);
+    // The journal's name and the files beside it that hold its later lines
+    // (started there when the name held another layout): those of this layout.
+    static QStringList withBesideFiles(const QString &fileName);
 
 private:
     // Where the fields read back are in a line of one layout.

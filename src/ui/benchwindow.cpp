@@ -1,6 +1,7 @@
 #include "benchwindow.h"
 
 #include "exportdialog.h"
+#include "line/journal.h"
 #include "line/socketmodel.h"
 #include "line/sockettexts.h"
 #include "line/watchrun.h"
@@ -88,6 +89,7 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     // Below the tiles: the chosen socket's log, and the shift at a glance.
     auto *tabs = new QTabWidget(splitter);
     tabs->setObjectName(QStringLiteral("tabsBelow"));
+    tabs->setCornerWidget(buildExportButton(tabs), Qt::TopRightCorner);
     auto *logBox = new QWidget(tabs);
     auto *logLayout = new QVBoxLayout(logBox);
     logLayout->setContentsMargins(0, 0, 0, 0);
@@ -236,16 +238,21 @@ void BenchWindow::buildTop(QWidget *top)
             mEditJournal->setText(QDir::toNativeSeparators(file));
     });
     connect(mButtonStart, &QPushButton::clicked, this, &BenchWindow::slot_mButtonStart_clicked);
+}
 
-    // The export only reads the journal: it is offered while the watch runs too.
-    auto *buttonExport = new QPushButton(QStringLiteral("Экспорт в Excel…"), top);
+// The export only reads the journal: it is offered while the watch runs too,
+// with the files beside the journal that hold its lines of a newer layout.
+QPushButton *BenchWindow::buildExportButton(QWidget *parent)
+{
+    auto *buttonExport = new QPushButton(QStringLiteral("Экспорт в Excel…"), parent);
     buttonExport->setObjectName(QStringLiteral("buttonExportExcel"));
-    grid->addWidget(buttonExport, 2, 5);
     connect(buttonExport, &QPushButton::clicked, this, [this] {
-        auto *dialog = new ExportDialog({QDir::fromNativeSeparators(mEditJournal->text())}, this);
+        auto *dialog = new ExportDialog(
+            Journal::withBesideFiles(QDir::fromNativeSeparators(mEditJournal->text())), this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->show();
     });
+    return buttonExport;
 }
 
 // The file is read once and checked as the jobs check it; a refused file

@@ -51,6 +51,7 @@ private:
     void slot_mRun_signal_finished();
     void slot_mViewTiles_clicked(const QModelIndex &index);
     void buildTop(QWidget *top);
+    QPushButton *buildExportButton(QWidget *parent);
     void start();
     void setLocked(bool locked);
     void fitIntoScreen();
