@@ -119,13 +119,33 @@ void Journal::setBench(const QString &name)
     mBench = name.isEmpty() ? QSysInfo::machineHostName() : name;
 }
 
+QString Journal::columnName(Column column)
+{
+    static const char *const names[ColumnCount] = {"Дата и время",
+                                                   "Стенд",
+                                                   "Гнездо",
+                                                   "Порт",
+                                                   "Серийный номер адаптера",
+                                                   "IMEI",
+                                                   "Задание",
+                                                   "Результат",
+                                                   "Шаг",
+                                                   "Текст",
+                                                   "Длительность, с",
+                                                   "Версия",
+                                                   "Файл настроек",
+                                                   "SHA-256 настроек",
+                                                   "SHA-256",
+                                                   "Запись"};
+    return QString::fromUtf8(names[column]);
+}
+
 QByteArray Journal::header()
 {
-    return QStringLiteral("Дата и время;Стенд;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
-                          "Результат;Шаг;Текст;Длительность, с;Версия;Файл настроек;"
-                          "SHA-256 настроек;SHA-256;Запись")
-               .toUtf8() +
-           lineEnd;
+    QStringList names;
+    for (int column = 0; column < ColumnCount; ++column)
+        names << columnName(Column(column));
+    return names.join(separator).toUtf8() + lineEnd;
 }
 
 bool Journal::open(const QString &fileName, QString *error)

@@ -88,6 +88,8 @@ public:
     // time are filled.
     QList<JournalRecord> todaysRecords() const;
 
+    // A column's name in the header, by which readers find it.
+    static QString columnName(Column column);
     static QByteArray header();
     QByteArray line(const JournalRecord &record) const;
     // The fields of one line as line() writes them (quotes undone).

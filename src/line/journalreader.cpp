@@ -8,7 +8,7 @@
 #include <algorithm>
 
 namespace {
-const QString timeColumn = QStringLiteral("Дата и время");
+const QString timeColumn = Journal::columnName(Journal::ColumnTime);
 // "2026-12-09 03:37:27", or with a "T" in earlier journals.
 const char dateFormat[] = "yyyy-MM-dd";
 const char clockFormat[] = "hh:mm:ss";
@@ -127,26 +127,28 @@ bool JournalReader::read(const QString &fileName, QString *error)
         if (!inRange(row.time.date()))
             continue;
         bool numbered = false;
-        const int socket = columns->value(fields, QStringLiteral("Гнездо")).toInt(&numbered);
+        const int socket =
+            columns->value(fields, Journal::columnName(Journal::ColumnSocket)).toInt(&numbered);
         if (numbered)
             row.socket = socket;
         const double seconds =
-            columns->value(fields, QStringLiteral("Длительность, с")).toDouble(&numbered);
+            columns->value(fields, Journal::columnName(Journal::ColumnSeconds)).toDouble(&numbered);
         if (numbered)
             row.seconds = seconds;
-        row.bench = columns->value(fields, QStringLiteral("Стенд"));
-        row.port = columns->value(fields, QStringLiteral("Порт"));
-        row.serialNumber = columns->value(fields, QStringLiteral("Серийный номер адаптера"));
-        row.imei = columns->value(fields, QStringLiteral("IMEI"));
-        row.job = columns->value(fields, QStringLiteral("Задание"));
-        row.result = columns->value(fields, QStringLiteral("Результат"));
-        row.step = columns->value(fields, QStringLiteral("Шаг"));
-        row.text = columns->value(fields, QStringLiteral("Текст"));
-        row.version = columns->value(fields, QStringLiteral("Версия"));
-        row.settingsName = columns->value(fields, QStringLiteral("Файл настроек"));
-        row.settingsSha256 = columns->value(fields, QStringLiteral("SHA-256 настроек"));
-        row.fileHashes = columns->value(fields, QStringLiteral("SHA-256"));
-        row.recordId = columns->value(fields, QStringLiteral("Запись"));
+        row.bench = columns->value(fields, Journal::columnName(Journal::ColumnBench));
+        row.port = columns->value(fields, Journal::columnName(Journal::ColumnPort));
+        row.serialNumber = columns->value(fields, Journal::columnName(Journal::ColumnSerialNumber));
+        row.imei = columns->value(fields, Journal::columnName(Journal::ColumnImei));
+        row.job = columns->value(fields, Journal::columnName(Journal::ColumnJob));
+        row.result = columns->value(fields, Journal::columnName(Journal::ColumnResult));
+        row.step = columns->value(fields, Journal::columnName(Journal::ColumnStep));
+        row.text = columns->value(fields, Journal::columnName(Journal::ColumnText));
+        row.version = columns->value(fields, Journal::columnName(Journal::ColumnVersion));
+        row.settingsName = columns->value(fields, Journal::columnName(Journal::ColumnSettingsFile));
+        row.settingsSha256 =
+            columns->value(fields, Journal::columnName(Journal::ColumnSettingsHash));
+        row.fileHashes = columns->value(fields, Journal::columnName(Journal::ColumnFileHashes));
+        row.recordId = columns->value(fields, Journal::columnName(Journal::ColumnRecordId));
         mRows.append(row);
     }
     if (file.error() != QFileDevice::NoError) {

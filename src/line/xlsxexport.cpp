@@ -1,5 +1,7 @@
 #include "xlsxexport.h"
 
+#include "journal.h"
+
 #include "workbookcheck.h"
 
 #include <QDir>
@@ -25,7 +27,7 @@ using Row = JournalReader::Row;
 // widths), a number for the number columns.
 struct Column
 {
-    const char *title;
+    Journal::Column title;
     Kind kind;
     QString (*text)(const Row &row);
     std::optional<double> (*number)(const Row &row);
@@ -41,26 +43,29 @@ QString noText(const Row &)
 }
 
 const Column columns[] = {
-    {"Дата и время", Kind::Time, noText, noNumber},
-    {"Стенд", Kind::Text, [](const Row &r) { return r.bench; }, noNumber},
-    {"Гнездо", Kind::Number,
+    {Journal::ColumnTime, Kind::Time, noText, noNumber},
+    {Journal::ColumnBench, Kind::Text, [](const Row &r) { return r.bench; }, noNumber},
+    {Journal::ColumnSocket, Kind::Number,
      [](const Row &r) { return r.socket ? QString::number(*r.socket) : QString(); },
      [](const Row &r) { return r.socket ? std::optional<double>(*r.socket) : std::nullopt; }},
-    {"Порт", Kind::Text, [](const Row &r) { return r.port; }, noNumber},
-    {"Серийный номер адаптера", Kind::Text, [](const Row &r) { return r.serialNumber; }, noNumber},
-    {"IMEI", Kind::Text, [](const Row &r) { return r.imei; }, noNumber},
-    {"Задание", Kind::Text, [](const Row &r) { return r.job; }, noNumber},
-    {"Результат", Kind::Text, [](const Row &r) { return r.result; }, noNumber},
-    {"Шаг", Kind::Text, [](const Row &r) { return r.step; }, noNumber},
-    {"Текст", Kind::Text, [](const Row &r) { return r.text; }, noNumber},
-    {"Длительность, с", Kind::Number,
+    {Journal::ColumnPort, Kind::Text, [](const Row &r) { return r.port; }, noNumber},
+    {Journal::ColumnSerialNumber, Kind::Text, [](const Row &r) { return r.serialNumber; },
+     noNumber},
+    {Journal::ColumnImei, Kind::Text, [](const Row &r) { return r.imei; }, noNumber},
+    {Journal::ColumnJob, Kind::Text, [](const Row &r) { return r.job; }, noNumber},
+    {Journal::ColumnResult, Kind::Text, [](const Row &r) { return r.result; }, noNumber},
+    {Journal::ColumnStep, Kind::Text, [](const Row &r) { return r.step; }, noNumber},
+    {Journal::ColumnText, Kind::Text, [](const Row &r) { return r.text; }, noNumber},
+    {Journal::ColumnSeconds, Kind::Number,
      [](const Row &r) { return r.seconds ? QString::number(*r.seconds) : QString(); },
      [](const Row &r) { return r.seconds; }},
-    {"Версия", Kind::Text, [](const Row &r) { return r.version; }, noNumber},
-    {"Файл настроек", Kind::Text, [](const Row &r) { return r.settingsName; }, noNumber},
-    {"SHA-256 настроек", Kind::Text, [](const Row &r) { return r.settingsSha256; }, noNumber},
-    {"SHA-256", Kind::Text, [](const Row &r) { return r.fileHashes; }, noNumber},
-    {"Запись", Kind::Text, [](const Row &r) { return r.recordId; }, noNumber},
+    {Journal::ColumnVersion, Kind::Text, [](const Row &r) { return r.version; }, noNumber},
+    {Journal::ColumnSettingsFile, Kind::Text, [](const Row &r) { return r.settingsName; },
+     noNumber},
+    {Journal::ColumnSettingsHash, Kind::Text, [](const Row &r) { return r.settingsSha256; },
+     noNumber},
+    {Journal::ColumnFileHashes, Kind::Text, [](const Row &r) { return r.fileHashes; }, noNumber},
+    {Journal::ColumnRecordId, Kind::Text, [](const Row &r) { return r.recordId; }, noNumber},
 };
 constexpr int columnCount = int(sizeof(columns) / sizeof(columns[0]));
 const char sheetName[] = "Журнал";
@@ -78,7 +83,7 @@ double widthOf(const QList<Row> &rows, int column)
 {
     if (columns[column].kind == Kind::Time)
         return timeWidth;
-    int widest = QString::fromUtf8(columns[column].title).size() + int(filterButtonWidth);
+    int widest = Journal::columnName(columns[column].title).size() + int(filterButtonWidth);
     for (const Row &row : rows)
         widest = qMax(widest, columns[column].text(row).size());
     return qMin(double(widest + 1), maxWidth);
@@ -143,7 +148,7 @@ lxw_error Sheet::write(const QList<Row> &rows)
     }
     worksheet_freeze_panes(mSheet, 1, 0);
     for (int c = 0; c < columnCount; ++c) {
-        if (const lxw_error e = writeText(0, c, QString::fromUtf8(columns[c].title), mHeader))
+        if (const lxw_error e = writeText(0, c, Journal::columnName(columns[c].title), mHeader))
             return e;
     }
     const lxw_row_t last = lxw_row_t(qMax(rows.size(), 1));
