@@ -48,6 +48,7 @@ private slots:
     void qtDialogsSpeakRussian();
     void sentenceForEachSystemError_data();
     void sentenceForEachSystemError();
+    void outputLossInRussian();
     void journalFolderMadeWhenMissing();
     void journalThatTheSystemRefuses_data();
     void journalThatTheSystemRefuses();
@@ -111,6 +112,15 @@ void TestRussian::sentenceForEachSystemError()
     verifyRussian(sentence, file);
     // One action, after the reason.
     QVERIFY2(sentence.count(QLatin1Char(':')) == 1, qPrintable(sentence));
+}
+
+void TestRussian::outputLossInRussian()
+{
+    for (const int error : {EPIPE, ENOSPC, EACCES, EBADF}) {
+        const QString sentence = FileProblem::outputSentence(error);
+        QVERIFY2(!hasLatinLetter(sentence) && sentence.count(QLatin1Char(':')) == 1,
+                 qPrintable(sentence));
+    }
 }
 
 // A fresh user's Documents does not exist: the journal makes it.

@@ -93,6 +93,21 @@ QString FileProblem::sentence(int errorNumber, const QString &fileName, Access a
     return sentenceFor(kindOfErrno(errorNumber), QString::number(errorNumber), fileName, access);
 }
 
+QString FileProblem::outputSentence(int errorNumber)
+{
+    if (errorNumber == EPIPE)
+        return QStringLiteral("программа, читавшая вывод, закрыла его: перезапустите её");
+    switch (kindOfErrno(errorNumber)) {
+    case Kind::DiskFull:
+        return QStringLiteral("диск заполнен: освободите место на диске, куда направлен вывод");
+    case Kind::NoPermission:
+        return QStringLiteral("нет прав на запись: направьте вывод в другой файл");
+    default:
+        return QStringLiteral("системная ошибка %1 при записи: направьте вывод в другой файл")
+            .arg(errorNumber);
+    }
+}
+
 #ifdef Q_OS_WIN
 QString FileProblem::sentenceForWindows(unsigned long code, const QString &fileName, Access access)
 {

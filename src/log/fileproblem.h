@@ -22,6 +22,10 @@ QString sentenceForWindows(unsigned long code, const QString &fileName,
                            Access access = Access::Write);
 #endif
 
+// The same for the program's own output (a console, a pipe, a redirect),
+// which has no file name to give.
+QString outputSentence(int errorNumber);
+
 // The folder a file is in, as the sentences name it.
 QString folderOf(const QString &fileName);
 
