@@ -88,10 +88,10 @@ void TestRussian::sentenceForEachSystemError_data()
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("start");
     const QString folder = QStringLiteral("/srv/bench");
-    QTest::newRow("missing folder") << ENOENT << QStringLiteral("папка ") + folder +
-                                                     QStringLiteral(" не найдена: ");
-    QTest::newRow("a file for a folder") << ENOTDIR << QStringLiteral("папка ") + folder +
-                                                           QStringLiteral(" не найдена: ");
+    QTest::newRow("missing folder")
+        << ENOENT << QStringLiteral("папка ") + folder + QStringLiteral(" не найдена: ");
+    QTest::newRow("a file for a folder")
+        << ENOTDIR << QStringLiteral("папка ") + folder + QStringLiteral(" не найдена: ");
     for (const int error : {EACCES, EPERM, EROFS})
         QTest::newRow(qPrintable(QStringLiteral("no permission %1").arg(error)))
             << error << QStringLiteral("нет прав на запись в ") + folder + QStringLiteral(": ");
@@ -148,8 +148,7 @@ void TestRussian::journalThatTheSystemRefuses_data()
     QTest::newRow("file in place of the folder")
         << QStringLiteral("plain/journal.csv") << QStringLiteral("папка %1 не найдена: ");
     QTest::newRow("file above the missing folder")
-        << QStringLiteral("plain/Documents/journal.csv")
-        << QStringLiteral("папка %1 не найдена: ");
+        << QStringLiteral("plain/Documents/journal.csv") << QStringLiteral("папка %1 не найдена: ");
     QTest::newRow("no permission") << QString() << QStringLiteral("нет прав на запись в %1: ");
 }
 
@@ -181,8 +180,9 @@ void TestRussian::settingsFileThatTheSystemRefuses()
     const SmallFile read = readSmallFile(file, 16384);
     QVERIFY(!read.isRead());
     const QString problem = settingsContentProblem(file, read);
-    QVERIFY2(problem.startsWith(QStringLiteral("Нет прав на чтение ") + file + QStringLiteral(": ")),
-             qPrintable(problem));
+    QVERIFY2(
+        problem.startsWith(QStringLiteral("Нет прав на чтение ") + file + QStringLiteral(": ")),
+        qPrintable(problem));
     verifyRussian(problem, file);
 
     QTemporaryDir dir;

@@ -57,8 +57,7 @@ SmallFile refused(const QString &path)
 #ifdef Q_OS_WIN
     const unsigned long code = ::GetLastError();
     const bool gone = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-    const QString problem =
-        FileProblem::sentenceForWindows(code, path, FileProblem::Access::Read);
+    const QString problem = FileProblem::sentenceForWindows(code, path, FileProblem::Access::Read);
 #else
     const int error = errno;
     // No errno: what was opened was not a regular file.
