@@ -807,7 +807,11 @@ void TestLine::journalThatCannotBeOpened()
     Journal journal;
     QVERIFY(!journal.open(dir.path(), &error));
     QCOMPARE(error, QStringLiteral("Журнал ") + dir.path() + QStringLiteral(" не является файлом"));
-    const QString missing = dir.filePath(QStringLiteral("missing/journal.csv"));
+    // A missing folder is made; one that cannot be (a file in its place) is said.
+    QFile plain(dir.filePath(QStringLiteral("plain")));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const QString missing = dir.filePath(QStringLiteral("plain/journal.csv"));
     QVERIFY(!journal.open(missing, &error));
     QVERIFY2(error.startsWith(QStringLiteral("Не удалось открыть журнал ") + missing +
                               QStringLiteral(" для записи: ")),

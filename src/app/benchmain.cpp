@@ -1,4 +1,5 @@
 #include "ui/benchwindow.h"
+#include "ui/russiantranslation.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -15,6 +16,7 @@ int main(int argc, char *argv[])
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
     QApplication app(argc, argv);
+    installRussianTranslation(app);
     QSettings store(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("lorta-flash"),
                     QStringLiteral("lorta-flash-bench"));
     BenchWindow window{PortLister(), &store};

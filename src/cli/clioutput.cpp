@@ -121,8 +121,8 @@ void CliOutput::put(QIODevice *device, const QByteArray &bytes)
         return;
     if (device->write(bytes) != bytes.size()) {
         auto *console = qobject_cast<ConsoleStream *>(device);
-        noteLoss(device,
-                 console && console->lost() ? console->lostReason() : device->errorString());
+        noteLoss(device, console && console->lost() ? console->lostReason()
+                                                    : QStringLiteral("запись не удалась"));
     }
 }
 

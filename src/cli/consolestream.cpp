@@ -1,8 +1,9 @@
 #include "consolestream.h"
 
+#include "log/fileproblem.h"
+
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -69,7 +70,7 @@ void ConsoleStream::State::run()
         lock.lock();
         inFlight = 0;
         if (error != 0 && lostReason.isEmpty())
-            lostReason = QString::fromLocal8Bit(std::strerror(error));
+            lostReason = FileProblem::outputSentence(error);
         if (!lostReason.isEmpty())
             queue.clear();
         changed.notify_all();

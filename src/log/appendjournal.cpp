@@ -1,5 +1,8 @@
 #include "appendjournal.h"
 
+#include "log/fileproblem.h"
+
+#include <QDir>
 #include <QFileInfo>
 
 #ifdef Q_OS_UNIX
@@ -16,27 +19,36 @@
 
 namespace {
 #ifdef Q_OS_UNIX
-// What the system said, as an operator reads it.
-QString reasonFor(int error)
+// Creates the folder and those above it that are missing. False with the
+// errno of the step that failed.
+bool makeFolder(const QByteArray &path, int *error)
 {
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("диск заполнен");
-    case EFBIG:
-        return QStringLiteral("файл достиг предельного размера");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("нет прав");
-    case EROFS:
-        return QStringLiteral("диск только для чтения");
-    case ENOENT:
-        return QStringLiteral("папки нет");
-    case EIO:
-        return QStringLiteral("ошибка ввода-вывода диска");
-    default:
-        return QStringLiteral("системная ошибка %1").arg(error);
+    constexpr mode_t folderMode = 0777; // less the umask, as any new folder
+    if (::mkdir(path.constData(), folderMode) == 0)
+        return true;
+    if (errno == EEXIST) {
+        struct stat status = {};
+        const bool folder = ::stat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode);
+        *error = folder ? 0 : ENOTDIR;
+        return folder;
     }
+    const int slash = path.lastIndexOf('/');
+    if (errno != ENOENT || slash <= 0) {
+        *error = errno;
+        return false;
+    }
+    if (!makeFolder(path.left(slash), error))
+        return false;
+    if (::mkdir(path.constData(), folderMode) == 0 || errno == EEXIST)
+        return true;
+    *error = errno;
+    return false;
+}
+
+int openForAppending(const QString &fileName)
+{
+    return ::open(QFile::encodeName(fileName).constData(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
 }
 #endif
 } // namespace
@@ -62,11 +74,21 @@ bool AppendJournal::open(const QString &fileName, QString *error)
 bool AppendJournal::openRegular(const QString &fileName, QString *reason)
 {
     mFile.close();
-    const int fd = ::open(QFile::encodeName(fileName).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    int fd = openForAppending(fileName);
+    // A journal in a folder not made yet (a fresh user's Documents) makes it.
+    if (fd < 0 && errno == ENOENT) {
+        int error = 0;
+        const QString folder = QFileInfo(fileName).absolutePath();
+        if (!makeFolder(QFile::encodeName(folder), &error)) {
+            *reason = FileProblem::sentence(error, fileName);
+            return false;
+        }
+        fd = openForAppending(fileName);
+    }
     // ENXIO: a FIFO that nobody reads.
     if (fd < 0) {
-        *reason = errno == ENXIO || errno == EISDIR ? notRegular() : reasonFor(errno);
+        *reason = errno == ENXIO || errno == EISDIR ? notRegular()
+                                                    : FileProblem::sentence(errno, fileName);
         return false;
     }
     struct stat status = {};
@@ -79,8 +101,9 @@ bool AppendJournal::openRegular(const QString &fileName, QString *reason)
     if (mFile.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
                    QFileDevice::AutoCloseHandle))
         return true;
+    const int error = errno;
     ::close(fd);
-    *reason = mFile.errorString();
+    *reason = FileProblem::sentence(error, fileName);
     return false;
 }
 
@@ -98,7 +121,8 @@ bool AppendJournal::append(const QByteArray &line, QString *error)
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
-            *error = written < 0 ? reasonFor(errno) : QStringLiteral("строка записана не целиком");
+            *error = written < 0 ? FileProblem::sentence(errno, mFileName)
+                                 : QStringLiteral("строка записана не целиком");
             return false;
         }
         data += written;
@@ -111,7 +135,8 @@ bool AppendJournal::syncToDisk(QString *error)
 {
     if (mFile.isOpen() && ::fsync(mFile.handle()) == 0)
         return true;
-    *error = mFile.isOpen() ? reasonFor(errno) : QStringLiteral("журнал не открыт");
+    *error = mFile.isOpen() ? FileProblem::sentence(errno, mFileName)
+                            : QStringLiteral("журнал не открыт");
     return false;
 }
 
@@ -138,10 +163,14 @@ bool AppendJournal::openRegular(const QString &fileName, QString *reason)
         return false;
     }
     mFileName = fileName;
+    if (!QDir().mkpath(info.absolutePath())) {
+        *reason = FileProblem::sentenceForWindows(::GetLastError(), fileName);
+        return false;
+    }
     mFile.setFileName(fileName);
     if (mFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return true;
-    *reason = mFile.errorString();
+    *reason = FileProblem::sentenceForWindows(::GetLastError(), fileName);
     return false;
 }
 
@@ -153,8 +182,9 @@ bool AppendJournal::append(const QByteArray &line, QString *error)
     }
     if (mFile.write(line) == line.size())
         return true;
-    *error = mFile.error() == QFileDevice::NoError ? QStringLiteral("строка записана не целиком")
-                                                   : mFile.errorString();
+    *error = mFile.error() == QFileDevice::NoError
+                 ? QStringLiteral("строка записана не целиком")
+                 : FileProblem::sentenceForWindows(::GetLastError(), mFileName);
     return false;
 }
 
@@ -162,7 +192,7 @@ bool AppendJournal::syncToDisk(QString *error)
 {
     if (mFile.isOpen() && mFile.flush() && ::_commit(mFile.handle()) == 0)
         return true;
-    *error = mFile.errorString();
+    *error = FileProblem::sentenceForWindows(::GetLastError(), mFileName);
     return false;
 }
 

@@ -12,8 +12,10 @@ class AppendJournal
 {
 public:
     // False with a whole sentence when the file cannot be opened for appending.
+    // A missing folder is made first, with the folders above it.
     bool open(const QString &fileName, QString *error);
-    // The same, with the bare reason: notRegular() or the system's.
+    // The same, with the bare reason: notRegular() or the system's, told in
+    // Russian (FileProblem).
     bool openRegular(const QString &fileName, QString *reason);
     static QString notRegular();
     bool isOpen() const { return mFile.isOpen(); }

@@ -24,6 +24,8 @@ QString settingsContentProblem(const QString &fileName, const SmallFile &read)
     const QString file = QStringLiteral("Файл ") + fileName;
     if (read.status == SmallFile::Status::TooLarge)
         return file + QStringLiteral(" слишком большой");
+    if (!read.isRead() && !read.problem.isEmpty())
+        return read.problem.left(1).toUpper() + read.problem.mid(1);
     if (!read.isRead())
         return file + QStringLiteral(" не найден");
     const QByteArray &bytes = read.bytes;

@@ -1,12 +1,19 @@
 #include "settings/smallfile.h"
 
+#include "log/fileproblem.h"
+
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#include <windows.h>
 #endif
 
 namespace {
@@ -40,7 +47,27 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode)
 
 SmallFile result(SmallFile::Status status, const QByteArray &bytes = QByteArray())
 {
-    return SmallFile{status, bytes};
+    return SmallFile(status, bytes);
+}
+
+// A file that is there but could not be read: the system's reason, unless
+// the file went away meanwhile.
+SmallFile refused(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const unsigned long code = ::GetLastError();
+    const bool gone = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+    const QString problem = FileProblem::sentenceForWindows(code, path, FileProblem::Access::Read);
+#else
+    const int error = errno;
+    // No errno: what was opened was not a regular file.
+    const bool gone = error == 0 || error == ENOENT || error == ENOTDIR;
+    const QString problem = FileProblem::sentence(error, path, FileProblem::Access::Read);
+#endif
+    SmallFile file = result(SmallFile::Status::NotFound);
+    if (!gone)
+        file.problem = problem;
+    return file;
 }
 
 } // namespace
@@ -53,12 +80,14 @@ SmallFile readSmallFile(const QString &path, qint64 maxBytes)
     if (info.size() > maxBytes)
         return result(SmallFile::Status::TooLarge);
     QFile file;
+    errno = 0;
     if (!openRegularFile(file, path, QIODevice::ReadOnly))
-        return result(SmallFile::Status::NotFound);
+        return refused(path);
     // One byte more than allowed tells a file that grew since the check.
+    errno = 0;
     const QByteArray bytes = file.read(maxBytes + 1);
     if (file.error() != QFileDevice::NoError)
-        return result(SmallFile::Status::NotFound);
+        return refused(path);
     if (bytes.size() > maxBytes)
         return result(SmallFile::Status::TooLarge);
     return result(SmallFile::Status::Read, bytes);

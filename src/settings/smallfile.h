@@ -15,8 +15,17 @@ struct SmallFile
         TooLarge
     };
 
-    Status status = Status::NotFound;
+    SmallFile(Status status = Status::NotFound, const QByteArray &bytes = QByteArray(),
+              const QString &problem = QString())
+        : status(status), bytes(bytes), problem(problem)
+    {
+    }
+
+    Status status;
     QByteArray bytes; // the whole file when Read, empty otherwise
+    // Why the system refused the file (no permission, a disk error), as a
+    // Russian sentence; empty when it is simply not there or too large.
+    QString problem;
 
     bool isRead() const { return status == Status::Read; }
 };

@@ -226,14 +226,15 @@ void BenchWindow::buildTop(QWidget *top)
     connect(mButtonSettings, &QPushButton::clicked, this, [this] {
         const QString file = QFileDialog::getOpenFileName(
             this, QStringLiteral("Файл настроек"), mEditSettings->text(),
-            QStringLiteral("Настройки (*.ini);;Все файлы (*)"));
+            QStringLiteral("Настройки (*.ini);;Все файлы (*)"), nullptr,
+            QFileDialog::DontUseNativeDialog);
         if (!file.isEmpty())
             setSettingsFile(file);
     });
     connect(mButtonJournal, &QPushButton::clicked, this, [this] {
         const QString file = QFileDialog::getSaveFileName(
             this, QStringLiteral("Журнал"), mEditJournal->text(), QStringLiteral("CSV (*.csv)"),
-            nullptr, QFileDialog::DontConfirmOverwrite);
+            nullptr, QFileDialog::DontConfirmOverwrite | QFileDialog::DontUseNativeDialog);
         if (!file.isEmpty())
             mEditJournal->setText(QDir::toNativeSeparators(file));
     });
