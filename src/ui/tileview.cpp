@@ -39,17 +39,18 @@ void TileView::resizeEvent(QResizeEvent *event)
     fitTiles();
 }
 
-// Fits against the viewport without its scroll bar, so tiles that fit make
-// the bar go away rather than leave its width empty.
+// Fits against the whole viewport: tiles that fit need no scroll bar, so it is
+// switched off and its width is not left empty; only tiles at their minimum
+// scroll, beside the bar.
 void TileView::fitTiles()
 {
     const int count = model() ? model()->rowCount(rootIndex()) : 0;
-    QSize area = viewport()->size();
-    if (verticalScrollBar()->isVisible())
-        area.rwidth() += verticalScrollBar()->width();
+    // One pixel to spare: the list wraps a row whose last tile ends on the edge.
+    const QSize area = contentsRect().size() - QSize(1, 1);
     TileGrid grid = TileGrid::fit(area, count);
     if (grid.scrolls())
         grid = TileGrid::fit(area - QSize(verticalScrollBar()->sizeHint().width(), 0), count);
+    setVerticalScrollBarPolicy(grid.scrolls() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     if (grid.tile() == mDelegate->tileSize())
         return;
     mDelegate->setTileSize(grid.tile());
