@@ -4,6 +4,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <cmath>
 
 namespace {
 // Fractions of the tile's height: the gap around a tile, the number, the
@@ -13,10 +14,10 @@ constexpr double numberShare = 0.2;
 constexpr double smallShare = 0.085;
 constexpr double wordShare = 0.2;
 constexpr double shapeShare = 0.3;
-constexpr double reasonShare = 0.095;
+constexpr double reasonShare = 0.11;
 constexpr double barShare = 0.07;
 // The reason never drops below this: it must read when the screen is far.
-constexpr int reasonLeastPixels = 12;
+constexpr int reasonLeastPixels = 14;
 
 QFont sized(QFont font, double pixels, bool bold)
 {
@@ -161,8 +162,12 @@ void TileDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
     if (!detail.isEmpty())
         lines << detail;
     painter->setFont(sized(base, qMax(double(reasonLeastPixels), h * reasonShare), false));
-    painter->drawText(QRectF(inner.left(), y, inner.width(), inner.bottom() - y),
-                      Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, lines.join('\n'));
+    // Whole lines only: a line cut in half reads as garbage.
+    const double spacing = QFontMetricsF(painter->font()).lineSpacing();
+    const QRectF reason(inner.left(), y, inner.width(),
+                        qMax(0.0, std::floor((tile.bottom() - y) / spacing) * spacing));
+    painter->setClipRect(reason);
+    painter->drawText(reason, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, lines.join('\n'));
     painter->restore();
 }
 
