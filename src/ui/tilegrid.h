@@ -8,7 +8,7 @@
 class TileGrid
 {
 public:
-    static QSize minimumTile() { return QSize(190, 118); }
+    static QSize minimumTile() { return QSize(180, 100); }
     static QSize maximumTile() { return QSize(520, 330); }
 
     // The layout of count tiles in a viewport of this size.
