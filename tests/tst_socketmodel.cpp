@@ -135,10 +135,12 @@ void TestSocketModel::wholeJobThenPulled()
     // The verdict stands until the modem is taken out.
     QTest::qWait(fastMs(700));
     QCOMPARE(tile(*mModel, SocketModel::ToneRole).toInt(), int(SocketModel::Good));
+    QCOMPARE(tile(*mModel, SocketModel::VerdictRole).toInt(), int(SocketModel::Done));
     unplug(sim->portName());
     QTRY_COMPARE(tile(*mModel, SocketModel::StateTextRole).toString(),
                  QStringLiteral("Ждём модем"));
     QCOMPARE(tile(*mModel, SocketModel::ToneRole).toInt(), int(SocketModel::Idle));
+    QCOMPARE(tile(*mModel, SocketModel::VerdictRole).toInt(), int(SocketModel::Waiting));
     QCOMPARE(mModel->index(0, SocketModel::VerdictColumn).data().toString(), QString());
     QCOMPARE(mModel->index(0, SocketModel::ImeiColumn).data().toString(), QString());
 }
@@ -153,6 +155,7 @@ void TestSocketModel::failedJobShowsStepAndReason()
     QTRY_COMPARE_WITH_TIMEOUT(mModel->failed(), 1, jobMs);
     const QString state = tile(*mModel, SocketModel::StateTextRole).toString();
     QCOMPARE(tile(*mModel, SocketModel::ToneRole).toInt(), int(SocketModel::Bad));
+    QCOMPARE(tile(*mModel, SocketModel::VerdictRole).toInt(), int(SocketModel::Rejected));
     QVERIFY2(state.startsWith(QStringLiteral("Ошибка: ")) && state.contains(QStringLiteral(" — ")),
              qPrintable(state));
     QCOMPARE(mModel->succeeded(), 0);
@@ -179,6 +182,7 @@ void TestSocketModel::pulledMidJobThenPluggedBack()
     QCOMPARE(tile(*mModel, SocketModel::ToneRole).toInt(), int(SocketModel::Bad));
     QTest::qWait(fastMs(700)); // the socket is empty by now and still says what happened
     QCOMPARE(tile(*mModel, SocketModel::ToneRole).toInt(), int(SocketModel::Bad));
+    QCOMPARE(tile(*mModel, SocketModel::VerdictRole).toInt(), int(SocketModel::Unplugged));
 
     sim->stop();
     sim->setPaced(false);
@@ -199,6 +203,7 @@ void TestSocketModel::portThatDoesNotOpenShowsItsHint()
     QTRY_COMPARE(tile(*mModel, SocketModel::StateTextRole).toString(),
                  QStringLiteral("Порт не открылся"));
     QCOMPARE(tile(*mModel, SocketModel::ToneRole).toInt(), int(SocketModel::Bad));
+    QCOMPARE(tile(*mModel, SocketModel::VerdictRole).toInt(), int(SocketModel::NoPort));
     QVERIFY(!tile(*mModel, SocketModel::DetailRole).toString().isEmpty());
     // It is on record and counted: a port that does not open is a failed modem.
     QVERIFY2(mModel->countersText().startsWith(QStringLiteral("Успешно: 0    Ошибок: 1")),

@@ -197,11 +197,35 @@ void SocketModel::slot_run_signal_jobEnded(const JournalRecord &record)
     shown.verdict = SocketText::verdict(record);
     shown.tone = record.result == JournalRecord::Result::Success ? Good : Bad;
     shown.seconds = record.seconds;
+    shown.result = record.result;
     // A port that did not open keeps showing its state and the hint's reason.
     shown.verdictKept = record.result != JournalRecord::Result::OpenFailed;
     shown.unplugVerdict = record.result == JournalRecord::Result::Unplugged;
     refresh(shown);
     changed(row);
+}
+
+SocketModel::Verdict SocketModel::verdictOf(JournalRecord::Result result)
+{
+    switch (result) {
+    case JournalRecord::Result::Success:
+        return Done;
+    case JournalRecord::Result::Failure:
+        return Rejected;
+    case JournalRecord::Result::Interrupted:
+        return Interrupted;
+    case JournalRecord::Result::Unplugged:
+        return Unplugged;
+    case JournalRecord::Result::OpenFailed:
+        return NoPort;
+    case JournalRecord::Result::NoAnswer:
+        return NoAnswer;
+    case JournalRecord::Result::AlreadyFlashed:
+        return AlreadyFlashed;
+    case JournalRecord::Result::SocketDisabled:
+        return OutOfService;
+    }
+    return Rejected;
 }
 
 // What the tile says follows from the socket's state and the last verdict: a
@@ -234,6 +258,7 @@ void SocketModel::refresh(Row &row)
     row.progress = state == SocketRun::State::Running ? socket->progress() : -1;
     row.detail.clear();
     if (row.verdictKept) {
+        row.kind = verdictOf(row.result);
         row.state = row.verdict;
         if (row.tone == Good)
             row.detail = QStringLiteral("за ") + durationText(row.seconds);
@@ -241,6 +266,7 @@ void SocketModel::refresh(Row &row)
     }
     row.seconds = -1;
     if (socket->outOfService()) {
+        row.kind = OutOfService;
         row.tone = Bad;
         row.state = socket->verdict();
         return;
@@ -248,6 +274,7 @@ void SocketModel::refresh(Row &row)
     switch (state) {
     case SocketRun::State::Empty:
     case SocketRun::State::Closing:
+        row.kind = Waiting;
         row.tone = Idle;
         row.state = mStopping ? SocketText::stopped() : SocketText::waiting();
         return;
@@ -255,27 +282,34 @@ void SocketModel::refresh(Row &row)
     // still starting, needs the operator, not patience.
     case SocketRun::State::Opening:
     case SocketRun::State::Waiting:
+        row.kind = Waiting;
         row.tone = Idle;
         // A modem that talks but does not answer says so.
         row.state =
             state == SocketRun::State::Waiting ? socket->stateText() : SocketText::waiting();
         return;
     case SocketRun::State::Identifying:
+        row.kind = Working;
         row.tone = Busy;
         row.state = SocketText::identifying();
         return;
     case SocketRun::State::OpenFailed:
+        row.kind = NoPort;
         row.tone = Bad;
         row.state = SocketText::openFailed();
         row.detail = row.hint;
         return;
     case SocketRun::State::Done:
+        row.kind = socket->flashedHere()         ? Done
+                   : socket->verdict().isEmpty() ? Waiting
+                                                 : verdictOf(row.result);
         row.tone = socket->flashedHere() ? Good : Idle;
         row.state = socket->stateText();
         return;
     case SocketRun::State::Running:
         break;
     }
+    row.kind = Working;
     row.tone = Busy;
     row.state = QStringLiteral("%1: шаг %2 из %3")
                     .arg(mJobTitle)
@@ -364,6 +398,8 @@ QVariant SocketModel::tileData(const Row &row, int role) const
         return row.ids.isEmpty() ? row.port : row.port + QStringLiteral(" · ") + row.ids;
     case ImeiRole:
         return row.imei;
+    case VerdictRole:
+        return row.kind;
     }
     return QVariant();
 }

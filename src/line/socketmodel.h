@@ -42,7 +42,8 @@ public:
         WarningRole,                 // the duplicate-IMEI warning
         NumberRole,
         PortRole, // "ttyUSB0 · 0403:6001"
-        ImeiRole
+        ImeiRole,
+        VerdictRole // a Verdict: what the tile's large word and shape say
     };
     enum Tone
     {
@@ -50,6 +51,20 @@ public:
         Busy,
         Good,
         Bad
+    };
+    // What the operator reads from across the bench, one word per kind.
+    enum Verdict
+    {
+        Waiting,        // no modem, or one that is still starting
+        Working,        // identifying or running a job
+        Done,           // flashed here
+        AlreadyFlashed, // its script already runs
+        Rejected,       // the job failed
+        NoAnswer,       // talks, but never answers
+        Interrupted,    // the job was stopped
+        Unplugged,      // pulled mid-job
+        NoPort,         // the port did not open
+        OutOfService    // failures in a row took the socket out
     };
 
     explicit SocketModel(QObject *parent = nullptr);
@@ -91,6 +106,8 @@ private:
         QString step;
         int progress = -1;
         Tone tone = Idle;
+        Verdict kind = Waiting;
+        JournalRecord::Result result = JournalRecord::Result::Success;
         QString verdict;
         QString detail;
         QString hint;
@@ -106,6 +123,7 @@ private:
     void slot_run_signal_socketChanged(int number);
     void slot_run_signal_event(int number, const QString &port, const QString &text);
     void slot_run_signal_jobEnded(const JournalRecord &record);
+    static Verdict verdictOf(JournalRecord::Result result);
     void refresh(Row &row);
     void warn(int number, const QString &warning);
     void appendLog(int number, const QString &line);

@@ -1,5 +1,6 @@
 #include "benchwindow.h"
 
+#include "counterslabel.h"
 #include "exportdialog.h"
 #include "line/journal.h"
 #include "line/socketmodel.h"
@@ -8,7 +9,7 @@
 #include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
 #include "shiftpanel.h"
-#include "tiledelegate.h"
+#include "tileview.h"
 #include "unwrittenrecords.h"
 
 #include <QCheckBox>
@@ -58,10 +59,8 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     buildTop(top);
     layout->addWidget(top);
 
-    mLabelCounters = new QLabel(central);
-    mLabelCounters->setStyleSheet(QStringLiteral("font-size: 16pt; font-weight: bold;"));
-    mLabelCounters->setWordWrap(
-        true); // a small screen breaks the line rather than widening the window
+    mLabelCounters = new CountersLabel(central);
+    mLabelCounters->setObjectName(QStringLiteral("labelCounters"));
     mLabelProblem = new QLabel(central);
     mLabelProblem->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold;"));
     mLabelProblem->setWordWrap(true);
@@ -76,16 +75,9 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     layout->addWidget(mUnwritten);
 
     auto *splitter = new QSplitter(Qt::Vertical, central);
-    mViewTiles = new QListView(splitter);
+    mViewTiles = new TileView(splitter);
     mViewTiles->setObjectName(QStringLiteral("viewTiles"));
     mViewTiles->setModel(mModel);
-    mViewTiles->setItemDelegate(new TileDelegate(mViewTiles));
-    mViewTiles->setViewMode(QListView::IconMode);
-    mViewTiles->setMovement(QListView::Static);
-    mViewTiles->setResizeMode(QListView::Adjust);
-    mViewTiles->setUniformItemSizes(true);
-    mViewTiles->setGridSize(TileDelegate::tileSize());
-    mViewTiles->setSelectionMode(QAbstractItemView::SingleSelection);
     // Below the tiles: the chosen socket's log, and the shift at a glance.
     auto *tabs = new QTabWidget(splitter);
     tabs->setObjectName(QStringLiteral("tabsBelow"));

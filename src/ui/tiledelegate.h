@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QSize>
 #include <QStyledItemDelegate>
 
-// Draws one bench socket as a large tile readable from across the bench: the
-// socket number big, the port and adapter, the IMEI, the state in words on
-// the state's colour, a progress bar while a job runs, and a detail line.
+class QPainterPath;
+
+// Draws one bench socket as a tile readable from across the bench: the socket
+// number, the port and the IMEI, the verdict as one large word beside a shape
+// of its own, a progress bar while a job runs, and the reason below. Every
+// text size follows the tile's height.
 class TileDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -12,15 +16,24 @@ class TileDelegate : public QStyledItemDelegate
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    static QSize tileSize() { return QSize(340, 220); }
-    // The background of a tone of SocketModel, and the text that reads on it.
-    static QColor background(int tone);
-    static QColor foreground(int tone);
+    QSize tileSize() const { return mTileSize; }
+    void setTileSize(const QSize &size) { mTileSize = size; }
+
+    // The background of a SocketModel::Verdict and the text that reads on it.
+    // The verdicts come in three lightness levels by what the operator does:
+    // light take the modem, middle check the hardware, dark reject the modem.
+    static QColor background(int verdict);
+    static QColor foreground(int verdict);
+    // The verdict's large word.
+    static QString word(int verdict);
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 private:
-    static void drawProgress(QPainter *painter, const QRect &area, int percent, int tone);
+    static void drawProgress(QPainter *painter, const QRectF &area, int percent, int verdict);
+    static void drawShape(QPainter *painter, const QRectF &box, int verdict);
+
+    QSize mTileSize = QSize(340, 220);
 };

@@ -1,5 +1,6 @@
-// Draws the bench window over eight simulated modems in mixed states and saves
-// it as a PNG: lorta-bench-shots <file.png>. Run under Xvfb by scripts/screenshots.
+// Draws the bench window over sixteen sockets (simulated modems and ports that do not open) in
+// mixed states and saves it as a PNG: lorta-bench-shots <file.png>. Run under Xvfb by
+// scripts/screenshots.
 #include "benchstage.h"
 #include "line/socketmodel.h"
 #include "ui/benchwindow.h"
@@ -57,8 +58,9 @@ int main(int argc, char *argv[])
     window.findChild<QLineEdit *>(QStringLiteral("editJournal"))
         ->setText(dir.filePath(QStringLiteral("lorta-journal.csv")));
     window.setSettingsFile(settings.fileName());
-    window.resize(1480, 900);
     window.show();
+    // After show: the window's first show fits it to the screen.
+    window.resize(1280, 720);
     window.findChild<QPushButton *>(QStringLiteral("buttonStart"))->click();
     if (!stage.start(&error)) {
         std::fprintf(stderr, "lorta-bench-shots: %s\n", qPrintable(error));
@@ -74,14 +76,15 @@ int main(int argc, char *argv[])
                        ? model.index(index, 0).data(SocketModel::ToneRole).toInt()
                        : -1;
         };
-        if (model.rowCount() < 8 || !stage.advance(toneOf, flashingPercent(model)))
+        if (model.rowCount() < BenchStage::socketCount ||
+            !stage.advance(toneOf, flashingPercent(model)))
             return;
         // The flashing socket's log below the tiles, as after a click on it.
         auto *view = window.findChild<QListView *>(QStringLiteral("viewTiles"));
         view->setCurrentIndex(model.index(1, 0));
         emit view->clicked(model.index(1, 0));
         if (window.grab().save(target, "PNG")) {
-            std::printf("Screenshot (bench window, 8 sockets): %s\n", qPrintable(target));
+            std::printf("Screenshot (bench window, 16 sockets): %s\n", qPrintable(target));
             exitCode = 0;
         }
         app.quit();

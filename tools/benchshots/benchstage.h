@@ -11,9 +11,10 @@
 
 class ModemSim;
 
-// Eight bench sockets with simulated modems behind them, each set up for the
+// Sixteen bench sockets with simulated modems behind them, each set up for the
 // state it should show: done, failed, pulled mid-file, flashing, and emptied
-// again after a job. The port list is what the bench window is given.
+// again after a job, or on a port that does not open. The port list is what the bench window is
+// given.
 class BenchStage
 {
 public:
@@ -23,8 +24,11 @@ public:
         Refused,
         Pulled,
         Flashing,
-        Emptied
+        Emptied,
+        NoPort
     };
+
+    static constexpr int socketCount = 16;
 
     BenchStage();
     ~BenchStage();
