@@ -52,6 +52,8 @@ public:
     const QMap<int, SocketRun *> &sockets() const { return mSockets; }
     // Each socket's results today, and whether it is out of service.
     const SocketHealth &health() const { return mHealth; }
+    // The journal's records of today, once it is open.
+    QList<JournalRecord> todaysRecords() const { return mJournal.todaysRecords(); }
     // A socket taken out of service takes modems again; false when it was in service.
     bool returnToService(int number);
     // Gives a socket without a running job another free number, kept in the
