@@ -231,16 +231,20 @@ void BenchWindow::buildTop(QWidget *top)
     grid->addWidget(mButtonJournal, 1, 4);
     grid->addWidget(mCheckIncludePresent, 2, 1);
     grid->addWidget(mLabelSettingsProblem, 2, 3, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Стенд:"), top), 3, 0);
-    grid->addWidget(mEditBench, 3, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Отключать гнездо после отказов подряд:"), top), 3,
-                    2);
-    grid->addWidget(mSpinQuarantine, 3, 3, Qt::AlignLeft);
-    grid->addWidget(mButtonSetupSave, 3, 4, 1, 2);
-    grid->addWidget(mCheckStartAtLaunch, 4, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Модем снят, если молчит, с:"), top), 4, 2);
-    grid->addWidget(mSpinGoneAfter, 4, 3, Qt::AlignLeft);
-    grid->addWidget(mButtonSetupOpen, 4, 4, 1, 2);
+    // The bench's own choices in a grid of their own, so that a narrow screen still fits them.
+    auto *bench = new QGridLayout;
+    bench->addWidget(new QLabel(QStringLiteral("Стенд:"), top), 0, 0);
+    bench->addWidget(mEditBench, 0, 1);
+    bench->addWidget(mCheckStartAtLaunch, 0, 2);
+    bench->addWidget(new QLabel(QStringLiteral("Отключать гнездо после отказов подряд:"), top), 1,
+                     0);
+    bench->addWidget(mSpinQuarantine, 1, 1, Qt::AlignLeft);
+    bench->addWidget(mButtonSetupSave, 1, 2);
+    bench->addWidget(new QLabel(QStringLiteral("Модем снят, если молчит, с:"), top), 2, 0);
+    bench->addWidget(mSpinGoneAfter, 2, 1, Qt::AlignLeft);
+    bench->addWidget(mButtonSetupOpen, 2, 2);
+    bench->setColumnStretch(1, 1);
+    grid->addLayout(bench, 3, 0, 1, 6);
     grid->setColumnStretch(3, 1);
     // Names for tools and tests that drive the window.
     mComboJob->setObjectName(QStringLiteral("comboJob"));
