@@ -46,6 +46,7 @@ bool BenchSetup::save(const QString &fileName, QString *error) const
 {
     const QDir folder = QFileInfo(fileName).absoluteDir();
     QSettings ini(fileName, QSettings::IniFormat);
+    ini.setIniCodec("UTF-8"); // the names and paths stay readable in an editor
     ini.clear();
     ini.setValue(jobKey, jobNames.value(job));
     ini.setValue(settingsKey, stored(folder, settingsFile));
@@ -74,6 +75,7 @@ std::optional<BenchSetup> BenchSetup::load(const QString &fileName, QString *err
         return std::nullopt;
     }
     QSettings ini(fileName, QSettings::IniFormat);
+    ini.setIniCodec("UTF-8");
     if (ini.status() != QSettings::NoError || !ini.contains(jobKey)) {
         *error = QStringLiteral("Файл ") + shown + QStringLiteral(" — не настройка стенда");
         return std::nullopt;
