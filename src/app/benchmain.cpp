@@ -20,6 +20,9 @@ int main(int argc, char *argv[])
     QSettings store(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("lorta-flash"),
                     QStringLiteral("lorta-flash-bench"));
     BenchWindow window{PortLister(), &store};
+    // "lorta-flash-bench FILE.lorta-bench" sets the bench up from that file.
+    if (app.arguments().size() > 1)
+        window.openSetup(app.arguments().at(1));
     window.show();
     return app.exec();
 }

@@ -124,6 +124,14 @@ QString SocketModel::countersText() const
         .arg(perHour);
 }
 
+void SocketModel::startCountersFrom(const QList<JournalRecord> &records)
+{
+    mCounters = LineCounters();
+    for (const JournalRecord &record : records)
+        mCounters.count(record);
+    emit signal_countersChanged();
+}
+
 // Sockets are shown in their numbers' order, whatever order they appear in.
 void SocketModel::slot_run_signal_socketAdded(int number)
 {

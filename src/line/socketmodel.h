@@ -86,6 +86,8 @@ public:
     int succeeded() const { return mCounters.succeeded; }
     int failed() const { return mCounters.failed; }
     QString countersText() const;
+    // The counters continue from these records (today's, from the journal).
+    void startCountersFrom(const QList<JournalRecord> &records);
 
     // The most log lines a socket keeps; older ones are dropped.
     static constexpr int maxLogLines = 2000;

@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -28,8 +29,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -39,6 +42,24 @@ namespace {
 const QString anyAdapter = QStringLiteral("любой");
 constexpr int preferredWidth = 1480;
 constexpr int preferredHeight = 900;
+const QString appTitle = QStringLiteral("Flash ЛОРТА-МОДЕМ v1.08");
+const QString setupFilter = QStringLiteral("Настройка стенда (*.lorta-bench)");
+
+QString defaultJournal()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+        .filePath(QStringLiteral("lorta-journal.csv"));
+}
+
+// The last settings file used, else "settings.ini" beside the journal when there is one.
+QString defaultSettings(const QString &lastUsed, const QString &journal)
+{
+    if (!lastUsed.isEmpty())
+        return lastUsed;
+    const QString beside =
+        QFileInfo(journal).absoluteDir().filePath(QStringLiteral("settings.ini"));
+    return QFileInfo(beside).isFile() ? beside : QString();
+}
 
 QString hexId(quint16 id)
 {
@@ -52,7 +73,6 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
       mModel(new SocketModel(this)), mTimerCounters(new QTimer(this)),
       mTimerAdapters(new QTimer(this))
 {
-    setWindowTitle(QStringLiteral("Стенд Flash ЛОРТА-МОДЕМ v1.08"));
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);
     auto *top = new QWidget(central);
@@ -178,6 +198,28 @@ void BenchWindow::buildTop(QWidget *top)
     mButtonStart = new QPushButton(QStringLiteral("Начать"), top);
     mButtonStart->setMinimumHeight(48);
     mButtonStart->setStyleSheet(QStringLiteral("font-size: 14pt; font-weight: bold;"));
+    mEditBench = new QLineEdit(top);
+    mEditBench->setToolTip(
+        QStringLiteral("Имя стенда: в заголовке окна и в каждой строке журнала"));
+    mCheckStartAtLaunch = new QCheckBox(QStringLiteral("Начинать при запуске"), top);
+    mCheckStartAtLaunch->setToolTip(
+        QStringLiteral("Стенд начинает работу сам, когда окно открывается"));
+    mSpinQuarantine = new QSpinBox(top);
+    mSpinQuarantine->setRange(0, BenchSetup::maxQuarantine);
+    mSpinQuarantine->setSpecialValueText(QStringLiteral("никогда"));
+    mSpinQuarantine->setToolTip(QStringLiteral(
+        "Гнездо выводится из работы после стольких отказов подряд на разных модемах"));
+    mSpinGoneAfter = new QSpinBox(top);
+    mSpinGoneAfter->setRange(0, BenchSetup::maxGoneAfterSeconds);
+    mSpinGoneAfter->setSuffix(QStringLiteral(" с"));
+    mSpinGoneAfter->setSpecialValueText(QStringLiteral("никогда"));
+    mSpinGoneAfter->setToolTip(QStringLiteral(
+        "Порт, молчащий столько секунд, считается пустым: гнездо ждёт следующий модем"));
+    mButtonSetupSave = new QPushButton(QStringLiteral("Сохранить настройку…"), top);
+    mButtonSetupSave->setToolTip(
+        QStringLiteral("Записать настройку стенда в файл, чтобы открыть её на другом ПК"));
+    mButtonSetupOpen = new QPushButton(QStringLiteral("Открыть настройку…"), top);
+    mButtonSetupOpen->setToolTip(QStringLiteral("Взять настройку стенда из файла"));
 
     grid->addWidget(new QLabel(QStringLiteral("Задание:"), top), 0, 0);
     grid->addWidget(mComboJob, 0, 1);
@@ -192,6 +234,20 @@ void BenchWindow::buildTop(QWidget *top)
     grid->addWidget(mButtonJournal, 1, 4);
     grid->addWidget(mCheckIncludePresent, 2, 1);
     grid->addWidget(mLabelSettingsProblem, 2, 3, 1, 2);
+    // The bench's own choices in a grid of their own, so that a narrow screen still fits them.
+    auto *bench = new QGridLayout;
+    bench->addWidget(new QLabel(QStringLiteral("Стенд:"), top), 0, 0);
+    bench->addWidget(mEditBench, 0, 1);
+    bench->addWidget(mCheckStartAtLaunch, 0, 2);
+    bench->addWidget(new QLabel(QStringLiteral("Отключать гнездо после отказов подряд:"), top), 1,
+                     0);
+    bench->addWidget(mSpinQuarantine, 1, 1, Qt::AlignLeft);
+    bench->addWidget(mButtonSetupSave, 1, 2);
+    bench->addWidget(new QLabel(QStringLiteral("Модем снят, если молчит, с:"), top), 2, 0);
+    bench->addWidget(mSpinGoneAfter, 2, 1, Qt::AlignLeft);
+    bench->addWidget(mButtonSetupOpen, 2, 2);
+    bench->setColumnStretch(1, 1);
+    grid->addLayout(bench, 3, 0, 1, 6);
     grid->setColumnStretch(3, 1);
     // Names for tools and tests that drive the window.
     mComboJob->setObjectName(QStringLiteral("comboJob"));
@@ -199,21 +255,30 @@ void BenchWindow::buildTop(QWidget *top)
     mComboFilter->setObjectName(QStringLiteral("comboFilter"));
     mEditJournal->setObjectName(QStringLiteral("editJournal"));
     mButtonStart->setObjectName(QStringLiteral("buttonStart"));
+    mEditBench->setObjectName(QStringLiteral("editBench"));
+    mCheckStartAtLaunch->setObjectName(QStringLiteral("checkStartAtLaunch"));
+    mSpinQuarantine->setObjectName(QStringLiteral("spinQuarantine"));
+    mSpinGoneAfter->setObjectName(QStringLiteral("spinGoneAfter"));
+    loadChoices();
 
-    const QString defaultJournal =
-        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-            .filePath(QStringLiteral("lorta-journal.csv"));
-    if (mStore) {
-        mComboJob->setCurrentIndex(mStore->value(QStringLiteral("bench/job"), 0).toInt());
-        mComboFilter->setEditText(
-            mStore->value(QStringLiteral("bench/filter"), anyAdapter).toString());
-        mCheckIncludePresent->setChecked(false); // taken only when asked for, every run
-    }
-    mEditJournal->setText(QDir::toNativeSeparators(
-        mStore ? mStore->value(QStringLiteral("bench/journal"), defaultJournal).toString()
-               : defaultJournal));
-    setSettingsFile(mStore ? mStore->value(QStringLiteral("bench/settings")).toString()
-                           : QString());
+    connect(mEditBench, &QLineEdit::textChanged, this, &BenchWindow::refreshTitle);
+    connect(mButtonSetupSave, &QPushButton::clicked, this, [this] {
+        QString file =
+            QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить настройку"), QString(),
+                                         setupFilter, nullptr, QFileDialog::DontUseNativeDialog);
+        if (file.isEmpty())
+            return;
+        if (!file.endsWith(QLatin1String(BenchSetup::extension)))
+            file += QLatin1String(BenchSetup::extension);
+        saveSetup(file);
+    });
+    connect(mButtonSetupOpen, &QPushButton::clicked, this, [this] {
+        const QString file =
+            QFileDialog::getOpenFileName(this, QStringLiteral("Открыть настройку"), QString(),
+                                         setupFilter, nullptr, QFileDialog::DontUseNativeDialog);
+        if (!file.isEmpty())
+            openSetup(file);
+    });
 
     connect(mButtonSettings, &QPushButton::clicked, this, [this] {
         const QString file = QFileDialog::getOpenFileName(
@@ -299,6 +364,9 @@ void BenchWindow::start()
     options.settingsFile = file;
     options.journalFile = QDir::fromNativeSeparators(mEditJournal->text());
     options.timing = mTiming;
+    options.benchName = mEditBench->text().trimmed();
+    options.quarantine = mSpinQuarantine->value();
+    options.goneAfterMs = mSpinGoneAfter->value() * 1000;
     const QString conflict = options.fileConflict();
     if (!conflict.isEmpty()) {
         mLabelProblem->setText(conflict);
@@ -329,6 +397,7 @@ void BenchWindow::start()
     }
     mRun = run;
     mPanelShift->setRun(run);
+    mModel->startCountersFrom(run->todaysRecords()); // a restart goes on with today's counts
     mLabelProblem->clear();
     saveChoices();
     setLocked(true);
@@ -361,8 +430,15 @@ void BenchWindow::fitIntoScreen()
 void BenchWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    if (!std::exchange(mFitted, true))
-        fitIntoScreen();
+    if (std::exchange(mFitted, true))
+        return;
+    fitIntoScreen();
+    // Once the window is up, so that a refused settings file is seen with its reason.
+    if (mCheckStartAtLaunch->isChecked())
+        QTimer::singleShot(0, this, [this] {
+            if (!mRun)
+                start();
+        });
 }
 
 void BenchWindow::setLocked(bool locked)
@@ -371,7 +447,9 @@ void BenchWindow::setLocked(bool locked)
     for (QWidget *control :
          {static_cast<QWidget *>(mComboJob), static_cast<QWidget *>(mButtonSettings),
           static_cast<QWidget *>(mComboFilter), static_cast<QWidget *>(mCheckIncludePresent),
-          static_cast<QWidget *>(mEditJournal), static_cast<QWidget *>(mButtonJournal)})
+          static_cast<QWidget *>(mEditJournal), static_cast<QWidget *>(mButtonJournal),
+          static_cast<QWidget *>(mEditBench), static_cast<QWidget *>(mSpinQuarantine),
+          static_cast<QWidget *>(mSpinGoneAfter), static_cast<QWidget *>(mButtonSetupOpen)})
         control->setEnabled(!locked);
     mButtonStart->setText(locked ? QStringLiteral("Остановить") : QStringLiteral("Начать"));
     mButtonStart->setEnabled(locked || mSettingsProblem.isEmpty());
@@ -450,12 +528,101 @@ void BenchWindow::saveChoices() const
 {
     if (!mStore)
         return;
-    mStore->setValue(QStringLiteral("bench/job"), mComboJob->currentIndex());
-    mStore->setValue(QStringLiteral("bench/settings"),
-                     QDir::fromNativeSeparators(mEditSettings->text()));
-    mStore->setValue(QStringLiteral("bench/filter"), mComboFilter->currentText());
-    mStore->setValue(QStringLiteral("bench/journal"),
-                     QDir::fromNativeSeparators(mEditJournal->text()));
+    const BenchSetup setup = currentSetup();
+    mStore->setValue(QStringLiteral("bench/job"), setup.job);
+    mStore->setValue(QStringLiteral("bench/settings"), setup.settingsFile);
+    mStore->setValue(QStringLiteral("bench/filter"), setup.filter);
+    mStore->setValue(QStringLiteral("bench/journal"), setup.journalFile);
+    mStore->setValue(QStringLiteral("bench/name"), setup.benchName);
+    mStore->setValue(QStringLiteral("bench/startAtLaunch"), setup.startAtLaunch);
+    mStore->setValue(QStringLiteral("line/quarantine"), setup.quarantine);
+    mStore->setValue(QStringLiteral("line/goneAfterSeconds"), setup.goneAfterSeconds);
+}
+
+void BenchWindow::loadChoices()
+{
+    BenchSetup setup;
+    setup.filter = anyAdapter;
+    setup.journalFile = defaultJournal();
+    setup.benchName = QSysInfo::machineHostName();
+    if (mStore) {
+        setup.job = qBound(0, mStore->value(QStringLiteral("bench/job"), 0).toInt(), 1);
+        setup.filter = mStore->value(QStringLiteral("bench/filter"), setup.filter).toString();
+        setup.journalFile =
+            mStore->value(QStringLiteral("bench/journal"), setup.journalFile).toString();
+        setup.settingsFile = mStore->value(QStringLiteral("bench/settings")).toString();
+        setup.benchName = mStore->value(QStringLiteral("bench/name"), setup.benchName).toString();
+        setup.startAtLaunch = mStore->value(QStringLiteral("bench/startAtLaunch"), false).toBool();
+        setup.quarantine =
+            mStore->value(QStringLiteral("line/quarantine"), setup.quarantine).toInt();
+        setup.goneAfterSeconds =
+            mStore->value(QStringLiteral("line/goneAfterSeconds"), setup.goneAfterSeconds).toInt();
+    }
+    mCheckIncludePresent->setChecked(false); // taken only when asked for, every run
+    applySetup(setup);
+}
+
+BenchSetup BenchWindow::currentSetup() const
+{
+    BenchSetup setup;
+    setup.job = mComboJob->currentIndex();
+    setup.settingsFile = QDir::fromNativeSeparators(mEditSettings->text());
+    setup.filter = mComboFilter->currentText();
+    setup.journalFile = QDir::fromNativeSeparators(mEditJournal->text());
+    setup.benchName = mEditBench->text().trimmed();
+    setup.startAtLaunch = mCheckStartAtLaunch->isChecked();
+    setup.quarantine = mSpinQuarantine->value();
+    setup.goneAfterSeconds = mSpinGoneAfter->value();
+    return setup;
+}
+
+void BenchWindow::applySetup(const BenchSetup &setup)
+{
+    mComboJob->setCurrentIndex(setup.job);
+    mComboFilter->setEditText(setup.filter.isEmpty() ? anyAdapter : setup.filter);
+    mEditJournal->setText(QDir::toNativeSeparators(setup.journalFile));
+    mEditBench->setText(setup.benchName);
+    mCheckStartAtLaunch->setChecked(setup.startAtLaunch);
+    mSpinQuarantine->setValue(setup.quarantine);
+    mSpinGoneAfter->setValue(setup.goneAfterSeconds);
+    setSettingsFile(defaultSettings(setup.settingsFile, setup.journalFile));
+    refreshTitle();
+}
+
+bool BenchWindow::openSetup(const QString &fileName)
+{
+    if (running())
+        return false; // the controls are locked while the bench runs
+    QString error;
+    const std::optional<BenchSetup> setup = BenchSetup::load(fileName, &error);
+    if (!setup) {
+        mLabelProblem->setText(error);
+        return false;
+    }
+    BenchSetup taken = *setup;
+    if (taken.benchName.isEmpty())
+        taken.benchName = QSysInfo::machineHostName();
+    applySetup(taken);
+    mLabelProblem->clear();
+    saveChoices();
+    return true;
+}
+
+bool BenchWindow::saveSetup(const QString &fileName)
+{
+    QString error;
+    if (!currentSetup().save(fileName, &error)) {
+        mLabelProblem->setText(error);
+        return false;
+    }
+    mLabelProblem->clear();
+    return true;
+}
+
+void BenchWindow::refreshTitle()
+{
+    const QString name = mEditBench->text().trimmed();
+    setWindowTitle(name.isEmpty() ? appTitle : name + QStringLiteral(" — ") + appTitle);
 }
 
 bool BenchWindow::jobsRunning() const

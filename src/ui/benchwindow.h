@@ -1,5 +1,6 @@
 #pragma once
 
+#include "line/benchsetup.h"
 #include "line/portlister.h"
 #include "line/watchrun.h"
 #include "settings/smallfile.h"
@@ -15,6 +16,7 @@ class QListView;
 class QPlainTextEdit;
 class QPushButton;
 class QSettings;
+class QSpinBox;
 class QTimer;
 class ShiftPanel;
 class SocketModel;
@@ -38,6 +40,10 @@ public:
     // The file dialog's choice; checked at once, the reason shown when refused.
     void setSettingsFile(const QString &fileName);
     QString settingsProblem() const { return mSettingsProblem; }
+    // Takes the set-up from a ".lorta-bench" file; a refused one changes
+    // nothing and its reason is shown. False when refused.
+    bool openSetup(const QString &fileName);
+    bool saveSetup(const QString &fileName);
     bool running() const { return mRun != nullptr; }
     SocketModel *model() const { return mModel; }
     UnwrittenRecords *unwritten() const { return mUnwritten; }
@@ -61,6 +67,10 @@ private:
     void askForNumber();
     SocketRun *chosenSocket() const;
     void saveChoices() const;
+    void loadChoices();
+    BenchSetup currentSetup() const;
+    void applySetup(const BenchSetup &setup);
+    void refreshTitle();
     bool jobsRunning() const;
 
     PortLister mLister;
@@ -77,6 +87,12 @@ private:
     QLineEdit *mEditJournal;
     QPushButton *mButtonJournal;
     QPushButton *mButtonStart;
+    QLineEdit *mEditBench;
+    QCheckBox *mCheckStartAtLaunch;
+    QSpinBox *mSpinQuarantine;
+    QSpinBox *mSpinGoneAfter; // seconds
+    QPushButton *mButtonSetupSave;
+    QPushButton *mButtonSetupOpen;
     QLabel *mLabelCounters;
     QLabel *mLabelProblem;
     QLabel *mLabelSkipped; // matching ports left alone because they were there at the start
