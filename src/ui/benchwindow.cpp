@@ -6,6 +6,7 @@
 #include "line/socketmodel.h"
 #include "line/sockettexts.h"
 #include "line/watchrun.h"
+#include "notelabel.h"
 #include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
 #include "shiftpanel.h"
@@ -24,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -35,6 +37,7 @@
 #include <QSysInfo>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <utility>
 
@@ -81,15 +84,13 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
 
     mLabelCounters = new CountersLabel(central);
     mLabelCounters->setObjectName(QStringLiteral("labelCounters"));
-    mLabelProblem = new QLabel(central);
+    mLabelProblem = new NoteLabel(central);
     mLabelProblem->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold;"));
-    mLabelProblem->setWordWrap(true);
     mLabelProblem->setObjectName(QStringLiteral("labelProblem"));
     mUnwritten = new UnwrittenRecords(central);
     layout->addWidget(mLabelCounters);
     layout->addWidget(mLabelProblem);
-    mLabelSkipped = new QLabel(central);
-    mLabelSkipped->setWordWrap(true);
+    mLabelSkipped = new NoteLabel(central);
     mLabelSkipped->setObjectName(QStringLiteral("labelSkipped"));
     layout->addWidget(mLabelSkipped);
     layout->addWidget(mUnwritten);
@@ -101,7 +102,14 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     // Below the tiles: the chosen socket's log, and the shift at a glance.
     auto *tabs = new QTabWidget(splitter);
     tabs->setObjectName(QStringLiteral("tabsBelow"));
-    tabs->setCornerWidget(buildExportButton(tabs), Qt::TopRightCorner);
+    // The seldom used file actions beside the tabs, where they take no height from the tiles.
+    auto *corner = new QWidget(tabs);
+    auto *cornerLayout = new QHBoxLayout(corner);
+    cornerLayout->setContentsMargins(0, 0, 0, 0);
+    mButtonSetup->setParent(corner);
+    cornerLayout->addWidget(mButtonSetup);
+    cornerLayout->addWidget(buildExportButton(corner));
+    tabs->setCornerWidget(corner, Qt::TopRightCorner);
     auto *logBox = new QWidget(tabs);
     auto *logLayout = new QVBoxLayout(logBox);
     logLayout->setContentsMargins(0, 0, 0, 0);
@@ -185,9 +193,8 @@ void BenchWindow::buildTop(QWidget *top)
     mEditSettings = new QLineEdit(top);
     mEditSettings->setReadOnly(true);
     mButtonSettings = new QPushButton(QStringLiteral("Выбрать…"), top);
-    mLabelSettingsProblem = new QLabel(top);
+    mLabelSettingsProblem = new NoteLabel(top);
     mLabelSettingsProblem->setStyleSheet(QStringLiteral("color: #c62828;"));
-    mLabelSettingsProblem->setWordWrap(true);
     mComboFilter = new QComboBox(top);
     mComboFilter->setEditable(true);
     mComboFilter->addItem(anyAdapter);
@@ -208,18 +215,27 @@ void BenchWindow::buildTop(QWidget *top)
     mSpinQuarantine->setRange(0, BenchSetup::maxQuarantine);
     mSpinQuarantine->setSpecialValueText(QStringLiteral("никогда"));
     mSpinQuarantine->setToolTip(QStringLiteral(
-        "Гнездо выводится из работы после стольких отказов подряд на разных модемах"));
+        "Гнездо выводится из работы после стольких отказов подряд на разных модемах; "
+        "«никогда» — не выводится"));
     mSpinGoneAfter = new QSpinBox(top);
     mSpinGoneAfter->setRange(0, BenchSetup::maxGoneAfterSeconds);
     mSpinGoneAfter->setSuffix(QStringLiteral(" с"));
     mSpinGoneAfter->setSpecialValueText(QStringLiteral("никогда"));
-    mSpinGoneAfter->setToolTip(QStringLiteral(
-        "Порт, молчащий столько секунд, считается пустым: гнездо ждёт следующий модем"));
-    mButtonSetupSave = new QPushButton(QStringLiteral("Сохранить настройку…"), top);
-    mButtonSetupSave->setToolTip(
+    mSpinGoneAfter->setToolTip(
+        QStringLiteral("Модем считается снятым, когда порт молчит столько секунд: гнездо ждёт "
+                       "следующий модем"));
+    // The set-up's file actions behind one button: they are seldom used.
+    mButtonSetup = new QToolButton(top);
+    mButtonSetup->setText(QStringLiteral("Настройка стенда"));
+    mButtonSetup->setPopupMode(QToolButton::InstantPopup);
+    mButtonSetup->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    auto *setupMenu = new QMenu(mButtonSetup);
+    mActionSetupSave = setupMenu->addAction(QStringLiteral("Сохранить настройку…"));
+    mActionSetupSave->setToolTip(
         QStringLiteral("Записать настройку стенда в файл, чтобы открыть её на другом ПК"));
-    mButtonSetupOpen = new QPushButton(QStringLiteral("Открыть настройку…"), top);
-    mButtonSetupOpen->setToolTip(QStringLiteral("Взять настройку стенда из файла"));
+    mActionSetupOpen = setupMenu->addAction(QStringLiteral("Открыть настройку…"));
+    mActionSetupOpen->setToolTip(QStringLiteral("Взять настройку стенда из файла"));
+    mButtonSetup->setMenu(setupMenu);
 
     grid->addWidget(new QLabel(QStringLiteral("Задание:"), top), 0, 0);
     grid->addWidget(mComboJob, 0, 1);
@@ -232,22 +248,21 @@ void BenchWindow::buildTop(QWidget *top)
     grid->addWidget(new QLabel(QStringLiteral("Журнал:"), top), 1, 2);
     grid->addWidget(mEditJournal, 1, 3);
     grid->addWidget(mButtonJournal, 1, 4);
-    grid->addWidget(mCheckIncludePresent, 2, 1);
-    grid->addWidget(mLabelSettingsProblem, 2, 3, 1, 2);
-    // The bench's own choices in a grid of their own, so that a narrow screen still fits them.
-    auto *bench = new QGridLayout;
-    bench->addWidget(new QLabel(QStringLiteral("Стенд:"), top), 0, 0);
-    bench->addWidget(mEditBench, 0, 1);
-    bench->addWidget(mCheckStartAtLaunch, 0, 2);
-    bench->addWidget(new QLabel(QStringLiteral("Отключать гнездо после отказов подряд:"), top), 1,
-                     0);
-    bench->addWidget(mSpinQuarantine, 1, 1, Qt::AlignLeft);
-    bench->addWidget(mButtonSetupSave, 1, 2);
-    bench->addWidget(new QLabel(QStringLiteral("Модем снят, если молчит, с:"), top), 2, 0);
-    bench->addWidget(mSpinGoneAfter, 2, 1, Qt::AlignLeft);
-    bench->addWidget(mButtonSetupOpen, 2, 2);
-    bench->setColumnStretch(1, 1);
-    grid->addLayout(bench, 3, 0, 1, 6);
+    // The bench's own choices in two rows, each narrow enough for a small screen.
+    grid->addWidget(new QLabel(QStringLiteral("Стенд:"), top), 2, 0);
+    grid->addWidget(mEditBench, 2, 1);
+    grid->addWidget(mCheckIncludePresent, 2, 2, 1, 3);
+    auto *line = new QHBoxLayout;
+    line->addWidget(mCheckStartAtLaunch);
+    line->addSpacing(8);
+    line->addWidget(new QLabel(QStringLiteral("Отказов подряд:"), top));
+    line->addWidget(mSpinQuarantine);
+    line->addSpacing(8);
+    line->addWidget(new QLabel(QStringLiteral("Снят через:"), top));
+    line->addWidget(mSpinGoneAfter);
+    line->addStretch(1);
+    grid->addLayout(line, 3, 0, 1, 6);
+    grid->addWidget(mLabelSettingsProblem, 4, 0, 1, 6);
     grid->setColumnStretch(3, 1);
     // Names for tools and tests that drive the window.
     mComboJob->setObjectName(QStringLiteral("comboJob"));
@@ -262,7 +277,7 @@ void BenchWindow::buildTop(QWidget *top)
     loadChoices();
 
     connect(mEditBench, &QLineEdit::textChanged, this, &BenchWindow::refreshTitle);
-    connect(mButtonSetupSave, &QPushButton::clicked, this, [this] {
+    connect(mActionSetupSave, &QAction::triggered, this, [this] {
         QString file =
             QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить настройку"), QString(),
                                          setupFilter, nullptr, QFileDialog::DontUseNativeDialog);
@@ -272,7 +287,7 @@ void BenchWindow::buildTop(QWidget *top)
             file += QLatin1String(BenchSetup::extension);
         saveSetup(file);
     });
-    connect(mButtonSetupOpen, &QPushButton::clicked, this, [this] {
+    connect(mActionSetupOpen, &QAction::triggered, this, [this] {
         const QString file =
             QFileDialog::getOpenFileName(this, QStringLiteral("Открыть настройку"), QString(),
                                          setupFilter, nullptr, QFileDialog::DontUseNativeDialog);
@@ -321,7 +336,7 @@ void BenchWindow::setSettingsFile(const QString &fileName)
     mSettingsContent = readSmallFile(fileName, maxSettingsFileBytes);
     mSettingsProblem = fileName.isEmpty() ? QStringLiteral("Файл настроек не выбран")
                                           : settingsContentProblem(fileName, mSettingsContent);
-    mLabelSettingsProblem->setText(mSettingsProblem);
+    mLabelSettingsProblem->setNote(mSettingsProblem);
     mButtonStart->setEnabled(running() || mSettingsProblem.isEmpty());
 }
 
@@ -355,7 +370,7 @@ void BenchWindow::start()
         const std::optional<UsbIdFilter> parsed = UsbIdFilter::parse(
             filter.split(QRegularExpression(QStringLiteral("[,; ]+")), Qt::SkipEmptyParts), &bad);
         if (!parsed) {
-            mLabelProblem->setText(QStringLiteral("Фильтр адаптеров не понят: ") + bad);
+            mLabelProblem->setNote(QStringLiteral("Фильтр адаптеров не понят: ") + bad);
             return;
         }
         options.filter = *parsed;
@@ -369,16 +384,16 @@ void BenchWindow::start()
     options.goneAfterMs = mSpinGoneAfter->value() * 1000;
     const QString conflict = options.fileConflict();
     if (!conflict.isEmpty()) {
-        mLabelProblem->setText(conflict);
+        mLabelProblem->setNote(conflict);
         return;
     }
 
     auto *run = new WatchRun(options, mLister, this);
     run->setSettingsContent(mSettingsContent); // every modem gets the bytes just checked
-    connect(run, &WatchRun::signal_problem, mLabelProblem, &QLabel::setText);
-    mLabelSkipped->clear();
+    connect(run, &WatchRun::signal_problem, mLabelProblem, &NoteLabel::setNote);
+    mLabelSkipped->setNote(QString());
     connect(run, &WatchRun::signal_presentSkipped, mLabelSkipped, [this](const QStringList &ports) {
-        mLabelSkipped->setText(SocketText::presentSkipped(
+        mLabelSkipped->setNote(SocketText::presentSkipped(
             ports, QStringLiteral("включите «Брать и уже подключённые»")));
     });
     connect(run, &WatchRun::signal_finished, this, &BenchWindow::slot_mRun_signal_finished);
@@ -392,13 +407,13 @@ void BenchWindow::start()
     if (!run->start(&error)) {
         mModel->setRun(nullptr);
         run->deleteLater();
-        mLabelProblem->setText(error);
+        mLabelProblem->setNote(error);
         return;
     }
     mRun = run;
     mPanelShift->setRun(run);
     mModel->startCountersFrom(run->todaysRecords()); // a restart goes on with today's counts
-    mLabelProblem->clear();
+    mLabelProblem->setNote(QString());
     saveChoices();
     setLocked(true);
     mTimerCounters->start();
@@ -449,8 +464,9 @@ void BenchWindow::setLocked(bool locked)
           static_cast<QWidget *>(mComboFilter), static_cast<QWidget *>(mCheckIncludePresent),
           static_cast<QWidget *>(mEditJournal), static_cast<QWidget *>(mButtonJournal),
           static_cast<QWidget *>(mEditBench), static_cast<QWidget *>(mSpinQuarantine),
-          static_cast<QWidget *>(mSpinGoneAfter), static_cast<QWidget *>(mButtonSetupOpen)})
+          static_cast<QWidget *>(mSpinGoneAfter)})
         control->setEnabled(!locked);
+    mActionSetupOpen->setEnabled(!locked); // saving the set-up in use stays allowed
     mButtonStart->setText(locked ? QStringLiteral("Остановить") : QStringLiteral("Начать"));
     mButtonStart->setEnabled(locked || mSettingsProblem.isEmpty());
 }
@@ -520,7 +536,7 @@ void BenchWindow::askForNumber()
         from, 1, SocketNumbers::maxNumber, 1, &given);
     QString error;
     if (given && mRun && !mRun->renumber(from, to, &error))
-        mLabelProblem->setText(error);
+        mLabelProblem->setNote(error);
     refreshSocketActions();
 }
 
@@ -596,14 +612,14 @@ bool BenchWindow::openSetup(const QString &fileName)
     QString error;
     const std::optional<BenchSetup> setup = BenchSetup::load(fileName, &error);
     if (!setup) {
-        mLabelProblem->setText(error);
+        mLabelProblem->setNote(error);
         return false;
     }
     BenchSetup taken = *setup;
     if (taken.benchName.isEmpty())
         taken.benchName = QSysInfo::machineHostName();
     applySetup(taken);
-    mLabelProblem->clear();
+    mLabelProblem->setNote(QString());
     saveChoices();
     return true;
 }
@@ -612,10 +628,10 @@ bool BenchWindow::saveSetup(const QString &fileName)
 {
     QString error;
     if (!currentSetup().save(fileName, &error)) {
-        mLabelProblem->setText(error);
+        mLabelProblem->setNote(error);
         return false;
     }
-    mLabelProblem->clear();
+    mLabelProblem->setNote(QString());
     return true;
 }
 

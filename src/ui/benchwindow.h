@@ -11,6 +11,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class NoteLabel;
 class QLineEdit;
 class QListView;
 class QPlainTextEdit;
@@ -18,6 +19,8 @@ class QPushButton;
 class QSettings;
 class QSpinBox;
 class QTimer;
+class QToolButton;
+class QAction;
 class ShiftPanel;
 class SocketModel;
 class UnwrittenRecords;
@@ -81,7 +84,7 @@ private:
     QComboBox *mComboJob;
     QLineEdit *mEditSettings;
     QPushButton *mButtonSettings;
-    QLabel *mLabelSettingsProblem;
+    NoteLabel *mLabelSettingsProblem;
     QComboBox *mComboFilter;
     QCheckBox *mCheckIncludePresent;
     QLineEdit *mEditJournal;
@@ -90,12 +93,13 @@ private:
     QLineEdit *mEditBench;
     QCheckBox *mCheckStartAtLaunch;
     QSpinBox *mSpinQuarantine;
-    QSpinBox *mSpinGoneAfter; // seconds
-    QPushButton *mButtonSetupSave;
-    QPushButton *mButtonSetupOpen;
+    QSpinBox *mSpinGoneAfter;  // seconds
+    QToolButton *mButtonSetup; // the set-up file's save and open
+    QAction *mActionSetupSave;
+    QAction *mActionSetupOpen;
     QLabel *mLabelCounters;
-    QLabel *mLabelProblem;
-    QLabel *mLabelSkipped; // matching ports left alone because they were there at the start
+    NoteLabel *mLabelProblem;
+    NoteLabel *mLabelSkipped; // matching ports left alone because they were there at the start
     UnwrittenRecords *mUnwritten;
     QListView *mViewTiles;
     QLabel *mLabelLog;
