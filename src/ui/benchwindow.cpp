@@ -272,6 +272,7 @@ void BenchWindow::buildTop(QWidget *top)
     mButtonStart->setObjectName(QStringLiteral("buttonStart"));
     mEditBench->setObjectName(QStringLiteral("editBench"));
     mCheckStartAtLaunch->setObjectName(QStringLiteral("checkStartAtLaunch"));
+    mCheckIncludePresent->setObjectName(QStringLiteral("checkIncludePresent"));
     mSpinQuarantine->setObjectName(QStringLiteral("spinQuarantine"));
     mSpinGoneAfter->setObjectName(QStringLiteral("spinGoneAfter"));
     loadChoices();

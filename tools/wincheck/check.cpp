@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -520,8 +521,12 @@ void benchWindow(const Target &t, Report &r)
     const qint64 started = now();
     driver.send(QStringLiteral("bench %1 %2").arg(bench.dir(), t.port(bench.sim())));
     const QString title = driver.expect(QStringLiteral("bench-up"), replyMs);
-    r.check(title.startsWith(QStringLiteral("Стенд Flash ЛОРТА-МОДЕМ")),
+    r.check(title.endsWith(QStringLiteral(" — Flash ЛОРТА-МОДЕМ v1.08")),
             t.label + QStringLiteral(": the bench window shows with its title"), title);
+    const QString dialogs = driver.expect(QStringLiteral("bench-dialogs"), replyMs);
+    r.check(dialogs.startsWith(QStringLiteral("Отмена|")) &&
+                !dialogs.contains(QRegularExpression(QStringLiteral("[A-Za-z]"))),
+            t.label + QStringLiteral(": Qt's own dialogs speak Russian in the bench"), dialogs);
     const QString begun = driver.expect(QStringLiteral("bench-start"), replyMs);
     if (!r.check(begun == QLatin1String("ok"),
                  t.label + QStringLiteral(": the bench starts its watch"), begun))

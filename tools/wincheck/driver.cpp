@@ -17,6 +17,7 @@
 //                              system's port list cut down to PORT: settings
 //                              DIR/settings.ini, journal DIR/journal.csv, the
 //                              port present at its start taken too; "bench-up TITLE",
+//                              "bench-dialogs CANCEL|FILE NAME|FILE TYPE" as Qt's dialogs say them,
 //                              then "tile N|PORT|STATE|DETAIL" whenever a tile
 //                              changes, and "bench-start ok" or "bench-start refused TEXT"
 //   location PORT              "location TEXT": the USB position the socket of
@@ -33,13 +34,16 @@
 #include "serial/serialport.h"
 #include "ui/benchwindow.h"
 #include "ui/mainwindow.h"
+#include "ui/russiantranslation.h"
 #include "windowdriver.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -238,9 +242,17 @@ private:
                         ports.end());
             return ports;
         });
+        // As the bench's own main() does: Qt's dialogs in Russian from the executable itself.
+        installRussianTranslation(*QCoreApplication::instance());
         mBench = std::make_unique<BenchWindow>(lister, nullptr);
         mBench->show();
         say(QStringLiteral("bench-up ") + mBench->windowTitle());
+        QFileDialog files(mBench.get());
+        files.setOption(QFileDialog::DontUseNativeDialog);
+        const QDialogButtonBox buttons(QDialogButtonBox::Cancel);
+        say(QStringLiteral("bench-dialogs ") + buttons.button(QDialogButtonBox::Cancel)->text() +
+            QLatin1Char('|') + files.labelText(QFileDialog::FileName) + QLatin1Char('|') +
+            files.labelText(QFileDialog::FileType));
         SocketModel *model = mBench->model();
         auto report = [model](int row) {
             const QModelIndex tile = model->index(row, 0);
@@ -263,7 +275,7 @@ private:
         mBench->setSettingsFile(QDir(dir).filePath(QStringLiteral("settings.ini")));
         mBench->findChild<QLineEdit *>(QStringLiteral("editJournal"))
             ->setText(QDir(dir).filePath(QStringLiteral("journal.csv")));
-        mBench->findChild<QCheckBox *>()->setChecked(true);
+        mBench->findChild<QCheckBox *>(QStringLiteral("checkIncludePresent"))->setChecked(true);
         mBench->findChild<QPushButton *>(QStringLiteral("buttonStart"))->click();
         QLabel *problem = mBench->findChild<QLabel *>(QStringLiteral("labelProblem"));
         say(mBench->running() ? QStringLiteral("bench-start ok")
