@@ -1,16 +1,20 @@
 // Draws the bench window over sixteen sockets (simulated modems and ports that do not open) in
-// mixed states and saves it as a PNG: lorta-bench-shots <file.png>. Run under Xvfb by
-// scripts/screenshots.
+// mixed states and saves it as a PNG: lorta-bench-shots <file.png> [<verdicts.png>]; the
+// second picture shows one tile of every verdict as the tile delegate draws it. Run under
+// Xvfb by scripts/screenshots.
 #include "benchstage.h"
 #include "line/socketmodel.h"
 #include "ui/benchwindow.h"
+#include "ui/tiledelegate.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QListView>
+#include <QPainter>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -35,16 +39,72 @@ int flashingPercent(const SocketModel &model)
     }
     return running == 2 ? least : -1;
 }
+struct Sample
+{
+    SocketModel::Verdict verdict;
+    const char *state;
+    const char *detail;
+};
+
+// Every verdict on a tile of the size 16 sockets get at 1280x720.
+bool saveVerdicts(const QString &target)
+{
+    const Sample samples[] = {
+        {SocketModel::Waiting, "Ждём модем", ""},
+        {SocketModel::Working, "Прошивка: шаг 7 из 10", "main.pyo: 12 из 31 КБ"},
+        {SocketModel::Done, "Готово — снимите модем", "за 0:38"},
+        {SocketModel::AlreadyFlashed, "Модем уже прошит: его скрипт работает", ""},
+        {SocketModel::Rejected, "Ошибка: at#wscript=\"main.pyo\", ERROR", ""},
+        {SocketModel::NoAnswer, "Модем не отвечает", "пришло: \\xff\\xfe"},
+        {SocketModel::Interrupted, "Прошивка прервана", ""},
+        {SocketModel::Unplugged, "Модем отключён во время прошивки", ""},
+        {SocketModel::NoPort, "Порт не открылся", "Порт занят другой программой"},
+        {SocketModel::OutOfService, "Гнездо 10 отключено: 3 ошибки подряд", ""},
+    };
+    constexpr int columns = 5;
+    const QSize tile(209, 127);
+    QStandardItemModel model;
+    QImage image(tile.width() * columns, tile.height() * 2, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    TileDelegate delegate;
+    int row = 0;
+    for (const Sample &sample : samples) {
+        auto *item = new QStandardItem;
+        item->setData(int(sample.verdict), SocketModel::VerdictRole);
+        item->setData(row + 1, SocketModel::NumberRole);
+        item->setData(QStringLiteral("ttyUSB%1 · 0403:6001").arg(row), SocketModel::PortRole);
+        item->setData(QStringLiteral("490154203237518"), SocketModel::ImeiRole);
+        item->setData(QString::fromUtf8(sample.state), SocketModel::StateTextRole);
+        item->setData(QString::fromUtf8(sample.detail), SocketModel::DetailRole);
+        item->setData(sample.verdict == SocketModel::Working ? 40 : -1, SocketModel::ProgressRole);
+        model.appendRow(item);
+        QStyleOptionViewItem option;
+        option.rect =
+            QRect(QPoint(row % columns * tile.width(), row / columns * tile.height()), tile);
+        option.font = QApplication::font();
+        delegate.paint(&painter, option, model.index(row, 0));
+        ++row;
+    }
+    painter.end();
+    return image.save(target, "PNG");
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: lorta-bench-shots <file.png>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: lorta-bench-shots <file.png> [<verdicts.png>]\n");
         return 2;
     }
     const QString target = QString::fromLocal8Bit(argv[1]);
+    if (argc == 3) {
+        const QString verdicts = QString::fromLocal8Bit(argv[2]);
+        if (!saveVerdicts(verdicts))
+            return 1;
+        std::printf("Screenshot (every verdict): %s\n", qPrintable(verdicts));
+    }
     QTemporaryDir dir;
     BenchStage stage;
     QString error;
