@@ -116,6 +116,8 @@ QString FileProblem::sentenceForWindows(unsigned long code, const QString &fileN
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
+    case ERROR_ALREADY_EXISTS: // making the folder: a file stands at its name
+    case ERROR_DIRECTORY:
         kind = Kind::MissingFolder;
         break;
     case ERROR_ACCESS_DENIED:
