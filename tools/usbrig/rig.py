@@ -10,6 +10,7 @@ bound; every child process is ended on exit.
 """
 
 import argparse
+import collections
 import hashlib
 import json
 import lzma
@@ -98,7 +99,8 @@ def imei(number):
 
 
 def read_journal(path):
-    """The production journal's lines as lists of fields, and what is wrong with its form."""
+    """The production journal's lines as fields by their column's name (a missing field is
+    empty), and what is wrong with its form."""
     try:
         with open(path, "rb") as f:
             data = f.read()
@@ -113,9 +115,11 @@ def read_journal(path):
     if not text.endswith("\r\n") or text.count("\n") != text.count("\r\n"):
         problems.append("the journal's lines do not end in CR LF")
     rows = [l.split(";") for l in text.split("\r\n") if l]
-    if not rows or rows[0][:2] != ["Дата и время", "Гнездо"]:
+    header = rows[0] if rows else []
+    if header[:1] != ["Дата и время"] or "Гнездо" not in header or "IMEI" not in header:
         problems.append("the journal has no header")
-    return rows[1:], problems
+    lines = [collections.defaultdict(str, zip(header, row)) for row in rows[1:]]
+    return lines, problems
 
 
 def seconds_of_day(stamp):
@@ -965,18 +969,19 @@ class Rig:
             [(pulled, "модем отключён"), (pulled + "b", "успех")]
         for name, result in expected:
             serial = "LORTA-" + name.rstrip("b").upper()
-            line = next((r for r in rows if len(r) >= 12 and r[3] == serial and
-                         r[4] == self.imeis[name]), None)
+            line = next((r for r in rows if r["Серийный номер адаптера"] == serial and
+                         r["IMEI"] == self.imeis[name]), None)
             if line is None:
                 problems.append("no journal line for %s with IMEI %s" % (serial, self.imeis[name]))
                 continue
-            sockets[name] = line[1]
-            if line[5] != "flash" or line[6] != result:
-                problems.append("%s: %s %s, not %s" % (name, line[5], line[6], result))
-            if result == "успех" and line[11] != hashes:
-                problems.append("%s: journaled hashes %s" % (name, line[11]))
-            if result != "успех" and "main.pyo" not in line[7]:
-                problems.append("%s: failed step %s" % (name, line[7]))
+            sockets[name] = line["Гнездо"]
+            if line["Задание"] != "flash" or line["Результат"] != result:
+                problems.append("%s: %s %s, not %s" % (name, line["Задание"], line["Результат"],
+                                                       result))
+            if result == "успех" and line["SHA-256"] != hashes:
+                problems.append("%s: journaled hashes %s" % (name, line["SHA-256"]))
+            if result != "успех" and "main.pyo" not in line["Шаг"]:
+                problems.append("%s: failed step %s" % (name, line["Шаг"]))
         if len(rows) != len(expected):
             problems.append("%d journal lines, %d expected" % (len(rows), len(expected)))
         if len(set(sockets.get(n) for n in names)) != len(names):
@@ -1224,7 +1229,7 @@ class Rig:
         """Waits for the journal line with the modem's IMEI."""
         def journaled():
             rows, _ = read_journal(self.fixed_journal)
-            return any(len(r) >= 12 and r[4] == self.imeis[name] for r in rows) or \
+            return any(r["IMEI"] == self.imeis[name] for r in rows) or \
                 self.guest.finished(self.fixed_watch)
         wait_for(journaled, FIXED_JOB_WAIT_S, "%s's job to be journaled" % name, interval=0.1)
         self._watch_running("%s's job was journaled" % name)
@@ -1267,13 +1272,14 @@ class Rig:
         hashes = " ".join("%s:%s" % (n, hashlib.sha256(self.payload(n)).hexdigest())
                           for n in ("main.pyo", "config.pyo"))
         for name in names:
-            lines = [r for r in rows if len(r) >= 12 and r[4] == self.imeis[name]]
+            lines = [r for r in rows if r["IMEI"] == self.imeis[name]]
             if len(lines) != 1:
                 problems.append("%d journal lines with %s's IMEI %s" % (len(lines), name,
                                                                           self.imeis[name]))
-            elif lines[0][3] != "LORTA-K" or lines[0][5:7] != ["flash", "успех"] or \
-                    lines[0][11] != hashes:
-                problems.append("%s journaled as %s" % (name, ";".join(lines[0][1:])))
+            elif lines[0]["Серийный номер адаптера"] != "LORTA-K" or \
+                    [lines[0]["Задание"], lines[0]["Результат"]] != ["flash", "успех"] or \
+                    lines[0]["SHA-256"] != hashes:
+                problems.append("%s journaled as %s" % (name, ";".join(lines[0].values())))
             commands, files = ended[name]
             if self.flashed(files):
                 problems.append("%s %s" % (name, self.flashed(files)))
@@ -1282,8 +1288,8 @@ class Rig:
                 problems.append("%s took main.pyo %d times" % (name, writes))
         if len(rows) != len(names):
             problems.append("%d journal lines, %d expected" % (len(rows), len(names)))
-        if len(set(r[1] for r in rows)) > 1:
-            problems.append("sockets %s" % " ".join(r[1] for r in rows))
+        if len(set(r["Гнездо"] for r in rows)) > 1:
+            problems.append("sockets %s" % " ".join(r["Гнездо"] for r in rows))
         # The silence is counted from the modem's last byte (its script prints every 2 s).
         if self.figures["k_gone_s"] > FIXED_GONE_AFTER_S + PULL_LATENCY_LIMIT_S:
             problems.append("the silent port counted as empty %.1f s after the take-out"
@@ -1299,7 +1305,7 @@ class Rig:
                     "swapped in for the second at once, asked for its IMEI after %.1f s; back "
                     "after a power cycle it got \"Уже прошит здесь\" after %.1f s and no job; "
                     "SIGINT: exit status 0, \"%s\""
-                    % (rows[0][1], FIXED_GONE_AFTER_S, self.figures["k_gone_s"],
+                    % (rows[0]["Гнездо"], FIXED_GONE_AFTER_S, self.figures["k_gone_s"],
                        self.figures["k_swap_s"], self.figures["k_back_s"], self.fixed_summary))
 
     def fixed_exit(self, out):
