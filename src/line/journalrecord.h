@@ -38,6 +38,9 @@ struct JournalRecord
     // SHA-256 of the bytes sent, never their values; both empty when none were sent.
     QString settingsFile;
     QString settingsHash;
+    // The provisioning table's row the settings were composed from (its line
+    // in the table); 0 without a table.
+    int tableRow = 0;
     QString recordId; // the line's own id, made on the bench; the journal makes one when empty
     QDateTime time;   // when its line was written; filled where lines are read back
 

@@ -1,5 +1,6 @@
 #include "settings/settingsfile.h"
 
+#include "protocol/modemfiles.h"
 #include "protocol/modemtext.h"
 #include "settings/smallfile.h"
 
@@ -144,4 +145,27 @@ QStringList composeSettings(const QHash<QString, QString> &values)
             SettingsFieldSeparator);
     }
     return lines;
+}
+
+QHash<QString, QString> settingsAsDialogReads(const QStringList &lines)
+{
+    const QList<int> speeds = ModemLine::speeds();
+    QHash<QString, QString> values;
+    for (const QString &templateLine : defaultSettings())
+        values.insert(splitFields(templateLine).at(0), QString());
+    values.insert(SettingsKey::CryptData, QStringLiteral("0"));
+    values.insert(SettingsKey::DebugSer, QStringLiteral("0"));
+    values.insert(SettingsKey::SerSp, QString::number(speeds.value(0)));
+    for (const auto &[key, value] : settingsFields(lines)) {
+        if (!values.contains(key) || key == SettingsKey::DebugSer)
+            continue;
+        if (key == SettingsKey::CryptData)
+            values.insert(key, value == QLatin1String("0") ? value : QStringLiteral("1"));
+        else if (key != SettingsKey::SerSp)
+            values.insert(key, value);
+        else if (std::any_of(speeds.cbegin(), speeds.cend(),
+                             [&value](int speed) { return QString::number(speed) == value; }))
+            values.insert(key, value);
+    }
+    return values;
 }

@@ -69,3 +69,9 @@ bool isSettingsText(const QStringList &lines);
 // The nine template lines with the given values; a key missing from the map
 // keeps the template's value, and the descriptions always come from the template.
 QStringList composeSettings(const QHash<QString, QString> &values);
+
+// The values the settings dialog shows for these lines, as its Apply would
+// write them: "1" or "0" for CRYPT_DATA, "0" for DEBUG_SER, SER_SP only as one
+// of its speeds (else the first, "4800"), the line edits' keys verbatim and
+// empty when the lines lack them.
+QHash<QString, QString> settingsAsDialogReads(const QStringList &lines);
