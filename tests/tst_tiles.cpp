@@ -52,6 +52,7 @@ int level(int verdict)
     case SocketModel::NoPort:
     case SocketModel::OutOfService:
     case SocketModel::Interrupted:
+    case SocketModel::NoTableRow:
         return 1;
     }
     return 2;
@@ -151,7 +152,7 @@ void TestTiles::grid()
 void TestTiles::palette()
 {
     const int first = SocketModel::Waiting;
-    const int last = SocketModel::OutOfService;
+    const int last = SocketModel::NoTableRow;
     for (int a = first; a <= last; ++a) {
         const QColor back = TileDelegate::background(a);
         QVERIFY2(contrast(back, TileDelegate::foreground(a)) >= textContrast,

@@ -1,6 +1,7 @@
 #include "cliarguments.h"
 
 #include "line/runfiles.h"
+#include "line/usedrows.h"
 #include "reportarguments.h"
 #include "watcharguments.h"
 
@@ -45,6 +46,8 @@ bool takeValue(CliArguments &result, const QString &option, const QString &value
         result.settingsGiven = true;
     } else if (option == QLatin1String("--out")) {
         result.outFile = value;
+    } else if (option == QLatin1String("--provision")) {
+        result.provisionFile = value;
     } else if (option == QLatin1String("--log")) {
         result.logFile = value;
     } else {
@@ -77,6 +80,8 @@ std::optional<CliArguments> checkJob(CliArguments result, QString *error)
         result.job == OperationType::Flash || result.job == OperationType::LoadSettings;
     if (result.settingsGiven && !writes)
         return refuse(error, QStringLiteral("--settings применим только к flash и load-settings"));
+    if (!result.provisionFile.isEmpty() && !writes)
+        return refuse(error, QStringLiteral("--provision применим только к flash и load-settings"));
     if (!result.outFile.isEmpty() && result.job != OperationType::ReadSettings)
         return refuse(error, QStringLiteral("--out применим только к read-settings"));
     if (!result.outFile.isEmpty() && result.ports.size() > 1)
@@ -116,7 +121,8 @@ std::optional<CliArguments> CliArguments::parse(const QStringList &arguments, QS
     result.command = Command::Job;
     result.job = *job;
     result.jobName = first;
-    const QStringList valued{"--port", "--settings", "--out", "--log", "--connect-timeout"};
+    const QStringList valued{"--port",          "--settings", "--out", "--log",
+                             "--connect-timeout", "--provision"};
     for (int i = 1; i < arguments.size(); ++i) {
         const QString option = arguments.at(i);
         if (option == QLatin1String("--json")) {
@@ -151,7 +157,9 @@ QString CliArguments::usage()
         "[options]\n"
         "  lorta-flash-cli clear          --port NAME [--port NAME ...]                    "
         "[options]\n"
-        "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n");
+        "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n"
+        "         --provision FILE (flash, load-settings): таблица настроек, каждому модему "
+        "своя строка по IMEI\n");
     return jobs + WatchArguments::usage() + ReportArguments::usage();
 }
 
@@ -183,6 +191,10 @@ QString CliArguments::fileConflict() const
         files.append({QStringLiteral("--settings"), settingsFile});
     if (!logFile.isEmpty())
         files.append({QStringLiteral("--log"), logFile});
+    if (!provisionFile.isEmpty()) {
+        files.append({QStringLiteral("--provision"), provisionFile});
+        files.append({QStringLiteral("выданных строк таблицы"), UsedRows::fileFor(provisionFile)});
+    }
     if (job == OperationType::ReadSettings) {
         for (const QString &port : ports)
             files.append({QStringLiteral("копия настроек порта ") + port, readTargetFor(port)});

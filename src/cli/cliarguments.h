@@ -24,6 +24,8 @@ struct CliArguments
     QString settingsFile = ModemFiles::settings();
     bool settingsGiven = false;
     QString outFile;
+    // A provisioning table: each port's modem its own row, by its IMEI.
+    QString provisionFile;
     int connectTimeoutS = 10;
     bool json = false;
     QString logFile;

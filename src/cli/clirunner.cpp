@@ -1,6 +1,7 @@
 #include "clirunner.h"
 
 #include "interruptwatcher.h"
+#include "protocol/modemtext.h"
 #include "reportarguments.h"
 #include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
@@ -76,7 +77,58 @@ QString CliRunner::preflightProblem()
     const QString problem = settingsContentProblem(mArguments.settingsFile, mSettings);
     const bool missingDefault =
         flash && !mArguments.settingsGiven && !QFileInfo::exists(mArguments.settingsFile);
-    return missingDefault ? QString() : problem;
+    if (!missingDefault && !problem.isEmpty())
+        return problem;
+    return mArguments.provisionFile.isEmpty() ? QString() : openDesk();
+}
+
+// The table is checked whole against the settings its rows are composed over.
+QString CliRunner::openDesk()
+{
+    const QStringList base =
+        mSettings.isRead()
+            ? textUpToZero(mSettings.bytes).split(QStringLiteral("\r\n"))
+            : readSettingsLines(mArguments.settingsFile);
+    mDesk = new ProvisionDesk(this);
+    QString error;
+    constexpr int lowMark = 10;
+    if (!mDesk->open(mArguments.provisionFile, base, lowMark, &error))
+        return error;
+    connect(mDesk, &ProvisionDesk::signal_problem, this,
+            [this](const QString &text) { mOutput.error(text); });
+    connect(mDesk, &ProvisionDesk::signal_exhausted, this,
+            [this](const QString &text) { mOutput.error(text); });
+    connect(mDesk, &ProvisionDesk::signal_allWritten, this, &CliRunner::slot_run_finished);
+    return QString();
+}
+
+// Each port's job waits for its modem's row, given once it is on the disk.
+void CliRunner::provision(PortRun *run)
+{
+    run->setProvisioned(true);
+    connect(run, &PortRun::signal_settingsWanted, this, [this, run](const QString &imei) {
+        mDesk->request(imei, run, [this, run](const ProvisionDesk::Grant &grant) {
+            if (grant.row == 0) {
+                run->refuseJob(grant.refusal);
+                return;
+            }
+            if (!grant.note.isEmpty())
+                mOutput.event(run->result().port, grant.note);
+            run->giveSettings(grant.settings, grant.row);
+        });
+    });
+}
+
+void CliRunner::noteRowResult(const PortRun *run)
+{
+    const PortResult &result = run->result();
+    if (!mDesk || result.tableRow == 0 || mListRowNoted.contains(run))
+        return;
+    mListRowNoted << run;
+    mDesk->noteResult(result.tableRow, result.imei,
+                      result.ok ? JournalRecord::Result::Success
+                                : (result.interrupted ? JournalRecord::Result::Interrupted
+                                                      : JournalRecord::Result::Failure));
 }
 
 // A default copy's name is ours: a link planted there would send the modem's
@@ -114,6 +166,8 @@ bool CliRunner::start()
         auto *run = new PortRun(port, mArguments.job, mArguments.jobName, mTiming, this);
         run->setSettingsContent(mSettings);
         run->setReadTarget(mArguments.readTargetFor(port));
+        if (mDesk)
+            provision(run);
         connect(run, &PortRun::signal_logLine, this,
                 [this](const QString &name, const QString &line) { mOutput.event(name, line); });
         connect(run, &PortRun::signal_finished, this, &CliRunner::slot_run_finished);
@@ -145,11 +199,15 @@ void CliRunner::interrupt()
 
 void CliRunner::slot_run_finished()
 {
+    bool all = true;
     for (const PortRun *run : qAsConst(mRuns)) {
-        if (!run->finished())
-            return;
+        if (run->finished())
+            noteRowResult(run);
+        all = all && run->finished();
     }
-    printResults();
+    // The results are printed once the used-rows file holds every job's end.
+    if (all && (!mDesk || mDesk->pending() == 0))
+        printResults();
 }
 
 void CliRunner::printResults()
@@ -187,13 +245,19 @@ QString CliRunner::resultTable(const QList<PortResult> &results)
                              QStringLiteral("Итог")}};
     const bool files = std::any_of(results.cbegin(), results.cend(),
                                    [](const PortResult &r) { return !r.file.isEmpty(); });
+    const bool table = std::any_of(results.cbegin(), results.cend(),
+                                   [](const PortResult &r) { return r.tableRow > 0; });
     if (files)
         rows.first().insert(4, QStringLiteral("Файл"));
+    if (table)
+        rows.first().insert(4, QStringLiteral("Строка таблицы"));
     for (const PortResult &r : results) {
         QStringList row{CliOutput::printable(r.port), r.job, resultWord(r),
                         QString::number(r.seconds, 'f', 1), CliOutput::printable(r.text)};
         if (files)
             row.insert(4, CliOutput::printable(r.file));
+        if (table)
+            row.insert(4, r.tableRow > 0 ? QString::number(r.tableRow) : QStringLiteral("—"));
         rows << row;
     }
     return CliOutput::columns(rows);
@@ -211,6 +275,10 @@ QByteArray CliRunner::resultJson(const PortResult &result)
     QJsonObject withFile = object;
     if (!result.file.isEmpty())
         withFile.insert(QStringLiteral("file"), result.file);
+    if (result.tableRow > 0) {
+        withFile.insert(QStringLiteral("imei"), result.imei);
+        withFile.insert(QStringLiteral("tableRow"), result.tableRow);
+    }
     return QJsonDocument(withFile).toJson(QJsonDocument::Compact);
 }
 

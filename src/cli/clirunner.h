@@ -2,6 +2,7 @@
 
 #include "cliarguments.h"
 #include "clioutput.h"
+#include "line/provisiondesk.h"
 #include "portrun.h"
 
 #include <QList>
@@ -51,12 +52,17 @@ private:
     void printResults();
     QString preflightProblem();
     QString readTargetsProblem() const;
+    QString openDesk();
+    void provision(PortRun *run);
+    void noteRowResult(const PortRun *run);
 
     CliArguments mArguments;
     Timing mTiming;
     CliOutput mOutput;
     SmallFile mSettings;
     QList<PortRun *> mRuns;
+    ProvisionDesk *mDesk = nullptr; // with a provisioning table only
+    QList<const PortRun *> mListRowNoted; // whose row's result went to the used-rows file
     QTimer *mTimerRedraw;
     bool mInterrupted = false;
     bool mReported = false;

@@ -1,6 +1,8 @@
 #include "portrun.h"
 
+#include "line/imeiparser.h"
 #include "log/logcomposer.h"
+#include "protocol/modemcommands.h"
 #include "protocol/jobsteps.h"
 #include "protocol/modemfiles.h"
 #include "protocol/tooltexts.h"
@@ -47,6 +49,30 @@ PortRun::PortRun(const QString &port, OperationType job, const QString &jobName,
     });
     connect(&mSession, &ModemSession::signal_jobEnded, this,
             &PortRun::slot_mSession_signal_jobEnded);
+    connect(&mSession, &ModemSession::signal_queryAnswered, this, [this](const QByteArray &answer) {
+        if (mFinished || mEnding || mSettingsAsked || !mProvisioned)
+            return;
+        mResult.imei = ImeiParser::parse(answer).value_or(QString());
+        mResult.log << (mResult.imei.isEmpty() ? QStringLiteral("IMEI не прочитан")
+                                               : QStringLiteral("IMEI ") + mResult.imei);
+        emit signal_logLine(mResult.port, mResult.log.last());
+        mSettingsAsked = true;
+        emit signal_settingsWanted(mResult.imei);
+    });
+}
+
+void PortRun::giveSettings(const SmallFile &content, int row)
+{
+    if (mFinished || mEnding)
+        return;
+    mResult.tableRow = row;
+    mSession.setOwnSettings(content);
+    startJob();
+}
+
+void PortRun::refuseJob(const QString &text)
+{
+    finish(false, text);
 }
 
 void PortRun::setReadTarget(const QString &fileName)
@@ -69,16 +95,26 @@ void PortRun::slot_mSession_signal_presence(bool connected)
         return;
     mJobStarted = true;
     mTimerConnect->stop();
-    // Once the session has finished with this answer, so that the log still
-    // says the modem is connected before the job's first line.
+    // With a provisioning table the modem says who it is first; its job
+    // starts once its row has been given.
+    if (mProvisioned)
+        mSession.sendQuery(ModemCommands::imeiQuery(), mSession.timing().answer.imeiQuery);
+    else
+        startJob();
+    emit signal_progressChanged();
+}
+
+// Once the session has finished with this answer, so that the log still says
+// the modem is connected before the job's first line.
+void PortRun::startJob()
+{
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (!mFinished)
+            if (!mFinished && !mEnding)
                 mSession.startJob(mJob);
         },
         Qt::QueuedConnection);
-    emit signal_progressChanged();
 }
 
 void PortRun::slot_mSession_signal_commandSent(const QByteArray &command)

@@ -19,6 +19,8 @@ struct PortResult
     double seconds = 0;
     QString text;
     QString file; // where read settings stores the modem's settings
+    QString imei; // asked only with a provisioning table
+    int tableRow = 0;
     QStringList log;
 };
 
@@ -35,6 +37,11 @@ public:
 
     void setSettingsContent(const SmallFile &content) { mSession.setSettingsContent(content); }
     void setReadTarget(const QString &fileName);
+    // The modem is asked for its IMEI first, and its job waits for its own
+    // settings: signal_settingsWanted asks, giveSettings() or refuseJob() answers.
+    void setProvisioned(bool provisioned) { mProvisioned = provisioned; }
+    void giveSettings(const SmallFile &content, int row);
+    void refuseJob(const QString &text);
     void start(int connectTimeoutS);
     // An interruption in two halves, so that many ports stop at once.
     void requestStop();
@@ -49,6 +56,7 @@ signals:
     void signal_logLine(QString port, QString line);
     void signal_progressChanged();
     void signal_finished();
+    void signal_settingsWanted(QString imei);
 
 private slots:
     void slot_mSession_signal_presence(bool connected);
@@ -58,6 +66,7 @@ private slots:
     void slot_mTimerConnect_timeout();
 
 private:
+    void startJob();
     void finish(bool ok, const QString &text);
     void complete();
     qint64 bytesOnLine() const;
@@ -69,6 +78,8 @@ private:
     OperationType mJob;
     PortResult mResult;
     bool mJobStarted = false;
+    bool mProvisioned = false;
+    bool mSettingsAsked = false;
     bool mEnding = false; // the result is known, the port is closing
     bool mFinished = false;
     int mStep = -1;

@@ -42,6 +42,16 @@ bool takeValue(WatchArguments &result, QStringList &match, const QString &option
         result.options.journalFile = value;
     } else if (option == QLatin1String("--bench")) {
         result.options.benchName = value;
+    } else if (option == QLatin1String("--provision")) {
+        result.options.provisionFile = value;
+    } else if (option == QLatin1String("--provision-low")) {
+        static const QRegularExpression rows(QStringLiteral("^[0-9]{1,6}$"));
+        if (!rows.match(value).hasMatch()) {
+            *error = QStringLiteral("--provision-low: нужно целое число строк от 0 до 999999: ") +
+                     value;
+            return false;
+        }
+        result.options.provisionLow = value.toInt();
     } else if (option == QLatin1String("--answer-within")) {
         const std::optional<int> ms = secondsAsMs(option, value, error);
         if (!ms)
@@ -88,7 +98,8 @@ std::optional<WatchArguments> WatchArguments::parse(const QStringList &arguments
         return refuse(error, QStringLiteral("watch: нужно задание flash или load-settings"));
     result.options.jobName = job;
     const QStringList valued{"--match",         "--settings",   "--journal",    "--count",
-                             "--answer-within", "--gone-after", "--quarantine", "--bench"};
+                             "--answer-within", "--gone-after", "--quarantine", "--bench",
+                             "--provision",     "--provision-low"};
     QStringList match;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString option = arguments.at(i);
@@ -114,6 +125,9 @@ std::optional<WatchArguments> WatchArguments::parse(const QStringList &arguments
                                             "например 0403:6001: ") +
                                  bad);
     result.options.filter = *filter;
+    if (arguments.contains(QStringLiteral("--provision-low")) &&
+        result.options.provisionFile.isEmpty())
+        return refuse(error, QStringLiteral("--provision-low применим только с --provision"));
     const QString conflict = result.options.fileConflict();
     if (!conflict.isEmpty())
         return refuse(error, conflict);
@@ -129,6 +143,11 @@ QString WatchArguments::usage()
                           "                        [--answer-within S] [--gone-after S] "
                           "[--again]\n"
                           "                        [--quarantine N] [--bench NAME]\n"
+                          "                        [--provision FILE [--provision-low N]]\n"
                           "      --bench NAME      имя стенда в каждой строке журнала "
-                          "(по умолчанию имя компьютера)\n");
+                          "(по умолчанию имя компьютера)\n"
+                          "      --provision FILE  таблица настроек: каждому модему своя "
+                          "строка (по IMEI или по порядку)\n"
+                          "      --provision-low N предупреждать, когда строк осталось N "
+                          "(по умолчанию 10)\n");
 }

@@ -163,6 +163,8 @@ void WatchConsole::slot_mRun_signal_jobEnded(const JournalRecord &record)
           {QStringLiteral("sha256"), record.fileHashes.join(QLatin1Char(' '))},
           {QStringLiteral("settingsFile"), record.settingsFile},
           {QStringLiteral("settingsSha256"), record.settingsHash},
+          {QStringLiteral("tableRow"), record.tableRow > 0 ? QJsonValue(record.tableRow)
+                                                           : QJsonValue()},
           {QStringLiteral("record"), record.recordId}});
 }
 
@@ -179,6 +181,8 @@ void WatchConsole::slot_mRun_signal_finished()
         summary += QStringLiteral(", уже прошиты: %1").arg(mRun.alreadyFlashed());
     if (unwritten > 0)
         summary += QStringLiteral(", не записан в журнал: %1").arg(unwritten);
+    if (!mRun.provisionText().isEmpty())
+        summary += QStringLiteral(", ") + mRun.provisionText().toLower();
     mOutput.error(summary);
     const QList<ShiftSummary::Socket> sockets = todaysSockets();
     if (!sockets.isEmpty())
@@ -251,10 +255,12 @@ void WatchConsole::refreshProgress()
         texts << text;
     }
     labels << QStringLiteral("итого");
-    texts << QStringLiteral("успешно %1 / ошибок %2 / модемов в час %3")
-                 .arg(mRun.succeeded())
-                 .arg(mRun.failed())
-                 .arg(mRun.modemsPerHourText());
+    QString totals = QStringLiteral("успешно %1 / ошибок %2 / модемов в час %3")
+                         .arg(mRun.succeeded())
+                         .arg(mRun.failed())
+                         .arg(mRun.modemsPerHourText());
+    const QString rows = mRun.provisionText();
+    texts << (rows.isEmpty() ? totals : totals + QStringLiteral(" / ") + rows.toLower());
     if (labels != mLabels) {
         mLabels = labels;
         mOutput.setPorts(labels);

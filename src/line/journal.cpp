@@ -99,6 +99,8 @@ QString JournalRecord::resultText(Result result)
         return QStringLiteral("уже прошит");
     case Result::SocketDisabled:
         return QStringLiteral("гнездо отключено");
+    case Result::NoTableRow:
+        return QStringLiteral("нет строки таблицы");
     }
     return QString();
 }

@@ -18,11 +18,12 @@ struct JournalRecord
         OpenFailed,     // the port did not open: the text is the hint's reason
         NoAnswer,       // bytes, but never five answers in a row: the text says what came
         AlreadyFlashed, // its script runs: it answers no command
-        SocketDisabled  // no modem's: failures in a row took the socket out; the text is why
+        SocketDisabled, // no modem's: failures in a row took the socket out; the text is why
+        NoTableRow      // no job: the provisioning table has no row for it; the text says why
     };
     // The journal reads results back by their text up to this one: a result added after it
     // becomes the last.
-    static constexpr Result lastResult = Result::SocketDisabled;
+    static constexpr Result lastResult = Result::NoTableRow;
 
     int socket = 0;
     QString port;

@@ -32,6 +32,8 @@ QString conflict(const QList<QPair<QString, QString>> &files)
 {
     QHash<QString, QString> owners;
     for (const auto &file : files) {
+        if (file.second.isEmpty())
+            continue; // a file the run does without
         const QString fileKey = key(file.second);
         if (owners.contains(fileKey))
             return QStringLiteral("один и тот же файл %1 для %2 и для %3")

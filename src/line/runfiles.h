@@ -14,7 +14,7 @@ namespace RunFiles {
 QString key(const QString &path);
 
 // files: what each file is for and its name. Why two of them are one file,
-// or an empty string.
+// or an empty string. A file with no name is one the run does without.
 QString conflict(const QList<QPair<QString, QString>> &files);
 
 } // namespace RunFiles

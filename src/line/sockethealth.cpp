@@ -29,6 +29,7 @@ bool failureOfTheSocket(JournalRecord::Result result)
     case JournalRecord::Result::Unplugged:
     case JournalRecord::Result::AlreadyFlashed:
     case JournalRecord::Result::SocketDisabled:
+    case JournalRecord::Result::NoTableRow:
         break;
     }
     return false;

@@ -232,6 +232,8 @@ SocketModel::Verdict SocketModel::verdictOf(JournalRecord::Result result)
         return AlreadyFlashed;
     case JournalRecord::Result::SocketDisabled:
         return OutOfService;
+    case JournalRecord::Result::NoTableRow:
+        return NoTableRow;
     }
     return Rejected;
 }

@@ -64,7 +64,8 @@ public:
         Interrupted,    // the job was stopped
         Unplugged,      // pulled mid-job
         NoPort,         // the port did not open
-        OutOfService    // failures in a row took the socket out
+        OutOfService,   // failures in a row took the socket out
+        NoTableRow      // the provisioning table has no row for the modem
     };
 
     explicit SocketModel(QObject *parent = nullptr);

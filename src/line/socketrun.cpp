@@ -153,6 +153,9 @@ void SocketRun::resetModem()
     mBytesFile.clear();
     mHeard.clear();
     mScriptVersion.clear();
+    mSettingsAsked = false;
+    mSettingsGranted = false;
+    mTableRow = 0;
     mJobClock.start(); // a modem without a job is recorded with its time in the socket
 }
 
@@ -314,8 +317,7 @@ void SocketRun::takeTurn(const QString &imei, bool recheck)
         close(State::Done);
         return;
     }
-    if (!mJobHeld)
-        beginJob();
+    startWhenReady();
 }
 
 // The port stays open and checked: the next modem is found by its answers.
@@ -377,10 +379,8 @@ bool SocketRun::prepareAgain()
     mVerdict.clear();
     mFlashedHere = false;
     mNotes.clear();
-    if (mJobHeld)
-        setState(State::Identifying);
-    else
-        beginJob();
+    setState(State::Identifying);
+    startWhenReady();
     return true;
 }
 
@@ -388,7 +388,50 @@ void SocketRun::holdJobs(bool hold)
 {
     mJobHeld = hold;
     if (!hold && mState == State::Identifying && mIdentified && mAccepting)
+        startWhenReady();
+}
+
+// A job starts once its settings are there (a provisioned socket's come for
+// each job anew) and no journal line is on its way.
+void SocketRun::startWhenReady()
+{
+    if (mProvisioned && !mSettingsGranted) {
+        if (!mSettingsAsked) {
+            mSettingsAsked = true;
+            emit signal_settingsWanted(mNumber, mImei);
+        }
+        return;
+    }
+    if (!mJobHeld)
         beginJob();
+}
+
+void SocketRun::giveSettings(const QString &imei, const SmallFile &content, int row)
+{
+    if (!mSettingsAsked || mState != State::Identifying || imei != mImei)
+        return; // the modem went meanwhile: its row stays its own
+    mSettingsAsked = false;
+    mSettingsGranted = true;
+    mTableRow = row;
+    mSettingsContent = content;
+    mSession.setOwnSettings(content);
+    if (mAccepting)
+        startWhenReady();
+    else
+        close(State::Done);
+}
+
+void SocketRun::refuseJob(const QString &imei, const QString &text)
+{
+    if (!mSettingsAsked || mState != State::Identifying || imei != mImei)
+        return;
+    mSettingsAsked = false;
+    announce(text);
+    recordWithoutJob(JournalRecord::Result::NoTableRow, text);
+    // Not asked again while it stays: only once it has left is it a new modem.
+    mMemory.noteJob(mImei, false, QDateTime::currentDateTime());
+    setState(State::Done);
+    keepListening();
 }
 
 void SocketRun::beginJob()
@@ -398,6 +441,7 @@ void SocketRun::beginJob()
     mJobClock.start();
     mStep = QStringLiteral("запуск");
     mStepNumber = 1;
+    mSettingsGranted = false; // a provisioned socket asks again for the next job
     setState(State::Running);
     mSession.startJob(mJob);
 }
@@ -510,6 +554,8 @@ void SocketRun::endJob(JournalRecord::Result result, const QString &text)
     record.text = parts.join(QStringLiteral("; "));
     record.seconds = mJobClock.elapsed() / 1000.0;
     record.fileHashes = mFileHashes;
+    record.tableRow = mTableRow;
+    mTableRow = 0;
     // The verdict goes out first, so that no listener sees a job that is over
     // without its verdict.
     mVerdict = SocketText::verdict(record);

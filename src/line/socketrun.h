@@ -70,6 +70,14 @@ public:
     // releasing starts it. The watch holds jobs until every journal line
     // before them has reached the disk, so that none starts unrecorded.
     void holdJobs(bool hold);
+    // Every job waits for its own settings: signal_settingsWanted asks for
+    // them, giveSettings() or refuseJob() answers.
+    void setProvisioned(bool provisioned) { mProvisioned = provisioned; }
+    // The settings of the job of the modem with this IMEI, from a
+    // provisioning table's row: the job starts. Another modem's are ignored.
+    void giveSettings(const QString &imei, const SmallFile &content, int row);
+    // No settings for the modem with this IMEI: it gets no job, the text is its verdict.
+    void refuseJob(const QString &imei, const QString &text);
     // A warning about this modem that its journal line's text carries.
     void addNote(const QString &note) { mNotes << note; }
 
@@ -101,6 +109,8 @@ signals:
     void signal_event(int number, QString port, QString text);
     // The modem's IMEI, empty when it gave none.
     void signal_identified(int number, QString imei);
+    // A provisioned socket's job is ready but for its settings.
+    void signal_settingsWanted(int number, QString imei);
     void signal_jobEnded(JournalRecord record);
     // The session's own time-stamped log line, as the window shows it.
     void signal_logLine(int number, QString line);
@@ -127,6 +137,7 @@ private:
     void setState(State state);
     void open();
     void resetModem();
+    void startWhenReady();
     void beginJob();
     void afterJob();
     void listenForSilence();
@@ -160,6 +171,10 @@ private:
     QString mStep;
     QString mSettingsFile;
     std::optional<SmallFile> mSettingsContent;
+    bool mProvisioned = false;
+    bool mSettingsAsked = false;   // signal_settingsWanted is unanswered
+    bool mSettingsGranted = false; // for the next job
+    int mTableRow = 0;             // of the running job's settings
     QStringList mFileHashes;
     int mProgress = 0;
     int mStepNumber = 0;

@@ -84,6 +84,7 @@ inline QString verdict(const JournalRecord &record)
         return QStringLiteral("Уже прошит: ") + record.text +
                QStringLiteral(" — снимите модем или выключите и включите питание");
     case JournalRecord::Result::SocketDisabled:
+    case JournalRecord::Result::NoTableRow:
         return record.text; // the reason, with what to check
     case JournalRecord::Result::Failure:
         break;

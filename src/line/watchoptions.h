@@ -19,6 +19,11 @@ struct WatchOptions
     QString settingsFile = ModemFiles::settings();
     // The settings file as read and checked once, sent as it is to every modem.
     std::optional<SmallFile> settingsContent;
+    // A provisioning table: each modem its own row's settings over the
+    // settings file's; empty: every modem gets the settings file as it is.
+    QString provisionFile;
+    // Rows left at which every new job says the table runs low.
+    int provisionLow = 10;
     QString journalFile = QStringLiteral("lorta-journal.csv");
     // The bench's name in every journal line; empty: the computer's name.
     QString benchName;

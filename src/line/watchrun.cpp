@@ -1,5 +1,8 @@
 #include "watchrun.h"
 
+#include "protocol/modemtext.h"
+#include "settings/settingsfile.h"
+
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QUuid>
@@ -31,6 +34,8 @@ bool WatchRun::start(QString *error)
         return false;
     if (!mNumbers.load(SocketNumbers::fileBeside(mOptions.journalFile), error))
         return false;
+    if (!mOptions.provisionFile.isEmpty() && !openDesk(error))
+        return false;
     mHealth.restore(mJournal.todaysRecords()); // a restart keeps today's counts
     // Said once the front end has shown its start, so that its start does not hide it.
     const QString note = mJournal.openNote();
@@ -39,6 +44,38 @@ bool WatchRun::start(QString *error)
             this, [this, note] { emit signal_problem(note); }, Qt::QueuedConnection);
     mClock.start();
     mWatcher->start();
+    return true;
+}
+
+QStringList WatchRun::baseSettings() const
+{
+    if (!mOptions.settingsContent)
+        return readSettingsLines(mOptions.settingsFile);
+    return textUpToZero(mOptions.settingsContent->bytes).split(QStringLiteral("\r\n"));
+}
+
+// The table is checked whole and its rows given before are read back; a run
+// that could not finish its count with the rows left does not start.
+bool WatchRun::openDesk(QString *error)
+{
+    mDesk = new ProvisionDesk(this);
+    if (!mDesk->open(mOptions.provisionFile, baseSettings(), mOptions.provisionLow, error))
+        return false;
+    if (mOptions.count > mDesk->left()) {
+        *error = QStringLiteral("В таблице настроек %1 осталось строк: %2, а модемов задано: %3")
+                     .arg(mOptions.provisionFile)
+                     .arg(mDesk->left())
+                     .arg(mOptions.count);
+        return false;
+    }
+    connect(mDesk, &ProvisionDesk::signal_leftChanged, this, &WatchRun::signal_provisionChanged);
+    connect(mDesk, &ProvisionDesk::signal_exhausted, this, &WatchRun::signal_problem);
+    connect(mDesk, &ProvisionDesk::signal_allWritten, this, &WatchRun::checkFinished);
+    // Rows that cannot be given on the disk are given to nobody: the watch stops.
+    connect(mDesk, &ProvisionDesk::signal_problem, this, [this](const QString &text) {
+        emit signal_problem(text);
+        stopGracefully();
+    });
     return true;
 }
 
@@ -79,6 +116,9 @@ SocketRun *WatchRun::socketFor(const PortEntry &port)
     socket->setAnswerWithinMs(mOptions.answerWithinMs);
     socket->setGoneAfterMs(mOptions.goneAfterMs);
     socket->setAgain(mOptions.again);
+    socket->setProvisioned(mDesk != nullptr);
+    connect(socket, &SocketRun::signal_settingsWanted, this,
+            &WatchRun::slot_socket_signal_settingsWanted);
     connect(socket, &SocketRun::signal_changed, this, [this](int changed) {
         emit signal_socketChanged(changed);
         // A socket is done before it reports the job that ended there: the watch ends
@@ -142,6 +182,24 @@ void WatchRun::slot_socket_signal_identified(int number, const QString &imei)
     }
 }
 
+// The row is given once its line is on the disk; a socket renumbered or a
+// modem gone meanwhile is the socket's own to sort out.
+void WatchRun::slot_socket_signal_settingsWanted(int, const QString &imei)
+{
+    auto *socket = qobject_cast<SocketRun *>(sender());
+    if (!mDesk || !socket)
+        return;
+    mDesk->request(imei, socket, [this, socket, imei](const ProvisionDesk::Grant &grant) {
+        if (grant.row == 0) {
+            socket->refuseJob(imei, grant.refusal);
+            return;
+        }
+        if (!grant.note.isEmpty())
+            emit signal_event(socket->number(), socket->port().name, grant.note);
+        socket->giveSettings(imei, grant.settings, grant.row);
+    });
+}
+
 // The verdict is told at once; the line goes to the writer thread. Until it
 // is on the disk no other job starts: a line that cannot be written stops the
 // watch before any modem is flashed unrecorded.
@@ -149,6 +207,8 @@ void WatchRun::slot_socket_signal_jobEnded(const JournalRecord &given)
 {
     const JournalRecord record = recorded(given);
     mCounters.count(record);
+    if (mDesk)
+        mDesk->noteResult(record.tableRow, record.imei, record.result);
     if (record.result == JournalRecord::Result::Success)
         mYield.noteSuccess(mClock.isValid() ? mClock.elapsed() : 0);
     const QDateTime time = mJournal.now();
@@ -188,9 +248,11 @@ JournalRecord WatchRun::recorded(const JournalRecord &given) const
     for (const QString &hash : given.fileHashes) {
         if (!hash.startsWith(sent))
             continue;
-        record.settingsFile = QFileInfo(mOptions.settingsFile).fileName();
+        record.settingsFile = QFileInfo(given.tableRow > 0 ? mOptions.provisionFile
+                                                           : mOptions.settingsFile)
+                                  .fileName();
         record.settingsHash =
-            mOptions.settingsContent
+            mOptions.settingsContent && given.tableRow == 0
                 ? QString::fromLatin1(QCryptographicHash::hash(mOptions.settingsContent->bytes,
                                                                QCryptographicHash::Sha256)
                                           .toHex())
@@ -286,7 +348,7 @@ void WatchRun::holdJobs(bool hold)
 
 void WatchRun::checkFinished()
 {
-    if (mAccepting || mFinished || mWriter.pending() > 0)
+    if (mAccepting || mFinished || mWriter.pending() > 0 || (mDesk && mDesk->pending() > 0))
         return;
     for (SocketRun *socket : qAsConst(mSockets)) {
         if (socket->busy())

@@ -3,6 +3,7 @@
 #include "journal.h"
 #include "linecounters.h"
 #include "portwatcher.h"
+#include "provisiondesk.h"
 #include "sockethealth.h"
 #include "socketnumbers.h"
 #include "socketrun.h"
@@ -58,6 +59,8 @@ public:
     QList<JournalRecord> todaysRecords() const { return mJournal.todaysRecords(); }
     // The journal's clock: what "today" is for the records.
     QDateTime now() const { return mJournal.now(); }
+    // The provisioning table's rows left, and whether it runs low; empty without a table.
+    QString provisionText() const { return mDesk ? mDesk->leftText() : QString(); }
     // A socket taken out of service takes modems again; false when it was in service.
     bool returnToService(int number);
     // Gives a socket without a running job another free number, kept in the
@@ -82,6 +85,8 @@ signals:
     void signal_jobEnded(JournalRecord record);
     // A record is on the disk; its time is the one its line carries.
     void signal_recordWritten(JournalRecord record);
+    // The provisioning table's rows left changed (provisionText()).
+    void signal_provisionChanged();
     // A problem of the whole watch (the journal, the numbers file).
     void signal_problem(QString text);
     // A record that could not be written into the journal: its whole line and why.
@@ -93,9 +98,13 @@ private slots:
     void slot_mWatcher_signal_portRemoved(const PortEntry &port);
     void slot_socket_signal_identified(int number, const QString &imei);
     void slot_socket_signal_jobEnded(const JournalRecord &given);
+    void slot_socket_signal_settingsWanted(int number, const QString &imei);
 
 private:
     SocketRun *socketFor(const PortEntry &port);
+    // The settings file's lines each table row's are composed over.
+    QStringList baseSettings() const;
+    bool openDesk(QString *error);
     void saveNumbers();
     JournalRecord recorded(const JournalRecord &given) const;
     void journalWritten(const JournalRecord &record, const QDateTime &time, const QByteArray &line,
@@ -117,6 +126,7 @@ private:
     bool mFinished = false;
     int mLinesPending = 0; // journal lines handed to the writer, not yet on the disk
     QList<QByteArray> mUnwritten;
+    ProvisionDesk *mDesk = nullptr; // with a provisioning table only
     // Declared last, so destroyed first: its tasks use the journal.
     WorkerThread mWriter{QStringLiteral("WatchWriter")};
 };

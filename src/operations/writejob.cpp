@@ -84,15 +84,17 @@ JobAction WriteJob::onListing(const QByteArray &answer)
     const std::optional<QStringList> names = RestartSteps::safeListing(answer);
     if (!names)
         return fail();
-    // Load settings replaces only the settings file; flash replaces everything else.
+    // Load settings replaces only the settings file; flash replaces everything
+    // else, and the settings file too when it was given its own.
     const bool deleteSettings = mKind == Kind::LoadSettings;
+    const bool replaceAll = mKind == Kind::Flash && mReplaceSettings;
     QStringList deletes;
     for (const QString &name : *names) {
-        if ((name == ModemFiles::settings()) == deleteSettings)
+        if (replaceAll || (name == ModemFiles::settings()) == deleteSettings)
             deletes.append(name);
     }
     mWriteList.clear();
-    if (mKind == Kind::LoadSettings || !names->contains(ModemFiles::settings()))
+    if (mKind == Kind::LoadSettings || replaceAll || !names->contains(ModemFiles::settings()))
         mWriteList.append(ModemFiles::settings());
     mWriteList += mFileList;
     // Refuse before the first delete, so a job that cannot write its files

@@ -30,6 +30,10 @@ public:
 
     explicit WriteJob(const Timing &timing, const FileSource &source = FileSource());
     void setFileSource(const FileSource &source) { mFileSource = source; }
+    // A flash that replaces the modem's settings file too: every listed file
+    // is deleted and the settings file written first, so the modem always ends
+    // with the settings it was given (a provisioning table's row).
+    void setReplaceSettings(bool replace) { mReplaceSettings = replace; }
 
     // fileList: the names written after the ones chosen from the listing.
     void start(Kind kind, const QStringList &fileList);
@@ -59,5 +63,6 @@ private:
     QByteArray mFileBytes;
     bool mBytesSent = false;
     bool mFinished = true;
+    bool mReplaceSettings = false;
     RestartSteps mSteps;
 };

@@ -94,6 +94,7 @@ void ModemSession::setSettingsSource(const QString &fileName)
     FileSource source;
     source.settingsFile = fileName;
     mWriteJob.setFileSource(source);
+    mWriteJob.setReplaceSettings(false);
 }
 
 void ModemSession::setSettingsContent(const SmallFile &content)
@@ -101,6 +102,13 @@ void ModemSession::setSettingsContent(const SmallFile &content)
     FileSource source;
     source.settingsContent = content;
     mWriteJob.setFileSource(source);
+    mWriteJob.setReplaceSettings(false);
+}
+
+void ModemSession::setOwnSettings(const SmallFile &content)
+{
+    setSettingsContent(content);
+    mWriteJob.setReplaceSettings(true);
 }
 
 void ModemSession::setReadTarget(const QString &fileName)

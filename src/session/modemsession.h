@@ -35,6 +35,9 @@ public:
     void setSettingsSource(const QString &fileName);
     // The settings as read and checked once: load and flash send exactly these.
     void setSettingsContent(const SmallFile &content);
+    // This modem's own settings (a provisioning table's row): load sends them,
+    // and flash replaces the modem's settings file with them whatever it held.
+    void setOwnSettings(const SmallFile &content);
     // Where read settings stores the modem's file.
     void setReadTarget(const QString &fileName);
     QString readTarget() const { return mReadTarget; }

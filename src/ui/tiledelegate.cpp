@@ -51,6 +51,8 @@ QColor TileDelegate::background(int verdict)
         return QColor(0xa0, 0x70, 0xc8);
     case SocketModel::OutOfService:
         return QColor(0x83, 0x83, 0x83);
+    case SocketModel::NoTableRow:
+        return QColor(0xa8, 0x80, 0x30);
     case SocketModel::Interrupted:
         return QColor(0x4f, 0x8f, 0x9a);
     case SocketModel::Rejected:
@@ -90,6 +92,8 @@ QString TileDelegate::word(int verdict)
         return QStringLiteral("НЕТ ПОРТА");
     case SocketModel::OutOfService:
         return QStringLiteral("ОТКЛЮЧЕНО");
+    case SocketModel::NoTableRow:
+        return QStringLiteral("НЕТ СТРОКИ");
     }
     return QStringLiteral("ЖДЁТ");
 }
@@ -260,6 +264,17 @@ void TileDelegate::drawShape(QPainter *painter, const QRectF &box, int verdict)
         painter->drawEllipse(ring);
         painter->setBrush(background(verdict));
         painter->drawRect(QRectF(at(0.24, 0.42), at(0.76, 0.58)));
+        break;
+    case SocketModel::NoTableRow: // a table's grid
+        pen.setWidthF(s * 0.07);
+        painter->setPen(pen);
+        path.addRect(QRectF(at(0.1, 0.2), at(0.9, 0.8)));
+        path.moveTo(at(0.1, 0.4));
+        path.lineTo(at(0.9, 0.4));
+        path.moveTo(at(0.1, 0.6));
+        path.lineTo(at(0.9, 0.6));
+        path.moveTo(at(0.4, 0.2));
+        path.lineTo(at(0.4, 0.8));
         break;
     case SocketModel::Working: // a three-quarter arc
         path.arcMoveTo(ring, 90);
