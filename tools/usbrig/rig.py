@@ -62,6 +62,20 @@ FIXED_PORT = "10.6"
 FIXED_MODEMS = 3
 FIXED_GONE_AFTER_S = 5
 FIXED_JOB_WAIT_S = 240
+# A provisioning table (l): three adapters at the root ports the watch's check used, a table
+# of three rows by IMEI (one for a modem never plugged) and two in order; the modem of the
+# third adapter is pulled mid-file and a power-cycled one with the same IMEI plugged back.
+PROVISION_PORTS = ["11", "12", "13"]
+PROVISION_PULLED = 2
+# The settings file's template: each key's description, in the order every file keeps.
+SETTINGS_TEMPLATE = [
+    ("CRYPT_DATA", "Шифровать данные (1 - вкл., 0 - выкл.)"),
+    ("DEBUG_SER", "Вывод отладочной информации в последовательный порт (1 - вкл., 0 - выкл.)"),
+    ("PIN", "PIN-код"), ("APN", "Точка входа GPRS"), ("GPRS_USER", "Имя пользователя GPRS"),
+    ("GPRS_PASSWD", "Пароль GPRS"), ("DEST_IP", "Адрес назначения исходящего соединения"),
+    ("DEST_PORT", "Порт назначения исходящего соединения"),
+    ("SER_SP", "Скорость последовательного порта (бит/сек)"),
+]
 
 
 class RigError(Exception):
@@ -1321,6 +1335,124 @@ class Rig:
             problems.append("a flasher process was left")
         return problems
 
+    # -- a provisioning table: each modem its own row ------------------------------------
+
+    @staticmethod
+    def row_settings(values):
+        """The settings a row gives over the rig's base file (its APN alone), as the settings
+        dialog composes them: the keys the base lacks are empty, the speed its first item."""
+        shown = {"CRYPT_DATA": "0", "DEBUG_SER": "0", "APN": "modem.apn", "SER_SP": "4800"}
+        shown.update(values)
+        return "\r\n".join("%s::%s::%s" % (key, shown.get(key, ""), text)
+                            for key, text in SETTINGS_TEMPLATE).encode()
+
+    def provision_table(self, folder, names):
+        """The table: rows 2 to 4 by IMEI (the second modem's, one never plugged, the first's),
+        rows 5 and 6 in order. Returns {row: values}."""
+        absent = imei(900)
+        keyed = {2: self.imeis[names[1]], 3: absent, 4: self.imeis[names[0]], 5: "", 6: ""}
+        rows = {}
+        lines = ["IMEI;APN;GPRS_USER;GPRS_PASSWD;DEST_PORT"]
+        for row, key in keyed.items():
+            rows[row] = {"APN": "apn-%d.rig.example" % row, "GPRS_USER": "rig-user-%d7" % row,
+                         "GPRS_PASSWD": "rig;pass\"%d" % row, "DEST_PORT": "4%d11" % row}
+            quoted = '"%s"' % rows[row]["GPRS_PASSWD"].replace('"', '""')
+            lines.append(";".join([key, rows[row]["APN"], rows[row]["GPRS_USER"], quoted,
+                                   rows[row]["DEST_PORT"]]))
+        with open(os.path.join(folder, "table.csv"), "wb") as f:
+            f.write(b"\xef\xbb\xbf" + "\r\n".join(lines).encode() + b"\r\n")
+        return rows
+
+    def check_l(self):
+        """l: the watch with a provisioning table over three adapters: two modems by their
+        IMEIs, the third given the first free row; that one is pulled mid-file and a
+        power-cycled modem with the same IMEI plugged back gets the same row again."""
+        folder = os.path.join(self.guest.share, "l")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "settings.ini"), "wb") as f:
+            f.write(LINE_SETTINGS)
+        names = ["l%d" % i for i in range(1, len(PROVISION_PORTS) + 1)]
+        for name in names:
+            self.imeis[name] = imei(len(self.imeis) + 1)
+        rows = self.provision_table(folder, names)
+        out = os.path.join(folder, "watch.out")
+        handle = self.start(
+            "cd $RIG/l\n$cli watch flash --match %s --count %d --journal $RIG/l/journal.csv "
+            "--settings $RIG/l/settings.ini --provision $RIG/l/table.csv > $RIG/l/watch.out "
+            "2> $RIG/l/watch.err\necho \"STATUS $?\"" % (ADAPTER_VIDPID, len(names)))
+        wait_for(lambda: "Ждём модемы" in read_text(out) or self.guest.finished(handle), 120,
+                 "the watch to start")
+        if self.guest.finished(handle):
+            raise RigError("the watch ended at once: " + read_text(os.path.join(folder,
+                                                                                "watch.err")))
+        for name, port in zip(names, PROVISION_PORTS):
+            sim = self.sim(name, "--imei", self.imeis[name])
+            self.guest.chardev_add("m_" + name, sim.pty)
+            self.guest.plug(name, "m_" + name, port, "LORTA-" + name.upper())
+            wait_for(lambda: any("at+cgsn" in l for l in sim.log_lines()), 180,
+                     "%s's modem to be asked for its IMEI" % name, interval=0.1)
+        pulled = names[PROVISION_PULLED]
+        self.wait_mid_file(self.sims[pulled], timeout=200)
+        self.guest.pull(pulled)
+        wait_for(lambda: "Итог: модем отключён" in read_text(out), 60, "the pull to be reported")
+        self.guest.chardev_remove("m_" + pulled)
+        self.sims[pulled].stop()
+        back = pulled + "b"
+        self.imeis[back] = self.imeis[pulled]
+        sim = self.sim(back, "--imei", self.imeis[back])
+        self.guest.chardev_add("m_" + back, sim.pty)
+        self.guest.plug(pulled, "m_" + back, PROVISION_PORTS[PROVISION_PULLED],
+                        "LORTA-" + pulled.upper())
+        _, result = self.guest.result(handle, LINE_WAIT_S)
+        ended = self.line_stop(names[:PROVISION_PULLED] + [back])
+        self.report_provision(folder, names, rows, ended, result)
+        for name in names:
+            self.guest.pull(name)
+        for name in names[:PROVISION_PULLED] + [back]:
+            self.guest.chardev_remove("m_" + name)
+
+    def report_provision(self, folder, names, rows, ended, result):
+        problems = []
+        pulled = names[PROVISION_PULLED]
+        expected = {names[0]: 4, names[1]: 2, pulled + "b": 5}
+        for name, row in expected.items():
+            _, files, _ = ended[name]
+            if files.get("settings.ini") != self.row_settings(rows[row]):
+                problems.append("%s's settings.ini is not row %d's: %r" % (
+                    name, row, files.get("settings.ini", b"")[:120]))
+            if self.flashed(files):
+                problems.append("%s %s" % (name, self.flashed(files)))
+        used = [l.split(";") for l in read_text(os.path.join(folder, "table.csv.used"))
+                .lstrip("\ufeff").splitlines()[1:]]
+        given = [(int(f[0]), f[1]) for f in used if f[3] == "выдана"]
+        wanted = [(4, self.imeis[names[0]]), (2, self.imeis[names[1]]),
+                  (5, self.imeis[pulled]), (5, self.imeis[pulled])]
+        if sorted(given) != sorted(wanted):
+            problems.append("rows given: %s" % given)
+        if not any(f[0] == "5" and f[3] == "модем отключён" for f in used):
+            problems.append("the pulled modem's end is not in the used rows")
+        journal, form = read_journal(os.path.join(folder, "journal.csv"))
+        problems += form
+        journaled = sorted((r["IMEI"], r["Строка таблицы"], r["Результат"]) for r in journal)
+        if journaled != sorted([(self.imeis[names[0]], "4", "успех"),
+                                (self.imeis[names[1]], "2", "успех"),
+                                (self.imeis[pulled], "5", "модем отключён"),
+                                (self.imeis[pulled], "5", "успех")]):
+            problems.append("journaled: %s" % journaled)
+        outputs = "".join(read_text(os.path.join(folder, n)) for n in
+                          ("watch.out", "watch.err", "journal.csv", "table.csv.used"))
+        leaked = [v for r in rows.values() for k, v in r.items() if k != "DEST_PORT" and v in outputs]
+        if leaked:
+            problems.append("table values in the outputs: %s" % leaked)
+        if "STATUS 1" not in result:
+            problems.append("exit status %s (1: the pulled job failed)" % result.strip())
+        self.report("l", not problems, "; ".join(problems) or
+                    "three adapters with a table of five rows: the two modems by IMEI got rows 4 "
+                    "and 2, the third the first free row 5; pulled in main.pyo and plugged back "
+                    "power-cycled it got row 5 again, never row 6; each modem's settings.ini byte "
+                    "for byte its row's over the base file; the used rows and the journal name "
+                    "the rows, no value of the table in any output")
+
     @staticmethod
     def _request(folder, name):
         return os.path.exists(os.path.join(folder, name + ".want")) and \
@@ -1336,7 +1468,7 @@ def main():
     parser.add_argument("--root", required=True)
     parser.add_argument("--kernel-dir", required=True)
     parser.add_argument("--keep", help="keep the rig's files in this folder")
-    parser.add_argument("--only", default="a,b,c,d,e,f,g,h,i,j,k,probe",
+    parser.add_argument("--only", default="a,b,c,d,e,f,g,h,i,j,k,l,probe",
                         help="checks to run (d also runs the window's e and g, i and j "
                         "run together)")
     parser.add_argument("--boot-timeout", type=float, default=240)
@@ -1365,7 +1497,7 @@ def main():
         steps = [("a", rig.check_a), ("b", rig.check_b), ("c", rig.check_c),
                  ("e", rig.check_e_cli), ("d", rig.window_checks), ("f", rig.check_f),
                  ("probe", rig.probe_driver), ("i", rig.line_checks), ("k", rig.check_k),
-                 ("h", rig.check_h)]
+                 ("l", rig.check_l), ("h", rig.check_h)]
         for letter, step in steps:
             if letter not in wanted and not (letter == "h" and "a" in wanted) and \
                     not (letter == "i" and "j" in wanted):
