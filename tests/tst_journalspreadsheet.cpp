@@ -73,6 +73,7 @@ JournalRecord flashed()
     r.seconds = 46.6;
     r.settingsFile = QStringLiteral("bench.ini");
     r.settingsHash = QString(64, QLatin1Char('a'));
+    r.tableRow = 7;
     r.fileHashes = QStringList{QStringLiteral("main.pyo:5f0c"), QStringLiteral("config.pyo:9a41")};
     r.recordId = recordId;
     return r;
@@ -87,6 +88,7 @@ JournalRecord failed()
     r.step = QStringLiteral("at#lscript");
     r.text = QStringLiteral("=1+1"); // as the modem sent it
     r.seconds = 12;
+    r.tableRow = 0; // no table
     r.recordId.clear();
     return r;
 }
@@ -170,6 +172,8 @@ void TestJournalSpreadsheet::cells_data()
     add("text with a separator and quotes", 1, "Текст", text,
         "Модем прошит; тот же \"IMEI\" сейчас в гнезде 2");
     add("settings file", 1, "Файл настроек", text, "bench.ini");
+    add("table row", 1, "Строка таблицы", number, "7");
+    add("no table row", 2, "Строка таблицы", {"empty"}, "");
     add("settings hash", 1, "SHA-256 настроек", text, QString(64, QLatin1Char('a')));
     add("file hashes", 1, "SHA-256", text, "main.pyo:5f0c config.pyo:9a41");
     add("record id", 1, "Запись", text, recordId);

@@ -5,6 +5,7 @@
 #include "cli/watcharguments.h"
 #include "line/imeiparser.h"
 #include "line/journal.h"
+#include "line/journalreader.h"
 #include "line/listingschedule.h"
 #include "line/openfailurehint.h"
 #include "line/portwatcher.h"
@@ -174,7 +175,9 @@ private slots:
     void journalFieldsFromOutside();
     void journalWarnsOfAModemFlashedToday();
     void journalThatCannotBeOpened();
+    void journalOfAnOlderLayoutIsLeftAsItIs_data();
     void journalOfAnOlderLayoutIsLeftAsItIs();
+    void journalUpgradedTwiceReadsBothOlderFiles();
     void hintsForAPortThatDoesNotOpen_data();
     void hintsForAPortThatDoesNotOpen();
     void hintNamesHoldersAndGrabbersFromProc();
@@ -638,6 +641,7 @@ void TestLine::journalLinesBomOnceFlushedAtOnce()
         failed.fileHashes = QStringList{QStringLiteral("settings.ini:ab12")};
         failed.settingsFile = QStringLiteral("bench.ini");
         failed.settingsHash = QStringLiteral("ab12");
+        failed.tableRow = 7;
         failed.recordId = QStringLiteral("5b0e4c1a-8f2d-4e57-9a0b-3c6d7e8f9a01");
         QVERIFY(journal.append(failed, &error));
         // On the disk before the journal is closed.
@@ -656,22 +660,33 @@ void TestLine::journalLinesBomOnceFlushedAtOnce()
     QCOMPARE(lines.size(), 4); // header, two records, nothing after the last CR LF
     QVERIFY(lines.last().isEmpty());
     QCOMPARE(lines.at(0), Journal::header().chopped(1));
-    QCOMPARE(
-        QString::fromUtf8(lines.at(1)),
-        QStringLiteral("2026-03-04 09:15:07;Стенд 2;2;ttyUSB0;\"A10K;\"\"x\"\"\";;flash;"
-                       "модем отключён;файл main.pyo;'=cmd|' /C calc'!A0;47;v1.08;"
-                       "bench.ini;ab12;settings.ini:ab12;5b0e4c1a-8f2d-4e57-9a0b-3c6d7e8f9a01\r"));
+    QCOMPARE(QString::fromUtf8(lines.at(1)),
+             QStringLiteral(
+                 "2026-03-04 09:15:07;Стенд 2;2;ttyUSB0;\"A10K;\"\"x\"\"\";;flash;"
+                 "модем отключён;файл main.pyo;'=cmd|' /C calc'!A0;47;v1.08;"
+                 "bench.ini;7;ab12;settings.ini:ab12;5b0e4c1a-8f2d-4e57-9a0b-3c6d7e8f9a01\r"));
     const QStringList fields = Journal::splitLine(QString::fromUtf8(lines.at(2)).trimmed());
     QCOMPARE(fields.size(), int(Journal::ColumnCount));
     QCOMPARE(fields.at(Journal::ColumnBench), QSysInfo::machineHostName()); // none set
     QCOMPARE(fields.at(Journal::ColumnSerialNumber), QStringLiteral("A10K;\"x\""));
     QCOMPARE(fields.at(Journal::ColumnImei), QStringLiteral("490154203237518"));
     QCOMPARE(fields.at(Journal::ColumnResult), QStringLiteral("успех"));
-    QCOMPARE(fields.at(Journal::ColumnVersion), QString()); // no version set
+    QCOMPARE(fields.at(Journal::ColumnVersion), QString());  // no version set
+    QCOMPARE(fields.at(Journal::ColumnTableRow), QString()); // no table
     // A fresh id for a record without one.
     const QUuid id = QUuid::fromString(fields.at(Journal::ColumnRecordId));
     QVERIFY(!id.isNull());
     QCOMPARE(id.toString(QUuid::WithoutBraces), fields.at(Journal::ColumnRecordId));
+
+    // A report reads the table's row back by its column's name.
+    JournalReader reader;
+    QVERIFY2(reader.read(file, &error), qPrintable(error));
+    const QList<JournalReader::Row> rows = reader.rows();
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.at(0).tableRow, std::optional<int>(7));
+    QCOMPARE(rows.at(0).settingsName, QStringLiteral("bench.ini"));
+    QCOMPARE(rows.at(0).settingsSha256, QStringLiteral("ab12"));
+    QVERIFY(!rows.at(1).tableRow);
 }
 
 // What a spreadsheet or a script reading the journal gets back: every field as
@@ -682,7 +697,7 @@ void TestLine::journalFieldsSurviveSeparatorsQuotesAndBreaks()
     QCOMPARE(Journal::header(),
              QStringLiteral("Дата и время;Стенд;Гнездо;Порт;Серийный номер адаптера;IMEI;"
                             "Задание;Результат;Шаг;Текст;Длительность, с;Версия;Файл настроек;"
-                            "SHA-256 настроек;SHA-256;Запись\r\n")
+                            "Строка таблицы;SHA-256 настроек;SHA-256;Запись\r\n")
                  .toUtf8());
     QCOMPARE(Journal::splitLine(QStringLiteral("a;\"b\"\"\";\"c\"\"\"")),
              (QStringList{"a", "b\"", "c\""}));
@@ -701,7 +716,7 @@ void TestLine::journalFieldsSurviveSeparatorsQuotesAndBreaks()
         r.step = QStringLiteral("at#lscript\n");
         r.text = QStringLiteral("Stop\rScript");
         const QByteArray line = journal.line(r);
-        QVERIFY(line.contains(";Stop\\rScript;47;;;;;"));
+        QVERIFY(line.contains(";Stop\\rScript;47;;;;;;"));
         QCOMPARE(line.count('\n'), 1);
         const QStringList fields = Journal::splitLine(QString::fromUtf8(line.chopped(2)));
         QCOMPARE(fields.size(), int(Journal::ColumnCount));
@@ -754,7 +769,7 @@ void TestLine::journalFieldsFromOutside()
         QCOMPARE((QStringList{fields.at(Journal::ColumnBench), fields.at(Journal::ColumnPort),
                               fields.at(Journal::ColumnSerialNumber)}),
                  (QStringList{written, written, written}));
-    QVERIFY(line.contains(QStringLiteral(";") + written + QStringLiteral(";47;;;;;")));
+    QVERIFY(line.contains(QStringLiteral(";") + written + QStringLiteral(";47;;;;;;")));
     QCOMPARE(line.count(QLatin1Char('\n')), 1);
 }
 
@@ -822,24 +837,58 @@ void TestLine::journalThatCannotBeOpened()
 // A bench upgraded at noon: its morning's file is never written again, the
 // lines go into the first free file beside it (one of a foreign layout
 // skipped), every restart finds that same file, and the morning still counts
-// for the sockets and the duplicate warning.
+// for the sockets and the duplicate warning, its fields found by their
+// column's names; a file without them is only left alone.
+void TestLine::journalOfAnOlderLayoutIsLeftAsItIs_data()
+{
+    QTest::addColumn<QByteArray>("old");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("readBack");
+    QTest::newRow("the first layout")
+        << QByteArray("\xEF\xBB\xBF"
+                      "Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;Результат;"
+                      "Шаг;Текст;Длительность, с;Версия;SHA-256\r\n"
+                      "2026-03-03T17:00:00;1;ttyUSB0;;356938035643809;flash;успех;;;46;1.08;\r\n"
+                      "2026-03-04T08:05:00;2;ttyUSB1;;490154203237518;flash;успех;;;46;1.08;\r\n")
+        << "старого вида" << true;
+    QTest::newRow("the layout before the table's row")
+        << QByteArray("\xEF\xBB\xBF"
+                      "Дата и время;Стенд;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
+                      "Результат;Шаг;Текст;Длительность, с;Версия;Файл настроек;"
+                      "SHA-256 настроек;SHA-256;Запись\r\n"
+                      "2026-03-03 17:00:00;Стенд 2;1;ttyUSB0;;356938035643809;flash;успех;;"
+                      "Модем прошит;46;v1.08;;;main.pyo:ab;r-1\r\n"
+                      "2026-03-04 08:05:00;Стенд 2;2;ttyUSB1;;490154203237518;flash;успех;;"
+                      "Модем прошит;46;v1.08;bench.ini;5e88;main.pyo:ab;r-2\r\n")
+        << "старого вида" << true;
+    QTest::newRow("the fields in another order, no text")
+        << QByteArray("Примечание;IMEI;Дата и время;Результат;Задание;Гнездо\r\n"
+                      "x;356938035643809;2026-03-03 17:00:00;успех;flash;1\r\n"
+                      ";490154203237518;2026-03-04 08:05:00;успех;flash;2\r\n")
+        << "другого вида" << true;
+    QTest::newRow("no socket column")
+        << QByteArray("Дата и время;IMEI;Задание;Результат\r\n"
+                      "2026-03-04 08:05:00;490154203237518;flash;успех\r\n")
+        << "другого вида" << false;
+}
+
 void TestLine::journalOfAnOlderLayoutIsLeftAsItIs()
 {
+    QFETCH(QByteArray, old);
+    QFETCH(QString, kind);
+    QFETCH(bool, readBack);
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("journal.csv"));
     const QString foreign = dir.filePath(QStringLiteral("journal-2.csv"));
     const QString beside = dir.filePath(QStringLiteral("journal-3.csv"));
-    const QByteArray old =
-        "\xEF\xBB\xBF"
-        "Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;Результат;Шаг;Текст;"
-        "Длительность, с;Версия;SHA-256\r\n"
-        "2026-03-03T17:00:00;1;ttyUSB0;;356938035643809;flash;успех;;;46;1.08;\r\n"
-        "2026-03-04T08:05:00;2;ttyUSB1;;490154203237518;flash;успех;;;46;1.08;\r\n";
     writeAll(file, old);
     writeAll(foreign, "Номер;Имя\r\n1;x\r\n");
     const QDateTime noon(QDate(2026, 3, 4), QTime(12, 0));
-    const QString note = QStringLiteral("Журнал ") + file +
-                         QStringLiteral(" старого вида оставлен как есть: записи идут в ") + beside;
+    const QString note = QStringLiteral("Журнал ") + file + QLatin1Char(' ') + kind +
+                         QStringLiteral(" оставлен как есть: записи идут в ") + beside;
+    const QString warning = readBack ? QStringLiteral("Модем с IMEI 490154203237518 уже прошит "
+                                                      "сегодня в 08:05 (гнездо 2)")
+                                     : QString();
     for (int start = 1; start <= 2; ++start) {
         Journal journal;
         journal.setClock([noon] { return noon; });
@@ -847,11 +896,11 @@ void TestLine::journalOfAnOlderLayoutIsLeftAsItIs()
         QVERIFY2(journal.open(file, &error), qPrintable(error));
         QCOMPARE(journal.fileName(), beside);
         QCOMPARE(journal.openNote(), note);
-        QCOMPARE(journal.todaysRecords().size(), start);
-        QCOMPARE(journal.todaysRecords().first().socket, 2);
-        QCOMPARE(journal.duplicateWarning(QStringLiteral("490154203237518")),
-                 QStringLiteral("Модем с IMEI 490154203237518 уже прошит сегодня в 08:05 "
-                                "(гнездо 2)"));
+        const QList<JournalRecord> today = journal.todaysRecords();
+        QCOMPARE(today.size(), readBack ? start : start - 1);
+        if (readBack)
+            QCOMPARE(today.first().socket, 2);
+        QCOMPARE(journal.duplicateWarning(QStringLiteral("490154203237518")), warning);
         QCOMPARE(journal.duplicateWarning(QStringLiteral("356938035643809")), QString());
         QVERIFY(journal.append(record(QString(), JournalRecord::Result::Failure), &error));
     }
@@ -862,6 +911,56 @@ void TestLine::journalOfAnOlderLayoutIsLeftAsItIs()
     QCOMPARE(written.count("\r\n"), 3);
     // An export of the journal takes every file that holds its lines.
     QCOMPARE(Journal::withBesideFiles(file), QStringList({file, beside}));
+}
+
+// Upgraded twice: the journal went on beside its first file, and now goes on
+// beside that one too; the day's lines of both older files still count, and
+// the export takes all three.
+void TestLine::journalUpgradedTwiceReadsBothOlderFiles()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("journal.csv"));
+    const QString second = dir.filePath(QStringLiteral("journal-2.csv"));
+    const QString third = dir.filePath(QStringLiteral("journal-3.csv"));
+    const QByteArray first =
+        "Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;Результат;Шаг;Текст;"
+        "Длительность, с;Версия;SHA-256\r\n"
+        "2026-03-04T07:00:00;1;ttyUSB0;;356938035643809;flash;успех;;;46;1.08;\r\n";
+    const QByteArray before =
+        "\xEF\xBB\xBF"
+        "Дата и время;Стенд;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;Результат;Шаг;"
+        "Текст;Длительность, с;Версия;Файл настроек;SHA-256 настроек;SHA-256;Запись\r\n"
+        "2026-03-04 10:00:00;Стенд 2;3;ttyUSB2;;490154203237518;flash;успех;;Модем прошит;46;"
+        "v1.08;;;main.pyo:ab;r-2\r\n";
+    writeAll(file, first);
+    writeAll(second, before);
+    Journal journal;
+    journal.setClock([] { return QDateTime(QDate(2026, 3, 4), QTime(12, 0)); });
+    QString error;
+    QVERIFY2(journal.open(file, &error), qPrintable(error));
+    QCOMPARE(journal.fileName(), third);
+    QCOMPARE(journal.openNote(), QStringLiteral("Журнал ") + file +
+                                     QStringLiteral(" старого вида оставлен как есть: записи "
+                                                    "идут в ") +
+                                     third);
+    const QList<JournalRecord> today = journal.todaysRecords();
+    QCOMPARE(today.size(), 2);
+    QCOMPARE(today.at(0).socket, 1);
+    QCOMPARE(today.at(1).socket, 3);
+    QCOMPARE(today.at(1).text, QStringLiteral("Модем прошит"));
+    QCOMPARE(journal.duplicateWarning(QStringLiteral("356938035643809")),
+             QStringLiteral("Модем с IMEI 356938035643809 уже прошит сегодня в 07:00 (гнездо 1)"));
+    QCOMPARE(journal.duplicateWarning(QStringLiteral("490154203237518")),
+             QStringLiteral("Модем с IMEI 490154203237518 уже прошит сегодня в 10:00 (гнездо 3)"));
+    QVERIFY(journal.append(record(QString(), JournalRecord::Result::Failure), &error));
+    QCOMPARE(readAll(file), first);
+    QCOMPARE(readAll(second), before);
+    const QStringList files = Journal::withBesideFiles(file);
+    QCOMPARE(files, QStringList({file, second, third}));
+    JournalReader reader;
+    for (const QString &name : files)
+        QVERIFY2(reader.read(name, &error), qPrintable(error));
+    QCOMPARE(reader.rows().size(), 3);
 }
 
 void TestLine::hintsForAPortThatDoesNotOpen_data()

@@ -23,21 +23,32 @@ namespace {
 const QByteArray bom = "\xEF\xBB\xBF";
 const QByteArray oldHeader = "Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
                              "Результат;Шаг;Текст;Длительность, с;Версия;SHA-256\r\n";
-const QByteArray newHeader = "Дата и время;Стенд;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
-                             "Результат;Шаг;Текст;Длительность, с;Версия;Файл настроек;SHA-256 "
-                             "настроек;SHA-256;Запись\r\n";
+const QByteArray previousHeader =
+    "Дата и время;Стенд;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;Результат;Шаг;Текст;"
+    "Длительность, с;Версия;Файл настроек;SHA-256 настроек;SHA-256;Запись\r\n";
+const QByteArray newHeader =
+    "Дата и время;Стенд;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;Результат;Шаг;Текст;"
+    "Длительность, с;Версия;Файл настроек;Строка таблицы;SHA-256 настроек;SHA-256;Запись\r\n";
 // Two records, a line no journal wrote and a last line still being written.
 const QByteArray oldLines =
     "2026-12-08T03:37:27;2;ttyUSB0;FT1;490154203237518;flash;успех;;Готово;35;1.08;main.pyo:ab\r\n"
     "2026-12-09T23:59:59;3;ttyUSB1;FT2;;flash;ошибка;AT+X;\"'=HYPERLINK(\"\"x\"\";1)\";12;1.08;\r\n"
     "не строка журнала\r\n"
     "2026-12-09T23:59:59;4;tty";
-const QByteArray newLines =
+const QByteArray previousLines =
     "2026-12-08 03:37:27;Стенд 2;2;COM3;FT1;490154203237518;flash;успех;;Готово;35;v1.08;"
     "s.ini;5e88;main.pyo:ab;r-1\r\n"
     "2026-12-09 23:59:59;Стенд "
     "2;3;COM4;FT2;;flash;ошибка;AT+X;\"'=HYPERLINK(\"\"x\"\";1)\";12;v1.08;"
     "s.ini;5e88;;r-2\r\n"
+    "не строка журнала\r\n"
+    "2026-12-09 23:59:59;Стенд 2;4;CO";
+const QByteArray newLines =
+    "2026-12-08 03:37:27;Стенд 2;2;COM3;FT1;490154203237518;flash;успех;;Готово;35;v1.08;"
+    "s.ini;7;5e88;main.pyo:ab;r-1\r\n"
+    "2026-12-09 23:59:59;Стенд "
+    "2;3;COM4;FT2;;flash;ошибка;AT+X;\"'=HYPERLINK(\"\"x\"\";1)\";12;v1.08;"
+    "s.ini;;5e88;;r-2\r\n"
     "не строка журнала\r\n"
     "2026-12-09 23:59:59;Стенд 2;4;CO";
 
@@ -143,12 +154,20 @@ void TestReport::cellsAreTyped_data()
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("version");
     QTest::addColumn<QString>("settings");
-    QTest::newRow("earlier layout, no BOM") << oldHeader + oldLines << QString() << "ttyUSB0"
-                                            << "1.08" << QString();
-    QTest::newRow("bench and settings columns, BOM") << bom + newHeader + newLines << "Стенд 2"
-                                                     << "COM3"
-                                                     << "v1.08"
-                                                     << "s.ini";
+    QTest::addColumn<QString>("tableRow");
+    QTest::newRow("first layout, no BOM") << oldHeader + oldLines << QString() << "ttyUSB0"
+                                          << "1.08" << QString() << "NoneType ";
+    QTest::newRow("bench and settings columns, BOM")
+        << bom + previousHeader + previousLines << "Стенд 2"
+        << "COM3"
+        << "v1.08"
+        << "s.ini"
+        << "NoneType ";
+    QTest::newRow("the table's row, BOM") << bom + newHeader + newLines << "Стенд 2"
+                                          << "COM3"
+                                          << "v1.08"
+                                          << "s.ini"
+                                          << "int 7";
 }
 
 void TestReport::cellsAreTyped()
@@ -158,6 +177,7 @@ void TestReport::cellsAreTyped()
     QFETCH(QString, port);
     QFETCH(QString, version);
     QFETCH(QString, settings);
+    QFETCH(QString, tableRow);
     const QString csv = mDir.filePath(QStringLiteral("journal.csv"));
     const QString xlsx = mDir.filePath(QStringLiteral("journal.xlsx"));
     writeFile(csv, journal);
@@ -175,7 +195,7 @@ void TestReport::cellsAreTyped()
     const QJsonObject book = readWorkbook(xlsx);
     QCOMPARE(book.value("sheets").toArray(), QJsonArray({QStringLiteral("Журнал")}));
     QCOMPARE(book.value("freeze").toString(), QStringLiteral("A2"));
-    QCOMPARE(book.value("filter").toString(), QStringLiteral("A1:P3"));
+    QCOMPARE(book.value("filter").toString(), QStringLiteral("A1:Q3"));
     const QJsonArray cells = book.value("cells").toArray();
     QCOMPARE(cells.size(), 3);
     for (const QJsonValue &row : cells) {
@@ -191,7 +211,8 @@ void TestReport::cellsAreTyped()
                c.value("value").toVariant().toString();
     };
     QCOMPARE(typed(0, 0), QStringLiteral("str Дата и время"));
-    QCOMPARE(typed(0, 15), QStringLiteral("str Запись"));
+    QCOMPARE(typed(0, 13), QStringLiteral("str Строка таблицы"));
+    QCOMPARE(typed(0, 16), QStringLiteral("str Запись"));
     QCOMPARE(typed(1, 0), QStringLiteral("datetime 2026-12-08T03:37:27"));
     QCOMPARE(typed(1, 1), bench.isEmpty() ? QStringLiteral("NoneType ") : "str " + bench);
     QCOMPARE(typed(1, 2), QStringLiteral("int 2"));
@@ -200,9 +221,11 @@ void TestReport::cellsAreTyped()
     QCOMPARE(typed(1, 10), QStringLiteral("int 35"));
     QCOMPARE(typed(1, 11), "str " + version);
     QCOMPARE(typed(1, 12), settings.isEmpty() ? QStringLiteral("NoneType ") : "str " + settings);
-    QCOMPARE(typed(1, 14), QStringLiteral("str main.pyo:ab"));
+    QCOMPARE(typed(1, 13), tableRow);
+    QCOMPARE(typed(1, 15), QStringLiteral("str main.pyo:ab"));
     QCOMPARE(typed(2, 0), QStringLiteral("datetime 2026-12-09T23:59:59"));
     QCOMPARE(typed(2, 5), QStringLiteral("NoneType "));
+    QCOMPARE(typed(2, 13), QStringLiteral("NoneType "));
     // The journal's guard against a formula is undone: the cell is text anyway.
     QCOMPARE(typed(2, 9), QStringLiteral("str =HYPERLINK(\"x\";1)"));
 }

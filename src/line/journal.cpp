@@ -23,12 +23,20 @@ constexpr int firstBeside = 2;
 constexpr int lastBeside = 99;
 constexpr qint64 maxHeaderBytes = 4096;
 
-// The layout before the bench, the settings and the record id had columns.
-QByteArray oldHeader()
+// The headers of this journal's earlier layouts, oldest first: before the
+// bench, the settings and the record id had columns; before the provisioning
+// table's row had one.
+const QList<QByteArray> &earlierHeaders()
 {
-    return QStringLiteral("Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
-                          "Результат;Шаг;Текст;Длительность, с;Версия;SHA-256")
-        .toUtf8();
+    static const QList<QByteArray> headers{
+        QStringLiteral("Дата и время;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
+                       "Результат;Шаг;Текст;Длительность, с;Версия;SHA-256")
+            .toUtf8(),
+        QStringLiteral("Дата и время;Стенд;Гнездо;Порт;Серийный номер адаптера;IMEI;Задание;"
+                       "Результат;Шаг;Текст;Длительность, с;Версия;Файл настроек;"
+                       "SHA-256 настроек;SHA-256;Запись")
+            .toUtf8()};
+    return headers;
 }
 
 // The first line of a regular file without its BOM and line end; empty for an empty file.
@@ -136,6 +144,7 @@ QString Journal::columnName(Column column)
                                                    "Длительность, с",
                                                    "Версия",
                                                    "Файл настроек",
+                                                   "Строка таблицы",
                                                    "SHA-256 настроек",
                                                    "SHA-256",
                                                    "Запись"};
@@ -159,7 +168,10 @@ bool Journal::open(const QString &fileName, QString *error)
 }
 
 // The file at the journal's name, unless it holds lines of another layout:
-// then the first one beside it that is free or of this layout.
+// then the first one beside it that is free or of this layout. The older
+// files passed on the way are noted for their lines to be read back: the one
+// at the name when its header names the fields read, those beside it when
+// they hold an earlier layout of this journal (it went on there before).
 bool Journal::chooseFile(const QString &fileName, QString *error)
 {
     const QByteArray current = header().chopped(2);
@@ -167,27 +179,32 @@ bool Journal::chooseFile(const QString &fileName, QString *error)
         const QFileInfo info(name);
         return !info.exists() || (info.isFile() && (info.size() == 0 || headerOf(name) == current));
     };
+    const auto readBack = [this](const QString &name) {
+        if (const std::optional<Layout> layout = layoutOf(name))
+            mReadBack.append(ReadBack{name, *layout});
+    };
     mFileName = fileName;
-    mOldFileName.clear();
-    mOldLayout.reset();
+    mReadBack.clear();
     mOpenNote.clear();
     // Anything but a regular file is refused when it is opened.
     if (!QFileInfo(fileName).isFile() || fits(fileName))
         return true;
+    readBack(fileName);
     for (int number = firstBeside; number <= lastBeside; ++number) {
         const QString beside = besideName(fileName, number);
-        if (!fits(beside))
+        if (!fits(beside)) {
+            if (QFileInfo(beside).isFile() && earlierHeaders().contains(headerOf(beside)))
+                readBack(beside);
             continue;
-        const bool old = headerOf(fileName) == oldHeader();
+        }
+        const bool old = earlierHeaders().contains(headerOf(fileName));
         mFileName = beside;
-        mOldFileName = fileName;
-        if (old) // its socket, IMEI, job, result and text
-            mOldLayout = Layout{1, 4, 5, 6, 8};
         mOpenNote = QStringLiteral("Журнал ") + fileName +
                     (old ? QStringLiteral(" старого вида") : QStringLiteral(" другого вида")) +
                     QStringLiteral(" оставлен как есть: записи идут в ") + beside;
         return true;
     }
+    mReadBack.clear();
     *error = QStringLiteral("Не удалось открыть журнал ") + fileName +
              QStringLiteral(": в нём записи другого вида, а файлы ") +
              besideName(fileName, firstBeside) + QStringLiteral(" … ") +
@@ -201,7 +218,10 @@ QStringList Journal::withBesideFiles(const QString &fileName)
     QStringList files{fileName};
     for (int number = firstBeside; number <= lastBeside; ++number) {
         const QString beside = besideName(fileName, number);
-        if (QFileInfo(beside).isFile() && headerOf(beside) == header().chopped(2))
+        if (!QFileInfo(beside).isFile())
+            continue;
+        const QByteArray found = headerOf(beside);
+        if (found == header().chopped(2) || earlierHeaders().contains(found))
             files << beside;
     }
     return files;
@@ -267,10 +287,33 @@ void Journal::readRecent()
     mSuccesses.clear();
     mListRecent.clear();
     const QDate today = mClock().date();
-    if (mOldLayout)
-        readFile(mOldFileName, *mOldLayout, today);
-    readFile(mFileName, Layout{ColumnSocket, ColumnImei, ColumnJob, ColumnResult, ColumnText},
+    for (const ReadBack &older : qAsConst(mReadBack))
+        readFile(older.fileName, older.layout, today);
+    readFile(mFileName,
+             Layout{ColumnTime, ColumnSocket, ColumnImei, ColumnJob, ColumnResult, ColumnText,
+                    ColumnResult + 1},
              today);
+}
+
+// Where a file's header names the time, the socket, the IMEI, the job, the
+// result and the text; none when it lacks one of them (the text may be missing).
+std::optional<Journal::Layout> Journal::layoutOf(const QString &fileName)
+{
+    const QStringList names = splitLine(QString::fromUtf8(headerOf(fileName)));
+    const auto at = [&names](Column column) { return int(names.indexOf(columnName(column))); };
+    Layout layout{at(ColumnTime),
+                  at(ColumnSocket),
+                  at(ColumnImei),
+                  at(ColumnJob),
+                  at(ColumnResult),
+                  at(ColumnText),
+                  0};
+    for (const int needed : {layout.time, layout.socket, layout.imei, layout.job, layout.result}) {
+        if (needed < 0)
+            return std::nullopt;
+        layout.needed = qMax(layout.needed, needed + 1);
+    }
+    return layout;
 }
 
 void Journal::readFile(const QString &fileName, const Layout &layout, const QDate &today)
@@ -295,9 +338,9 @@ QDateTime Journal::timeFromText(const QString &text)
 
 void Journal::readFields(const QStringList &fields, const Layout &layout, const QDate &today)
 {
-    if (fields.size() <= layout.result)
+    if (fields.size() < layout.needed)
         return;
-    const QDateTime time = timeFromText(fields.at(0));
+    const QDateTime time = timeFromText(fields.at(layout.time));
     if (!time.isValid())
         return; // the header, or a line no journal wrote
     const std::optional<JournalRecord::Result> result =
@@ -350,6 +393,8 @@ QByteArray Journal::line(const JournalRecord &record, const QDateTime &time) con
         QString::number(qRound(record.seconds)),
         field(versionText()),
         field(record.settingsFile),
+        // A table's rows are numbered from its header's line 1: none below that.
+        record.tableRow > 0 ? QString::number(record.tableRow) : QString(),
         field(record.settingsHash),
         field(record.fileHashes.join(QLatin1Char(' '))),
         field(id),

@@ -19,8 +19,10 @@
 //
 // Lines of two layouts never share a file: a file at the journal's name with
 // another header is left as it is and the journal goes on in one beside it
-// ("lorta-journal-2.csv"), the same one at every start; today's lines of the
-// older file are still read back.
+// ("lorta-journal-2.csv"), the same one at every start. Today's lines of an
+// older file there, and of the files beside it that an earlier layout's
+// journal went on in, are still read back, their fields found by the names
+// in their header.
 //
 // One journal has one writer: the file is held for this journal alone while
 // it is open, and a second bench on it is refused. Every line goes into the
@@ -48,6 +50,7 @@ public:
         ColumnSeconds,
         ColumnVersion,
         ColumnSettingsFile,
+        ColumnTableRow, // the provisioning table's row; empty without a table
         ColumnSettingsHash,
         ColumnFileHashes,
         ColumnRecordId,
@@ -97,18 +100,26 @@ public:
     // A line's time as written now, or as an older journal wrote it; invalid otherwise.
     static QDateTime timeFromText(const QString &text);
     // The journal's name and the files beside it that hold its later lines
-    // (started there when the name held another layout): those of this layout.
+    // (started there when the name held another layout): those of this
+    // layout or of one of this journal's earlier layouts.
     static QStringList withBesideFiles(const QString &fileName);
 
 private:
     // Where the fields read back are in a line of one layout.
     struct Layout
     {
+        int time;
         int socket;
         int imei;
         int job;
         int result;
-        int text;
+        int text;   // -1: a layout without one
+        int needed; // a line with fewer fields than this is not read
+    };
+    struct ReadBack
+    {
+        QString fileName;
+        Layout layout;
     };
     struct Success
     {
@@ -124,6 +135,7 @@ private:
     bool openFile(QString *error);
     bool startWholeLines(QString *reason);
     void readRecent();
+    static std::optional<Layout> layoutOf(const QString &fileName);
     void readFile(const QString &fileName, const Layout &layout, const QDate &today);
     void readFields(const QStringList &fields, const Layout &layout, const QDate &today);
     QString versionText() const;
@@ -132,8 +144,9 @@ private:
 
     AppendJournal mFile;
     QString mFileName;
-    QString mOldFileName; // the older journal at the journal's name whose lines are read back
-    std::optional<Layout> mOldLayout;
+    // The older files whose lines are read back, oldest first: the one at the
+    // journal's name, then those beside it that the journal went on in.
+    QList<ReadBack> mReadBack;
     QString mOpenNote;
     QString mBench;
     qint64 mWrittenSize = 0; // the file's size after this journal's last line

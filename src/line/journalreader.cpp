@@ -135,6 +135,10 @@ bool JournalReader::read(const QString &fileName, QString *error)
             columns->value(fields, Journal::columnName(Journal::ColumnSeconds)).toDouble(&numbered);
         if (numbered)
             row.seconds = seconds;
+        const int tableRow =
+            columns->value(fields, Journal::columnName(Journal::ColumnTableRow)).toInt(&numbered);
+        if (numbered)
+            row.tableRow = tableRow;
         row.bench = columns->value(fields, Journal::columnName(Journal::ColumnBench));
         row.port = columns->value(fields, Journal::columnName(Journal::ColumnPort));
         row.serialNumber = columns->value(fields, Journal::columnName(Journal::ColumnSerialNumber));

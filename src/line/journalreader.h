@@ -6,11 +6,11 @@
 #include <optional>
 
 // Reads production journals back as typed rows, for a report. Columns are
-// found by their header's names, so journals of the earlier layout (no bench,
-// no settings columns, the time with a "T", the version without its "v") read
-// alike; a column a file lacks stays empty. A line that cannot be read (no
-// header before it, a field too many or too few, no time) is skipped and
-// counted. It never writes the journal.
+// found by their header's names, so journals of the earlier layouts (no bench,
+// no settings columns, the time with a "T", the version without its "v"; no
+// table row) read alike; a column a file lacks stays empty. A line that cannot
+// be read (no header before it, a field too many or too few, no time) is
+// skipped and counted. It never writes the journal.
 class JournalReader
 {
 public:
@@ -29,6 +29,7 @@ public:
         std::optional<double> seconds;
         QString version;
         QString settingsName;
+        std::optional<int> tableRow; // the provisioning table's row the settings came from
         QString settingsSha256;
         QString fileHashes;
         QString recordId;
