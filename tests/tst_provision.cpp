@@ -59,6 +59,8 @@ QList<ProvisionTable::Row> rows(const QStringList &imeis)
 }
 } // namespace
 
+Q_DECLARE_METATYPE(UsedRows::Entry)
+
 class TestProvision : public QObject
 {
     Q_OBJECT
@@ -216,13 +218,11 @@ void TestProvision::restoredRowsFitTheTableOrRefuseIt_data()
     const QString a = QString::fromLatin1(imeiA);
     const QString b = QString::fromLatin1(imeiB);
     const QString given = UsedRows::given();
-    QTest::newRow("bound and used") << QList<UsedRows::Entry>{{2, b, {}, given},
-                                                              {2, b, {}, "успех"},
-                                                              {3, a, {}, given}}
-                                    << 1 << QString();
-    QTest::newRow("failed keeps it bound") << QList<UsedRows::Entry>{{2, b, {}, given},
-                                                                     {2, b, {}, "ошибка"}}
-                                           << 2 << QString();
+    QTest::newRow("bound and used")
+        << QList<UsedRows::Entry>{{2, b, {}, given}, {2, b, {}, "успех"}, {4, a, {}, given}} << 1
+        << QString();
+    QTest::newRow("failed keeps it bound")
+        << QList<UsedRows::Entry>{{2, b, {}, given}, {2, b, {}, "ошибка"}} << 2 << QString();
     QTest::newRow("row gone from the table")
         << QList<UsedRows::Entry>{{9, b, {}, given}} << 0 << QStringLiteral("нет в таблице");
     QTest::newRow("row given to another modem")
@@ -336,23 +336,22 @@ void TestProvision::restartGivesAFailedModemItsRowBack()
     write("t.csv", table);
     ModemSim *failing = mBench->addModem(imeiB);
     failing->addFault(ModemFault::onPrefix("at#wscript=\"main.pyo\"", ModemFault::Error));
-    const Run first = watch({"flash", "--provision", file("t.csv")},
-                            {[&] {
-                                 mBench->plug(failing, "1-1.1");
-                                 return true;
-                             },
-                             interruptAfterLines(1)});
+    const Run first =
+        watch({"flash", "--provision", file("t.csv")}, {[&] {
+                                                            mBench->plug(failing, "1-1.1");
+                                                            return true;
+                                                        },
+                                                        interruptAfterLines(1)});
     QVERIFY2(read("journal.csv").contains("ошибка"), first.err.constData());
     mBench.reset();
     mBench = std::make_unique<TestSupport::SocketBench>(TestSupport::fastScale);
     ModemSim *again = mBench->addModem(imeiB);
     ModemSim *next = mBench->addModem(imeiA);
-    const Run second = watch({"flash", "--count", "2", "--provision", file("t.csv")},
-                             {[&] {
-                                  mBench->plug(again, "1-1.1");
-                                  mBench->plug(next, "1-1.2");
-                                  return true;
-                              }});
+    const Run second = watch({"flash", "--count", "2", "--provision", file("t.csv")}, {[&] {
+                                 mBench->plug(again, "1-1.1");
+                                 mBench->plug(next, "1-1.2");
+                                 return true;
+                             }});
     QVERIFY2(second.exitCode == 0, second.err.constData());
     QCOMPARE(again->file("settings.ini"), rowSettings(table, 3));
     QCOMPARE(next->file("settings.ini"), rowSettings(table, 4));
@@ -371,11 +370,11 @@ void TestProvision::modemWithoutARowGetsNoJob_data()
     QTest::newRow("not in a table of IMEIs")
         << QByteArray("IMEI;PIN\r\n" + imeiA + ";1111\r\n") << QByteArray() << imeiB
         << QStringLiteral("нет строки в таблице для IMEI ") + QString::fromLatin1(imeiB);
-    QTest::newRow("IMEI not read") << QByteArray("PIN\r\n1111\r\n") << QByteArray()
-                                   << QByteArray() << "IMEI не прочитан: таблица требует IMEI";
-    QTest::newRow("every row given before") << QByteArray("PIN\r\n1111\r\n")
-                                            << QByteArray("2;" + imeiA + ";;успех\r\n") << imeiB
-                                            << ProvisionBook::exhaustedText();
+    QTest::newRow("IMEI not read") << QByteArray("PIN\r\n1111\r\n") << QByteArray() << QByteArray()
+                                   << "IMEI не прочитан: таблица требует IMEI";
+    QTest::newRow("every row given before")
+        << QByteArray("PIN\r\n1111\r\n") << QByteArray("2;" + imeiA + ";;успех\r\n") << imeiB
+        << ProvisionBook::exhaustedText();
 }
 
 // Only the presence check and the IMEI query reach such a modem; its record
@@ -391,10 +390,10 @@ void TestProvision::modemWithoutARowGetsNoJob()
         write("t.csv.used", used);
     ModemSim *sim = mBench->addModem(imei);
     const Run run = watch({"flash", "--provision", file("t.csv")}, {[&] {
-                                                                         mBench->plug(sim, "1-1.1");
-                                                                         return true;
-                                                                     },
-                                                                     interruptAfterLines(1)});
+                                                                        mBench->plug(sim, "1-1.1");
+                                                                        return true;
+                                                                    },
+                                                                    interruptAfterLines(1)});
     const QString journal = QString::fromUtf8(read("journal.csv"));
     QVERIFY2(journal.contains(verdict) && journal.contains("нет строки таблицы"),
              qPrintable(journal + run.err));
@@ -414,12 +413,11 @@ void TestProvision::tableRunningLowAndTooFewRowsForTheCount()
              refused.err.constData());
 
     ModemSim *sim = mBench->addModem(imeiA);
-    const Run low = watch({"flash", "--count", "1", "--provision", file("t.csv"),
-                           "--provision-low", "2"},
-                          {[&] {
-                               mBench->plug(sim, "1-1.1");
-                               return true;
-                           }});
+    const Run low = watch(
+        {"flash", "--count", "1", "--provision", file("t.csv"), "--provision-low", "2"}, {[&] {
+            mBench->plug(sim, "1-1.1");
+            return true;
+        }});
     QVERIFY2(low.exitCode == 0, low.err.constData());
     QVERIFY2((low.out + low.err).contains("Строк таблицы осталось: 2 — заканчиваются"),
              low.err.constData());
@@ -450,10 +448,10 @@ void TestProvision::flasherAsksEachPortsImeiFirst()
     QBuffer err;
     out.open(QIODevice::WriteOnly);
     err.open(QIODevice::WriteOnly);
-    const int code = runCli({"load-settings", "--port", a->portName(), "--port", b->portName(),
-                             "--settings", file("base.ini"), "--provision", file("t.csv"),
-                             "--json"},
-                            &out, &err, false, TestSupport::fastTiming());
+    const int code =
+        runCli({"load-settings", "--port", a->portName(), "--port", b->portName(), "--settings",
+                file("base.ini"), "--provision", file("t.csv"), "--json"},
+               &out, &err, false, TestSupport::fastTiming());
     QVERIFY2(code == 0, err.data().constData());
     QCOMPARE(a->file("settings.ini"), rowSettings(table, 3));
     QCOMPARE(b->file("settings.ini"), rowSettings(table, 2));

@@ -121,8 +121,8 @@ std::optional<CliArguments> CliArguments::parse(const QStringList &arguments, QS
     result.command = Command::Job;
     result.job = *job;
     result.jobName = first;
-    const QStringList valued{"--port",          "--settings", "--out", "--log",
-                             "--connect-timeout", "--provision"};
+    const QStringList valued{"--port", "--settings",        "--out",
+                             "--log",  "--connect-timeout", "--provision"};
     for (int i = 1; i < arguments.size(); ++i) {
         const QString option = arguments.at(i);
         if (option == QLatin1String("--json")) {

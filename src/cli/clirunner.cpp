@@ -85,10 +85,9 @@ QString CliRunner::preflightProblem()
 // The table is checked whole against the settings its rows are composed over.
 QString CliRunner::openDesk()
 {
-    const QStringList base =
-        mSettings.isRead()
-            ? textUpToZero(mSettings.bytes).split(QStringLiteral("\r\n"))
-            : readSettingsLines(mArguments.settingsFile);
+    const QStringList base = mSettings.isRead()
+                                 ? textUpToZero(mSettings.bytes).split(QStringLiteral("\r\n"))
+                                 : readSettingsLines(mArguments.settingsFile);
     mDesk = new ProvisionDesk(this);
     QString error;
     constexpr int lowMark = 10;

@@ -61,7 +61,7 @@ private:
     CliOutput mOutput;
     SmallFile mSettings;
     QList<PortRun *> mRuns;
-    ProvisionDesk *mDesk = nullptr; // with a provisioning table only
+    ProvisionDesk *mDesk = nullptr;       // with a provisioning table only
     QList<const PortRun *> mListRowNoted; // whose row's result went to the used-rows file
     QTimer *mTimerRedraw;
     bool mInterrupted = false;

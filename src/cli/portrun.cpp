@@ -2,8 +2,8 @@
 
 #include "line/imeiparser.h"
 #include "log/logcomposer.h"
-#include "protocol/modemcommands.h"
 #include "protocol/jobsteps.h"
+#include "protocol/modemcommands.h"
 #include "protocol/modemfiles.h"
 #include "protocol/tooltexts.h"
 

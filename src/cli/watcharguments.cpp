@@ -47,8 +47,8 @@ bool takeValue(WatchArguments &result, QStringList &match, const QString &option
     } else if (option == QLatin1String("--provision-low")) {
         static const QRegularExpression rows(QStringLiteral("^[0-9]{1,6}$"));
         if (!rows.match(value).hasMatch()) {
-            *error = QStringLiteral("--provision-low: нужно целое число строк от 0 до 999999: ") +
-                     value;
+            *error =
+                QStringLiteral("--provision-low: нужно целое число строк от 0 до 999999: ") + value;
             return false;
         }
         result.options.provisionLow = value.toInt();
@@ -97,8 +97,8 @@ std::optional<WatchArguments> WatchArguments::parse(const QStringList &arguments
     else
         return refuse(error, QStringLiteral("watch: нужно задание flash или load-settings"));
     result.options.jobName = job;
-    const QStringList valued{"--match",         "--settings",   "--journal",    "--count",
-                             "--answer-within", "--gone-after", "--quarantine", "--bench",
+    const QStringList valued{"--match",         "--settings",     "--journal",    "--count",
+                             "--answer-within", "--gone-after",   "--quarantine", "--bench",
                              "--provision",     "--provision-low"};
     QStringList match;
     for (int i = 1; i < arguments.size(); ++i) {

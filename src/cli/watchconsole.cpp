@@ -163,8 +163,8 @@ void WatchConsole::slot_mRun_signal_jobEnded(const JournalRecord &record)
           {QStringLiteral("sha256"), record.fileHashes.join(QLatin1Char(' '))},
           {QStringLiteral("settingsFile"), record.settingsFile},
           {QStringLiteral("settingsSha256"), record.settingsHash},
-          {QStringLiteral("tableRow"), record.tableRow > 0 ? QJsonValue(record.tableRow)
-                                                           : QJsonValue()},
+          {QStringLiteral("tableRow"),
+           record.tableRow > 0 ? QJsonValue(record.tableRow) : QJsonValue()},
           {QStringLiteral("record"), record.recordId}});
 }
 

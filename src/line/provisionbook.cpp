@@ -16,8 +16,9 @@ ProvisionBook::ProvisionBook(const QList<ProvisionTable::Row> &rows) : mRows(row
 
 int ProvisionBook::indexOfLine(int line) const
 {
-    const auto found = std::find_if(mRows.cbegin(), mRows.cend(),
-                                    [line](const ProvisionTable::Row &row) { return row.line == line; });
+    const auto found =
+        std::find_if(mRows.cbegin(), mRows.cend(),
+                     [line](const ProvisionTable::Row &row) { return row.line == line; });
     return found == mRows.cend() ? -1 : int(found - mRows.cbegin());
 }
 
@@ -30,7 +31,8 @@ bool ProvisionBook::restore(const QList<UsedRows::Entry> &entries, const QString
                            usedFile;
     for (const UsedRows::Entry &entry : entries) {
         const int index = indexOfLine(entry.row);
-        const QString where = QStringLiteral("Строка %1 выдана модему %2").arg(entry.row).arg(entry.imei);
+        const QString where =
+            QStringLiteral("Строка %1 выдана модему %2").arg(entry.row).arg(entry.imei);
         if (index < 0) {
             *error = where + QStringLiteral(", но её нет в таблице") + edited;
             return false;
@@ -38,7 +40,8 @@ bool ProvisionBook::restore(const QList<UsedRows::Entry> &entries, const QString
         const QString &owner = mListBound.at(index);
         const int own = mHashByImei.value(entry.imei, index);
         if ((!owner.isEmpty() && owner != entry.imei) || own != index) {
-            *error = where + QStringLiteral(", а по таблице она или этот модем заняты иначе") + edited;
+            *error =
+                where + QStringLiteral(", а по таблице она или этот модем заняты иначе") + edited;
             return false;
         }
         bind(index, entry.imei);

@@ -31,7 +31,12 @@ void ProvisionDesk::request(const QString &imei, QObject *context, Done done)
         grant.refusal = mBroken ? QStringLiteral("файл выданных строк не записан") : choice.refusal;
         QPointer<QObject> guard(context);
         QMetaObject::invokeMethod(
-            this, [guard, done, grant] { if (guard) done(grant); }, Qt::QueuedConnection);
+            this,
+            [guard, done, grant] {
+                if (guard)
+                    done(grant);
+            },
+            Qt::QueuedConnection);
         return;
     }
     // Bound at once, so that no other modem is given the same row meanwhile.
@@ -68,9 +73,9 @@ void ProvisionDesk::noteResult(int row, const QString &imei, JournalRecord::Resu
     }
     emit signal_leftChanged();
     checkExhausted();
-    write(UsedRows::Entry{row, imei, QDateTime::currentDateTime(),
-                          JournalRecord::resultText(result)},
-          [](const QString &) {});
+    write(
+        UsedRows::Entry{row, imei, QDateTime::currentDateTime(), JournalRecord::resultText(result)},
+        [](const QString &) {});
 }
 
 // Each line goes to the disk in order; a failure is said once and stops the hand-out.
@@ -111,6 +116,6 @@ void ProvisionDesk::checkExhausted()
     if (mExhaustedSaid || mBook.left() > 0)
         return;
     mExhaustedSaid = true;
-    emit signal_exhausted(ProvisionBook::exhaustedText() + QStringLiteral(": ") + mTable.fileName() +
-                          QStringLiteral(" — новые модемы не начинаются"));
+    emit signal_exhausted(ProvisionBook::exhaustedText() + QStringLiteral(": ") +
+                          mTable.fileName() + QStringLiteral(" — новые модемы не начинаются"));
 }

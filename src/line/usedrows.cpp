@@ -63,8 +63,8 @@ bool UsedRows::readBack(QList<Entry> *entries, QString *error)
     if (whole < bytes.size()) {
         bytes.truncate(whole);
         if (!mFile.truncateTo(whole)) {
-            *error = QStringLiteral("Не удалось отрезать оборванную строку файла ") +
-                     mFile.fileName();
+            *error =
+                QStringLiteral("Не удалось отрезать оборванную строку файла ") + mFile.fileName();
             return false;
         }
     }

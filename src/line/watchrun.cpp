@@ -248,9 +248,9 @@ JournalRecord WatchRun::recorded(const JournalRecord &given) const
     for (const QString &hash : given.fileHashes) {
         if (!hash.startsWith(sent))
             continue;
-        record.settingsFile = QFileInfo(given.tableRow > 0 ? mOptions.provisionFile
-                                                           : mOptions.settingsFile)
-                                  .fileName();
+        record.settingsFile =
+            QFileInfo(given.tableRow > 0 ? mOptions.provisionFile : mOptions.settingsFile)
+                .fileName();
         record.settingsHash =
             mOptions.settingsContent && given.tableRow == 0
                 ? QString::fromLatin1(QCryptographicHash::hash(mOptions.settingsContent->bytes,
