@@ -7,7 +7,6 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSet>
 #include <algorithm>
 
 namespace {
