@@ -139,7 +139,6 @@ void TestProvisionTable::refusals_data()
                             "«CSV UTF-8»";
     row("cp1251", head + "1;a\r\n1;\xCF\xC8\xCD\r\n", utf8);
     row("overlong UTF-8", "PIN\n1\n\xC0\xAF\n", utf8);
-    row("UTF-8 cut short", "PIN\n1\n1\xD0", utf8);
     row("empty file", "", "t.csv, строка 1: файл пуст");
     row("only a BOM", "\xEF\xBB\xBF", "строка 1: файл пуст");
     row("empty first line", "\r\nPIN\r\n1\r\n", "строка 1: первая строка пуста");
@@ -149,14 +148,12 @@ void TestProvisionTable::refusals_data()
     row("DEBUG_SER", "PIN;DEBUG_SER\n1;1\n", "строка 1: столбец DEBUG_SER таблицей не задаётся");
     row("commas between fields", "PIN,APN\n1,a\n", "строка 1: в заголовке запятая или табуляция");
     row("repeated column", "PIN; APN ;APN\n1;a;b\n", "строка 1: столбец «APN» повторяется");
-    row("repeated IMEI column", "IMEI;PIN;IMEI\n", "строка 1: столбец «IMEI» повторяется");
     row("nameless column", "PIN;;APN\n1;;a\n", "строка 1: у столбца 2 нет имени");
     row("no settable column", ("IMEI\n" + imei1 + "\n").toUtf8(),
         "строка 1: в заголовке нет ни одного столбца настроек");
     row("header only", head, "строка 2: под заголовком нет ни одной строки");
     row("more fields than columns", head + "1;a;\r\n1;a;;\r\n", "строка 3: значений (4) больше");
     row("line break inside quotes", head + "1;\"a\r\nb\";\r\n", "строка 2: кавычка не закрыта");
-    row("unclosed quote at the end", head + "1;\"a", "строка 2: кавычка не закрыта");
     row("text after the closing quote", head + "\"12\"3;a\r\n", "строка 2: после закрывающей");
     row("'::'", head + "1;a\r\n1;a::b\r\n", "строка 3: значение столбца APN содержит «::»");
     row("ends with ':'", head + "1:;a\r\n",
@@ -170,7 +167,6 @@ void TestProvisionTable::refusals_data()
     row("IMEI as Excel's number", head + "1;a;3,56938E+14\r\n",
         "строка 2: IMEI «3,56938E+14» сохранён Excel как число и его цифры потеряны: задайте "
         "столбцу IMEI текстовый формат");
-    row("IMEI as a number, dot", head + "1;a;3.56938e+14\r\n", "текстовый формат");
     row("IMEI of 14 digits", head + "1;a;35693803564380\r\n",
         "строка 2: IMEI «35693803564380» должен состоять из 15 цифр");
     row("IMEI with a letter", head + "1;a;35693803564380A\r\n", "должен состоять из 15 цифр");

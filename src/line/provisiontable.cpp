@@ -7,7 +7,6 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSet>
 #include <algorithm>
 
 namespace {
@@ -247,11 +246,16 @@ public:
         row->line = line;
         for (int i = 0; i < fields.size() && fault.isEmpty(); ++i)
             fault = readCell(mListColumns.at(i), fields.at(i), row);
-        if (!fault.isEmpty())
-            return fault;
-        if (row->values.isEmpty())
+        return fault.isEmpty() ? wholeRowFault(*row) : fault;
+    }
+
+private:
+    // A row that sets nothing is a mistake in the table, not a modem to leave as it is.
+    QString wholeRowFault(const ProvisionTable::Row &row) const
+    {
+        if (row.values.isEmpty())
             return QStringLiteral("в строке не задано ни одно значение настроек");
-        const int size = composeFor(mHashBase, row->values).size();
+        const int size = composeFor(mHashBase, row.values).size();
         if (size > maxSettingsFileBytes)
             return QStringLiteral("значения слишком длинные: файл настроек занял бы %1 байт, "
                                   "а больше %2 быть не может")
@@ -260,7 +264,6 @@ public:
         return QString();
     }
 
-private:
     QString readCell(const QString &column, const QString &cell, ProvisionTable::Row *row)
     {
         if (column == ProvisionTable::imeiColumn())
