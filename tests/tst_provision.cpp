@@ -316,12 +316,16 @@ void TestProvision::watchGivesEachModemItsOwnRow()
         QCOMPARE(used.count(line), 2); // given before the job, then its success
     QVERIFY(used.contains("3;" + imeiA) && used.contains("успех"));
     int withRow = 0;
+    int rowsLeft = -1;
     for (const QByteArray &line : run.out.split('\n')) {
         const QJsonObject event = QJsonDocument::fromJson(line).object();
         if (event.value("event") == QLatin1String("job-ended"))
             withRow += event.value("tableRow").toInt() > 1 ? 1 : 0;
+        if (event.value("event") == QLatin1String("summary"))
+            rowsLeft = event.value("table-rows-left").toInt(-1);
     }
     QCOMPARE(withRow, 3);
+    QCOMPARE(rowsLeft, 0);
     verifyNoSecret(run.out, "stdout");
     verifyNoSecret(run.err, "stderr");
     verifyNoSecret(read("journal.csv"), "the journal");

@@ -192,7 +192,9 @@ void WatchConsole::slot_mRun_signal_finished()
           {QStringLiteral("already-flashed"), mRun.alreadyFlashed()},
           {QStringLiteral("failed"), mRun.failed()},
           {QStringLiteral("unwritten"), unwritten},
-          {QStringLiteral("sockets"), socketsJson(sockets)}});
+          {QStringLiteral("sockets"), socketsJson(sockets)},
+          {QStringLiteral("table-rows-left"),
+           mRun.provisionText().isEmpty() ? QJsonValue() : QJsonValue(mRun.provisionLeft())}});
     // How long the end waits for a slow reader before it reports the output lost.
     const bool delivered = mOutput.finish(msOf(mArguments.options.timing.outputFinish));
     if (mExitCode != Interrupted && (mRun.failed() > 0 || mRun.journalFailed() || !delivered))

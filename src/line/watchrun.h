@@ -61,6 +61,7 @@ public:
     QDateTime now() const { return mJournal.now(); }
     // The provisioning table's rows left, and whether it runs low; empty without a table.
     QString provisionText() const { return mDesk ? mDesk->leftText() : QString(); }
+    int provisionLeft() const { return mDesk ? mDesk->left() : 0; }
     // A socket taken out of service takes modems again; false when it was in service.
     bool returnToService(int number);
     // Gives a socket without a running job another free number, kept in the
