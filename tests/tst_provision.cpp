@@ -404,6 +404,8 @@ void TestProvision::modemWithoutARowGetsNoJob()
     for (const QByteArray &command : sim->commands())
         QVERIFY2(command == "ate0" || command == "at+cgsn", command.constData());
     QVERIFY((run.out + run.err).contains(verdict.toUtf8()));
+    const int exhausted = verdict == ProvisionBook::exhaustedText() ? 1 : 0;
+    QCOMPARE(run.err.count("новые модемы не начинаются"), exhausted); // said once
 }
 
 // Every job said once the rows left reach the mark; a count the rows left

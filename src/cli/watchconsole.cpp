@@ -60,6 +60,10 @@ WatchConsole::WatchConsole(const WatchArguments &arguments, const PortLister &li
         mOutput.event(QStringLiteral("журнал"), text);
         json(QStringLiteral("problem"), 0, QString(), {{QStringLiteral("text"), text}});
     });
+    connect(&mRun, &WatchRun::signal_provisionProblem, this, [this](const QString &text) {
+        mOutput.event(QStringLiteral("таблица"), text);
+        json(QStringLiteral("provision"), 0, QString(), {{QStringLiteral("text"), text}});
+    });
     // A record the journal did not take goes out whole, so the operator can keep it.
     connect(&mRun, &WatchRun::signal_recordUnwritten, this,
             [this](const JournalRecord &record, const QByteArray &line, const QString &reason) {

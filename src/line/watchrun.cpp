@@ -69,11 +69,11 @@ bool WatchRun::openDesk(QString *error)
         return false;
     }
     connect(mDesk, &ProvisionDesk::signal_leftChanged, this, &WatchRun::signal_provisionChanged);
-    connect(mDesk, &ProvisionDesk::signal_exhausted, this, &WatchRun::signal_problem);
+    connect(mDesk, &ProvisionDesk::signal_exhausted, this, &WatchRun::signal_provisionProblem);
     connect(mDesk, &ProvisionDesk::signal_allWritten, this, &WatchRun::checkFinished);
     // Rows that cannot be given on the disk are given to nobody: the watch stops.
     connect(mDesk, &ProvisionDesk::signal_problem, this, [this](const QString &text) {
-        emit signal_problem(text);
+        emit signal_provisionProblem(text);
         stopGracefully();
     });
     return true;

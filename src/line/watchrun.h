@@ -88,6 +88,8 @@ signals:
     void signal_recordWritten(JournalRecord record);
     // The provisioning table's rows left changed (provisionText()).
     void signal_provisionChanged();
+    // About the provisioning table: used up, or its used-rows file not written.
+    void signal_provisionProblem(QString text);
     // A problem of the whole watch (the journal, the numbers file).
     void signal_problem(QString text);
     // A record that could not be written into the journal: its whole line and why.
