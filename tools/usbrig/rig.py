@@ -1472,7 +1472,7 @@ def main():
                         help="checks to run (d also runs the window's e and g, i and j "
                         "run together)")
     parser.add_argument("--boot-timeout", type=float, default=240)
-    parser.add_argument("--timeout", type=float, default=1200, help="for the whole rig, seconds")
+    parser.add_argument("--timeout", type=float, default=1500, help="for the whole rig, seconds")
     args = parser.parse_args()
     args.kvm = False
     if os.access("/dev/kvm", os.R_OK | os.W_OK) and os.environ.get("LORTA_USB_RIG_KVM") == "1":
