@@ -246,8 +246,19 @@ void TestProvision::restoredRowsFitTheTableOrRefuseIt()
     QString error;
     QCOMPARE(book.restore(entries, "t.csv.used", &error), refusal.isEmpty());
     QVERIFY2(error.contains(refusal), qPrintable(error));
-    if (refusal.isEmpty())
+    if (refusal.isEmpty()) {
         QCOMPARE(book.left(), left);
+        return;
+    }
+    // The refusal names the entry that does not fit and what to do.
+    const UsedRows::Entry &last = entries.last();
+    QVERIFY2(
+        error.startsWith(QStringLiteral("Строка %1 выдана модему %2").arg(last.row).arg(last.imei)),
+        qPrintable(error));
+    QVERIFY2(error.endsWith(QStringLiteral(": таблицу изменили после того, как строки были выданы. "
+                                           "Верните прежнюю таблицу или начните новую вместе с "
+                                           "новым файлом t.csv.used")),
+             qPrintable(error));
 }
 
 // The file reads back what was written; a line torn by a power cut is cut
