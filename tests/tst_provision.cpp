@@ -217,10 +217,14 @@ void TestProvision::restoredRowsFitTheTableOrRefuseIt_data()
     QTest::addColumn<QString>("refusal");
     const QString a = QString::fromLatin1(imeiA);
     const QString b = QString::fromLatin1(imeiB);
+    const QString c = QString::fromLatin1(imeiC);
     const QString given = UsedRows::given();
     QTest::newRow("bound and used")
         << QList<UsedRows::Entry>{{2, b, {}, given}, {2, b, {}, "успех"}, {4, a, {}, given}} << 1
         << QString();
+    // The table's own IMEI's row counts as left until its modem succeeded.
+    QTest::newRow("own row used") << QList<UsedRows::Entry>{{3, c, {}, given}, {3, c, {}, "успех"}}
+                                  << 2 << QString();
     QTest::newRow("failed keeps it bound")
         << QList<UsedRows::Entry>{{2, b, {}, given}, {2, b, {}, "ошибка"}} << 2 << QString();
     QTest::newRow("row gone from the table")
