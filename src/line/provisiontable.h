@@ -26,14 +26,14 @@ public:
     // Reads and checks the file; false with the reason ("Таблица настроек …,
     // строка N: …"). base: the lines of the settings file the other keys come
     // from; every row's composed file is checked against the settings file's
-    // limits too.
+    // limits too. A refused table leaves no rows, so nothing of it is handed out.
     bool load(const QString &fileName, const QStringList &base, QString *error);
     // The same for bytes already read; fileName only names the table in texts.
     bool parse(const QByteArray &bytes, const QString &fileName, const QStringList &base,
                QString *error);
 
     QString fileName() const { return mFileName; }
-    const QList<Row> &rows() const { return mRows; }
+    const QList<Row> &rows() const { return mListRows; }
     // The settings file's bytes for a row: the base's values as the settings
     // dialog reads them, the row's over them, composed as the dialog writes.
     QByteArray settingsFor(const Row &row) const;
@@ -42,7 +42,11 @@ public:
     static QString imeiColumn() { return QStringLiteral("IMEI"); }
 
 private:
+    bool refuse(const QString &fault, QString *error);
+    // The first fault of the table's lines, as the sentence names it; empty when there is none.
+    QString readLines(const QList<QByteArray> &lines);
+
     QString mFileName;
-    QList<Row> mRows;
-    QHash<QString, QString> mBase; // the base file's values as the dialog reads them
+    QList<Row> mListRows;
+    QHash<QString, QString> mHashBase; // the base file's values as the dialog reads them
 };
