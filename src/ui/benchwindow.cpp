@@ -270,20 +270,22 @@ void BenchWindow::buildTop(QWidget *top)
     grid->addWidget(mEditProvision, 2, 3);
     grid->addWidget(mButtonProvision, 2, 4);
     grid->addWidget(mButtonNoProvision, 2, 5, Qt::AlignLeft);
-    // The bench's own choices in one row, narrow enough for a small screen.
-    auto *line = new QHBoxLayout;
-    line->addWidget(mCheckIncludePresent);
-    line->addSpacing(8);
-    line->addWidget(mCheckStartAtLaunch);
-    line->addSpacing(8);
-    line->addWidget(new QLabel(QStringLiteral("Отказов подряд:"), top));
-    line->addWidget(mSpinQuarantine);
-    line->addSpacing(8);
-    line->addWidget(new QLabel(QStringLiteral("Снят через:"), top));
-    line->addWidget(mSpinGoneAfter);
-    line->addStretch(1);
-    grid->addLayout(line, 3, 0, 1, 6);
-    grid->addWidget(mLabelSettingsProblem, 4, 0, 1, 6);
+    // The bench's own choices in two rows, each narrow enough for a small screen.
+    auto *taking = new QHBoxLayout;
+    taking->addWidget(mCheckIncludePresent);
+    taking->addSpacing(8);
+    taking->addWidget(mCheckStartAtLaunch);
+    taking->addStretch(1);
+    grid->addLayout(taking, 3, 0, 1, 6);
+    auto *limits = new QHBoxLayout;
+    limits->addWidget(new QLabel(QStringLiteral("Отказов подряд:"), top));
+    limits->addWidget(mSpinQuarantine);
+    limits->addSpacing(8);
+    limits->addWidget(new QLabel(QStringLiteral("Снят через:"), top));
+    limits->addWidget(mSpinGoneAfter);
+    limits->addStretch(1);
+    grid->addLayout(limits, 4, 0, 1, 6);
+    grid->addWidget(mLabelSettingsProblem, 5, 0, 1, 6);
     grid->setColumnStretch(3, 1);
     // Names for tools and tests that drive the window.
     mComboJob->setObjectName(QStringLiteral("comboJob"));
