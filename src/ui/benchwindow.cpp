@@ -195,6 +195,7 @@ void BenchWindow::buildTop(QWidget *top)
 {
     auto *grid = new QGridLayout(top);
     grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(2); // five rows of controls, the tiles keep the height
     mComboJob = new QComboBox(top);
     mComboJob->addItems({QStringLiteral("Прошить"), QStringLiteral("Загрузить настройки")});
     mEditSettings = new QLineEdit(top);
