@@ -52,7 +52,7 @@ QColor TileDelegate::background(int verdict)
     case SocketModel::OutOfService:
         return QColor(0x83, 0x83, 0x83);
     case SocketModel::NoTableRow:
-        return QColor(0xa8, 0x80, 0x30);
+        return QColor(0xa2, 0x7a, 0x30);
     case SocketModel::Interrupted:
         return QColor(0x4f, 0x8f, 0x9a);
     case SocketModel::Rejected:
