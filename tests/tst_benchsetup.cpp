@@ -38,6 +38,7 @@ QStringList shown(BenchWindow *window)
 {
     return {window->windowTitle(),
             child<QLineEdit>(window, "editSettings")->text(),
+            child<QLineEdit>(window, "editProvision")->text(),
             child<QLineEdit>(window, "editJournal")->text(),
             child<QComboBox>(window, "comboFilter")->currentText(),
             QString::number(child<QComboBox>(window, "comboJob")->currentIndex()),
@@ -91,10 +92,12 @@ void TestBenchSetup::setupMovesWithItsFolder()
     const QString first = mDir->filePath(QStringLiteral("first"));
     QVERIFY(QDir().mkpath(first));
     writeFile(first + QStringLiteral("/settings.ini"), settingsText);
+    writeFile(first + QStringLiteral("/table.csv"), "PIN\r\n1234\r\n");
     const QString outsideJournal = mDir->filePath(QStringLiteral("shared/j.csv"));
     {
         std::unique_ptr<BenchWindow> window = makeWindow();
         window->setSettingsFile(first + QStringLiteral("/settings.ini"));
+        window->setProvisionFile(first + QStringLiteral("/table.csv"));
         child<QLineEdit>(window.get(), "editJournal")->setText(outsideJournal);
         child<QLineEdit>(window.get(), "editBench")->setText(QStringLiteral("Стенд 2"));
         child<QComboBox>(window.get(), "comboJob")->setCurrentIndex(1);
@@ -112,10 +115,13 @@ void TestBenchSetup::setupMovesWithItsFolder()
     QCOMPARE(QDir::fromNativeSeparators(child<QLineEdit>(window.get(), "editSettings")->text()),
              second + QStringLiteral("/settings.ini"));
     QVERIFY2(window->settingsProblem().isEmpty(), qPrintable(window->settingsProblem()));
+    QCOMPARE(QDir::fromNativeSeparators(child<QLineEdit>(window.get(), "editProvision")->text()),
+             second + QStringLiteral("/table.csv"));
+    QVERIFY2(window->provisionProblem().isEmpty(), qPrintable(window->provisionProblem()));
     QCOMPARE(QDir::fromNativeSeparators(child<QLineEdit>(window.get(), "editJournal")->text()),
              outsideJournal);
     QCOMPARE(window->windowTitle(), QStringLiteral("Стенд 2 — Flash ЛОРТА-МОДЕМ v1.08"));
-    QCOMPARE(shown(window.get()).mid(3),
+    QCOMPARE(shown(window.get()).mid(4),
              (QStringList{QStringLiteral("0403:6001"), QStringLiteral("1"), QStringLiteral("0"),
                           QStringLiteral("25"), QStringLiteral("1")}));
 }
@@ -148,7 +154,7 @@ void TestBenchSetup::badSetupRefusedAndChangesNothing()
 }
 
 // With no settings file used yet, the one beside the journal is taken; the
-// last one used wins over it.
+// last one used wins over it. The table last used is taken again.
 void TestBenchSetup::settingsFileDefault()
 {
     writeFile(mDir->filePath(QStringLiteral("settings.ini")), settingsText);
@@ -163,6 +169,17 @@ void TestBenchSetup::settingsFileDefault()
     QCOMPARE(QDir::fromNativeSeparators(
                  child<QLineEdit>(makeWindow(&store).get(), "editSettings")->text()),
              other);
+    // The table chosen is kept with the operator's other choices.
+    const QString table = mDir->filePath(QStringLiteral("table.csv"));
+    writeFile(table, "PIN\r\n1234\r\n");
+    {
+        std::unique_ptr<BenchWindow> first = makeWindow(&store);
+        first->setProvisionFile(table);
+        first->close(); // the window saves its choices when it closes
+    }
+    std::unique_ptr<BenchWindow> window = makeWindow(&store);
+    QCOMPARE(QDir::fromNativeSeparators(child<QLineEdit>(window.get(), "editProvision")->text()),
+             table);
 }
 
 // Restarted at noon, the bench starts by itself and counts today's modems from

@@ -58,6 +58,7 @@ private slots:
     void refusedSettingsFile_data();
     void refusedSettingsFile();
     void controlsLockedWhileRunningAndStopLetsJobsFinish();
+    void provisionTableCheckedAndEachModemGetsItsRow();
     void closingWhileJobsRunAsksOnceAndStopsQuickly();
     void fitsItsScreen();
     void unwrittenRecordKeptUntilWritten();
@@ -179,6 +180,69 @@ void TestBenchWindow::controlsLockedWhileRunningAndStopLetsJobsFinish()
     QVERIFY(start->isEnabled() && job->isEnabled() && filter->isEnabled());
 }
 
+// The table is checked when chosen and again at "Начать": a refused one shows
+// its line's reason where the settings file's would be and cannot start. A
+// good one starts the watch with it: the modem gets its row's settings, the
+// counters say the rows left, and the table cannot be changed while it runs.
+void TestBenchWindow::provisionTableCheckedAndEachModemGetsItsRow()
+{
+    std::unique_ptr<BenchWindow> window = makeWindow();
+    QPushButton *start = startButton(window.get());
+    auto *edit = window->findChild<QLineEdit *>(QStringLiteral("editProvision"));
+    auto *noTable = window->findChild<QPushButton *>(QStringLiteral("buttonNoProvision"));
+    const auto shownProblem = [&window] {
+        int shown = 0;
+        for (QLabel *label : window->findChildren<QLabel *>())
+            shown += label->isVisible() && label->text() == window->provisionProblem();
+        return shown;
+    };
+    QVERIFY(!noTable->isEnabled());
+
+    window->setProvisionFile(writeFile(QStringLiteral("bad.csv"), "IMEI;PIN\r\n"
+                                                                  "490154203237518;12::34\r\n"));
+    QVERIFY2(window->provisionProblem().contains(QStringLiteral("строка 2")) &&
+                 window->provisionProblem().contains(QStringLiteral("«::»")),
+             qPrintable(window->provisionProblem()));
+    QCOMPARE(shownProblem(), 1);
+    QVERIFY(!start->isEnabled() && noTable->isEnabled());
+    QTest::mouseClick(noTable, Qt::LeftButton);
+    QVERIFY(edit->text().isEmpty() && window->provisionProblem().isEmpty());
+    QVERIFY(start->isEnabled() && !noTable->isEnabled());
+
+    // Gone between its choice and the start: refused then, nothing started.
+    const QString table = writeFile(QStringLiteral("table.csv"), "IMEI;PIN\r\n"
+                                                                 "490154203237518;1234\r\n");
+    window->setProvisionFile(table);
+    QVERIFY2(window->provisionProblem().isEmpty(), qPrintable(window->provisionProblem()));
+    QVERIFY(start->isEnabled());
+    QVERIFY(QFile::rename(table, table + QStringLiteral(".away")));
+    QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY(!window->running() && !start->isEnabled());
+    QVERIFY2(window->provisionProblem().contains(QStringLiteral("не найден")),
+             qPrintable(window->provisionProblem()));
+    QVERIFY(QFile::rename(table + QStringLiteral(".away"), table));
+    window->setProvisionFile(table); // chosen again once it is back
+
+    ModemSim *sim = mBench->addModem("490154203237518");
+    QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY2(window->running(),
+             qPrintable(window->findChild<QLabel *>(QStringLiteral("labelProblem"))->text()));
+    QVERIFY(!noTable->isEnabled());
+    QVERIFY(!window->findChild<QPushButton *>(QStringLiteral("buttonProvision"))->isEnabled());
+    auto *counters = window->findChild<QLabel *>(QStringLiteral("labelCounters"));
+    const auto countersText = [counters] {
+        return counters->text().replace(QChar::Nbsp, QLatin1Char(' '));
+    };
+    QVERIFY2(countersText().contains(QStringLiteral("    Строк таблицы осталось: 1")),
+             qPrintable(countersText()));
+    plug(sim, QStringLiteral("1-1"));
+    QTRY_VERIFY_WITH_TIMEOUT(countersText().startsWith(QStringLiteral("Успешно: 1")), jobMs);
+    QVERIFY2(sim->file("settings.ini").contains("PIN::1234::"),
+             sim->file("settings.ini").constData());
+    QTRY_VERIFY2(countersText().contains(QStringLiteral("    Строк таблицы осталось: 0")),
+                 qPrintable(countersText()));
+}
+
 // Closing while a modem is written asks once; on "Да" the ports stop and the
 // window closes within half a second.
 void TestBenchWindow::closingWhileJobsRunAsksOnceAndStopsQuickly()
@@ -230,7 +294,8 @@ void TestBenchWindow::fitsItsScreen()
     window->resize(1280, 720);
     QTRY_COMPARE(window->width(), 1280);
     for (const char *name :
-         {"comboJob", "editSettings", "comboFilter", "editJournal", "buttonStart"}) {
+         {"comboJob", "editSettings", "comboFilter", "editJournal", "buttonStart", "editProvision",
+          "buttonNoProvision", "checkIncludePresent", "spinGoneAfter"}) {
         auto *control = window->findChild<QWidget *>(QLatin1String(name));
         const QRect rect(control->mapTo(window.get(), QPoint()), control->size());
         QVERIFY2(window->rect().contains(rect) && control->isVisible(), name);

@@ -22,6 +22,8 @@
 #include <functional>
 #include <memory>
 
+Q_DECLARE_METATYPE(UsedRows::Entry)
+
 using TestSupport::fastMs;
 
 namespace {

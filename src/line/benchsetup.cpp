@@ -7,6 +7,7 @@
 namespace {
 const QString jobKey = QStringLiteral("bench/job");
 const QString settingsKey = QStringLiteral("bench/settings");
+const QString provisionKey = QStringLiteral("bench/provision");
 const QString filterKey = QStringLiteral("bench/filter");
 const QString journalKey = QStringLiteral("bench/journal");
 const QString nameKey = QStringLiteral("bench/name");
@@ -50,6 +51,7 @@ bool BenchSetup::save(const QString &fileName, QString *error) const
     ini.clear();
     ini.setValue(jobKey, jobNames.value(job));
     ini.setValue(settingsKey, stored(folder, settingsFile));
+    ini.setValue(provisionKey, stored(folder, provisionFile));
     ini.setValue(filterKey, filter);
     ini.setValue(journalKey, stored(folder, journalFile));
     ini.setValue(nameKey, benchName);
@@ -102,6 +104,7 @@ std::optional<BenchSetup> BenchSetup::load(const QString &fileName, QString *err
     setup.quarantine = *quarantine;
     setup.goneAfterSeconds = *gone;
     setup.settingsFile = restored(folder, ini.value(settingsKey).toString());
+    setup.provisionFile = restored(folder, ini.value(provisionKey).toString());
     setup.filter = ini.value(filterKey).toString();
     setup.journalFile = restored(folder, ini.value(journalKey).toString());
     setup.benchName = ini.value(nameKey).toString().trimmed();

@@ -14,6 +14,7 @@ struct BenchSetup
 
     int job = 0; // 0: flash, 1: load settings
     QString settingsFile;
+    QString provisionFile; // the provisioning table; empty: none
     QString filter;
     QString journalFile;
     QString benchName;

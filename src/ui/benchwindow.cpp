@@ -3,10 +3,12 @@
 #include "counterslabel.h"
 #include "exportdialog.h"
 #include "line/journal.h"
+#include "line/provisiontable.h"
 #include "line/socketmodel.h"
 #include "line/sockettexts.h"
 #include "line/watchrun.h"
 #include "notelabel.h"
+#include "protocol/modemtext.h"
 #include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
 #include "shiftpanel.h"
@@ -47,6 +49,13 @@ constexpr int preferredWidth = 1480;
 constexpr int preferredHeight = 900;
 const QString appTitle = QStringLiteral("Flash ЛОРТА-МОДЕМ v1.08");
 const QString setupFilter = QStringLiteral("Настройка стенда (*.lorta-bench)");
+const QString counterGap = QStringLiteral("    ");
+
+// A phrase the counters' line wraps before or after, never inside.
+QString keptTogether(QString text)
+{
+    return text.replace(QLatin1Char(' '), QChar::Nbsp);
+}
 
 QString defaultJournal()
 {
@@ -171,16 +180,14 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
         if (row == mLogRow)
             mTextLog->appendPlainText(line);
     });
-    connect(mModel, &SocketModel::signal_countersChanged, this,
-            [this] { mLabelCounters->setText(mModel->countersText()); });
+    connect(mModel, &SocketModel::signal_countersChanged, this, &BenchWindow::refreshCounters);
     connect(mModel, &QAbstractItemModel::modelReset, this, [this] { showLog(-1); });
     mTimerCounters->setInterval(timing.benchCounters);
-    connect(mTimerCounters, &QTimer::timeout, this,
-            [this] { mLabelCounters->setText(mModel->countersText()); });
+    connect(mTimerCounters, &QTimer::timeout, this, &BenchWindow::refreshCounters);
     mTimerAdapters->setInterval(timing.benchAdapters);
     connect(mTimerAdapters, &QTimer::timeout, this, &BenchWindow::refreshAdapters);
     mTimerAdapters->start();
-    mLabelCounters->setText(mModel->countersText());
+    refreshCounters();
     refreshAdapters();
 }
 
@@ -188,6 +195,7 @@ void BenchWindow::buildTop(QWidget *top)
 {
     auto *grid = new QGridLayout(top);
     grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(2); // five rows of controls, the tiles keep the height
     mComboJob = new QComboBox(top);
     mComboJob->addItems({QStringLiteral("Прошить"), QStringLiteral("Загрузить настройки")});
     mEditSettings = new QLineEdit(top);
@@ -195,6 +203,15 @@ void BenchWindow::buildTop(QWidget *top)
     mButtonSettings = new QPushButton(QStringLiteral("Выбрать…"), top);
     mLabelSettingsProblem = new NoteLabel(top);
     mLabelSettingsProblem->setStyleSheet(QStringLiteral("color: #c62828;"));
+    mEditProvision = new QLineEdit(top);
+    mEditProvision->setReadOnly(true);
+    mEditProvision->setPlaceholderText(QStringLiteral("без таблицы: всем модемам файл настроек"));
+    mEditProvision->setToolTip(
+        QStringLiteral("Таблица CSV: каждому модему своя строка настроек поверх файла настроек"));
+    mButtonProvision = new QPushButton(QStringLiteral("Выбрать…"), top);
+    mButtonNoProvision = new QPushButton(QStringLiteral("Без таблицы"), top);
+    mButtonNoProvision->setToolTip(
+        QStringLiteral("Не брать таблицу: всем модемам один файл настроек"));
     mComboFilter = new QComboBox(top);
     mComboFilter->setEditable(true);
     mComboFilter->addItem(anyAdapter);
@@ -248,27 +265,37 @@ void BenchWindow::buildTop(QWidget *top)
     grid->addWidget(new QLabel(QStringLiteral("Журнал:"), top), 1, 2);
     grid->addWidget(mEditJournal, 1, 3);
     grid->addWidget(mButtonJournal, 1, 4);
-    // The bench's own choices in two rows, each narrow enough for a small screen.
     grid->addWidget(new QLabel(QStringLiteral("Стенд:"), top), 2, 0);
     grid->addWidget(mEditBench, 2, 1);
-    grid->addWidget(mCheckIncludePresent, 2, 2, 1, 3);
-    auto *line = new QHBoxLayout;
-    line->addWidget(mCheckStartAtLaunch);
-    line->addSpacing(8);
-    line->addWidget(new QLabel(QStringLiteral("Отказов подряд:"), top));
-    line->addWidget(mSpinQuarantine);
-    line->addSpacing(8);
-    line->addWidget(new QLabel(QStringLiteral("Снят через:"), top));
-    line->addWidget(mSpinGoneAfter);
-    line->addStretch(1);
-    grid->addLayout(line, 3, 0, 1, 6);
-    grid->addWidget(mLabelSettingsProblem, 4, 0, 1, 6);
+    grid->addWidget(new QLabel(QStringLiteral("Таблица настроек:"), top), 2, 2);
+    grid->addWidget(mEditProvision, 2, 3);
+    grid->addWidget(mButtonProvision, 2, 4);
+    grid->addWidget(mButtonNoProvision, 2, 5, Qt::AlignLeft);
+    // The bench's own choices in two rows, each narrow enough for a small screen.
+    auto *taking = new QHBoxLayout;
+    taking->addWidget(mCheckIncludePresent);
+    taking->addSpacing(8);
+    taking->addWidget(mCheckStartAtLaunch);
+    taking->addStretch(1);
+    grid->addLayout(taking, 3, 0, 1, 6);
+    auto *limits = new QHBoxLayout;
+    limits->addWidget(new QLabel(QStringLiteral("Отказов подряд:"), top));
+    limits->addWidget(mSpinQuarantine);
+    limits->addSpacing(8);
+    limits->addWidget(new QLabel(QStringLiteral("Снят через:"), top));
+    limits->addWidget(mSpinGoneAfter);
+    limits->addStretch(1);
+    grid->addLayout(limits, 4, 0, 1, 6);
+    grid->addWidget(mLabelSettingsProblem, 5, 0, 1, 6);
     grid->setColumnStretch(3, 1);
     // Names for tools and tests that drive the window.
     mComboJob->setObjectName(QStringLiteral("comboJob"));
     mEditSettings->setObjectName(QStringLiteral("editSettings"));
     mComboFilter->setObjectName(QStringLiteral("comboFilter"));
     mEditJournal->setObjectName(QStringLiteral("editJournal"));
+    mEditProvision->setObjectName(QStringLiteral("editProvision"));
+    mButtonProvision->setObjectName(QStringLiteral("buttonProvision"));
+    mButtonNoProvision->setObjectName(QStringLiteral("buttonNoProvision"));
     mButtonStart->setObjectName(QStringLiteral("buttonStart"));
     mEditBench->setObjectName(QStringLiteral("editBench"));
     mCheckStartAtLaunch->setObjectName(QStringLiteral("checkStartAtLaunch"));
@@ -304,6 +331,19 @@ void BenchWindow::buildTop(QWidget *top)
         if (!file.isEmpty())
             setSettingsFile(file);
     });
+    connect(mButtonProvision, &QPushButton::clicked, this, [this] {
+        const QString shown = mEditProvision->text().isEmpty()
+                                  ? QFileInfo(mEditSettings->text()).absolutePath()
+                                  : mEditProvision->text();
+        const QString file =
+            QFileDialog::getOpenFileName(this, QStringLiteral("Таблица настроек"), shown,
+                                         QStringLiteral("Таблицы CSV (*.csv);;Все файлы (*)"),
+                                         nullptr, QFileDialog::DontUseNativeDialog);
+        if (!file.isEmpty())
+            setProvisionFile(file);
+    });
+    connect(mButtonNoProvision, &QPushButton::clicked, this,
+            [this] { setProvisionFile(QString()); });
     connect(mButtonJournal, &QPushButton::clicked, this, [this] {
         const QString file = QFileDialog::getSaveFileName(
             this, QStringLiteral("Журнал"), mEditJournal->text(), QStringLiteral("CSV (*.csv)"),
@@ -337,8 +377,33 @@ void BenchWindow::setSettingsFile(const QString &fileName)
     mSettingsContent = readSmallFile(fileName, maxSettingsFileBytes);
     mSettingsProblem = fileName.isEmpty() ? QStringLiteral("Файл настроек не выбран")
                                           : settingsContentProblem(fileName, mSettingsContent);
-    mLabelSettingsProblem->setNote(mSettingsProblem);
-    mButtonStart->setEnabled(running() || mSettingsProblem.isEmpty());
+    checkProvision(); // against the settings just read
+}
+
+void BenchWindow::setProvisionFile(const QString &fileName)
+{
+    mEditProvision->setText(QDir::toNativeSeparators(fileName));
+    checkProvision();
+}
+
+// The table is checked whole against the settings file in use, as the watch
+// checks it at its start; a refused table cannot start a run. While the
+// settings file itself is refused, its problem is the one shown.
+void BenchWindow::checkProvision()
+{
+    const QString table = QDir::fromNativeSeparators(mEditProvision->text());
+    mProvisionProblem.clear();
+    if (!table.isEmpty() && mSettingsProblem.isEmpty()) {
+        const QStringList base = textUpToZero(mSettingsContent.bytes).split(QStringLiteral("\r\n"));
+        ProvisionTable checked;
+        if (!checked.load(table, base, &mProvisionProblem) && mProvisionProblem.isEmpty())
+            mProvisionProblem = QStringLiteral("Таблица настроек не принята");
+    }
+    mLabelSettingsProblem->setNote(mSettingsProblem.isEmpty() ? mProvisionProblem
+                                                              : mSettingsProblem);
+    mButtonNoProvision->setEnabled(!table.isEmpty() && !running());
+    mButtonStart->setEnabled(running() ||
+                             (mSettingsProblem.isEmpty() && mProvisionProblem.isEmpty()));
 }
 
 void BenchWindow::slot_mButtonStart_clicked()
@@ -358,8 +423,8 @@ void BenchWindow::slot_mButtonStart_clicked()
 void BenchWindow::start()
 {
     const QString file = QDir::fromNativeSeparators(mEditSettings->text());
-    setSettingsFile(file); // it may have changed since it was chosen
-    if (!mSettingsProblem.isEmpty())
+    setSettingsFile(file); // it and the table may have changed since they were chosen
+    if (!mSettingsProblem.isEmpty() || !mProvisionProblem.isEmpty())
         return;
     WatchOptions options;
     const bool flash = mComboJob->currentIndex() == 0;
@@ -378,6 +443,7 @@ void BenchWindow::start()
     }
     options.includePresent = mCheckIncludePresent->isChecked();
     options.settingsFile = file;
+    options.provisionFile = QDir::fromNativeSeparators(mEditProvision->text());
     options.journalFile = QDir::fromNativeSeparators(mEditJournal->text());
     options.timing = mTiming;
     options.benchName = mEditBench->text().trimmed();
@@ -398,6 +464,7 @@ void BenchWindow::start()
             ports, QStringLiteral("включите «Брать и уже подключённые»")));
     });
     connect(run, &WatchRun::signal_finished, this, &BenchWindow::slot_mRun_signal_finished);
+    connect(run, &WatchRun::signal_provisionChanged, this, &BenchWindow::refreshCounters);
     connect(run, &WatchRun::signal_recordUnwritten, mUnwritten,
             [this](const JournalRecord &, const QByteArray &line, const QString &reason) {
                 mUnwritten->add(line, reason);
@@ -413,7 +480,9 @@ void BenchWindow::start()
     }
     mRun = run;
     mPanelShift->setRun(run);
+    mProvisionLeft.clear();                          // the last run's table said no more
     mModel->startCountersFrom(run->todaysRecords()); // a restart goes on with today's counts
+    refreshCounters();
     mLabelProblem->setNote(QString());
     saveChoices();
     setLocked(true);
@@ -423,7 +492,7 @@ void BenchWindow::start()
 void BenchWindow::slot_mRun_signal_finished()
 {
     mTimerCounters->stop();
-    mLabelCounters->setText(mModel->countersText());
+    refreshCounters();
     if (mRun)
         mRun->deleteLater(); // the model keeps its rows; the tiles say "Остановлено"
     mRun = nullptr;
@@ -465,11 +534,23 @@ void BenchWindow::setLocked(bool locked)
           static_cast<QWidget *>(mComboFilter), static_cast<QWidget *>(mCheckIncludePresent),
           static_cast<QWidget *>(mEditJournal), static_cast<QWidget *>(mButtonJournal),
           static_cast<QWidget *>(mEditBench), static_cast<QWidget *>(mSpinQuarantine),
-          static_cast<QWidget *>(mSpinGoneAfter)})
+          static_cast<QWidget *>(mSpinGoneAfter), static_cast<QWidget *>(mButtonProvision)})
         control->setEnabled(!locked);
+    mButtonNoProvision->setEnabled(!locked && !mEditProvision->text().isEmpty());
     mActionSetupOpen->setEnabled(!locked); // saving the set-up in use stays allowed
     mButtonStart->setText(locked ? QStringLiteral("Остановить") : QStringLiteral("Начать"));
-    mButtonStart->setEnabled(locked || mSettingsProblem.isEmpty());
+    mButtonStart->setEnabled(locked || (mSettingsProblem.isEmpty() && mProvisionProblem.isEmpty()));
+}
+
+// The model's counters, then the table's rows left while a table is used;
+// the rows left stay after the run has stopped, until the next start.
+void BenchWindow::refreshCounters()
+{
+    if (mRun)
+        mProvisionLeft = mRun->provisionText();
+    const QString counters = mModel->countersText();
+    mLabelCounters->setText(
+        mProvisionLeft.isEmpty() ? counters : counters + counterGap + keptTogether(mProvisionLeft));
 }
 
 // The adapters seen in the port list are offered for the filter; listing
@@ -548,6 +629,7 @@ void BenchWindow::saveChoices() const
     const BenchSetup setup = currentSetup();
     mStore->setValue(QStringLiteral("bench/job"), setup.job);
     mStore->setValue(QStringLiteral("bench/settings"), setup.settingsFile);
+    mStore->setValue(QStringLiteral("bench/provision"), setup.provisionFile);
     mStore->setValue(QStringLiteral("bench/filter"), setup.filter);
     mStore->setValue(QStringLiteral("bench/journal"), setup.journalFile);
     mStore->setValue(QStringLiteral("bench/name"), setup.benchName);
@@ -568,6 +650,7 @@ void BenchWindow::loadChoices()
         setup.journalFile =
             mStore->value(QStringLiteral("bench/journal"), setup.journalFile).toString();
         setup.settingsFile = mStore->value(QStringLiteral("bench/settings")).toString();
+        setup.provisionFile = mStore->value(QStringLiteral("bench/provision")).toString();
         setup.benchName = mStore->value(QStringLiteral("bench/name"), setup.benchName).toString();
         setup.startAtLaunch = mStore->value(QStringLiteral("bench/startAtLaunch"), false).toBool();
         setup.quarantine =
@@ -584,6 +667,7 @@ BenchSetup BenchWindow::currentSetup() const
     BenchSetup setup;
     setup.job = mComboJob->currentIndex();
     setup.settingsFile = QDir::fromNativeSeparators(mEditSettings->text());
+    setup.provisionFile = QDir::fromNativeSeparators(mEditProvision->text());
     setup.filter = mComboFilter->currentText();
     setup.journalFile = QDir::fromNativeSeparators(mEditJournal->text());
     setup.benchName = mEditBench->text().trimmed();
@@ -602,6 +686,8 @@ void BenchWindow::applySetup(const BenchSetup &setup)
     mCheckStartAtLaunch->setChecked(setup.startAtLaunch);
     mSpinQuarantine->setValue(setup.quarantine);
     mSpinGoneAfter->setValue(setup.goneAfterSeconds);
+    // The table first: the settings file's check checks the table against it.
+    mEditProvision->setText(QDir::toNativeSeparators(setup.provisionFile));
     setSettingsFile(defaultSettings(setup.settingsFile, setup.journalFile));
     refreshTitle();
 }

@@ -43,6 +43,10 @@ public:
     // The file dialog's choice; checked at once, the reason shown when refused.
     void setSettingsFile(const QString &fileName);
     QString settingsProblem() const { return mSettingsProblem; }
+    // The provisioning table's choice, checked at once against the settings
+    // file; empty: no table.
+    void setProvisionFile(const QString &fileName);
+    QString provisionProblem() const { return mProvisionProblem; }
     // Takes the set-up from a ".lorta-bench" file; a refused one changes
     // nothing and its reason is shown. False when refused.
     bool openSetup(const QString &fileName);
@@ -63,6 +67,8 @@ private:
     QPushButton *buildExportButton(QWidget *parent);
     void start();
     void setLocked(bool locked);
+    void checkProvision();
+    void refreshCounters();
     void fitIntoScreen();
     void refreshAdapters();
     void showLog(int row);
@@ -84,7 +90,10 @@ private:
     QComboBox *mComboJob;
     QLineEdit *mEditSettings;
     QPushButton *mButtonSettings;
-    NoteLabel *mLabelSettingsProblem;
+    NoteLabel *mLabelSettingsProblem; // the settings file's or the table's problem
+    QLineEdit *mEditProvision;
+    QPushButton *mButtonProvision;
+    QPushButton *mButtonNoProvision;
     QComboBox *mComboFilter;
     QCheckBox *mCheckIncludePresent;
     QLineEdit *mEditJournal;
@@ -111,6 +120,8 @@ private:
     QTimer *mTimerCounters;
     QTimer *mTimerAdapters;
     QString mSettingsProblem;
+    QString mProvisionProblem;
+    QString mProvisionLeft; // the table's rows left as the last run said
     SmallFile mSettingsContent;
     int mLogRow = -1;
     bool mClosing = false;

@@ -60,8 +60,9 @@ bool saveVerdicts(const QString &target)
         {SocketModel::Unplugged, "Модем отключён во время прошивки", ""},
         {SocketModel::NoPort, "Порт не открылся", "Порт занят другой программой"},
         {SocketModel::OutOfService, "Гнездо 10 отключено: 3 ошибки подряд", ""},
+        {SocketModel::NoTableRow, "нет строки в таблице для IMEI 356938035643809", ""},
     };
-    constexpr int columns = 5;
+    constexpr int columns = 6;
     const QSize tile(209, 127);
     QStandardItemModel model;
     QImage image(tile.width() * columns, tile.height() * 2, QImage::Format_RGB32);
