@@ -22,8 +22,6 @@
 #include <functional>
 #include <memory>
 
-Q_DECLARE_METATYPE(UsedRows::Entry)
-
 using TestSupport::fastMs;
 
 namespace {

@@ -458,6 +458,7 @@ void BenchWindow::start()
     auto *run = new WatchRun(options, mLister, this);
     run->setSettingsContent(mSettingsContent); // every modem gets the bytes just checked
     connect(run, &WatchRun::signal_problem, mLabelProblem, &NoteLabel::setNote);
+    connect(run, &WatchRun::signal_provisionProblem, mLabelProblem, &NoteLabel::setNote);
     mLabelSkipped->setNote(QString());
     connect(run, &WatchRun::signal_presentSkipped, mLabelSkipped, [this](const QStringList &ports) {
         mLabelSkipped->setNote(SocketText::presentSkipped(
