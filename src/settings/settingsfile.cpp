@@ -156,15 +156,16 @@ QHash<QString, QString> settingsAsDialogReads(const QStringList &lines)
     values.insert(SettingsKey::CryptData, QStringLiteral("0"));
     values.insert(SettingsKey::DebugSer, QStringLiteral("0"));
     values.insert(SettingsKey::SerSp, QString::number(speeds.value(0)));
+    const auto isSpeed = [&speeds](const QString &text) {
+        return std::any_of(speeds.cbegin(), speeds.cend(),
+                           [&text](int speed) { return QString::number(speed) == text; });
+    };
     for (const auto &[key, value] : settingsFields(lines)) {
         if (!values.contains(key) || key == SettingsKey::DebugSer)
             continue;
         if (key == SettingsKey::CryptData)
             values.insert(key, value == QLatin1String("0") ? value : QStringLiteral("1"));
-        else if (key != SettingsKey::SerSp)
-            values.insert(key, value);
-        else if (std::any_of(speeds.cbegin(), speeds.cend(),
-                             [&value](int speed) { return QString::number(speed) == value; }))
+        else if (key != SettingsKey::SerSp || isSpeed(value))
             values.insert(key, value);
     }
     return values;
