@@ -225,6 +225,8 @@ void TestProvision::restoredRowsFitTheTableOrRefuseIt_data()
     // The table's own IMEI's row counts as left until its modem succeeded.
     QTest::newRow("own row used") << QList<UsedRows::Entry>{{3, c, {}, given}, {3, c, {}, "успех"}}
                                   << 2 << QString();
+    QTest::newRow("own row failed")
+        << QList<UsedRows::Entry>{{3, c, {}, given}, {3, c, {}, "ошибка"}} << 3 << QString();
     QTest::newRow("failed keeps it bound")
         << QList<UsedRows::Entry>{{2, b, {}, given}, {2, b, {}, "ошибка"}} << 2 << QString();
     QTest::newRow("row gone from the table")
