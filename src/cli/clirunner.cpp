@@ -85,9 +85,8 @@ QString CliRunner::preflightProblem()
 // The table is checked whole against the settings its rows are composed over.
 QString CliRunner::openDesk()
 {
-    const QStringList base = mSettings.isRead()
-                                 ? textUpToZero(mSettings.bytes).split(QStringLiteral("\r\n"))
-                                 : readSettingsLines(mArguments.settingsFile);
+    // Not read: the file is missing, and its rows go over the template.
+    const QStringList base = settingsLines(mSettings);
     mDesk = new ProvisionDesk(this);
     QString error;
     constexpr int lowMark = 10;

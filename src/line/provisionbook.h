@@ -31,6 +31,8 @@ public:
     Choice choose(const QString &imei) const;
     void bind(int index, const QString &imei);
     void noteResult(int index, bool success);
+    // The index of the row on this line of the table; -1 for none.
+    int indexOfLine(int line) const;
 
     // Rows a modem not seen yet can still get: the free ones without an IMEI,
     // and those with an IMEI whose modem has not been prepared yet.
@@ -40,8 +42,6 @@ public:
     static QString exhaustedText() { return QStringLiteral("Таблица настроек исчерпана"); }
 
 private:
-    int indexOfLine(int line) const;
-
     QList<ProvisionTable::Row> mRows;
     QHash<QString, int> mHashByImei; // the table's own IMEIs and the rows given since
     QList<QString> mListBound;       // per row: the IMEI it belongs to, empty while free

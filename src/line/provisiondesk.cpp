@@ -67,10 +67,9 @@ void ProvisionDesk::noteResult(int row, const QString &imei, JournalRecord::Resu
 {
     if (row <= 0)
         return;
-    for (int i = 0; i < mBook.size(); ++i) {
-        if (mBook.row(i).line == row)
-            mBook.noteResult(i, result == JournalRecord::Result::Success);
-    }
+    const int index = mBook.indexOfLine(row);
+    if (index >= 0)
+        mBook.noteResult(index, result == JournalRecord::Result::Success);
     emit signal_leftChanged();
     checkExhausted();
     write(

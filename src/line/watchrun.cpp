@@ -49,9 +49,8 @@ bool WatchRun::start(QString *error)
 
 QStringList WatchRun::baseSettings() const
 {
-    if (!mOptions.settingsContent)
-        return readSettingsLines(mOptions.settingsFile);
-    return textUpToZero(mOptions.settingsContent->bytes).split(QStringLiteral("\r\n"));
+    return mOptions.settingsContent ? settingsLines(*mOptions.settingsContent)
+                                    : readSettingsLines(mOptions.settingsFile);
 }
 
 // The table is checked whole and its rows given before are read back; a run

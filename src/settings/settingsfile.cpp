@@ -112,10 +112,14 @@ bool writeLinesToFile(const QString &fileName, const QStringList &lines)
 
 QStringList readSettingsLines(const QString &fileName)
 {
-    const SmallFile file = readSmallFile(fileName, maxSettingsFileBytes);
-    if (!file.isRead())
+    return settingsLines(readSmallFile(fileName, maxSettingsFileBytes));
+}
+
+QStringList settingsLines(const SmallFile &content)
+{
+    if (!content.isRead())
         return defaultSettings();
-    return textUpToZero(file.bytes).split(lineEnd, Qt::KeepEmptyParts);
+    return textUpToZero(content.bytes).split(lineEnd, Qt::KeepEmptyParts);
 }
 
 QList<QPair<QString, QString>> settingsFields(const QStringList &lines)

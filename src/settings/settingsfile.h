@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+struct SmallFile;
+
 // The modem configuration text: lines of "key::value::description" joined by
 // CR LF, stored as UTF-8 without a byte-order mark.
 
@@ -56,6 +58,8 @@ bool writeLinesToFile(const QString &fileName, const QStringList &lines);
 // with empty pieces kept. A file that cannot be read, is not a regular file or
 // is larger than maxSettingsFileBytes gives the template.
 QStringList readSettingsLines(const QString &fileName);
+// The same for a file read once already: the template when it was not read.
+QStringList settingsLines(const SmallFile &content);
 
 // Key and value of every line that has exactly three fields, in line order;
 // a later pair for the same key overrides an earlier one when applied.

@@ -394,7 +394,7 @@ void BenchWindow::checkProvision()
     const QString table = QDir::fromNativeSeparators(mEditProvision->text());
     mProvisionProblem.clear();
     if (!table.isEmpty() && mSettingsProblem.isEmpty()) {
-        const QStringList base = textUpToZero(mSettingsContent.bytes).split(QStringLiteral("\r\n"));
+        const QStringList base = settingsLines(mSettingsContent);
         ProvisionTable checked;
         if (!checked.load(table, base, &mProvisionProblem) && mProvisionProblem.isEmpty())
             mProvisionProblem = QStringLiteral("Таблица настроек не принята");
