@@ -1,13 +1,12 @@
 #pragma once
 
-#include "journalrecord.h"
 #include "provisionbook.h"
 #include "provisiontable.h"
+#include "rowdesk.h"
 #include "settings/smallfile.h"
 #include "usedrows.h"
 #include "workerthread.h"
 
-#include <QObject>
 #include <functional>
 
 // Hands out the rows of a provisioning table to the modems of a run. A row
@@ -15,20 +14,11 @@
 // on the disk, in the used-rows file beside the table; the job's end is
 // written there too. The disk is left to a thread of its own, so the event
 // loop never waits for it.
-class ProvisionDesk : public QObject
+class ProvisionDesk : public RowDesk
 {
     Q_OBJECT
 
 public:
-    struct Grant
-    {
-        int row = 0;        // the table's line; 0 when refused
-        SmallFile settings; // the bytes the modem gets
-        QString refusal;    // why the modem gets no job
-        QString note;       // the table running low, for the job's event line
-    };
-    using Done = std::function<void(const Grant &)>;
-
     explicit ProvisionDesk(QObject *parent = nullptr);
 
     // Reads and checks the table (every row composed over the base settings
@@ -39,25 +29,18 @@ public:
 
     // The row for the modem with this IMEI, once given on the disk; done runs
     // on this object's thread, not at all when context is gone by then.
-    void request(const QString &imei, QObject *context, Done done);
+    void request(const QString &imei, QObject *context, Done done) override;
     // How the job with the row ended; 0 rows are none of the table's.
-    void noteResult(int row, const QString &imei, JournalRecord::Result result);
+    void noteResult(int row, const QString &imei, JournalRecord::Result result) override;
 
-    int left() const { return mBook.left(); }
-    bool low() const { return mBook.left() <= mLowMark; }
+    int left() const override { return mBook.left(); }
+    bool low() const override { return mBook.left() <= mLowMark; }
     // "Строк таблицы осталось: N", and that it is running low or out.
-    QString leftText() const;
+    QString leftText() const override;
     // Lines on their way to the disk.
-    int pending() const { return mWriter.pending(); }
+    int pending() const override { return mWriter.pending(); }
+    QString tableName() const override;
 
-signals:
-    // A used-rows line did not reach the disk: no further row can be given.
-    void signal_problem(QString text);
-    void signal_leftChanged();
-    // Said once, when the last row a new modem could get is gone.
-    void signal_exhausted(QString text);
-    // Every line handed to the disk is there (or failed): pending() is 0.
-    void signal_allWritten();
 
 private:
     void write(const UsedRows::Entry &entry, std::function<void(const QString &)> done);
