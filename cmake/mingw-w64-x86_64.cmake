@@ -6,8 +6,10 @@
 #         -DLORTA_QT_KIT=$HOME/.cache/lorta-flash/qt-5.15.8-win64-static
 #
 # LORTA_QT_KIT defaults to the environment variable of the same name, then to
-# the kit script's default folder; so does LORTA_XLSXWRITER, the static
-# libxlsxwriter of scripts/windows/build-xlsxwriter (cmake/xlsxwriter.cmake).
+# the kit script's default folder; so do LORTA_XLSXWRITER, the static
+# libxlsxwriter of scripts/windows/build-xlsxwriter (cmake/xlsxwriter.cmake),
+# and LORTA_LIBPQ, the static libpq of scripts/windows/build-libpq
+# (cmake/libpq.cmake).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
