@@ -20,8 +20,8 @@ public:
     // done runs on this object's thread, not at all once context is gone.
     void run(const QList<PgLink::Statement> &statements, std::chrono::milliseconds limit,
              QObject *context, PgLink::Done done);
-    void run(const PgLink::Statement &statement, std::chrono::milliseconds limit,
-             QObject *context, PgLink::Done done)
+    void run(const PgLink::Statement &statement, std::chrono::milliseconds limit, QObject *context,
+             PgLink::Done done)
     {
         run(QList<PgLink::Statement>{statement}, limit, context, std::move(done));
     }

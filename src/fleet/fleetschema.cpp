@@ -39,6 +39,8 @@ CREATE TABLE lorta_record (
 );
 CREATE INDEX lorta_record_imei ON lorta_record (imei) WHERE result = 'успех';
 CREATE INDEX lorta_record_day ON lorta_record (day, bench);
+CREATE INDEX lorta_record_row ON lorta_record (settings_file, table_row)
+    WHERE result = 'успех' AND table_row IS NOT NULL;
 CREATE TABLE lorta_table (
     name text PRIMARY KEY,
     created_at timestamptz NOT NULL DEFAULT now()
@@ -53,8 +55,6 @@ CREATE TABLE lorta_table_row (
     bound_imei text,
     bound_bench text,
     bound_at timestamptz,
-    used_at timestamptz,
-    used_bench text,
     PRIMARY KEY (table_name, row_no)
 );
 CREATE UNIQUE INDEX lorta_table_row_imei ON lorta_table_row (table_name, imei)
@@ -73,12 +73,17 @@ CREATE VIEW lorta_failures AS
     FROM lorta_record
     WHERE result NOT IN ('успех', 'уже прошит', 'гнездо отключено')
     GROUP BY day, bench, result, step;
+-- A row is used once a bench's record says its modem was prepared with it:
+-- the records are the truth, sent from each bench's journal.
+CREATE VIEW lorta_row_used AS
+    SELECT DISTINCT settings_file AS table_name, table_row AS row_no
+    FROM lorta_record WHERE result = 'успех' AND table_row IS NOT NULL;
 CREATE VIEW lorta_rows_left AS
-    SELECT table_name, count(*) AS rows,
-           count(*) FILTER (WHERE used_at IS NOT NULL) AS used,
-           count(*) FILTER (WHERE used_at IS NULL AND (bound_imei IS NULL OR imei IS NOT NULL))
-               AS left_rows
-    FROM lorta_table_row GROUP BY table_name;
+    SELECT t.table_name, count(*) AS rows, count(u.row_no) AS used,
+           count(*) FILTER (WHERE u.row_no IS NULL
+                            AND (t.bound_imei IS NULL OR t.imei IS NOT NULL)) AS left_rows
+    FROM lorta_table_row t LEFT JOIN lorta_row_used u USING (table_name, row_no)
+    GROUP BY t.table_name;
 CREATE VIEW lorta_prepared_twice AS
     SELECT imei, count(*) AS successes, count(DISTINCT bench) AS benches,
            string_agg(DISTINCT bench, ', ') AS bench_names,
@@ -118,28 +123,28 @@ void FleetSchema::ensure(FleetConnection *connection, QObject *context, Done don
         "(xpath('/row/v/text()', query_to_xml('SELECT max(version) AS v FROM lorta_schema', "
         "false, true, '')))[1]::text::integer END",
         {}};
-    connection->run(
-        read, connection->timing().connectLimit, context,
-        [connection, context, done](const PgLink::Answer &answer) {
-            if (!answer.ok) {
-                done(answer.error);
-                return;
-            }
-            const int found = answer.rows.value(0).value(0).toInt();
-            if (found > version) {
-                done(newerText(found));
-                return;
-            }
-            if (found == version) {
-                done(QString());
-                return;
-            }
-            connection->run(upgradeFrom(found), connection->timing().recordLimit, context,
-                            [done](const PgLink::Answer &upgraded) {
-                                done(upgraded.ok ? QString()
-                                                 : QStringLiteral("Схема базы данных не "
-                                                                  "создана: %1")
-                                                       .arg(upgraded.error));
-                            });
-        });
+    connection->run(read, connection->timing().connectLimit, context,
+                    [connection, context, done](const PgLink::Answer &answer) {
+                        if (!answer.ok) {
+                            done(answer.error);
+                            return;
+                        }
+                        const int found = answer.rows.value(0).value(0).toInt();
+                        if (found > version) {
+                            done(newerText(found));
+                            return;
+                        }
+                        if (found == version) {
+                            done(QString());
+                            return;
+                        }
+                        connection->run(upgradeFrom(found), connection->timing().recordLimit,
+                                        context, [done](const PgLink::Answer &upgraded) {
+                                            done(upgraded.ok
+                                                     ? QString()
+                                                     : QStringLiteral("Схема базы данных не "
+                                                                      "создана: %1")
+                                                           .arg(upgraded.error));
+                                        });
+                    });
 }

@@ -4,6 +4,12 @@
 #include <libpq-fe.h>
 #include <vector>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <poll.h>
+#endif
+
 namespace {
 
 constexpr int tickMs = 50; // a socket event missed by the platform is found this soon
@@ -16,6 +22,26 @@ QString firstLine(const QString &text)
     return text.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
 }
 
+// Whether the socket is ready the way libpq asked, asked of the system
+// without waiting: a notification the platform never gives (a refused connect
+// under Wine) is found this way, and libpq is never polled before it may be.
+bool socketReady(int socket, bool forWrite)
+{
+#ifdef Q_OS_WIN
+    fd_set wanted;
+    fd_set failed;
+    FD_ZERO(&wanted);
+    FD_ZERO(&failed);
+    FD_SET(SOCKET(socket), &wanted);
+    FD_SET(SOCKET(socket), &failed);
+    timeval now{0, 0};
+    return select(0, forWrite ? nullptr : &wanted, forWrite ? &wanted : nullptr, &failed, &now) > 0;
+#else
+    pollfd entry{socket, short(forWrite ? POLLOUT : POLLIN), 0};
+    return poll(&entry, 1, 0) > 0;
+#endif
+}
+
 } // namespace
 
 PgLink::PgLink(const QString &conninfo, const FleetTiming &timing, QObject *parent)
@@ -23,12 +49,16 @@ PgLink::PgLink(const QString &conninfo, const FleetTiming &timing, QObject *pare
 {
     mTimerLimit.setSingleShot(true);
     connect(&mTimerLimit, &QTimer::timeout, this, [this] {
-        const auto limit = mState == State::Connecting ? mTiming.connectLimit
-                                                       : mListWork.constFirst().limit;
+        const auto limit =
+            mState == State::Connecting ? mTiming.connectLimit : mListWork.constFirst().limit;
         fail(QStringLiteral("сервер не ответил за %1 с").arg(double(limit.count()) / 1000.0));
     });
     mTimerTick.setInterval(tickMs);
-    connect(&mTimerTick, &QTimer::timeout, this, &PgLink::slot_socket_activated);
+    connect(&mTimerTick, &QTimer::timeout, this, [this] {
+        if (mState == State::Busy ||
+            (mState == State::Connecting && socketReady(mSocket, mConnectWantsWrite)))
+            slot_socket_activated();
+    });
 }
 
 PgLink::~PgLink()
@@ -63,15 +93,13 @@ QString PgLink::reason(const QString &libpqMessage)
          QStringLiteral("сервер не принял пароль пользователя")},
         {QStringLiteral("no password supplied"),
          QStringLiteral("сервер просит пароль: задайте его в .pgpass или PGPASSWORD")},
-        {QStringLiteral("Connection refused"),
-         QStringLiteral("сервер не принимает соединения")},
+        {QStringLiteral("Connection refused"), QStringLiteral("сервер не принимает соединения")},
         {QStringLiteral("could not translate host name"),
          QStringLiteral("адрес сервера не найден")},
         {QStringLiteral("does not exist"), QStringLiteral("на сервере нет такой базы или роли")},
         {QStringLiteral("timed out"), QStringLiteral("сервер не отвечает")},
         {QStringLiteral("closed the connection"), QStringLiteral("связь с сервером прервалась")},
-        {QStringLiteral("terminating connection"),
-         QStringLiteral("связь с сервером прервалась")},
+        {QStringLiteral("terminating connection"), QStringLiteral("связь с сервером прервалась")},
         {QStringLiteral("connection to server was lost"),
          QStringLiteral("связь с сервером прервалась")},
         {QStringLiteral("permission denied"), QStringLiteral("нет прав")},
@@ -126,7 +154,7 @@ void PgLink::startConnecting()
     // The bench's defaults come first, so the conninfo's own values win.
     const QByteArray conninfo = mConninfo.toUtf8();
     const char *keywords[] = {"application_name", "keepalives_idle", "keepalives_interval",
-                              "keepalives_count", "dbname", nullptr};
+                              "keepalives_count", "dbname",          nullptr};
     const char *values[] = {"lorta-flash", "10", "5", "3", conninfo.constData(), nullptr};
     mConn = PQconnectStartParams(keywords, values, 1);
     if (!mConn || PQstatus(mConn) == CONNECTION_BAD) {
@@ -139,7 +167,9 @@ void PgLink::startConnecting()
     mTimerLimit.start(int(mTiming.connectLimit.count()));
     mTimerTick.start();
     watchSocket();
-    mNotifierWrite->setEnabled(true); // libpq's first poll is as after a "writing" answer
+    mConnectWantsWrite = true; // libpq's first poll is as after a "writing" answer
+    if (mNotifierWrite)
+        mNotifierWrite->setEnabled(true);
 }
 
 void PgLink::watchSocket()
@@ -183,6 +213,7 @@ void PgLink::pollConnecting()
     watchSocket();
     if (!mNotifierRead)
         return;
+    mConnectWantsWrite = status == PGRES_POLLING_WRITING;
     mNotifierRead->setEnabled(status != PGRES_POLLING_WRITING);
     mNotifierWrite->setEnabled(status == PGRES_POLLING_WRITING);
     if (status != PGRES_POLLING_OK)
@@ -254,7 +285,7 @@ void PgLink::readResults()
         PQclear(result);
     }
     if (PQstatus(mConn) == CONNECTION_BAD)
-            fail(reason(QString::fromUtf8(PQerrorMessage(mConn))));
+        fail(reason(QString::fromUtf8(PQerrorMessage(mConn))));
 }
 
 void PgLink::finishStatement(const Answer statementAnswer)

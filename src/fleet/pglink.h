@@ -32,8 +32,8 @@ public:
     struct Answer
     {
         bool ok = false;
-        QString error;        // in Russian, with the server's own words
-        QByteArray sqlState;  // the server's error code, when it gave one
+        QString error;           // in Russian, with the server's own words
+        QByteArray sqlState;     // the server's error code, when it gave one
         QList<QStringList> rows; // the last statement's, as text; NULL is a null QString
     };
     using Done = std::function<void(const Answer &)>;
@@ -91,7 +91,8 @@ private:
     QSocketNotifier *mNotifierWrite = nullptr;
     QTimer mTimerLimit;
     QTimer mTimerTick;
-    QList<Work> mListWork; // the first is the one running once Busy
+    QList<Work> mListWork;   // the first is the one running once Busy
     Answer mAnswerStatement; // the statement's answer as it comes
     bool mRollbackNeeded = false;
+    bool mConnectWantsWrite = false;
 };

@@ -41,7 +41,6 @@ public:
     int pending() const override { return mWriter.pending(); }
     QString tableName() const override;
 
-
 private:
     void write(const UsedRows::Entry &entry, std::function<void(const QString &)> done);
     void checkExhausted();
