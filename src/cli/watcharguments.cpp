@@ -1,5 +1,7 @@
 #include "watcharguments.h"
 
+#include "fleet/pglink.h"
+
 #include <QRegularExpression>
 
 namespace {
@@ -42,6 +44,10 @@ bool takeValue(WatchArguments &result, QStringList &match, const QString &option
         result.options.journalFile = value;
     } else if (option == QLatin1String("--bench")) {
         result.options.benchName = value;
+    } else if (option == QLatin1String("--db")) {
+        result.options.database = value;
+    } else if (option == QLatin1String("--provision-db")) {
+        result.options.provisionDb = value;
     } else if (option == QLatin1String("--provision")) {
         result.options.provisionFile = value;
     } else if (option == QLatin1String("--provision-low")) {
@@ -97,9 +103,10 @@ std::optional<WatchArguments> WatchArguments::parse(const QStringList &arguments
     else
         return refuse(error, QStringLiteral("watch: нужно задание flash или load-settings"));
     result.options.jobName = job;
-    const QStringList valued{"--match",         "--settings",     "--journal",    "--count",
-                             "--answer-within", "--gone-after",   "--quarantine", "--bench",
-                             "--provision",     "--provision-low"};
+    const QStringList valued{
+        "--match",         "--settings",      "--journal",    "--count",
+        "--answer-within", "--gone-after",    "--quarantine", "--bench",
+        "--provision",     "--provision-low", "--db",         "--provision-db"};
     QStringList match;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString option = arguments.at(i);
@@ -125,9 +132,21 @@ std::optional<WatchArguments> WatchArguments::parse(const QStringList &arguments
                                             "например 0403:6001: ") +
                                  bad);
     result.options.filter = *filter;
-    if (arguments.contains(QStringLiteral("--provision-low")) &&
-        result.options.provisionFile.isEmpty())
-        return refuse(error, QStringLiteral("--provision-low применим только с --provision"));
+    const WatchOptions &options = result.options;
+    if (arguments.contains(QStringLiteral("--provision-low")) && options.provisionFile.isEmpty() &&
+        options.provisionDb.isEmpty())
+        return refuse(
+            error,
+            QStringLiteral("--provision-low применим только с --provision или --provision-db"));
+    if (!options.provisionDb.isEmpty() && options.database.isEmpty())
+        return refuse(error, QStringLiteral("--provision-db применим только с --db"));
+    if (!options.provisionDb.isEmpty() && !options.provisionFile.isEmpty())
+        return refuse(error, QStringLiteral("Таблица настроек — либо файл (--provision), либо "
+                                            "из базы (--provision-db), не обе"));
+    const QString fault =
+        options.database.isEmpty() ? QString() : PgLink::conninfoFault(options.database);
+    if (!fault.isEmpty())
+        return refuse(error, QStringLiteral("--db: ") + fault);
     const QString conflict = result.options.fileConflict();
     if (!conflict.isEmpty())
         return refuse(error, conflict);
@@ -144,10 +163,16 @@ QString WatchArguments::usage()
                           "[--again]\n"
                           "                        [--quarantine N] [--bench NAME]\n"
                           "                        [--provision FILE [--provision-low N]]\n"
+                          "                        [--db CONNINFO [--provision-db NAME]]\n"
                           "      --bench NAME      имя стенда в каждой строке журнала "
                           "(по умолчанию имя компьютера)\n"
                           "      --provision FILE  таблица настроек: каждому модему своя "
                           "строка (по IMEI или по порядку)\n"
                           "      --provision-low N предупреждать, когда строк осталось N "
-                          "(по умолчанию 10)\n");
+                          "(по умолчанию 10)\n"
+                          "      --db CONNINFO     база данных цеха (строка подключения libpq "
+                          "или postgresql://…):\n"
+                          "                        записи журнала уходят и туда; пароль — в "
+                          ".pgpass или PGPASSWORD\n"
+                          "      --provision-db NAME таблица настроек из базы, по её имени\n");
 }

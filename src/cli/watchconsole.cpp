@@ -60,6 +60,8 @@ WatchConsole::WatchConsole(const WatchArguments &arguments, const PortLister &li
         mOutput.event(QStringLiteral("журнал"), text);
         json(QStringLiteral("problem"), 0, QString(), {{QStringLiteral("text"), text}});
     });
+    connect(&mRun, &WatchRun::signal_fleetChanged, this,
+            &WatchConsole::slot_mRun_signal_fleetChanged);
     connect(&mRun, &WatchRun::signal_provisionProblem, this, [this](const QString &text) {
         mOutput.event(QStringLiteral("таблица"), text);
         json(QStringLiteral("provision"), 0, QString(), {{QStringLiteral("text"), text}});
@@ -188,6 +190,8 @@ void WatchConsole::slot_mRun_signal_finished()
     if (!mRun.provisionText().isEmpty())
         summary += QStringLiteral(", ") + mRun.provisionText().toLower();
     mOutput.error(summary);
+    if (!mRun.fleetText().isEmpty())
+        mOutput.error(mRun.fleetText() + QStringLiteral("; они уйдут при следующем запуске"));
     const QList<ShiftSummary::Socket> sockets = todaysSockets();
     if (!sockets.isEmpty())
         mOutput.error(socketTable(sockets, mRun.health()).chopped(1));
@@ -197,6 +201,7 @@ void WatchConsole::slot_mRun_signal_finished()
           {QStringLiteral("failed"), mRun.failed()},
           {QStringLiteral("unwritten"), unwritten},
           {QStringLiteral("sockets"), socketsJson(sockets)},
+          {QStringLiteral("records-waiting"), mRun.fleetWaiting()},
           {QStringLiteral("table-rows-left"),
            mRun.provisionText().isEmpty() ? QJsonValue() : QJsonValue(mRun.provisionLeft())}});
     // How long the end waits for a slow reader before it reports the output lost.
@@ -266,13 +271,34 @@ void WatchConsole::refreshProgress()
                          .arg(mRun.failed())
                          .arg(mRun.modemsPerHourText());
     const QString rows = mRun.provisionText();
-    texts << (rows.isEmpty() ? totals : totals + QStringLiteral(" / ") + rows.toLower());
+    if (!rows.isEmpty())
+        totals += QStringLiteral(" / ") + rows.toLower();
+    if (!mRun.fleetText().isEmpty())
+        totals += QStringLiteral(" / ") + mRun.fleetText();
+    texts << totals;
     if (labels != mLabels) {
         mLabels = labels;
         mOutput.setPorts(labels);
     }
     for (int i = 0; i < texts.size(); ++i)
         mOutput.setProgress(i, texts.at(i));
+}
+
+// Said when the server stops or starts taking the records, or for another
+// reason; the count of those waiting is on the status line.
+void WatchConsole::slot_mRun_signal_fleetChanged()
+{
+    const QString text = mRun.fleetText();
+    const QString reason = text.section(QStringLiteral(" — "), 1);
+    if (reason == mFleetReason)
+        return;
+    mFleetReason = reason;
+    const QString said = text.isEmpty() ? QStringLiteral("База снова принимает записи") : text;
+    mOutput.event(QStringLiteral("база"), said);
+    json(QStringLiteral("db"), 0, QString(),
+         {{QStringLiteral("text"), said},
+          {QStringLiteral("available"), text.isEmpty()},
+          {QStringLiteral("waiting"), mRun.fleetWaiting()}});
 }
 
 void WatchConsole::json(const QString &event, int number, const QString &port, QJsonObject fields)

@@ -53,6 +53,7 @@ private:
     void slot_mRun_signal_event(int number, const QString &port, const QString &text);
     void slot_mRun_signal_jobEnded(const JournalRecord &record);
     void slot_mRun_signal_finished();
+    void slot_mRun_signal_fleetChanged();
     void refreshProgress();
     void json(const QString &event, int number, const QString &port, QJsonObject fields);
     QString readSettings();
@@ -63,7 +64,8 @@ private:
     WatchRun mRun;
     CliOutput mOutput;
     QTimer *mTimerRedraw;
-    QStringList mLabels; // the live lines' sockets, as last drawn
+    QStringList mLabels;  // the live lines' sockets, as last drawn
+    QString mFleetReason; // why the server does not take the records, as last said
     int mInterrupts = 0;
     int mExitCode = Success;
 };

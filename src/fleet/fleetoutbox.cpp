@@ -226,10 +226,10 @@ void FleetOutbox::confirm(const QList<Pending> &batch)
         });
 }
 
+// Said after every answer, a failure like the one before included: a run's
+// end waits on it.
 void FleetOutbox::setReason(const QString &reason)
 {
-    if (reason == mReason)
-        return;
     mReason = reason;
     emit signal_changed();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fleet/fleettiming.h"
 #include "protocol/modemfiles.h"
 #include "protocol/timing.h"
 #include "session/operationtype.h"
@@ -22,11 +23,16 @@ struct WatchOptions
     // A provisioning table: each modem its own row's settings over the
     // settings file's; empty: every modem gets the settings file as it is.
     QString provisionFile;
+    // A provisioning table kept on the floor's server, by its name; empty: none.
+    QString provisionDb;
     // Rows left at which every new job says the table runs low.
     int provisionLow = 10;
     QString journalFile = QStringLiteral("lorta-journal.csv");
     // The bench's name in every journal line; empty: the computer's name.
     QString benchName;
+    // The floor's server (a libpq conninfo or URI); empty: the journal alone.
+    QString database;
+    FleetTiming fleetTiming;
     int count = 0; // successes after which the watch ends; 0: no limit
     // A modem that sends bytes but never answers gets its verdict this long
     // after its first byte; 0: never.

@@ -34,6 +34,8 @@ bool WatchRun::start(QString *error)
         return false;
     if (!mNumbers.load(SocketNumbers::fileBeside(mOptions.journalFile), error))
         return false;
+    if (!mOptions.database.isEmpty() && !openFloor(error))
+        return false;
     if (!mOptions.provisionFile.isEmpty() && !openDesk(error))
         return false;
     mHealth.restore(mJournal.todaysRecords()); // a restart keeps today's counts
@@ -53,12 +55,27 @@ QStringList WatchRun::baseSettings() const
                                     : readSettingsLines(mOptions.settingsFile);
 }
 
+// The journal's lines, unsent ones of earlier runs too, go to the server as well.
+bool WatchRun::openFloor(QString *error)
+{
+    mFloor = new FleetFloor(mOptions.database, mOptions.fleetTiming, this);
+    if (!mFloor->open(mJournal.fileName(), error))
+        return false;
+    connect(mFloor, &FleetFloor::signal_changed, this, [this] {
+        emit signal_fleetChanged();
+        checkFinished();
+    });
+    connect(mFloor, &FleetFloor::signal_problem, this, &WatchRun::signal_problem);
+    return true;
+}
+
 // The table is checked whole and its rows given before are read back; a run
 // that could not finish its count with the rows left does not start.
 bool WatchRun::openDesk(QString *error)
 {
-    mDesk = new ProvisionDesk(this);
-    if (!mDesk->open(mOptions.provisionFile, baseSettings(), mOptions.provisionLow, error))
+    auto *desk = new ProvisionDesk(this);
+    mDesk = desk;
+    if (!desk->open(mOptions.provisionFile, baseSettings(), mOptions.provisionLow, error))
         return false;
     if (mOptions.count > mDesk->left()) {
         *error = QStringLiteral("В таблице настроек %1 осталось строк: %2, а модемов задано: %3")
@@ -95,6 +112,7 @@ void WatchRun::stopGracefully()
 void WatchRun::stopNow()
 {
     mAccepting = false;
+    mFloorAwaited = false;
     mWatcher->stop();
     for (SocketRun *socket : qAsConst(mSockets))
         socket->stopNow();
@@ -162,7 +180,7 @@ void WatchRun::slot_socket_signal_identified(int number, const QString &imei)
     SocketRun *socket = mSockets.value(number);
     QStringList warnings;
     if (mOptions.job == OperationType::Flash)
-        warnings << mJournal.duplicateWarning(imei);
+        warnDuplicate(number, imei);
     // Two modems that give one IMEI: one of them lies, or one modem is counted twice.
     for (const SocketRun *other : qAsConst(mSockets)) {
         if (other != socket && !imei.isEmpty() && other->imei() == imei &&
@@ -173,12 +191,37 @@ void WatchRun::slot_socket_signal_identified(int number, const QString &imei)
             socket->addNote(same);
         }
     }
-    warnings.removeAll(QString());
     emit signal_identified(number, imei);
-    for (const QString &warning : qAsConst(warnings)) {
-        emit signal_duplicate(number, warning);
-        emit signal_event(number, socket->port().name, warning);
+    for (const QString &warning : qAsConst(warnings))
+        warn(number, warning);
+}
+
+// With a server, every bench's records answer, in a short time; without an
+// answer, or when the server has none yet, the journal of this bench does.
+void WatchRun::warnDuplicate(int number, const QString &imei)
+{
+    const QString local = mJournal.duplicateWarning(imei);
+    if (!mFloor) {
+        warn(number, local);
+        return;
     }
+    mFloor->askPrepared(imei, this, [this, number, imei, local](const FleetFloor::Prepared &found) {
+        if (!found.bench.isEmpty())
+            warn(number, FleetFloor::preparedWarning(imei, found));
+        else if (!found.answered && !local.isEmpty())
+            warn(number, FleetFloor::localWarning(local));
+        else
+            warn(number, local);
+    });
+}
+
+void WatchRun::warn(int number, const QString &warning)
+{
+    const SocketRun *socket = mSockets.value(number);
+    if (warning.isEmpty() || !socket)
+        return;
+    emit signal_duplicate(number, warning);
+    emit signal_event(number, socket->port().name, warning);
 }
 
 // The row is given once its line is on the disk; a socket renumbered or a
@@ -329,6 +372,8 @@ void WatchRun::journalWritten(const JournalRecord &record, const QDateTime &time
         return;
     }
     mJournal.noteWritten(record, time);
+    if (mFloor)
+        mFloor->recordWritten(line);
     JournalRecord written = record;
     written.time = time;
     emit signal_recordWritten(written);
@@ -348,6 +393,11 @@ void WatchRun::holdJobs(bool hold)
 void WatchRun::checkFinished()
 {
     if (mAccepting || mFinished || mWriter.pending() > 0 || (mDesk && mDesk->pending() > 0))
+        return;
+    // The records go on to the server while it takes them; one that does not
+    // holds nobody up: they wait in the journal for the next run.
+    if (mFloor && mFloorAwaited &&
+        (!mFloor->idle() || (mFloor->waiting() > 0 && mFloor->statusText().isEmpty())))
         return;
     for (SocketRun *socket : qAsConst(mSockets)) {
         if (socket->busy())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fleet/fleetfloor.h"
 #include "journal.h"
 #include "linecounters.h"
 #include "portwatcher.h"
@@ -62,6 +63,10 @@ public:
     // The provisioning table's rows left, and whether it runs low; empty without a table.
     QString provisionText() const { return mDesk ? mDesk->leftText() : QString(); }
     int provisionLeft() const { return mDesk ? mDesk->left() : 0; }
+    // "База недоступна: N записей ждут отправки — why"; empty while the server
+    // takes the records, or without one.
+    QString fleetText() const { return mFloor ? mFloor->statusText() : QString(); }
+    int fleetWaiting() const { return mFloor ? mFloor->waiting() : 0; }
     // A socket taken out of service takes modems again; false when it was in service.
     bool returnToService(int number);
     // Gives a socket without a running job another free number, kept in the
@@ -90,6 +95,8 @@ signals:
     void signal_provisionChanged();
     // About the provisioning table: used up, or its used-rows file not written.
     void signal_provisionProblem(QString text);
+    // The floor's server took the records again, or stopped taking them (fleetText()).
+    void signal_fleetChanged();
     // A problem of the whole watch (the journal, the numbers file).
     void signal_problem(QString text);
     // A record that could not be written into the journal: its whole line and why.
@@ -108,6 +115,9 @@ private:
     // The settings file's lines each table row's are composed over.
     QStringList baseSettings() const;
     bool openDesk(QString *error);
+    bool openFloor(QString *error);
+    void warnDuplicate(int number, const QString &imei);
+    void warn(int number, const QString &warning);
     void saveNumbers();
     JournalRecord recorded(const JournalRecord &given) const;
     void journalWritten(const JournalRecord &record, const QDateTime &time, const QByteArray &line,
@@ -129,7 +139,9 @@ private:
     bool mFinished = false;
     int mLinesPending = 0; // journal lines handed to the writer, not yet on the disk
     QList<QByteArray> mUnwritten;
-    ProvisionDesk *mDesk = nullptr; // with a provisioning table only
+    RowDesk *mDesk = nullptr;     // with a provisioning table only
+    FleetFloor *mFloor = nullptr; // with the floor's server only
+    bool mFloorAwaited = true;    // the end waits for the server to take the records
     // Declared last, so destroyed first: its tasks use the journal.
     WorkerThread mWriter{QStringLiteral("WatchWriter")};
 };
