@@ -7,10 +7,14 @@
 
 class QIODevice;
 
-// The command line of "lorta-flash-cli report": journals in, a workbook out.
+// The command line of "lorta-flash-cli report": journals in, a workbook out;
+// or, with --db, the floor's server read (the journals' list then empty).
 struct ReportArguments
 {
-    JournalExport job;
+    JournalExport job; // with --db: the range and the workbook, if any
+    QString conninfo;
+    QString bench; // with --db: one bench only
+    bool json = false;
     bool help = false;
 
     // The arguments after "report"; nullopt with a one-line reason for a usage error.
@@ -18,6 +22,6 @@ struct ReportArguments
     static QString usage();
 };
 
-// The whole command: the exit status (0 exported, 1 a journal or the workbook
-// failed, 2 a usage error).
+// The whole command: the exit status (0 exported, 1 a journal, the server or
+// the workbook failed, 2 a usage error).
 int runReport(const QStringList &arguments, QIODevice *out, QIODevice *err);

@@ -45,8 +45,10 @@ bool socketReady(int socket, bool forWrite)
 } // namespace
 
 PgLink::PgLink(const QString &conninfo, const FleetTiming &timing, QObject *parent)
-    : QObject(parent), mConninfo(conninfo), mTiming(timing)
+    : QObject(parent), mConninfo(conninfo), mTiming(timing), mTimerLimit(this), mTimerTick(this)
 {
+    // The timers are the link's children so they move to its thread with it:
+    // a timer left on the thread that made the link never fires.
     mTimerLimit.setSingleShot(true);
     connect(&mTimerLimit, &QTimer::timeout, this, [this] {
         const auto limit =
