@@ -92,11 +92,11 @@ QString CliRunner::openDesk()
     constexpr int lowMark = 10;
     if (!mDesk->open(mArguments.provisionFile, base, lowMark, &error))
         return error;
-    connect(mDesk, &ProvisionDesk::signal_problem, this,
+    connect(mDesk, &RowDesk::signal_problem, this,
             [this](const QString &text) { mOutput.error(text); });
-    connect(mDesk, &ProvisionDesk::signal_exhausted, this,
+    connect(mDesk, &RowDesk::signal_exhausted, this,
             [this](const QString &text) { mOutput.error(text); });
-    connect(mDesk, &ProvisionDesk::signal_allWritten, this, &CliRunner::slot_run_finished);
+    connect(mDesk, &RowDesk::signal_allWritten, this, &CliRunner::slot_run_finished);
     return QString();
 }
 
@@ -105,7 +105,7 @@ void CliRunner::provision(PortRun *run)
 {
     run->setProvisioned(true);
     connect(run, &PortRun::signal_settingsWanted, this, [this, run](const QString &imei) {
-        mDesk->request(imei, run, [this, run](const ProvisionDesk::Grant &grant) {
+        mDesk->request(imei, run, [this, run](const RowDesk::Grant &grant) {
             if (grant.row == 0) {
                 run->refuseJob(grant.refusal);
                 return;

@@ -1,10 +1,16 @@
 #include "provisiondesk.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QPointer>
 #include <memory>
 
-ProvisionDesk::ProvisionDesk(QObject *parent) : QObject(parent) {}
+ProvisionDesk::ProvisionDesk(QObject *parent) : RowDesk(parent) {}
+
+QString ProvisionDesk::tableName() const
+{
+    return QFileInfo(mTable.fileName()).fileName();
+}
 
 bool ProvisionDesk::open(const QString &tableFile, const QStringList &base, int lowMark,
                          QString *error)

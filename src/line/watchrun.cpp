@@ -67,11 +67,11 @@ bool WatchRun::openDesk(QString *error)
                      .arg(mOptions.count);
         return false;
     }
-    connect(mDesk, &ProvisionDesk::signal_leftChanged, this, &WatchRun::signal_provisionChanged);
-    connect(mDesk, &ProvisionDesk::signal_exhausted, this, &WatchRun::signal_provisionProblem);
-    connect(mDesk, &ProvisionDesk::signal_allWritten, this, &WatchRun::checkFinished);
+    connect(mDesk, &RowDesk::signal_leftChanged, this, &WatchRun::signal_provisionChanged);
+    connect(mDesk, &RowDesk::signal_exhausted, this, &WatchRun::signal_provisionProblem);
+    connect(mDesk, &RowDesk::signal_allWritten, this, &WatchRun::checkFinished);
     // Rows that cannot be given on the disk are given to nobody: the watch stops.
-    connect(mDesk, &ProvisionDesk::signal_problem, this, [this](const QString &text) {
+    connect(mDesk, &RowDesk::signal_problem, this, [this](const QString &text) {
         emit signal_provisionProblem(text);
         stopGracefully();
     });
@@ -188,7 +188,7 @@ void WatchRun::slot_socket_signal_settingsWanted(int, const QString &imei)
     auto *socket = qobject_cast<SocketRun *>(sender());
     if (!mDesk || !socket)
         return;
-    mDesk->request(imei, socket, [this, socket, imei](const ProvisionDesk::Grant &grant) {
+    mDesk->request(imei, socket, [this, socket, imei](const RowDesk::Grant &grant) {
         if (grant.row == 0) {
             socket->refuseJob(imei, grant.refusal);
             return;
