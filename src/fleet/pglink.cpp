@@ -45,8 +45,9 @@ bool socketReady(int socket, bool forWrite)
 } // namespace
 
 PgLink::PgLink(const QString &conninfo, const FleetTiming &timing, QObject *parent)
-    : QObject(parent), mConninfo(conninfo), mTiming(timing)
+    : QObject(parent), mConninfo(conninfo), mTiming(timing), mTimerLimit(this), mTimerTick(this)
 {
+    // The timers are children, so that they move to the link's thread with it.
     mTimerLimit.setSingleShot(true);
     connect(&mTimerLimit, &QTimer::timeout, this, [this] {
         const auto limit =
