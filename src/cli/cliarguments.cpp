@@ -2,6 +2,7 @@
 
 #include "line/runfiles.h"
 #include "line/usedrows.h"
+#include "provisionarguments.h"
 #include "reportarguments.h"
 #include "watcharguments.h"
 
@@ -160,7 +161,7 @@ QString CliArguments::usage()
         "options: --connect-timeout S (default 10)  --json  --log FILE  --help\n"
         "         --provision FILE (flash, load-settings): таблица настроек, каждому модему "
         "своя строка по IMEI\n");
-    return jobs + WatchArguments::usage() + ReportArguments::usage();
+    return jobs + WatchArguments::usage() + ReportArguments::usage() + ProvisionArguments::usage();
 }
 
 QString CliArguments::portKey(const QString &name)

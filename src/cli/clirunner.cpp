@@ -2,6 +2,7 @@
 
 #include "interruptwatcher.h"
 #include "protocol/modemtext.h"
+#include "provisionarguments.h"
 #include "reportarguments.h"
 #include "settings/settingscheck.h"
 #include "settings/settingsfile.h"
@@ -293,6 +294,8 @@ int runCli(const QStringList &arguments, QIODevice *out, QIODevice *err, bool te
         return runWatch(arguments.mid(1), out, err, terminal, timing);
     if (arguments.value(0) == QLatin1String("report"))
         return runReport(arguments.mid(1), out, err);
+    if (arguments.value(0) == QLatin1String("provision"))
+        return runProvision(arguments.mid(1), out, err);
     // First, so that an interruption from the first moment on ends the run as
     // any other does; the notifier reports it once the loop runs.
     InterruptWatcher watcher;

@@ -89,8 +89,8 @@ private:
     int mSocket = -1;
     QSocketNotifier *mNotifierRead = nullptr;
     QSocketNotifier *mNotifierWrite = nullptr;
-    QTimer mTimerLimit{this}; // children: they move to the link's thread with it
-    QTimer mTimerTick{this};
+    QTimer mTimerLimit;
+    QTimer mTimerTick;
     QList<Work> mListWork;   // the first is the one running once Busy
     Answer mAnswerStatement; // the statement's answer as it comes
     bool mRollbackNeeded = false;

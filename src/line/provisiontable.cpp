@@ -385,6 +385,12 @@ QByteArray ProvisionTable::settingsFor(const Row &row) const
     return composeFor(mHashBase, row.values);
 }
 
+QByteArray ProvisionTable::settingsOver(const QStringList &base,
+                                        const QHash<QString, QString> &values)
+{
+    return composeFor(settingsAsDialogReads(base), values);
+}
+
 QStringList ProvisionTable::settableKeys()
 {
     return {SettingsKey::Pin,        SettingsKey::Apn,    SettingsKey::GprsUser,

@@ -37,6 +37,8 @@ public:
     // The settings file's bytes for a row: the base's values as the settings
     // dialog reads them, the row's over them, composed as the dialog writes.
     QByteArray settingsFor(const Row &row) const;
+    // The same for cells kept elsewhere (the floor's server), over these base lines.
+    static QByteArray settingsOver(const QStringList &base, const QHash<QString, QString> &values);
     // The keys a table may set: the dialog's eight (DEBUG_SER is never set).
     static QStringList settableKeys();
     static QString imeiColumn() { return QStringLiteral("IMEI"); }
