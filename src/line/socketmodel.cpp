@@ -302,6 +302,7 @@ void SocketModel::refresh(Row &row)
         row.kind = Working;
         row.tone = Busy;
         row.state = SocketText::identifying();
+        row.detail = socket->waitingText();
         return;
     case SocketRun::State::OpenFailed:
         row.kind = NoPort;

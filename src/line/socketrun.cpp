@@ -154,6 +154,7 @@ void SocketRun::resetModem()
     mHeard.clear();
     mScriptVersion.clear();
     mSettingsAsked = false;
+    mWaitingText.clear();
     mSettingsGranted = false;
     mTableRow = 0;
     mJobClock.start(); // a modem without a job is recorded with its time in the socket
@@ -406,11 +407,20 @@ void SocketRun::startWhenReady()
         beginJob();
 }
 
+void SocketRun::setWaitingText(const QString &imei, const QString &text)
+{
+    if (!mSettingsAsked || mState != State::Identifying || imei != mImei)
+        return;
+    mWaitingText = text;
+    emit signal_changed(mNumber);
+}
+
 void SocketRun::giveSettings(const QString &imei, const SmallFile &content, int row)
 {
     if (!mSettingsAsked || mState != State::Identifying || imei != mImei)
         return; // the modem went meanwhile: its row stays its own
     mSettingsAsked = false;
+    mWaitingText.clear();
     mSettingsGranted = true;
     mTableRow = row;
     mSettingsContent = content;
@@ -426,6 +436,7 @@ void SocketRun::refuseJob(const QString &imei, const QString &text)
     if (!mSettingsAsked || mState != State::Identifying || imei != mImei)
         return;
     mSettingsAsked = false;
+    mWaitingText.clear();
     announce(text);
     recordWithoutJob(JournalRecord::Result::NoTableRow, text);
     // Not asked again while it stays: only once it has left is it a new modem.

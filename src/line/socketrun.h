@@ -78,6 +78,10 @@ public:
     void giveSettings(const QString &imei, const SmallFile &content, int row);
     // No settings for the modem with this IMEI: it gets no job, the text is its verdict.
     void refuseJob(const QString &imei, const QString &text);
+    // Why the modem still waits for its settings (the server does not answer),
+    // for its tile; the grant or the refusal ends it, and so does the modem leaving.
+    void setWaitingText(const QString &imei, const QString &text);
+    QString waitingText() const { return mSettingsAsked ? mWaitingText : QString(); }
     // A warning about this modem that its journal line's text carries.
     void addNote(const QString &note) { mNotes << note; }
 
@@ -172,7 +176,9 @@ private:
     QString mSettingsFile;
     std::optional<SmallFile> mSettingsContent;
     bool mProvisioned = false;
-    bool mSettingsAsked = false;   // signal_settingsWanted is unanswered
+    bool mSettingsAsked = false;
+    QString mWaitingText; // why the settings asked for are not here yet   // signal_settingsWanted
+                          // is unanswered
     bool mSettingsGranted = false; // for the next job
     int mTableRow = 0;             // of the running job's settings
     QStringList mFileHashes;

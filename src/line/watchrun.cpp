@@ -1,10 +1,12 @@
 #include "watchrun.h"
 
+#include "fleet/fleetdesk.h"
 #include "protocol/modemtext.h"
 #include "settings/settingsfile.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <QUuid>
 #include <memory>
 
@@ -38,6 +40,8 @@ bool WatchRun::start(QString *error)
         return false;
     if (!mOptions.provisionFile.isEmpty() && !openDesk(error))
         return false;
+    if (!mOptions.provisionDb.isEmpty())
+        openFleetDesk();
     mHealth.restore(mJournal.todaysRecords()); // a restart keeps today's counts
     // Said once the front end has shown its start, so that its start does not hide it.
     const QString note = mJournal.openNote();
@@ -69,6 +73,32 @@ bool WatchRun::openFloor(QString *error)
     return true;
 }
 
+// The table on the server is looked for, and its rows counted, while the watch
+// starts: a modem plugged in meanwhile waits for its row anyway.
+void WatchRun::openFleetDesk()
+{
+    const QString bench =
+        mOptions.benchName.isEmpty() ? QSysInfo::machineHostName() : mOptions.benchName;
+    auto *desk = new FleetDesk(mFloor->queries(), mOptions.provisionDb, bench, baseSettings(),
+                               mOptions.provisionLow, this);
+    mDesk = desk;
+    connectDesk();
+    desk->open([this](const QString &error) {
+        QString problem = error;
+        if (problem.isEmpty() && mOptions.count > mDesk->left())
+            problem = QStringLiteral("В таблице настроек «%1» осталось строк: %2, а модемов "
+                                     "задано: %3")
+                          .arg(mOptions.provisionDb)
+                          .arg(mDesk->left())
+                          .arg(mOptions.count);
+        emit signal_provisionChanged();
+        if (problem.isEmpty())
+            return;
+        emit signal_provisionProblem(problem);
+        stopGracefully();
+    });
+}
+
 // The table is checked whole and its rows given before are read back; a run
 // that could not finish its count with the rows left does not start.
 bool WatchRun::openDesk(QString *error)
@@ -84,6 +114,12 @@ bool WatchRun::openDesk(QString *error)
                      .arg(mOptions.count);
         return false;
     }
+    connectDesk();
+    return true;
+}
+
+void WatchRun::connectDesk()
+{
     connect(mDesk, &RowDesk::signal_leftChanged, this, &WatchRun::signal_provisionChanged);
     connect(mDesk, &RowDesk::signal_exhausted, this, &WatchRun::signal_provisionProblem);
     connect(mDesk, &RowDesk::signal_allWritten, this, &WatchRun::checkFinished);
@@ -92,7 +128,6 @@ bool WatchRun::openDesk(QString *error)
         emit signal_provisionProblem(text);
         stopGracefully();
     });
-    return true;
 }
 
 QString WatchRun::modemsPerHourText() const
@@ -232,6 +267,11 @@ void WatchRun::slot_socket_signal_settingsWanted(int, const QString &imei)
     if (!mDesk || !socket)
         return;
     mDesk->request(imei, socket, [this, socket, imei](const RowDesk::Grant &grant) {
+        if (!grant.waiting.isEmpty()) {
+            socket->setWaitingText(imei, grant.waiting);
+            emit signal_event(socket->number(), socket->port().name, grant.waiting);
+            return;
+        }
         if (grant.row == 0) {
             socket->refuseJob(imei, grant.refusal);
             return;
@@ -290,9 +330,9 @@ JournalRecord WatchRun::recorded(const JournalRecord &given) const
     for (const QString &hash : given.fileHashes) {
         if (!hash.startsWith(sent))
             continue;
-        record.settingsFile =
-            QFileInfo(given.tableRow > 0 ? mOptions.provisionFile : mOptions.settingsFile)
-                .fileName();
+        record.settingsFile = given.tableRow > 0 && mDesk
+                                  ? mDesk->tableName()
+                                  : QFileInfo(mOptions.settingsFile).fileName();
         record.settingsHash =
             mOptions.settingsContent && given.tableRow == 0
                 ? QString::fromLatin1(QCryptographicHash::hash(mOptions.settingsContent->bytes,

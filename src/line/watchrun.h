@@ -116,6 +116,8 @@ private:
     QStringList baseSettings() const;
     bool openDesk(QString *error);
     bool openFloor(QString *error);
+    void openFleetDesk();
+    void connectDesk();
     void warnDuplicate(int number, const QString &imei);
     void warn(int number, const QString &warning);
     void saveNumbers();
