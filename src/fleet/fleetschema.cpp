@@ -59,6 +59,10 @@ CREATE TABLE lorta_table_row (
 );
 CREATE UNIQUE INDEX lorta_table_row_imei ON lorta_table_row (table_name, imei)
     WHERE imei IS NOT NULL;
+-- The free rows, in order: a reservation finds the first without walking past
+-- the rows given already.
+CREATE INDEX lorta_table_row_free ON lorta_table_row (table_name, row_no)
+    WHERE bound_imei IS NULL AND imei IS NULL;
 CREATE UNIQUE INDEX lorta_table_row_bound ON lorta_table_row (table_name, bound_imei)
     WHERE bound_imei IS NOT NULL;
 CREATE VIEW lorta_yield AS
