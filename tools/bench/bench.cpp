@@ -7,6 +7,7 @@
 #include "benchio.h"
 #include "benchwindowbench.h"
 #include "eventwait.h"
+#include "fleetbench.h"
 #include "floodbench.h"
 #include "jobfloor.h"
 #include "log/logcomposer.h"
@@ -322,6 +323,13 @@ int main(int argc, char *argv[])
         return measureWatch(simulator) ? 0 : 1;
     if (app.arguments().contains(QStringLiteral("--bench-window")))
         return measureBenchWindow(simulator) ? 0 : 1;
+    // The floor's server: 20 benches of 16 sockets at once, 100 records each
+    // (--fleet, about half a minute), or 1,000 each (--fleet-full, over three
+    // minutes on two cores).
+    if (app.arguments().contains(QStringLiteral("--fleet-full")))
+        return measureFleet(20, 16, 1000) ? 0 : 1;
+    if (app.arguments().contains(QStringLiteral("--fleet")))
+        return measureFleet(20, 16, 100) ? 0 : 1;
     constexpr int floodSeconds = 60;
     if (app.arguments().contains(QStringLiteral("--flood-only"))) {
         measureFlood(floodSeconds);
