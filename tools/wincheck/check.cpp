@@ -786,6 +786,138 @@ void cliFlashConsoleClosed(const Target &t, const QStringList &cli, const QStrin
                      QString::fromUtf8(lines).trimmed().section(QLatin1Char('\n'), -1)));
 }
 
+// The ids of a journal's records ("Запись", the last column), sorted; lines:
+// its records as they are. Empty when it has none or another layout.
+QStringList journalIds(const QString &fileName, QStringList *lines)
+{
+    QFile journal(fileName);
+    QString text =
+        journal.open(QIODevice::ReadOnly) ? QString::fromUtf8(journal.readAll()) : QString();
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    QStringList records = text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    const QStringList header =
+        records.isEmpty() ? QStringList() : records.takeFirst().split(QLatin1Char(';'));
+    if (header.value(1) != QStringLiteral("Стенд") ||
+        header.value(header.size() - 1) != QStringLiteral("Запись"))
+        return {};
+    QStringList ids;
+    for (const QString &line : qAsConst(records))
+        ids << line.split(QLatin1Char(';')).constLast();
+    std::sort(ids.begin(), ids.end());
+    if (lines)
+        *lines = records;
+    return ids;
+}
+
+// "id|bench" of each record on the server, read natively with psql; problem:
+// why psql could not read them.
+QStringList serverRows(const QString &db, QString *problem)
+{
+    QProcess psql;
+    psql.start(QStringLiteral("psql"),
+               {db, QStringLiteral("-AtXq"), QStringLiteral("-v"),
+                QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"),
+                QStringLiteral("SELECT id, bench FROM lorta_record ORDER BY id")});
+    const bool answered = psql.waitForFinished(replyMs) &&
+                          psql.exitStatus() == QProcess::NormalExit && psql.exitCode() == 0;
+    if (!answered && problem)
+        *problem =
+            QStringLiteral("psql: ") + QString::fromUtf8(psql.readAllStandardError()).trimmed();
+    return answered ? QString::fromUtf8(psql.readAllStandardOutput())
+                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                    : QStringList();
+}
+
+// The watch of the production line on the same port, its records sent to the
+// floor's server as well as to its journal: one modem flashed, the run ends by
+// itself (--count 1) once the server has the records, and the server then holds
+// exactly the journal's records, by their ids, each with the bench's name.
+// `db` is the server's conninfo, read back here with psql.
+void cliWatchToServer(const Target &t, const QStringList &cli, const QString &db, Report &r)
+{
+    out(QStringLiteral("== lorta-flash-cli watch, records to the server (%1)").arg(t.label));
+    const QString benchName = QStringLiteral("Стенд Wine");
+    QTemporaryDir dir;
+    ModemSim sim;
+    if (!startLinkedModem(sim, t, r))
+        return;
+    QFile settings(dir.path() + QStringLiteral("/settings.ini"));
+    if (!settings.open(QIODevice::WriteOnly) || settings.write(OldModem::settings()) < 0)
+        return void(r.check(false, QStringLiteral("the watch's settings file is written")));
+    settings.close();
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    QElapsedTimer clock;
+    clock.start();
+    startCommand(process, cli,
+                 {QStringLiteral("watch"), QStringLiteral("flash"),
+                  QStringLiteral("--include-present"), QStringLiteral("--db"), db,
+                  QStringLiteral("--bench"), benchName, QStringLiteral("--journal"),
+                  QStringLiteral("journal.csv"), QStringLiteral("--count"), QStringLiteral("1")});
+    // The watch runs until the server holds its journal's records; it is
+    // then stopped (under Wine an empty COM1 the prefix always has keeps a
+    // watch from ending by itself, with or without a server).
+    const QString journalFile = dir.path() + QStringLiteral("/journal.csv");
+    bool reached = false;
+    while (!reached && clock.elapsed() < jobMs && process.state() != QProcess::NotRunning) {
+        process.waitForFinished(200);
+        const QStringList ids = journalIds(journalFile, nullptr);
+        reached = !ids.isEmpty() && serverRows(db, nullptr).size() == ids.size();
+    }
+    const qint64 ms = clock.elapsed();
+    process.kill();
+    process.waitForFinished();
+    const QString said = QString::fromUtf8(process.readAllStandardError()).trimmed();
+    const bool flashed = sim.file("main.pyo") == resource(QStringLiteral(":/files/main.pyo")) &&
+                         sim.file("config.pyo") == resource(QStringLiteral(":/files/config.pyo"));
+    const QString lastSaid =
+        said.section(QLatin1Char('\n'), -3).replace(QLatin1Char('\n'), QLatin1String(" / "));
+    r.check(reached && flashed,
+            t.label + QStringLiteral(": lorta-flash-cli watch flashes the modem on %1 and its "
+                                     "record reaches the server while it runs")
+                          .arg(t.port(sim)),
+            QStringLiteral("after %1 ms, flashed %2; %3").arg(ms).arg(flashed).arg(lastSaid));
+    r.figure(t.label + QStringLiteral(
+                           " lorta-flash-cli watch with --db, start to the record on the server"),
+             QStringLiteral("%1 ms").arg(ms));
+
+    QStringList lines;
+    const QStringList journaled = journalIds(journalFile, &lines);
+    bool benchNamed = !lines.isEmpty();
+    for (const QString &line : qAsConst(lines))
+        benchNamed = benchNamed && line.split(QLatin1Char(';')).value(1) == benchName;
+    r.check(!journaled.isEmpty() && benchNamed &&
+                std::none_of(journaled.cbegin(), journaled.cend(),
+                             [](const QString &id) { return id.isEmpty(); }),
+            t.label + QStringLiteral(": the watch's journal has its records, each with an id "
+                                     "and the bench \"%1\"")
+                          .arg(benchName),
+            QStringLiteral("%1 record(s): %2")
+                .arg(journaled.size())
+                .arg(lines.join(QLatin1String(" | "))));
+
+    QString problem;
+    const QStringList rows = serverRows(db, &problem);
+    QStringList stored;
+    bool serverBench = !rows.isEmpty();
+    for (const QString &row : rows) {
+        stored << row.section(QLatin1Char('|'), 0, 0);
+        serverBench = serverBench && row.section(QLatin1Char('|'), 1) == benchName;
+    }
+    std::sort(stored.begin(), stored.end());
+    r.check(problem.isEmpty() && !journaled.isEmpty() && stored == journaled && serverBench,
+            t.label + QStringLiteral(": the server holds exactly the journal's records, "
+                                     "with the bench \"%1\"")
+                          .arg(benchName),
+            problem.isEmpty()
+                ? QStringLiteral("%1 on the server, %2 in the journal; server: %3; journal: %4")
+                      .arg(stored.size())
+                      .arg(journaled.size())
+                      .arg(rows.join(QLatin1Char(' ')), journaled.join(QLatin1Char(' ')))
+                : problem);
+}
+
 Target wineTarget(const QCommandLineParser &p)
 {
     return {p.value(QStringLiteral("label")),
@@ -820,11 +952,15 @@ int main(int argc, char *argv[])
          QStringLiteral("Command that raises a console's close event in the program named "
                         "after it (lorta-win-close)."),
          QStringLiteral("command")},
+        {QStringLiteral("db"),
+         QStringLiteral("A server's conninfo: lorta-flash-cli's watch sends its records there, "
+                        "and psql reads them back."),
+         QStringLiteral("conninfo")},
         {QStringLiteral("label"), QStringLiteral("How the report names the driver (default Wine)."),
          QStringLiteral("text"), QStringLiteral("Wine")},
         {QStringLiteral("only"),
          QStringLiteral("Comma-separated scenarios: delay, flash, read, "
-                        "silent, close, lost, cli, cli-reader, cli-close, bench."),
+                        "silent, close, lost, cli, cli-reader, cli-close, bench, cli-watch-db."),
          QStringLiteral("list")},
     });
     parser.process(app);
@@ -878,6 +1014,11 @@ int main(int argc, char *argv[])
         cliFlashConsoleClosed(wine, QProcess::splitCommand(parser.value(QStringLiteral("cli"))),
                               QProcess::splitCommand(parser.value(QStringLiteral("close"))),
                               report);
+
+    if (wanted("cli-watch-db") && parser.isSet(QStringLiteral("cli")) &&
+        parser.isSet(QStringLiteral("db")))
+        cliWatchToServer(wine, QProcess::splitCommand(parser.value(QStringLiteral("cli"))),
+                         parser.value(QStringLiteral("db")), report);
 
     out(QStringLiteral("== figures"));
     for (const QString &figure : qAsConst(report.figures))
