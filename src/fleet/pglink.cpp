@@ -179,14 +179,7 @@ void PgLink::watchSocket()
     const int socket = PQsocket(mConn);
     if (socket == mSocket && mNotifierRead)
         return;
-    for (QSocketNotifier *notifier : {mNotifierRead, mNotifierWrite}) {
-        if (notifier) {
-            notifier->setEnabled(false);
-            notifier->deleteLater();
-        }
-    }
-    mNotifierRead = nullptr;
-    mNotifierWrite = nullptr;
+    dropNotifiers();
     mSocket = socket;
     if (socket < 0)
         return;
@@ -330,11 +323,9 @@ void PgLink::fail(const QString &reason)
     }
 }
 
-void PgLink::dropConnection()
+// Possibly inside a notifier's own signal: it goes once the signal is over.
+void PgLink::dropNotifiers()
 {
-    mTimerLimit.stop();
-    mTimerTick.stop();
-    // Possibly inside a notifier's own signal: it goes once the signal is over.
     for (QSocketNotifier *notifier : {mNotifierRead, mNotifierWrite}) {
         if (notifier) {
             notifier->setEnabled(false);
@@ -343,6 +334,13 @@ void PgLink::dropConnection()
     }
     mNotifierRead = nullptr;
     mNotifierWrite = nullptr;
+}
+
+void PgLink::dropConnection()
+{
+    mTimerLimit.stop();
+    mTimerTick.stop();
+    dropNotifiers();
     mSocket = -1;
     if (mConn)
         PQfinish(mConn);

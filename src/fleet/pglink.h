@@ -80,6 +80,7 @@ private:
     void readResults();
     void finishStatement(Answer statementAnswer);
     void fail(const QString &reason);
+    void dropNotifiers();
     void dropConnection();
 
     QString mConninfo;
