@@ -87,6 +87,7 @@ private slots:
     void cleanup();
     void twoBenchesShareOneTableAndOneRecord();
     void aBenchWaitsForItsRowWhileTheServerIsAway();
+    void withoutTheServerTheJournalFindsTheDuplicateAndSaysSo();
 
 private:
     void importRows(int count);
@@ -234,6 +235,44 @@ void TestFleetWatch::aBenchWaitsForItsRowWhileTheServerIsAway()
     finish(bench);
     QCOMPARE(mServer->execValue(QStringLiteral("SELECT count(*) FROM lorta_record")),
              QStringLiteral("1"));
+}
+
+void TestFleetWatch::withoutTheServerTheJournalFindsTheDuplicateAndSaysSo()
+{
+    Bench bench(QStringLiteral("Стенд 4"), mDir->filePath("a"),
+                QStringLiteral("host=127.0.0.1 port=%1 dbname=lorta user=lorta")
+                    .arg(mServer->port() == 1 ? 2 : 1));
+    bench.options.provisionDb.clear();
+    {
+        // This bench flashed the modem earlier today.
+        Journal journal;
+        QString error;
+        QVERIFY2(journal.open(bench.options.journalFile, &error), qPrintable(error));
+        JournalRecord earlier;
+        earlier.socket = 2;
+        earlier.imei = QStringLiteral("490154203237518");
+        earlier.job = QStringLiteral("flash");
+        earlier.result = JournalRecord::Result::Success;
+        QVERIFY2(journal.append(earlier, &error), qPrintable(error));
+    }
+    QString error;
+    QVERIFY2(bench.start(&error), qPrintable(error));
+    QSignalSpy duplicates(bench.run.get(), &WatchRun::signal_duplicate);
+    QSignalSpy written(bench.run.get(), &WatchRun::signal_recordWritten);
+    bench.modems.plug(bench.modems.addModem("490154203237518"), QStringLiteral("1-1.1"));
+    QTRY_VERIFY_WITH_TIMEOUT(written.size() == 1, limitMs);
+    QCOMPARE(duplicates.size(), 1);
+    const QString warning = duplicates.first().at(1).toString();
+    QVERIFY2(
+        warning.startsWith(QStringLiteral("Модем с IMEI 490154203237518 уже прошит сегодня")) &&
+            warning.endsWith(QStringLiteral("(база недоступна: проверено по журналу стенда)")),
+        qPrintable(warning));
+    // The bench went on with its journal, and says its records wait.
+    QTRY_VERIFY_WITH_TIMEOUT(bench.run->fleetText().startsWith(
+                                 QStringLiteral("База недоступна: 2 записей ждут отправки — "
+                                                "сервер не принимает соединения")),
+                             limitMs);
+    finish(bench);
 }
 
 QTEST_MAIN(TestFleetWatch)
