@@ -214,8 +214,6 @@ void WatchRun::slot_socket_signal_identified(int number, const QString &imei)
 {
     SocketRun *socket = mSockets.value(number);
     QStringList warnings;
-    if (mOptions.job == OperationType::Flash)
-        warnDuplicate(number, imei);
     // Two modems that give one IMEI: one of them lies, or one modem is counted twice.
     for (const SocketRun *other : qAsConst(mSockets)) {
         if (other != socket && !imei.isEmpty() && other->imei() == imei &&
@@ -227,6 +225,8 @@ void WatchRun::slot_socket_signal_identified(int number, const QString &imei)
         }
     }
     emit signal_identified(number, imei);
+    if (mOptions.job == OperationType::Flash)
+        warnDuplicate(number, imei);
     for (const QString &warning : qAsConst(warnings))
         warn(number, warning);
 }
