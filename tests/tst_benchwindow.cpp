@@ -6,7 +6,9 @@
 #include "modembench.h"
 #include "modemsim.h"
 #include "socketbench.h"
+#include "stallmeter.h"
 #include "testtiming.h"
+#include "throwawaypostgres.h"
 #include "ui/benchwindow.h"
 #include "ui/unwrittenrecords.h"
 
@@ -64,6 +66,8 @@ private slots:
     void unwrittenRecordKeptUntilWritten();
     void socketActionsPrepareAgainAndReturnToService();
     void socketGivenAnotherNumber();
+    void databaseCheckRefusesPasswordAndSaysWhyServerIsUnreachable();
+    void databaseCheckListsServerTablesAsOneSourceOfRows();
 
 private:
     ModemSim *addModem() { return mBench->addModem("490154203237518", true); }
@@ -300,7 +304,8 @@ void TestBenchWindow::fitsItsScreen()
     QTRY_COMPARE(window->width(), 1280);
     for (const char *name :
          {"comboJob", "editSettings", "comboFilter", "editJournal", "buttonStart", "editProvision",
-          "buttonNoProvision", "checkIncludePresent", "spinGoneAfter"}) {
+          "buttonNoProvision", "checkIncludePresent", "spinGoneAfter", "editDatabase",
+          "buttonCheckDatabase", "comboDatabaseTable"}) {
         auto *control = window->findChild<QWidget *>(QLatin1String(name));
         const QRect rect(control->mapTo(window.get(), QPoint()), control->size());
         QVERIFY2(window->rect().contains(rect) && control->isVisible(), name);
@@ -429,6 +434,77 @@ void TestBenchWindow::socketGivenAnotherNumber()
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
     QTRY_VERIFY(numbersFile().contains("7;1-1\n") && numbersFile().contains("2;1-2\n"));
+}
+
+namespace {
+QLabel *databaseNote(QWidget *window)
+{
+    return window->findChild<QLabel *>(QStringLiteral("labelDatabase"));
+}
+
+void checkDatabase(QWidget *window, const QString &conninfo)
+{
+    window->findChild<QLineEdit *>(QStringLiteral("editDatabase"))->setText(conninfo);
+    window->findChild<QPushButton *>(QStringLiteral("buttonCheckDatabase"))->click();
+}
+} // namespace
+
+// A password is refused before anything is tried; a server that takes no
+// connections is said in Russian while the window goes on.
+void TestBenchWindow::databaseCheckRefusesPasswordAndSaysWhyServerIsUnreachable()
+{
+    std::unique_ptr<BenchWindow> window = makeWindow();
+    auto *check = window->findChild<QPushButton *>(QStringLiteral("buttonCheckDatabase"));
+    checkDatabase(window.get(), QStringLiteral("host=127.0.0.1 dbname=lorta password=secret"));
+    QVERIFY2(databaseNote(window.get())->text().startsWith(QStringLiteral("Пароль")),
+             qPrintable(databaseNote(window.get())->text()));
+    QVERIFY(check->isEnabled()); // nothing was tried
+
+    StallMeter meter;
+    meter.start();
+    checkDatabase(window.get(), QStringLiteral("host=127.0.0.1 port=1 dbname=lorta user=lorta"));
+    QVERIFY(!check->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(check->isEnabled(), 10000);
+    QVERIFY2(meter.stop() < 200, qPrintable(QString::number(meter.largestMs())));
+    const QString reason = databaseNote(window.get())->text();
+    QVERIFY2(reason.contains(QStringLiteral("сервер не принимает соединения")), qPrintable(reason));
+    QCOMPARE(window->findChild<QComboBox *>(QStringLiteral("comboDatabaseTable"))->count(), 1);
+}
+
+// "Проверить" lists the server's tables with their rows left; a table on the
+// server and a table file are never chosen together.
+void TestBenchWindow::databaseCheckListsServerTablesAsOneSourceOfRows()
+{
+    TestSupport::ThrowawayPostgres server;
+    QString error;
+    if (!server.start(&error))
+        QSKIP(qPrintable(error));
+    std::unique_ptr<BenchWindow> window = makeWindow();
+    auto *check = window->findChild<QPushButton *>(QStringLiteral("buttonCheckDatabase"));
+    auto *tables = window->findChild<QComboBox *>(QStringLiteral("comboDatabaseTable"));
+    checkDatabase(window.get(), server.conninfo());
+    QTRY_VERIFY_WITH_TIMEOUT(check->isEnabled(), 15000);
+    QCOMPARE(databaseNote(window.get())->text(), QStringLiteral("База отвечает"));
+    QCOMPARE(tables->count(), 1); // the schema is made, with no table yet
+
+    server.exec(
+        QStringLiteral("INSERT INTO lorta_table (name) VALUES ('смена-1');"
+                       "INSERT INTO lorta_table_row (table_name, row_no, source_file, source_line, "
+                       "cells, bound_imei) VALUES ('смена-1', 1, 't.csv', 2, '{}', NULL), "
+                       "('смена-1', 2, 't.csv', 3, '{}', '490154203237518')"),
+        &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    check->click();
+    QTRY_COMPARE_WITH_TIMEOUT(tables->count(), 2, 15000);
+    QCOMPARE(tables->itemText(1), QStringLiteral("смена-1 — осталось 1 из 2"));
+
+    const QString table = writeFile(QStringLiteral("table.csv"), "PIN\r\n1234\r\n");
+    window->setProvisionFile(table);
+    auto *file = window->findChild<QLineEdit *>(QStringLiteral("editProvision"));
+    tables->setCurrentIndex(1);
+    QVERIFY(file->text().isEmpty());
+    window->setProvisionFile(table);
+    QCOMPARE(tables->currentIndex(), 0);
 }
 
 QTEST_MAIN(TestBenchWindow)

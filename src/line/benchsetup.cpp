@@ -1,5 +1,7 @@
 #include "benchsetup.h"
 
+#include "fleet/pglink.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -8,6 +10,8 @@ namespace {
 const QString jobKey = QStringLiteral("bench/job");
 const QString settingsKey = QStringLiteral("bench/settings");
 const QString provisionKey = QStringLiteral("bench/provision");
+const QString provisionDbKey = QStringLiteral("bench/provisionDb");
+const QString databaseKey = QStringLiteral("bench/database");
 const QString filterKey = QStringLiteral("bench/filter");
 const QString journalKey = QStringLiteral("bench/journal");
 const QString nameKey = QStringLiteral("bench/name");
@@ -43,8 +47,23 @@ std::optional<int> number(const QSettings &ini, const QString &key, int fallback
 }
 } // namespace
 
+QString BenchSetup::problem() const
+{
+    if (!provisionDb.isEmpty() && !provisionFile.isEmpty())
+        return QStringLiteral("Таблица настроек — либо файл, либо таблица в базе, не обе");
+    if (!provisionDb.isEmpty() && database.isEmpty())
+        return QStringLiteral("Таблица в базе выбрана, а база данных не задана");
+    return database.isEmpty() ? QString() : PgLink::conninfoFault(database);
+}
+
 bool BenchSetup::save(const QString &fileName, QString *error) const
 {
+    const QString refused = problem();
+    if (!refused.isEmpty()) {
+        // Nothing is written: a password never reaches the file.
+        *error = QStringLiteral("Настройка стенда не сохранена: ") + refused;
+        return false;
+    }
     const QDir folder = QFileInfo(fileName).absoluteDir();
     QSettings ini(fileName, QSettings::IniFormat);
     ini.setIniCodec("UTF-8"); // the names and paths stay readable in an editor
@@ -52,6 +71,8 @@ bool BenchSetup::save(const QString &fileName, QString *error) const
     ini.setValue(jobKey, jobNames.value(job));
     ini.setValue(settingsKey, stored(folder, settingsFile));
     ini.setValue(provisionKey, stored(folder, provisionFile));
+    ini.setValue(provisionDbKey, provisionDb);
+    ini.setValue(databaseKey, database);
     ini.setValue(filterKey, filter);
     ini.setValue(journalKey, stored(folder, journalFile));
     ini.setValue(nameKey, benchName);
@@ -109,5 +130,13 @@ std::optional<BenchSetup> BenchSetup::load(const QString &fileName, QString *err
     setup.journalFile = restored(folder, ini.value(journalKey).toString());
     setup.benchName = ini.value(nameKey).toString().trimmed();
     setup.startAtLaunch = ini.value(startKey, false).toBool();
+    setup.provisionDb = ini.value(provisionDbKey).toString().trimmed();
+    setup.database = ini.value(databaseKey).toString().trimmed();
+    const QString problem = setup.problem();
+    if (!problem.isEmpty()) {
+        *error =
+            QStringLiteral("Настройка стенда ") + shown + QStringLiteral(" не принята: ") + problem;
+        return std::nullopt;
+    }
     return setup;
 }

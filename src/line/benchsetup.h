@@ -15,6 +15,8 @@ struct BenchSetup
     int job = 0; // 0: flash, 1: load settings
     QString settingsFile;
     QString provisionFile; // the provisioning table; empty: none
+    QString provisionDb;   // a provisioning table on the floor's server, by name; empty: none
+    QString database;      // the floor's server, a libpq conninfo; empty: the journal alone
     QString filter;
     QString journalFile;
     QString benchName;
@@ -22,6 +24,10 @@ struct BenchSetup
     int quarantine = 3;        // failures in a row; 0: never
     int goneAfterSeconds = 10; // silence after which the modem is gone; 0: never
 
+    // Why the set-up cannot be used as it is: a conninfo with a password (it
+    // would be written in clear) or not one libpq reads, or two tables at once;
+    // empty when none.
+    QString problem() const;
     // Writes the file; false with a Russian reason.
     bool save(const QString &fileName, QString *error) const;
     // Reads and checks the whole file; nothing on a missing, unreadable or bad

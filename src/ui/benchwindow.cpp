@@ -2,6 +2,7 @@
 
 #include "counterslabel.h"
 #include "exportdialog.h"
+#include "fleet/fleetconnection.h"
 #include "line/journal.h"
 #include "line/provisiontable.h"
 #include "line/socketmodel.h"
@@ -97,7 +98,11 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     mLabelProblem->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold;"));
     mLabelProblem->setObjectName(QStringLiteral("labelProblem"));
     mUnwritten = new UnwrittenRecords(central);
+    mLabelFleet = new NoteLabel(central);
+    mLabelFleet->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold;"));
+    mLabelFleet->setObjectName(QStringLiteral("labelFleet"));
     layout->addWidget(mLabelCounters);
+    layout->addWidget(mLabelFleet);
     layout->addWidget(mLabelProblem);
     mLabelSkipped = new NoteLabel(central);
     mLabelSkipped->setObjectName(QStringLiteral("labelSkipped"));
@@ -195,7 +200,7 @@ void BenchWindow::buildTop(QWidget *top)
 {
     auto *grid = new QGridLayout(top);
     grid->setContentsMargins(0, 0, 0, 0);
-    grid->setVerticalSpacing(2); // five rows of controls, the tiles keep the height
+    grid->setVerticalSpacing(2); // six rows of controls, the tiles keep the height
     mComboJob = new QComboBox(top);
     mComboJob->addItems({QStringLiteral("Прошить"), QStringLiteral("Загрузить настройки")});
     mEditSettings = new QLineEdit(top);
@@ -277,7 +282,10 @@ void BenchWindow::buildTop(QWidget *top)
     taking->addSpacing(8);
     taking->addWidget(mCheckStartAtLaunch);
     taking->addStretch(1);
-    grid->addLayout(taking, 3, 0, 1, 6);
+    // The whole row, its label in it: a label as wide in the first column
+    // would widen the window past a small screen.
+    grid->addLayout(buildDatabaseRow(top), 3, 0, 1, 6);
+    grid->addLayout(taking, 4, 0, 1, 6);
     auto *limits = new QHBoxLayout;
     limits->addWidget(new QLabel(QStringLiteral("Отказов подряд:"), top));
     limits->addWidget(mSpinQuarantine);
@@ -285,8 +293,8 @@ void BenchWindow::buildTop(QWidget *top)
     limits->addWidget(new QLabel(QStringLiteral("Снят через:"), top));
     limits->addWidget(mSpinGoneAfter);
     limits->addStretch(1);
-    grid->addLayout(limits, 4, 0, 1, 6);
-    grid->addWidget(mLabelSettingsProblem, 5, 0, 1, 6);
+    grid->addLayout(limits, 5, 0, 1, 6);
+    grid->addWidget(mLabelSettingsProblem, 6, 0, 1, 6);
     grid->setColumnStretch(3, 1);
     // Names for tools and tests that drive the window.
     mComboJob->setObjectName(QStringLiteral("comboJob"));
@@ -344,6 +352,13 @@ void BenchWindow::buildTop(QWidget *top)
     });
     connect(mButtonNoProvision, &QPushButton::clicked, this,
             [this] { setProvisionFile(QString()); });
+    connect(mButtonCheckDatabase, &QPushButton::clicked, this,
+            &BenchWindow::slot_mButtonCheckDatabase_clicked);
+    connect(mEditDatabase, &QLineEdit::textEdited, this,
+            [this] { setDatabaseNote(QString(), false); }); // the last answer was another server's
+    connect(mEditDatabase, &QLineEdit::editingFinished, this, &BenchWindow::checkDatabase);
+    connect(mComboTable, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &BenchWindow::slot_mComboTable_currentIndexChanged);
     connect(mButtonJournal, &QPushButton::clicked, this, [this] {
         const QString file = QFileDialog::getSaveFileName(
             this, QStringLiteral("Журнал"), mEditJournal->text(), QStringLiteral("CSV (*.csv)"),
@@ -352,6 +367,131 @@ void BenchWindow::buildTop(QWidget *top)
             mEditJournal->setText(QDir::toNativeSeparators(file));
     });
     connect(mButtonStart, &QPushButton::clicked, this, &BenchWindow::slot_mButtonStart_clicked);
+}
+
+// The server's conninfo, its check and its answer, then the table kept there.
+QLayout *BenchWindow::buildDatabaseRow(QWidget *top)
+{
+    mEditDatabase = new QLineEdit(top);
+    mEditDatabase->setObjectName(QStringLiteral("editDatabase"));
+    mEditDatabase->setPlaceholderText(
+        QStringLiteral("postgresql://lorta@сервер/lorta — пусто: только журнал на диске"));
+    mEditDatabase->setToolTip(QStringLiteral(
+        "Сервер PostgreSQL участка: записи журнала уходят туда же. Пароль сюда не пишут: "
+        "его берут из файла .pgpass или переменной PGPASSWORD"));
+    mButtonCheckDatabase = new QPushButton(QStringLiteral("Проверить"), top);
+    mButtonCheckDatabase->setObjectName(QStringLiteral("buttonCheckDatabase"));
+    mButtonCheckDatabase->setToolTip(
+        QStringLiteral("Подключиться к базе и прочитать таблицы настроек, которые в ней есть"));
+    mLabelDatabase = new QLabel(top);
+    mLabelDatabase->setObjectName(QStringLiteral("labelDatabase"));
+    mLabelDatabase->setWordWrap(true);
+    mComboTable = new QComboBox(top);
+    mComboTable->setObjectName(QStringLiteral("comboDatabaseTable"));
+    mComboTable->setToolTip(QStringLiteral(
+        "Таблица настроек, которая хранится в базе: все стенды участка берут строки из неё"));
+    // Narrow enough for a small screen; the list itself opens as wide as its names.
+    mComboTable->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    mComboTable->setMinimumContentsLength(12);
+    mComboTable->addItem(QString(), QString()); // no table on the server
+    // The answer last, where a long reason has the most width to wrap in.
+    auto *row = new QHBoxLayout;
+    row->setSpacing(6);
+    row->addWidget(new QLabel(QStringLiteral("База данных:"), top));
+    row->addWidget(mEditDatabase, 2);
+    row->addWidget(mButtonCheckDatabase);
+    row->addSpacing(8);
+    row->addWidget(new QLabel(QStringLiteral("Таблица в базе:"), top));
+    row->addWidget(mComboTable);
+    row->addSpacing(8);
+    row->addWidget(mLabelDatabase, 3);
+    return row;
+}
+
+// The conninfo is refused before anything is tried when it carries a
+// password; otherwise the server is asked on the connection's own thread, and
+// the window goes on meanwhile. The schema is made sure of on the way.
+void BenchWindow::slot_mButtonCheckDatabase_clicked()
+{
+    const QString conninfo = mEditDatabase->text().trimmed();
+    const QString fault = conninfo.isEmpty() ? QStringLiteral("База данных не задана")
+                                             : PgLink::conninfoFault(conninfo);
+    if (!fault.isEmpty()) {
+        setDatabaseNote(fault, true);
+        return;
+    }
+    // The connection is its answer's context: it goes once the answer is in,
+    // and an abandoned one's answer never arrives.
+    auto *connection = new FleetConnection(conninfo, FleetTiming(), this);
+    mConnectionCheck = connection;
+    mButtonCheckDatabase->setEnabled(false);
+    setDatabaseNote(QStringLiteral("Подключаемся…"), false);
+    FleetDesk::listTables(
+        connection, connection,
+        [this, connection](const QList<FleetDesk::TableInfo> &tables, const QString &error) {
+            connection->deleteLater();
+            mConnectionCheck = nullptr;
+            mButtonCheckDatabase->setEnabled(!running());
+            if (!error.isEmpty()) {
+                setDatabaseNote(error, true);
+                return;
+            }
+            setDatabaseNote(QStringLiteral("База отвечает"), false);
+            showTables(tables);
+        });
+}
+
+// A conninfo refused as it stands is said at once; the server is not asked.
+void BenchWindow::checkDatabase()
+{
+    const QString conninfo = mEditDatabase->text().trimmed();
+    const QString fault = conninfo.isEmpty() ? QString() : PgLink::conninfoFault(conninfo);
+    if (!fault.isEmpty())
+        setDatabaseNote(fault, true);
+}
+
+void BenchWindow::setDatabaseNote(const QString &text, bool problem)
+{
+    mLabelDatabase->setStyleSheet(problem ? QStringLiteral("color: #c62828;") : QString());
+    mLabelDatabase->setText(text);
+    mLabelDatabase->setToolTip(text);
+}
+
+// The server's tables with their rows left; the chosen one stays chosen, and
+// stays offered even when the server has no table of that name, so that the
+// start says so rather than a table being dropped unseen.
+void BenchWindow::showTables(const QList<FleetDesk::TableInfo> &tables)
+{
+    const QString chosen = databaseTable();
+    const QSignalBlocker blocker(mComboTable);
+    mComboTable->clear();
+    mComboTable->addItem(QString(), QString());
+    for (const FleetDesk::TableInfo &table : tables)
+        mComboTable->addItem(QStringLiteral("%1 — осталось %2 из %3")
+                                 .arg(table.name)
+                                 .arg(table.left)
+                                 .arg(table.rows),
+                             table.name);
+    setDatabaseTable(chosen);
+}
+
+void BenchWindow::setDatabaseTable(const QString &name)
+{
+    if (!name.isEmpty() && mComboTable->findData(name) < 0)
+        mComboTable->addItem(name, name);
+    mComboTable->setCurrentIndex(qMax(0, mComboTable->findData(name)));
+}
+
+QString BenchWindow::databaseTable() const
+{
+    return mComboTable->currentData().toString();
+}
+
+// One source of rows: a table on the server replaces the file table.
+void BenchWindow::slot_mComboTable_currentIndexChanged(int index)
+{
+    if (index > 0 && !mEditProvision->text().isEmpty())
+        setProvisionFile(QString());
 }
 
 // The export only reads the journal: it is offered while the watch runs too,
@@ -383,6 +523,8 @@ void BenchWindow::setSettingsFile(const QString &fileName)
 void BenchWindow::setProvisionFile(const QString &fileName)
 {
     mEditProvision->setText(QDir::toNativeSeparators(fileName));
+    if (!fileName.isEmpty())
+        mComboTable->setCurrentIndex(0); // one source of rows: the file replaces the server's
     checkProvision();
 }
 
@@ -426,6 +568,12 @@ void BenchWindow::start()
     setSettingsFile(file); // it and the table may have changed since they were chosen
     if (!mSettingsProblem.isEmpty() || !mProvisionProblem.isEmpty())
         return;
+    const BenchSetup setup = currentSetup();
+    const QString setupProblem = setup.problem();
+    if (!setupProblem.isEmpty()) {
+        mLabelProblem->setNote(setupProblem);
+        return;
+    }
     WatchOptions options;
     const bool flash = mComboJob->currentIndex() == 0;
     options.job = flash ? OperationType::Flash : OperationType::LoadSettings;
@@ -443,10 +591,12 @@ void BenchWindow::start()
     }
     options.includePresent = mCheckIncludePresent->isChecked();
     options.settingsFile = file;
-    options.provisionFile = QDir::fromNativeSeparators(mEditProvision->text());
+    options.provisionFile = setup.provisionFile;
+    options.provisionDb = setup.provisionDb;
+    options.database = setup.database;
     options.journalFile = QDir::fromNativeSeparators(mEditJournal->text());
     options.timing = mTiming;
-    options.benchName = mEditBench->text().trimmed();
+    options.benchName = setup.benchName;
     options.quarantine = mSpinQuarantine->value();
     options.goneAfterMs = mSpinGoneAfter->value() * 1000;
     const QString conflict = options.fileConflict();
@@ -466,6 +616,7 @@ void BenchWindow::start()
     });
     connect(run, &WatchRun::signal_finished, this, &BenchWindow::slot_mRun_signal_finished);
     connect(run, &WatchRun::signal_provisionChanged, this, &BenchWindow::refreshCounters);
+    connect(run, &WatchRun::signal_fleetChanged, this, &BenchWindow::refreshCounters);
     connect(run, &WatchRun::signal_recordUnwritten, mUnwritten,
             [this](const JournalRecord &, const QByteArray &line, const QString &reason) {
                 mUnwritten->add(line, reason);
@@ -481,7 +632,8 @@ void BenchWindow::start()
     }
     mRun = run;
     mPanelShift->setRun(run);
-    mProvisionLeft.clear();                          // the last run's table said no more
+    mProvisionLeft.clear(); // the last run's table said no more
+    mFleetText.clear();
     mModel->startCountersFrom(run->todaysRecords()); // a restart goes on with today's counts
     refreshCounters();
     mLabelProblem->setNote(QString());
@@ -535,20 +687,27 @@ void BenchWindow::setLocked(bool locked)
           static_cast<QWidget *>(mComboFilter), static_cast<QWidget *>(mCheckIncludePresent),
           static_cast<QWidget *>(mEditJournal), static_cast<QWidget *>(mButtonJournal),
           static_cast<QWidget *>(mEditBench), static_cast<QWidget *>(mSpinQuarantine),
-          static_cast<QWidget *>(mSpinGoneAfter), static_cast<QWidget *>(mButtonProvision)})
+          static_cast<QWidget *>(mSpinGoneAfter), static_cast<QWidget *>(mButtonProvision),
+          static_cast<QWidget *>(mEditDatabase), static_cast<QWidget *>(mComboTable)})
         control->setEnabled(!locked);
     mButtonNoProvision->setEnabled(!locked && !mEditProvision->text().isEmpty());
+    mButtonCheckDatabase->setEnabled(!locked && !mConnectionCheck);
     mActionSetupOpen->setEnabled(!locked); // saving the set-up in use stays allowed
     mButtonStart->setText(locked ? QStringLiteral("Остановить") : QStringLiteral("Начать"));
     mButtonStart->setEnabled(locked || (mSettingsProblem.isEmpty() && mProvisionProblem.isEmpty()));
 }
 
 // The model's counters, then the table's rows left while a table is used;
-// the rows left stay after the run has stopped, until the next start.
+// the rows left stay after the run has stopped, until the next start. Under
+// them, in red, the records the server has not taken: they wait for the next
+// start too.
 void BenchWindow::refreshCounters()
 {
-    if (mRun)
+    if (mRun) {
         mProvisionLeft = mRun->provisionText();
+        mFleetText = mRun->fleetText();
+    }
+    mLabelFleet->setNote(mFleetText);
     const QString counters = mModel->countersText();
     mLabelCounters->setText(
         mProvisionLeft.isEmpty() ? counters : counters + counterGap + keptTogether(mProvisionLeft));
@@ -631,6 +790,10 @@ void BenchWindow::saveChoices() const
     mStore->setValue(QStringLiteral("bench/job"), setup.job);
     mStore->setValue(QStringLiteral("bench/settings"), setup.settingsFile);
     mStore->setValue(QStringLiteral("bench/provision"), setup.provisionFile);
+    mStore->setValue(QStringLiteral("bench/provisionDb"), setup.provisionDb);
+    // A conninfo with a password is not kept: it would lie in the store in clear.
+    mStore->setValue(QStringLiteral("bench/database"),
+                     PgLink::conninfoFault(setup.database).isEmpty() ? setup.database : QString());
     mStore->setValue(QStringLiteral("bench/filter"), setup.filter);
     mStore->setValue(QStringLiteral("bench/journal"), setup.journalFile);
     mStore->setValue(QStringLiteral("bench/name"), setup.benchName);
@@ -652,6 +815,8 @@ void BenchWindow::loadChoices()
             mStore->value(QStringLiteral("bench/journal"), setup.journalFile).toString();
         setup.settingsFile = mStore->value(QStringLiteral("bench/settings")).toString();
         setup.provisionFile = mStore->value(QStringLiteral("bench/provision")).toString();
+        setup.provisionDb = mStore->value(QStringLiteral("bench/provisionDb")).toString();
+        setup.database = mStore->value(QStringLiteral("bench/database")).toString();
         setup.benchName = mStore->value(QStringLiteral("bench/name"), setup.benchName).toString();
         setup.startAtLaunch = mStore->value(QStringLiteral("bench/startAtLaunch"), false).toBool();
         setup.quarantine =
@@ -669,6 +834,8 @@ BenchSetup BenchWindow::currentSetup() const
     setup.job = mComboJob->currentIndex();
     setup.settingsFile = QDir::fromNativeSeparators(mEditSettings->text());
     setup.provisionFile = QDir::fromNativeSeparators(mEditProvision->text());
+    setup.provisionDb = databaseTable();
+    setup.database = mEditDatabase->text().trimmed();
     setup.filter = mComboFilter->currentText();
     setup.journalFile = QDir::fromNativeSeparators(mEditJournal->text());
     setup.benchName = mEditBench->text().trimmed();
@@ -687,6 +854,9 @@ void BenchWindow::applySetup(const BenchSetup &setup)
     mCheckStartAtLaunch->setChecked(setup.startAtLaunch);
     mSpinQuarantine->setValue(setup.quarantine);
     mSpinGoneAfter->setValue(setup.goneAfterSeconds);
+    mEditDatabase->setText(setup.database);
+    setDatabaseNote(QString(), false);
+    setDatabaseTable(setup.provisionDb);
     // The table first: the settings file's check checks the table against it.
     mEditProvision->setText(QDir::toNativeSeparators(setup.provisionFile));
     setSettingsFile(defaultSettings(setup.settingsFile, setup.journalFile));

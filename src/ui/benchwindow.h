@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fleet/fleetdesk.h"
 #include "line/benchsetup.h"
 #include "line/portlister.h"
 #include "line/watchrun.h"
@@ -21,6 +22,7 @@ class QSpinBox;
 class QTimer;
 class QToolButton;
 class QAction;
+class FleetConnection;
 class ShiftPanel;
 class SocketModel;
 class UnwrittenRecords;
@@ -63,7 +65,15 @@ private:
     void slot_mButtonStart_clicked();
     void slot_mRun_signal_finished();
     void slot_mViewTiles_clicked(const QModelIndex &index);
+    void slot_mButtonCheckDatabase_clicked();
+    void slot_mComboTable_currentIndexChanged(int index);
     void buildTop(QWidget *top);
+    QLayout *buildDatabaseRow(QWidget *top);
+    void showTables(const QList<FleetDesk::TableInfo> &tables);
+    void setDatabaseTable(const QString &name);
+    QString databaseTable() const;
+    void setDatabaseNote(const QString &text, bool problem);
+    void checkDatabase();
     QPushButton *buildExportButton(QWidget *parent);
     void start();
     void setLocked(bool locked);
@@ -94,6 +104,11 @@ private:
     QLineEdit *mEditProvision;
     QPushButton *mButtonProvision;
     QPushButton *mButtonNoProvision;
+    QLineEdit *mEditDatabase;
+    QPushButton *mButtonCheckDatabase;
+    QLabel *mLabelDatabase; // the last check's answer, or why the conninfo is refused
+    QComboBox *mComboTable; // a provisioning table on the server; the first item: none
+    QPointer<FleetConnection> mConnectionCheck; // while "Проверить" waits for the server
     QComboBox *mComboFilter;
     QCheckBox *mCheckIncludePresent;
     QLineEdit *mEditJournal;
@@ -108,6 +123,7 @@ private:
     QAction *mActionSetupOpen;
     QLabel *mLabelCounters;
     NoteLabel *mLabelProblem;
+    NoteLabel *mLabelFleet;   // records waiting for the server, and why
     NoteLabel *mLabelSkipped; // matching ports left alone because they were there at the start
     UnwrittenRecords *mUnwritten;
     QListView *mViewTiles;
@@ -122,6 +138,7 @@ private:
     QString mSettingsProblem;
     QString mProvisionProblem;
     QString mProvisionLeft; // the table's rows left as the last run said
+    QString mFleetText;     // the server's state as the last run said
     SmallFile mSettingsContent;
     int mLogRow = -1;
     bool mClosing = false;
