@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -286,6 +287,14 @@ void TestBenchWindow::closingWhileJobsRunAsksOnceAndStopsQuickly()
     QCOMPARE(writing->commands().size(), commandsAtClose);
 }
 
+// The control is visible and wholly inside the window.
+static bool shownWhole(QWidget *window, const char *name)
+{
+    auto *control = window->findChild<QWidget *>(QLatin1String(name));
+    const QRect rect(control->mapTo(window, QPoint()), control->size());
+    return window->rect().contains(rect) && control->isVisible();
+}
+
 // The window opens inside its screen, and at 1280×720 every control of its
 // top row is in the window.
 void TestBenchWindow::fitsItsScreen()
@@ -304,12 +313,15 @@ void TestBenchWindow::fitsItsScreen()
     QTRY_COMPARE(window->width(), 1280);
     for (const char *name :
          {"comboJob", "editSettings", "comboFilter", "editJournal", "buttonStart", "editProvision",
-          "buttonNoProvision", "checkIncludePresent", "spinGoneAfter", "editDatabase",
-          "buttonCheckDatabase", "comboDatabaseTable"}) {
-        auto *control = window->findChild<QWidget *>(QLatin1String(name));
-        const QRect rect(control->mapTo(window.get(), QPoint()), control->size());
-        QVERIFY2(window->rect().contains(rect) && control->isVisible(), name);
-    }
+          "buttonNoProvision", "checkIncludePresent", "spinGoneAfter"})
+        QVERIFY2(shownWhole(window.get(), name), name);
+    // The floor's server has a tab of its own below the tiles.
+    auto *tabs = window->findChild<QTabWidget *>(QStringLiteral("tabsBelow"));
+    tabs->setCurrentWidget(
+        window->findChild<QWidget *>(QStringLiteral("editDatabase"))->parentWidget());
+    QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("База данных"));
+    for (const char *name : {"editDatabase", "buttonCheckDatabase", "comboDatabaseTable"})
+        QVERIFY2(shownWhole(window.get(), name), name);
 }
 
 // A record the full disk did not take stays on its tile and in the red list;
@@ -503,8 +515,10 @@ void TestBenchWindow::databaseCheckListsServerTablesAsOneSourceOfRows()
     auto *file = window->findChild<QLineEdit *>(QStringLiteral("editProvision"));
     tables->setCurrentIndex(1);
     QVERIFY(file->text().isEmpty());
+    QCOMPARE(file->placeholderText(), QStringLiteral("таблица «смена-1» в базе данных"));
     window->setProvisionFile(table);
     QCOMPARE(tables->currentIndex(), 0);
+    QVERIFY(!file->placeholderText().contains(QStringLiteral("смена-1")));
 }
 
 QTEST_MAIN(TestBenchWindow)

@@ -46,6 +46,7 @@
 
 namespace {
 const QString anyAdapter = QStringLiteral("любой");
+const QString noTableText = QStringLiteral("без таблицы: всем модемам файл настроек");
 constexpr int preferredWidth = 1480;
 constexpr int preferredHeight = 900;
 const QString appTitle = QStringLiteral("Flash ЛОРТА-МОДЕМ v1.08");
@@ -156,6 +157,7 @@ BenchWindow::BenchWindow(const PortLister &lister, QSettings *store, const Timin
     tabs->addTab(logBox, QStringLiteral("Гнездо"));
     mPanelShift = new ShiftPanel(timing.benchCounters, tabs);
     tabs->addTab(mPanelShift, QStringLiteral("Смена"));
+    tabs->addTab(mPageDatabase, QStringLiteral("База данных"));
     splitter->setStretchFactor(0, 4);
     splitter->setStretchFactor(1, 1);
     layout->addWidget(splitter, 1);
@@ -200,7 +202,7 @@ void BenchWindow::buildTop(QWidget *top)
 {
     auto *grid = new QGridLayout(top);
     grid->setContentsMargins(0, 0, 0, 0);
-    grid->setVerticalSpacing(2); // six rows of controls, the tiles keep the height
+    grid->setVerticalSpacing(2); // five rows of controls, the tiles keep the height
     mComboJob = new QComboBox(top);
     mComboJob->addItems({QStringLiteral("Прошить"), QStringLiteral("Загрузить настройки")});
     mEditSettings = new QLineEdit(top);
@@ -210,7 +212,7 @@ void BenchWindow::buildTop(QWidget *top)
     mLabelSettingsProblem->setStyleSheet(QStringLiteral("color: #c62828;"));
     mEditProvision = new QLineEdit(top);
     mEditProvision->setReadOnly(true);
-    mEditProvision->setPlaceholderText(QStringLiteral("без таблицы: всем модемам файл настроек"));
+    mEditProvision->setPlaceholderText(noTableText);
     mEditProvision->setToolTip(
         QStringLiteral("Таблица CSV: каждому модему своя строка настроек поверх файла настроек"));
     mButtonProvision = new QPushButton(QStringLiteral("Выбрать…"), top);
@@ -282,10 +284,7 @@ void BenchWindow::buildTop(QWidget *top)
     taking->addSpacing(8);
     taking->addWidget(mCheckStartAtLaunch);
     taking->addStretch(1);
-    // The whole row, its label in it: a label as wide in the first column
-    // would widen the window past a small screen.
-    grid->addLayout(buildDatabaseRow(top), 3, 0, 1, 6);
-    grid->addLayout(taking, 4, 0, 1, 6);
+    grid->addLayout(taking, 3, 0, 1, 6);
     auto *limits = new QHBoxLayout;
     limits->addWidget(new QLabel(QStringLiteral("Отказов подряд:"), top));
     limits->addWidget(mSpinQuarantine);
@@ -293,8 +292,11 @@ void BenchWindow::buildTop(QWidget *top)
     limits->addWidget(new QLabel(QStringLiteral("Снят через:"), top));
     limits->addWidget(mSpinGoneAfter);
     limits->addStretch(1);
-    grid->addLayout(limits, 5, 0, 1, 6);
-    grid->addWidget(mLabelSettingsProblem, 6, 0, 1, 6);
+    grid->addLayout(limits, 4, 0, 1, 6);
+    // The floor's server in a tab of its own below the tiles: the top has no
+    // room left on a small screen, and the tiles keep their height.
+    mPageDatabase = buildDatabasePage(top);
+    grid->addWidget(mLabelSettingsProblem, 5, 0, 1, 6);
     grid->setColumnStretch(3, 1);
     // Names for tools and tests that drive the window.
     mComboJob->setObjectName(QStringLiteral("comboJob"));
@@ -369,9 +371,11 @@ void BenchWindow::buildTop(QWidget *top)
     connect(mButtonStart, &QPushButton::clicked, this, &BenchWindow::slot_mButtonStart_clicked);
 }
 
-// The server's conninfo, its check and its answer, then the table kept there.
-QLayout *BenchWindow::buildDatabaseRow(QWidget *top)
+// The server's conninfo and its check in one row, the table kept there and
+// the server's answer in the next.
+QWidget *BenchWindow::buildDatabasePage(QWidget *parent)
 {
+    auto *top = new QWidget(parent);
     mEditDatabase = new QLineEdit(top);
     mEditDatabase->setObjectName(QStringLiteral("editDatabase"));
     mEditDatabase->setPlaceholderText(
@@ -394,18 +398,20 @@ QLayout *BenchWindow::buildDatabaseRow(QWidget *top)
     mComboTable->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     mComboTable->setMinimumContentsLength(12);
     mComboTable->addItem(QString(), QString()); // no table on the server
-    // The answer last, where a long reason has the most width to wrap in.
-    auto *row = new QHBoxLayout;
-    row->setSpacing(6);
-    row->addWidget(new QLabel(QStringLiteral("База данных:"), top));
-    row->addWidget(mEditDatabase, 2);
-    row->addWidget(mButtonCheckDatabase);
-    row->addSpacing(8);
-    row->addWidget(new QLabel(QStringLiteral("Таблица в базе:"), top));
-    row->addWidget(mComboTable);
-    row->addSpacing(8);
-    row->addWidget(mLabelDatabase, 3);
-    return row;
+    auto *grid = new QGridLayout(top);
+    grid->addWidget(new QLabel(QStringLiteral("База данных:"), top), 0, 0);
+    grid->addWidget(mEditDatabase, 0, 1);
+    grid->addWidget(mButtonCheckDatabase, 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Таблица в базе:"), top), 1, 0);
+    // The answer beside the table, where a long reason has the most width to wrap in.
+    auto *answer = new QHBoxLayout;
+    answer->addWidget(mComboTable);
+    answer->addSpacing(8);
+    answer->addWidget(mLabelDatabase, 1);
+    grid->addLayout(answer, 1, 1, 1, 2);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(2, 1);
+    return top;
 }
 
 // The conninfo is refused before anything is tried when it carries a
@@ -480,6 +486,7 @@ void BenchWindow::setDatabaseTable(const QString &name)
     if (!name.isEmpty() && mComboTable->findData(name) < 0)
         mComboTable->addItem(name, name);
     mComboTable->setCurrentIndex(qMax(0, mComboTable->findData(name)));
+    showRowSource();
 }
 
 QString BenchWindow::databaseTable() const
@@ -492,6 +499,16 @@ void BenchWindow::slot_mComboTable_currentIndexChanged(int index)
 {
     if (index > 0 && !mEditProvision->text().isEmpty())
         setProvisionFile(QString());
+    showRowSource();
+}
+
+// The table on the server is named where the file table would be: the
+// operator sees where the rows come from without opening the tab.
+void BenchWindow::showRowSource()
+{
+    const QString table = databaseTable();
+    mEditProvision->setPlaceholderText(
+        table.isEmpty() ? noTableText : QStringLiteral("таблица «%1» в базе данных").arg(table));
 }
 
 // The export only reads the journal: it is offered while the watch runs too,

@@ -68,9 +68,10 @@ private:
     void slot_mButtonCheckDatabase_clicked();
     void slot_mComboTable_currentIndexChanged(int index);
     void buildTop(QWidget *top);
-    QLayout *buildDatabaseRow(QWidget *top);
+    QWidget *buildDatabasePage(QWidget *parent);
     void showTables(const QList<FleetDesk::TableInfo> &tables);
     void setDatabaseTable(const QString &name);
+    void showRowSource();
     QString databaseTable() const;
     void setDatabaseNote(const QString &text, bool problem);
     void checkDatabase();
@@ -104,6 +105,7 @@ private:
     QLineEdit *mEditProvision;
     QPushButton *mButtonProvision;
     QPushButton *mButtonNoProvision;
+    QWidget *mPageDatabase; // the floor's server, a tab below the tiles
     QLineEdit *mEditDatabase;
     QPushButton *mButtonCheckDatabase;
     QLabel *mLabelDatabase; // the last check's answer, or why the conninfo is refused
