@@ -394,9 +394,9 @@ QWidget *BenchWindow::buildDatabasePage(QWidget *parent)
     mComboTable->setObjectName(QStringLiteral("comboDatabaseTable"));
     mComboTable->setToolTip(QStringLiteral(
         "Таблица настроек, которая хранится в базе: все стенды участка берут строки из неё"));
-    // Narrow enough for a small screen; the list itself opens as wide as its names.
+    // Room for a name and its rows left; the list itself opens as wide as its names.
     mComboTable->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    mComboTable->setMinimumContentsLength(12);
+    mComboTable->setMinimumContentsLength(28);
     mComboTable->addItem(QString(), QString()); // no table on the server
     auto *grid = new QGridLayout(top);
     grid->addWidget(new QLabel(QStringLiteral("База данных:"), top), 0, 0);

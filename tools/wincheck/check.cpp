@@ -494,13 +494,82 @@ void cutShort(const Target &t, Report &r, bool hangUp)
             quiet ? QString() : bench.trace());
 }
 
+// The ids of a journal's records ("Запись", the last column), sorted; lines:
+// its records as they are. Empty when it has none or another layout.
+QStringList journalIds(const QString &fileName, QStringList *lines)
+{
+    QFile journal(fileName);
+    QString text =
+        journal.open(QIODevice::ReadOnly) ? QString::fromUtf8(journal.readAll()) : QString();
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    QStringList records = text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    const QStringList header =
+        records.isEmpty() ? QStringList() : records.takeFirst().split(QLatin1Char(';'));
+    if (header.value(1) != QStringLiteral("Стенд") ||
+        header.value(header.size() - 1) != QStringLiteral("Запись"))
+        return {};
+    QStringList ids;
+    for (const QString &line : qAsConst(records))
+        ids << line.split(QLatin1Char(';')).constLast();
+    std::sort(ids.begin(), ids.end());
+    if (lines)
+        *lines = records;
+    return ids;
+}
+
+// The ids of the bench's records on the server, read natively with psql;
+// problem: why psql could not read them.
+QStringList serverRows(const QString &db, const QString &bench, QString *problem)
+{
+    QProcess psql;
+    // The query on psql's standard input: only there does psql quote a variable.
+    psql.start(QStringLiteral("psql"), {db, QStringLiteral("-AtXq"), QStringLiteral("-v"),
+                                        QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-v"),
+                                        QStringLiteral("bench=") + bench});
+    psql.write("SELECT id FROM lorta_record WHERE bench = :'bench' ORDER BY id;\n");
+    psql.closeWriteChannel();
+    const bool answered = psql.waitForFinished(replyMs) &&
+                          psql.exitStatus() == QProcess::NormalExit && psql.exitCode() == 0;
+    if (!answered && problem)
+        *problem =
+            QStringLiteral("psql: ") + QString::fromUtf8(psql.readAllStandardError()).trimmed();
+    return answered ? QString::fromUtf8(psql.readAllStandardOutput())
+                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                    : QStringList();
+}
+
+// The server holds exactly the journal's records, by their ids, each with the
+// bench's name; read back with psql.
+void checkServerHoldsJournal(const Target &t, const QString &journalFile, const QString &benchName,
+                             const QString &db, Report &r)
+{
+    const QStringList journaled = journalIds(journalFile, nullptr);
+    QString problem;
+    QStringList stored = serverRows(db, benchName, &problem);
+    std::sort(stored.begin(), stored.end());
+    r.check(problem.isEmpty() && !journaled.isEmpty() && stored == journaled,
+            t.label + QStringLiteral(": the server holds exactly the journal's records, "
+                                     "with the bench \"%1\"")
+                          .arg(benchName),
+            problem.isEmpty()
+                ? QStringLiteral("%1 on the server, %2 in the journal; server: %3; journal: %4")
+                      .arg(stored.size())
+                      .arg(journaled.size())
+                      .arg(stored.join(QLatin1Char(' ')), journaled.join(QLatin1Char(' ')))
+                : problem);
+}
+
 // The bench window with the modem on the port that is there when it starts
 // (taken, as the operator can ask; the bench sees no other port): the port's
 // tile goes to green "Готово — снимите модем" as socket 1, the journal has the
-// modem's line with its IMEI, both scripts are in the modem.
-void benchWindow(const Target &t, Report &r)
+// modem's line with its IMEI, both scripts are in the modem. With a server's
+// conninfo (db) the bench sends its records there too, and the server then
+// holds exactly the journal's records.
+void benchWindow(const Target &t, Report &r, const QString &db = QString())
 {
-    out(QStringLiteral("== the bench window (%1)").arg(t.label));
+    out(QStringLiteral("== the bench window (%1%2)")
+            .arg(t.label, db.isEmpty() ? QString() : QStringLiteral(", records to the server")));
     Bench bench(t, r);
     OldModem::preload(bench.sim());
     const QByteArray imei = "490154203237518";
@@ -519,7 +588,8 @@ void benchWindow(const Target &t, Report &r)
     r.figure(t.label + QStringLiteral(" USB position of ") + t.port(bench.sim()),
              location.isEmpty() ? QStringLiteral("none, the socket is the port's name") : location);
     const qint64 started = now();
-    driver.send(QStringLiteral("bench %1 %2").arg(bench.dir(), t.port(bench.sim())));
+    driver.send(
+        QStringLiteral("bench %1 %2 %3").arg(bench.dir(), t.port(bench.sim()), db).trimmed());
     const QString title = driver.expect(QStringLiteral("bench-up"), replyMs);
     r.check(title.endsWith(QStringLiteral(" — Flash ЛОРТА-МОДЕМ v1.08")),
             t.label + QStringLiteral(": the bench window shows with its title"), title);
@@ -584,6 +654,17 @@ void benchWindow(const Target &t, Report &r)
     r.check(records.size() == 2 && record.contains(QString::fromLatin1(imei)) &&
                 record.contains(QStringLiteral(";успех;")) && record.contains(port),
             t.label + QStringLiteral(": the journal has the modem's line with its IMEI"), record);
+    if (db.isEmpty())
+        return;
+    const QString journalFile = bench.dir() + QStringLiteral("/journal.csv");
+    const QString benchName = QStringLiteral("Окно Wine");
+    driver.until(
+        [&] {
+            const QStringList ids = journalIds(journalFile, nullptr);
+            return !ids.isEmpty() && serverRows(db, benchName, nullptr).size() == ids.size();
+        },
+        jobMs);
+    checkServerHoldsJournal(t, journalFile, benchName, db, r);
 }
 
 // The old modem started, and the target's port name made to lead to it.
@@ -786,49 +867,6 @@ void cliFlashConsoleClosed(const Target &t, const QStringList &cli, const QStrin
                      QString::fromUtf8(lines).trimmed().section(QLatin1Char('\n'), -1)));
 }
 
-// The ids of a journal's records ("Запись", the last column), sorted; lines:
-// its records as they are. Empty when it has none or another layout.
-QStringList journalIds(const QString &fileName, QStringList *lines)
-{
-    QFile journal(fileName);
-    QString text =
-        journal.open(QIODevice::ReadOnly) ? QString::fromUtf8(journal.readAll()) : QString();
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    QStringList records = text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    const QStringList header =
-        records.isEmpty() ? QStringList() : records.takeFirst().split(QLatin1Char(';'));
-    if (header.value(1) != QStringLiteral("Стенд") ||
-        header.value(header.size() - 1) != QStringLiteral("Запись"))
-        return {};
-    QStringList ids;
-    for (const QString &line : qAsConst(records))
-        ids << line.split(QLatin1Char(';')).constLast();
-    std::sort(ids.begin(), ids.end());
-    if (lines)
-        *lines = records;
-    return ids;
-}
-
-// "id|bench" of each record on the server, read natively with psql; problem:
-// why psql could not read them.
-QStringList serverRows(const QString &db, QString *problem)
-{
-    QProcess psql;
-    psql.start(QStringLiteral("psql"),
-               {db, QStringLiteral("-AtXq"), QStringLiteral("-v"),
-                QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"),
-                QStringLiteral("SELECT id, bench FROM lorta_record ORDER BY id")});
-    const bool answered = psql.waitForFinished(replyMs) &&
-                          psql.exitStatus() == QProcess::NormalExit && psql.exitCode() == 0;
-    if (!answered && problem)
-        *problem =
-            QStringLiteral("psql: ") + QString::fromUtf8(psql.readAllStandardError()).trimmed();
-    return answered ? QString::fromUtf8(psql.readAllStandardOutput())
-                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-                    : QStringList();
-}
-
 // The watch of the production line on the same port, its records sent to the
 // floor's server as well as to its journal: one modem flashed, the run ends by
 // itself (--count 1) once the server has the records, and the server then holds
@@ -863,7 +901,7 @@ void cliWatchToServer(const Target &t, const QStringList &cli, const QString &db
     while (!reached && clock.elapsed() < jobMs && process.state() != QProcess::NotRunning) {
         process.waitForFinished(200);
         const QStringList ids = journalIds(journalFile, nullptr);
-        reached = !ids.isEmpty() && serverRows(db, nullptr).size() == ids.size();
+        reached = !ids.isEmpty() && serverRows(db, benchName, nullptr).size() == ids.size();
     }
     const qint64 ms = clock.elapsed();
     process.kill();
@@ -897,25 +935,7 @@ void cliWatchToServer(const Target &t, const QStringList &cli, const QString &db
                 .arg(journaled.size())
                 .arg(lines.join(QLatin1String(" | "))));
 
-    QString problem;
-    const QStringList rows = serverRows(db, &problem);
-    QStringList stored;
-    bool serverBench = !rows.isEmpty();
-    for (const QString &row : rows) {
-        stored << row.section(QLatin1Char('|'), 0, 0);
-        serverBench = serverBench && row.section(QLatin1Char('|'), 1) == benchName;
-    }
-    std::sort(stored.begin(), stored.end());
-    r.check(problem.isEmpty() && !journaled.isEmpty() && stored == journaled && serverBench,
-            t.label + QStringLiteral(": the server holds exactly the journal's records, "
-                                     "with the bench \"%1\"")
-                          .arg(benchName),
-            problem.isEmpty()
-                ? QStringLiteral("%1 on the server, %2 in the journal; server: %3; journal: %4")
-                      .arg(stored.size())
-                      .arg(journaled.size())
-                      .arg(rows.join(QLatin1Char(' ')), journaled.join(QLatin1Char(' ')))
-                : problem);
+    checkServerHoldsJournal(t, journalFile, benchName, db, r);
 }
 
 Target wineTarget(const QCommandLineParser &p)
@@ -953,14 +973,15 @@ int main(int argc, char *argv[])
                         "after it (lorta-win-close)."),
          QStringLiteral("command")},
         {QStringLiteral("db"),
-         QStringLiteral("A server's conninfo: lorta-flash-cli's watch sends its records there, "
-                        "and psql reads them back."),
+         QStringLiteral("A server's conninfo: lorta-flash-cli's watch and the bench window send "
+                        "their records there, and psql reads them back."),
          QStringLiteral("conninfo")},
         {QStringLiteral("label"), QStringLiteral("How the report names the driver (default Wine)."),
          QStringLiteral("text"), QStringLiteral("Wine")},
         {QStringLiteral("only"),
-         QStringLiteral("Comma-separated scenarios: delay, flash, read, "
-                        "silent, close, lost, cli, cli-reader, cli-close, bench, cli-watch-db."),
+         QStringLiteral(
+             "Comma-separated scenarios: delay, flash, read, "
+             "silent, close, lost, cli, cli-reader, cli-close, bench, cli-watch-db, bench-db."),
          QStringLiteral("list")},
     });
     parser.process(app);
@@ -1003,6 +1024,8 @@ int main(int argc, char *argv[])
         cutShort(wine, report, true);
     if (wanted("bench"))
         benchWindow(wine, report);
+    if (wanted("bench-db") && parser.isSet(QStringLiteral("db")))
+        benchWindow(wine, report, parser.value(QStringLiteral("db")));
     if (wanted("cli") && parser.isSet(QStringLiteral("cli")))
         cliReadSettings(wine, QProcess::splitCommand(parser.value(QStringLiteral("cli"))), report);
     if (wanted("cli-reader") && parser.isSet(QStringLiteral("cli")))

@@ -13,10 +13,12 @@
 //                              the worker alone: opens PORT, hands over COMMAND
 //                              (default "at") and "\r" with that answer wait,
 //                              "answer MS HEX" or "open-failed"
-//   bench DIR PORT             the bench window beside the main one, over the
+//   bench DIR PORT [CONNINFO]  the bench window beside the main one, over the
 //                              system's port list cut down to PORT: settings
 //                              DIR/settings.ini, journal DIR/journal.csv, the
-//                              port present at its start taken too; "bench-up TITLE",
+//                              port present at its start taken too; with CONNINFO
+//                              its records go to that server too, as bench
+//                              "Окно Wine"; "bench-up TITLE",
 //                              "bench-dialogs CANCEL|FILE NAME|FILE TYPE" as Qt's dialogs say them,
 //                              then "tile N|PORT|STATE|DETAIL" whenever a tile
 //                              changes, and "bench-start ok" or "bench-start refused TEXT"
@@ -133,7 +135,8 @@ public:
                      rest.section(QLatin1Char(' '), 1, 1).toInt(),
                      rest.section(QLatin1Char(' '), 2).toUtf8());
         else if (command == QLatin1String("bench"))
-            bench(rest.section(QLatin1Char(' '), 0, 0), rest.section(QLatin1Char(' '), 1, 1));
+            bench(rest.section(QLatin1Char(' '), 0, 0), rest.section(QLatin1Char(' '), 1, 1),
+                  rest.section(QLatin1Char(' '), 2));
         else if (command == QLatin1String("location"))
             say(QStringLiteral("location ") + UsbLocation::of(rest));
         else if (command == QLatin1String("quit"))
@@ -233,7 +236,7 @@ private:
     // dir; every tile change is reported as the operator would read it. Only
     // the modem's port is let through: the present ports are taken, and the
     // others (Wine's COM1 is the machine's /dev/ttyS0) must not get a command.
-    void bench(const QString &dir, const QString &port)
+    void bench(const QString &dir, const QString &port, const QString &conninfo)
     {
         const PortLister lister([port] {
             QList<PortEntry> ports = PortLister::systemPorts();
@@ -276,6 +279,11 @@ private:
         mBench->findChild<QLineEdit *>(QStringLiteral("editJournal"))
             ->setText(QDir(dir).filePath(QStringLiteral("journal.csv")));
         mBench->findChild<QCheckBox *>(QStringLiteral("checkIncludePresent"))->setChecked(true);
+        if (!conninfo.isEmpty()) {
+            mBench->findChild<QLineEdit *>(QStringLiteral("editDatabase"))->setText(conninfo);
+            mBench->findChild<QLineEdit *>(QStringLiteral("editBench"))
+                ->setText(QStringLiteral("Окно Wine"));
+        }
         mBench->findChild<QPushButton *>(QStringLiteral("buttonStart"))->click();
         QLabel *problem = mBench->findChild<QLabel *>(QStringLiteral("labelProblem"));
         say(mBench->running() ? QStringLiteral("bench-start ok")
