@@ -33,6 +33,7 @@ WITH own AS (
         bound_at = coalesce(t.bound_at, now())
     WHERE t.table_name = $1
       AND t.row_no IN (SELECT row_no FROM own UNION ALL SELECT row_no FROM free)
+      AND (t.bound_imei IS NULL OR t.bound_imei = $2) -- the row locks guard it; this too
     RETURNING t.row_no, t.cells
 )
 SELECT given.row_no, given.cells, EXISTS (SELECT 1 FROM free),
