@@ -348,16 +348,25 @@ void TestFleet::hostileTextsAreStoredVerbatim()
     mJournal().setBench(QStringLiteral("Стенд '3'; \"x\""));
     FleetConnection connection(mServer->conninfo(), quickTiming());
     auto outbox = openOutbox(&connection);
+    const QString table = QStringLiteral("заказ 'a'; b\\c");
     QList<JournalRecord> records;
-    for (const QString &text : texts)
+    for (const QString &text : texts) {
         records << record(1, QStringLiteral("356938035643809"), text);
+        records.last().settingsFile = table; // a table's name and row: what marks a row used
+        records.last().tableRow = records.size();
+    }
     write(outbox.get(), records);
     QTRY_COMPARE_WITH_TIMEOUT(outbox->waiting(), 0, 10000);
     QStringList stored;
-    for (const QStringList &row :
-         mServer->exec(QStringLiteral("SELECT text, bench FROM lorta_record ORDER BY seq"))) {
-        stored << row.value(0);
-        QCOMPARE(row.value(1), QStringLiteral("Стенд '3'; \"x\""));
+    int row = 0;
+    for (const QStringList &fields :
+         mServer->exec(QStringLiteral("SELECT text, bench, settings_file, table_row, seconds FROM "
+                                      "lorta_record ORDER BY seq"))) {
+        stored << fields.value(0);
+        QCOMPARE(fields.value(1), QStringLiteral("Стенд '3'; \"x\""));
+        QCOMPARE(fields.value(2), table);
+        QCOMPARE(fields.value(3), QString::number(++row));
+        QCOMPARE(fields.value(4), QStringLiteral("12"));
     }
     // The journal keeps a text on one line: what it holds is what the server holds.
     QStringList journalTexts;
