@@ -420,12 +420,12 @@ QWidget *BenchWindow::buildDatabasePage(QWidget *parent)
 void BenchWindow::slot_mButtonCheckDatabase_clicked()
 {
     const QString conninfo = mEditDatabase->text().trimmed();
-    const QString fault = conninfo.isEmpty() ? QStringLiteral("База данных не задана")
-                                             : PgLink::conninfoFault(conninfo);
-    if (!fault.isEmpty()) {
-        setDatabaseNote(fault, true);
+    if (conninfo.isEmpty()) {
+        setDatabaseNote(QStringLiteral("База данных не задана"), true);
         return;
     }
+    if (!checkDatabase())
+        return;
     // The connection is its answer's context: it goes once the answer is in,
     // and an abandoned one's answer never arrives.
     auto *connection = new FleetConnection(conninfo, FleetTiming(), this);
@@ -448,12 +448,14 @@ void BenchWindow::slot_mButtonCheckDatabase_clicked()
 }
 
 // A conninfo refused as it stands is said at once; the server is not asked.
-void BenchWindow::checkDatabase()
+// False when it is refused.
+bool BenchWindow::checkDatabase()
 {
     const QString conninfo = mEditDatabase->text().trimmed();
     const QString fault = conninfo.isEmpty() ? QString() : PgLink::conninfoFault(conninfo);
     if (!fault.isEmpty())
         setDatabaseNote(fault, true);
+    return fault.isEmpty();
 }
 
 void BenchWindow::setDatabaseNote(const QString &text, bool problem)

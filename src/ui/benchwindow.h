@@ -74,7 +74,7 @@ private:
     void showRowSource();
     QString databaseTable() const;
     void setDatabaseNote(const QString &text, bool problem);
-    void checkDatabase();
+    bool checkDatabase();
     QPushButton *buildExportButton(QWidget *parent);
     void start();
     void setLocked(bool locked);
